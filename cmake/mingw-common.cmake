@@ -1,0 +1,10 @@
+set(CMAKE_C_COMPILER   ${TELEMETRY_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TELEMETRY_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${TELEMETRY_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${TELEMETRY_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Every executable that ctest starts runs under Wine, in the prefix that cmake/wine-run keeps in the build tree.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)

@@ -1,0 +1,22 @@
+#pragma once
+// Times and numbers as text, and text between UTF-16 and byte code pages. No state.
+
+#include "platform/Win.h"
+
+#include <cstdint>
+#include <string>
+
+// "2024-03-05T07:08:09.010Z" (UTC, for the server) or "2024-03-05 07:08:09.010" (local form).
+void FormatTimestamp(std::wstring& out, const SYSTEMTIME& time, bool localForm);
+
+// Convert between UTF-16 and the byte text of codePage (CP_UTF8, or GetACP()). An empty input gives an empty
+// output. On failure the output is left as it was. Text is taken up to its first NUL, as Windows converts it.
+bool WideToBytes(const std::wstring& in, std::string& out, UINT codePage);
+bool BytesToWide(const std::string& in, std::wstring& out, UINT codePage);
+
+// Decimal texts: no padding, no grouping, "-" only for negative values.
+std::wstring UInt32ToText(std::uint32_t value);
+std::wstring Int32ToText(std::int32_t value);
+std::wstring SmallIntToText(std::int16_t value);
+std::wstring UInt64ToText(std::uint64_t value);
+std::wstring Int64ToText(std::int64_t value);
