@@ -1,1 +1,188 @@
-#include "platform/Win.h"
+#include "message/CMessageObject.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+std::wstring Names(const CMessageObject& object)
+{
+    std::wstring names;
+    for (const CMessageItem& item : object.Items())
+        names += item.m_name + L";";
+    return names;
+}
+} // namespace
+
+TEST(CMessageObjectTest, AddReplacesByNameInPlaceOnPlainObjectsOnly)
+{
+    CMessageObject plain;
+    plain.AddInt32(L"a", 1);
+    plain.AddBool(L"b", true);
+    plain.AddString(L"a", L"x");
+    ASSERT_EQ(plain.Items().size(), 2u);
+    EXPECT_EQ(Names(plain), L"a;b;");
+    EXPECT_EQ(plain.Items()[0].m_type, String);
+    EXPECT_EQ(plain.Items()[0].m_string, L"x");
+
+    CMessageObject array;
+    array.SetArray(true);
+    array.AddInt32(L"a", 1);
+    array.AddString(L"a", L"x");
+    EXPECT_EQ(array.Items().size(), 2u);
+
+    // A replaced Object item gives up its nested object; the new one takes the old position.
+    plain.AddObject(L"b", true)->AddInt32(L"inner", 1);
+    plain.AddUInt32(L"b", 7);
+    EXPECT_EQ(Names(plain), L"a;b;");
+    EXPECT_EQ(plain.Items()[1].m_type, Integer);
+    EXPECT_TRUE(plain.Items()[1].m_unsigned);
+}
+
+TEST(CMessageObjectTest, ObjectsAndArraysReplaceOnlyWhenAsked)
+{
+    CMessageObject message;
+    CMessageObject* first = message.AddObject(L"o", false);
+    first->AddInt32(L"n", 1);
+    message.AddObject(L"o", false);
+    EXPECT_EQ(message.Items().size(), 2u);
+    CMessageItem* found = nullptr;
+    ASSERT_TRUE(message.FindItem(L"o", found));
+    EXPECT_EQ(found->m_value.object, first);
+
+    message.AddArray(L"");
+    message.AddArray(L"");
+    EXPECT_EQ(message.Items().size(), 4u);
+    message.AddArray(L"o"); // replaces the first "o"
+    EXPECT_EQ(message.Items().size(), 4u);
+    const CMessageObject* array = nullptr;
+    ASSERT_TRUE(message.GetArray(L"o", array));
+    EXPECT_TRUE(array->Items().empty());
+}
+
+TEST(CMessageObjectTest, GettersNeverConvertAndLeaveOutputUntouched)
+{
+    CMessageObject message;
+    message.AddString(L"digits", L"42");
+    message.AddInt32(L"number", 42);
+    message.AddNull(L"nothing");
+    message.AddObject(L"plain", true);
+    message.AddBool(L"Flag", true);
+
+    std::wstring text = L"kept";
+    bool flag = false;
+    std::uint32_t number = 99;
+    const CMessageObject* array = nullptr;
+    EXPECT_FALSE(message.GetString(L"number", text));
+    EXPECT_FALSE(message.GetString(L"missing", text));
+    EXPECT_FALSE(message.GetUInt32(L"digits", number));
+    EXPECT_FALSE(message.GetBool(L"flag", flag)); // names compare case-sensitively
+    EXPECT_FALSE(message.GetBool(L"nothing", flag));
+    EXPECT_FALSE(message.GetString(L"nothing", text));
+    EXPECT_FALSE(message.GetArray(L"plain", array));
+    EXPECT_EQ(text, L"kept");
+    EXPECT_FALSE(flag);
+    EXPECT_EQ(number, 99u);
+    EXPECT_EQ(array, nullptr);
+
+    const CMessageItem* item = nullptr;
+    ASSERT_TRUE(message.FindItem(L"nothing", item));
+    EXPECT_EQ(item->m_type, Null);
+}
+
+TEST(CMessageObjectTest, GetUInt32DeliversTheLowHalfOfAnyInteger)
+{
+    CMessageObject message;
+    message.AddUInt64(L"big", (1ull << 32) | 5);
+    message.AddInt32(L"minus", -1);
+    std::uint32_t value = 0;
+    ASSERT_TRUE(message.GetUInt32(L"big", value));
+    EXPECT_EQ(value, 5u);
+    ASSERT_TRUE(message.GetUInt32(L"minus", value));
+    EXPECT_EQ(value, 4294967295u);
+    EXPECT_EQ(message.Items()[1].m_value.i64, -1); // sign-extended to 64 bits
+}
+
+TEST(CMessageObjectTest, RemoveAndClear)
+{
+    CMessageObject message(L"name");
+    message.AddInt32(L"a", 1);
+    message.AddInt32(L"b", 2);
+    message.AddInt32(L"c", 3);
+    EXPECT_TRUE(message.RemoveItem(L"b"));
+    EXPECT_FALSE(message.RemoveItem(L"b"));
+    EXPECT_EQ(Names(message), L"a;c;");
+
+    message.SetArray(true);
+    message.m_type = Object;
+    message.Clear();
+    EXPECT_TRUE(message.Items().empty());
+    EXPECT_TRUE(message.m_name.empty());
+    EXPECT_EQ(message.m_type, Undefined);
+    EXPECT_TRUE(message.IsArray());
+}
+
+TEST(CMessageObjectTest, GetMessageNamePrefersOwnNameThenFirstObjectItem)
+{
+    std::wstring name = L"untouched";
+    CMessageObject empty;
+    EXPECT_FALSE(empty.GetMessageName(name));
+    EXPECT_EQ(name, L"untouched");
+
+    CMessageObject event;
+    event.AddString(L"Source", L"x");
+    event.AddObject(L"FileUpload", true);
+    event.AddObject(L"Other", true);
+    ASSERT_TRUE(event.GetMessageName(name));
+    EXPECT_EQ(name, L"FileUpload");
+
+    CMessageObject named(L"Own");
+    named.AddObject(L"FileUpload", true);
+    ASSERT_TRUE(named.GetMessageName(name));
+    EXPECT_EQ(name, L"Own");
+}
+
+TEST(CMessageObjectTest, CopiesAreDeepAndMovesEmptyTheSource)
+{
+    CMessageObject original(L"root");
+    original.AddObject(L"child", true)->AddString(L"leaf", L"v");
+    {
+        CMessageObject copy(original);
+        CMessageObject* copiedChild = nullptr;
+        CMessageItem* item = nullptr;
+        ASSERT_TRUE(copy.FindItem(L"child", item));
+        copiedChild = item->m_value.object;
+        EXPECT_NE(copiedChild, original.Items()[0].m_value.object);
+        copiedChild->AddString(L"leaf", L"changed");
+    } // the copy and its nested objects are gone
+    std::wstring leaf;
+    ASSERT_TRUE(original.Items()[0].m_value.object->GetString(L"leaf", leaf));
+    EXPECT_EQ(leaf, L"v");
+
+    CMessageObject* nested = original.Items()[0].m_value.object;
+    CMessageObject moved(std::move(original));
+    EXPECT_EQ(moved.Items()[0].m_value.object, nested); // transferred, not copied
+    EXPECT_TRUE(original.Items().empty());
+    EXPECT_TRUE(original.m_name.empty());
+
+    CMessageItem item(moved);
+    CMessageItem taken(std::move(item));
+    EXPECT_EQ(taken.m_type, Object);
+    EXPECT_EQ(taken.m_name, L"root");
+    EXPECT_EQ(item.m_type, Undefined);
+    EXPECT_TRUE(item.m_name.empty());
+    EXPECT_EQ(item.m_value.u64, 0u);
+}
+
+TEST(CMessageObjectTest, NestedObjectsStayPutWhileTheParentGrows)
+{
+    CMessageObject message;
+    CMessageObject* child = message.AddObject(L"child", true);
+    for (int i = 0; i < 1000; ++i)
+        message.AddInt32(L"n" + std::to_wstring(i), i);
+    child->AddBool(L"still", true);
+    bool still = false;
+    EXPECT_TRUE(message.Items()[0].m_value.object->GetBool(L"still", still));
+    EXPECT_TRUE(message.AddItem(&message.Items()[5]));
+    EXPECT_FALSE(message.AddItem(nullptr));
+    EXPECT_EQ(message.Items().size(), 1001u);
+}

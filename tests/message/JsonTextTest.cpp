@@ -1,1 +1,252 @@
-#include "platform/Win.h"
+#include "message/CMessageObject.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace
+{
+std::wstring Text(const ISerializableClass& value)
+{
+    std::wstring text;
+    EXPECT_TRUE(value.Serialize(text));
+    return text;
+}
+
+CMessageObject Read(const std::string& json)
+{
+    CMessageObject message;
+    EXPECT_TRUE(message.FromUtf8Json(json)) << json;
+    return message;
+}
+
+std::string Utf8(const CMessageObject& message)
+{
+    std::string text;
+    EXPECT_TRUE(message.SerializeUtf8(text));
+    return text;
+}
+} // namespace
+
+TEST(JsonTextTest, WritesExactTexts)
+{
+    CMessageObject object;
+    object.AddInt32(L"a", 1);
+    object.AddString(L"b", L"x\"y");
+    EXPECT_EQ(Text(object), LR"({"a":1,"b":"x\"y"})");
+
+    CMessageObject array;
+    array.SetArray(true);
+    array.AddBool(L"", true);
+    array.AddNull(L"");
+    array.AddDouble(L"", 2.5);
+    EXPECT_EQ(Text(array), L"[true,null,2.500000]");
+
+    struct Row
+    {
+        CMessageItem item;
+        std::wstring json;
+    };
+    const Row rows[] = {
+        {CMessageItem(L"s", L"tab\there \u00e9"), L"\"s\":\"tab\there \u00e9\""},
+        {CMessageItem(L"s", L"\\n is not a line feed"), LR"("s":"\\n is not a line feed")"},
+        {CMessageItem(L"s", L"cr\rlf\n/solidus\x01"), L"\"s\":\"cr\\rlf\\n/solidus\x01\""},
+        {CMessageItem(L"u", std::numeric_limits<std::uint64_t>::max()), L"\"u\":18446744073709551615"},
+        {CMessageItem::Int64(L"i", -1), L"\"i\":-1"},
+        {CMessageItem::Int64(L"i", std::numeric_limits<std::int64_t>::min()), L"\"i\":-9223372036854775808"},
+        {CMessageItem::Real(L"d", 100), L"\"d\":100.000000"},
+        {CMessageItem::Real(L"d", -0.1), L"\"d\":-0.100000"},
+        {CMessageItem::Real(L"d", 1e20), L"\"d\":100000000000000000000.000000"},
+        {CMessageItem::Real(L"d", std::numeric_limits<double>::infinity()), L"\"d\":null"},
+        {CMessageItem(L"", false), L"false"},
+        {CMessageItem(L"n"), L"\"n\":null"},
+        // Names are escaped like values, so that a name read from a peer cannot break the text.
+        {CMessageItem(L"q\"uote", true), L"\"q\\\"uote\":true"},
+        // Texts end at U+0000, as they do when read.
+        {CMessageItem(L"s", std::wstring(L"ab\0cd", 5)), L"\"s\":\"ab\""},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.json);
+        EXPECT_EQ(Text(row.item), row.json);
+    }
+}
+
+TEST(JsonTextTest, NamedObjectsWriteTheirNameAsPrefix)
+{
+    CMessageObject named(L"Event");
+    named.AddObject(L"Inner", true)->AddArray(L"List")->AddInt32(L"", 3);
+    EXPECT_EQ(Text(named), LR"("Event":{"Inner":{"List":[3]}})");
+    EXPECT_EQ(Text(named.Items()[0]), LR"("Inner":{"List":[3]})");
+}
+
+TEST(JsonTextTest, AnUndefinedItemAnywhereFailsTheWholeText)
+{
+    CMessageObject message;
+    message.AddInt32(L"a", 1);
+    message.AddObject(L"deep", true)->AddItem(CMessageItem(), false);
+    std::wstring text = L"stale";
+    EXPECT_FALSE(message.Serialize(text));
+    EXPECT_TRUE(text.empty());
+    std::string utf8 = "stale";
+    EXPECT_FALSE(message.SerializeUtf8(utf8));
+    EXPECT_FALSE(CMessageItem().Serialize(text));
+}
+
+TEST(JsonTextTest, Utf8FormIsConvertedInOnePiece)
+{
+    CMessageObject message;
+    message.AddString(L"k\u00e9y", L"\u20ac \U0001F600");
+    EXPECT_EQ(Utf8(message), "{\"k\xc3\xa9y\":\"\xe2\x82\xac \xf0\x9f\x98\x80\"}");
+    CMessageObject back;
+    ASSERT_TRUE(back.FromJson(Text(message)));
+    EXPECT_EQ(Text(back), Text(message));
+}
+
+TEST(JsonTextTest, ReadsEveryKindOfValue)
+{
+    const CMessageObject message = Read(
+        R"( { "i": -12, "d": 1.0, "s": "a\tb\u00e9", "t": true, "f": false, "n": null,
+              "o": {"x": []}, "a": [1, "two", {}] } )");
+    EXPECT_EQ(message.m_type, Object);
+    EXPECT_FALSE(message.IsArray());
+    EXPECT_EQ(Text(message),
+              L"{\"i\":-12,\"d\":1.000000,\"s\":\"a\tb\u00e9\",\"t\":true,\"f\":false,\"n\":null,"
+              L"\"o\":{\"x\":[]},\"a\":[1,\"two\",{}]}");
+    EXPECT_EQ(message.Items()[0].m_type, Integer);
+    EXPECT_FALSE(message.Items()[0].m_unsigned);
+    EXPECT_EQ(message.Items()[1].m_type, Double);
+
+    const CMessageObject array = Read("[1,2]");
+    EXPECT_TRUE(array.IsArray());
+    ASSERT_EQ(array.Items().size(), 2u);
+    EXPECT_TRUE(array.Items()[1].m_name.empty());
+    EXPECT_EQ(array.Items()[1].m_value.i64, 2);
+}
+
+TEST(JsonTextTest, RepeatedNamesFollowTheAddRules)
+{
+    struct Row
+    {
+        const char* json;
+        const wchar_t* written;
+    };
+    const Row rows[] = {
+        {R"({"a":1,"b":0,"a":2})", LR"({"a":2,"b":0})"},
+        {R"({"o":{},"o":{}})", LR"({"o":{},"o":{}})"},
+        {R"({"l":[1],"l":[2]})", LR"({"l":[2]})"},
+        {R"({"o":{"x":1},"o":5})", LR"({"o":5})"},
+        {R"([1,1,{"a":1,"a":2}])", LR"([1,1,{"a":2}])"},
+        {R"({"":1,"x":{"":[]}})", LR"({"":1,"x":{"":[]}})"},
+        {R"({"s":"a,]\\\"," })", LR"({"s":"a,]\\\","})"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.json);
+        EXPECT_EQ(Text(Read(row.json)), row.written);
+    }
+
+    // Large objects take another path to the same result.
+    std::string json = "{";
+    std::wstring written = L"{";
+    for (int i = 0; i < 40; ++i)
+    {
+        json += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+        written += L"\"k" + std::to_wstring(i) + L"\":" + (i == 3 ? L"99" : std::to_wstring(i)) + L",";
+    }
+    json += R"("k3":99,"o":{},"o":{}})";
+    written += LR"("o":{},"o":{}})";
+    EXPECT_EQ(Text(Read(json)), written);
+}
+
+TEST(JsonTextTest, NamesAndStringsEndAtNul)
+{
+    EXPECT_EQ(Text(Read(R"({"a\u0000b":"x\u0000y","c":"\u0000"})")), LR"({"a":"x","c":""})");
+}
+
+TEST(JsonTextTest, FailedReadingLeavesTheObjectExactlyAsItWas)
+{
+    const char* const inputs[] = {
+        "",
+        "   ",
+        "42",
+        R"("text")",
+        "null",
+        R"({"a":1,})",
+        "[1, ]",
+        R"({"a":[1,],"b":"],"})",
+        R"({"a":1 /* note */})",
+        "// note\n{}",
+        R"({"a":)",
+        R"({"a":[1,2})",
+        R"({"a" 1})",
+        "{'a':1}",
+        R"({"a":01})",
+        R"({"a":tru})",
+        "{}}",
+        "[1,2]x",
+    };
+    CMessageObject message(L"kept");
+    message.m_type = Undefined;
+    message.SetArray(true);
+    message.AddString(L"", L"value");
+    const std::wstring before = Text(message);
+    for (const char* input : inputs)
+    {
+        SCOPED_TRACE(input);
+        EXPECT_FALSE(message.FromUtf8Json(input));
+        EXPECT_EQ(Text(message), before);
+        EXPECT_EQ(message.m_name, L"kept");
+        EXPECT_EQ(message.m_type, Undefined);
+        EXPECT_TRUE(message.IsArray());
+    }
+    EXPECT_FALSE(message.FromJson(L""));
+    EXPECT_EQ(Text(message), before);
+}
+
+TEST(JsonTextTest, SuccessfulReadingReplacesEverything)
+{
+    CMessageObject message(L"old");
+    message.SetArray(true);
+    message.AddInt32(L"", 1);
+    ASSERT_TRUE(message.FromUtf8Json(R"({"new":true})"));
+    EXPECT_TRUE(message.m_name.empty());
+    EXPECT_EQ(message.m_type, Object);
+    EXPECT_FALSE(message.IsArray());
+    EXPECT_EQ(Text(message), LR"({"new":true})");
+}
+
+TEST(JsonTextTest, NestingStopsAtDepth512)
+{
+    const auto nested = [](unsigned depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    CMessageObject message;
+    ASSERT_TRUE(message.FromUtf8Json(nested(CMessageObject::kMaxJsonDepth)));
+    std::string text;
+    ASSERT_TRUE(message.SerializeUtf8(text));
+    EXPECT_EQ(text, nested(CMessageObject::kMaxJsonDepth));
+
+    EXPECT_FALSE(message.FromUtf8Json(nested(CMessageObject::kMaxJsonDepth + 1)));
+    EXPECT_FALSE(message.FromUtf8Json(std::string(100000, '[') + std::string(100000, ']')));
+    EXPECT_EQ(Utf8(message), nested(CMessageObject::kMaxJsonDepth));
+}
+
+TEST(JsonTextTest, ReadingAndWritingAgainChangesOnlyFormatting)
+{
+    const std::string event = R"({
+        "FileUpload" : {
+            "FilePath" : "C:\\ProgramData\\Agent\\Messages\\upload.zip",
+            "Status" : "Success",
+            "MetaData" : [ { "Name" : "Kind", "Value" : "Logs" } ],
+            "RetryCount" : 0,
+            "KeepFile" : false,
+            "Ratio" : 0.25,
+            "Note" : "line\nnext \/ slash \u0041"
+        }
+    })";
+    EXPECT_EQ(Utf8(Read(event)),
+              R"({"FileUpload":{"FilePath":"C:\\ProgramData\\Agent\\Messages\\upload.zip","Status":"Success",)"
+              R"("MetaData":[{"Name":"Kind","Value":"Logs"}],"RetryCount":0,"KeepFile":false,"Ratio":0.250000,)"
+              R"("Note":"line\nnext / slash A"}})");
+}

@@ -1,1 +1,72 @@
-#include "platform/Win.h"
+#include "platform/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms)
+{
+    SYSTEMTIME t = {};
+    t.wYear = year;
+    t.wMonth = month;
+    t.wDay = day;
+    t.wHour = hour;
+    t.wMinute = minute;
+    t.wSecond = second;
+    t.wMilliseconds = ms;
+    return t;
+}
+} // namespace
+
+TEST(TextUtilTest, TimestampsHaveTheirFixedForms)
+{
+    std::wstring text;
+    FormatTimestamp(text, Time(2024, 1, 1, 0, 0, 0, 0), false);
+    EXPECT_EQ(text, L"2024-01-01T00:00:00.000Z");
+    FormatTimestamp(text, Time(2024, 3, 5, 7, 8, 9, 5), true);
+    EXPECT_EQ(text, L"2024-03-05 07:08:09.005");
+    // A field wider than its pattern pushes the text past 23 characters: it is cut, then marked UTC.
+    FormatTimestamp(text, Time(20240, 3, 5, 7, 8, 9, 10), false);
+    EXPECT_EQ(text, L"20240-03-05T07:08:09.01Z");
+}
+
+TEST(TextUtilTest, ConversionsRoundTripAndStopAtNul)
+{
+    const std::wstring wide = L"a\u00e9\u20ac\U0001F600";
+    std::string bytes;
+    ASSERT_TRUE(WideToBytes(wide, bytes, CP_UTF8));
+    EXPECT_EQ(bytes, "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    std::wstring back;
+    ASSERT_TRUE(BytesToWide(bytes, back, CP_UTF8));
+    EXPECT_EQ(back, wide);
+
+    ASSERT_TRUE(WideToBytes(std::wstring(L"ab\0cd", 5), bytes, CP_UTF8));
+    EXPECT_EQ(bytes, "ab");
+    ASSERT_TRUE(BytesToWide(std::string("\xff", 1), back, CP_UTF8)); // replaced, not refused
+    EXPECT_EQ(back, L"\ufffd");
+
+    bytes = "old";
+    ASSERT_TRUE(WideToBytes(L"", bytes, CP_UTF8));
+    EXPECT_TRUE(bytes.empty());
+}
+
+TEST(TextUtilTest, FailedConversionLeavesTheOutput)
+{
+    constexpr UINT kNoSuchCodePage = 54321;
+    std::string bytes = "kept";
+    std::wstring wide = L"kept";
+    EXPECT_FALSE(WideToBytes(L"x", bytes, kNoSuchCodePage));
+    EXPECT_FALSE(BytesToWide("x", wide, kNoSuchCodePage));
+    EXPECT_EQ(bytes, "kept");
+    EXPECT_EQ(wide, L"kept");
+}
+
+TEST(TextUtilTest, NumberTexts)
+{
+    EXPECT_EQ(UInt64ToText(18446744073709551615ull), L"18446744073709551615");
+    EXPECT_EQ(Int64ToText(static_cast<std::int64_t>(18446744073709551615ull)), L"-1");
+    EXPECT_EQ(UInt32ToText(4294967295u), L"4294967295");
+    EXPECT_EQ(Int32ToText(-2147483647 - 1), L"-2147483648");
+    EXPECT_EQ(SmallIntToText(-32768), L"-32768");
+    EXPECT_EQ(Int32ToText(7), L"7");
+}
