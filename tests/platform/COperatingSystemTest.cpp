@@ -1,0 +1,308 @@
+#include "platform/COperatingSystem.h"
+#include "platform/OsProbes.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace
+{
+// A machine described by its numbers. VerifyVersion is answered the way Windows answers it: major, minor
+// and service pack compare as one version, the first differing part deciding.
+class CModelMachine : public IOsProbes
+{
+public:
+    DWORD major = 10, minor = 0, spMajor = 0, build = 19045;
+    BYTE productType = VER_NT_WORKSTATION;
+    WORD suites = 0;
+    WORD nativeArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+    USHORT nativeMachine = IMAGE_FILE_MACHINE_AMD64; // 0: no IsWow64Process2
+    DWORD productInfo = 48;
+    std::map<std::wstring, DWORD> numbers; // "key|name"
+    std::map<std::wstring, std::wstring> texts;
+    std::map<std::wstring, bool> keys;
+    int verifyCalls = 0;
+
+    void Registry(DWORD registryBuild, const wchar_t* productName, const wchar_t* displayVersion = nullptr)
+    {
+        texts[Cv(L"CurrentBuildNumber")] = std::to_wstring(registryBuild);
+        texts[Cv(L"ProductName")] = productName;
+        if (displayVersion)
+            texts[Cv(L"DisplayVersion")] = displayVersion;
+        numbers[Cv(L"CurrentMajorVersionNumber")] = major;
+        numbers[Cv(L"CurrentMinorVersionNumber")] = minor;
+    }
+
+    static std::wstring Cv(const wchar_t* name)
+    {
+        return std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion|") + name;
+    }
+
+    BOOL VerifyVersion(OSVERSIONINFOEXW& info, DWORD typeMask, DWORDLONG mask) override
+    {
+        ++verifyCalls;
+        const auto condition = [&](DWORD type) {
+            for (BYTE c = 1; c <= 7; ++c)
+                if ((mask & ::VerSetConditionMask(0, type, 7)) == ::VerSetConditionMask(0, type, c))
+                    return c;
+            return BYTE(0);
+        };
+        const auto compare = [](DWORD actual, DWORD wanted, BYTE c) {
+            switch (c)
+            {
+            case VER_EQUAL: return actual == wanted;
+            case VER_GREATER: return actual > wanted;
+            case VER_GREATER_EQUAL: return actual >= wanted;
+            case VER_LESS: return actual < wanted;
+            case VER_LESS_EQUAL: return actual <= wanted;
+            case VER_AND: return (actual & wanted) == wanted;
+            case VER_OR: return (actual & wanted) != 0;
+            default: return false;
+            }
+        };
+        const struct
+        {
+            DWORD type, actual, wanted;
+        } parts[] = {{VER_MAJORVERSION, major, info.dwMajorVersion},
+                     {VER_MINORVERSION, minor, info.dwMinorVersion},
+                     {VER_SERVICEPACKMAJOR, spMajor, info.wServicePackMajor},
+                     {VER_SERVICEPACKMINOR, 0, info.wServicePackMinor}};
+        bool decided = false, result = true;
+        DWORD last = 0;
+        for (const auto& part : parts)
+        {
+            if (!(typeMask & part.type))
+                continue;
+            last = part.type;
+            if (part.actual != part.wanted)
+            {
+                result = compare(part.actual, part.wanted, condition(part.type));
+                decided = true;
+                break;
+            }
+        }
+        if (!decided && last)
+            result = compare(0, 0, condition(last));
+        if ((typeMask & VER_PLATFORMID) && !compare(2, info.dwPlatformId, condition(VER_PLATFORMID)))
+            result = false;
+        if ((typeMask & VER_PRODUCT_TYPE) && !compare(productType, info.wProductType, condition(VER_PRODUCT_TYPE)))
+            result = false;
+        if ((typeMask & VER_SUITENAME) && !compare(suites, info.wSuiteMask, condition(VER_SUITENAME)))
+            result = false;
+        if ((typeMask & VER_BUILDNUMBER) && !compare(build, info.dwBuildNumber, condition(VER_BUILDNUMBER)))
+            result = false;
+        return result;
+    }
+    void GetNativeSystemInfo(SYSTEM_INFO& info) override { info.wProcessorArchitecture = nativeArchitecture; }
+    bool GetNativeMachine(USHORT& machine) override
+    {
+        machine = nativeMachine;
+        return nativeMachine != 0;
+    }
+    int GetSystemMetrics(int) override { return 0; }
+    bool GetProductInfo(DWORD, DWORD, DWORD, DWORD, DWORD& type) override
+    {
+        type = productInfo;
+        return true;
+    }
+    bool ReadNumber(const wchar_t* key, const wchar_t* name, DWORD& value) override
+    {
+        const auto it = numbers.find(std::wstring(key) + L"|" + name);
+        if (it == numbers.end())
+            return false;
+        value = it->second;
+        return true;
+    }
+    bool ReadText(const wchar_t* key, const wchar_t* name, std::wstring& value) override
+    {
+        const auto it = texts.find(std::wstring(key) + L"|" + name);
+        if (it == texts.end())
+            return false;
+        value = it->second;
+        return true;
+    }
+    bool KeyExists(const wchar_t* key) override { return keys.count(key) != 0; }
+};
+
+OperatingSystemInfo Detect(CModelMachine& machine)
+{
+    OperatingSystemInfo info;
+    DetectOperatingSystem(machine, info);
+    return info;
+}
+} // namespace
+
+TEST(COperatingSystemTest, VersionsMapToTheirCodes)
+{
+    struct Row
+    {
+        DWORD major, minor, build;
+        bool server;
+        DWORD productType;
+        std::uint32_t code;
+    };
+    const Row rows[] = {
+        {10, 0, 19045, false, 48, kOsWindows10},       {10, 0, 21999, false, 48, kOsWindows10},
+        {10, 0, 22000, false, 48, kOsWindows11},       {10, 0, 14393, true, 8, kOsWindowsServer2016},
+        {10, 0, 17758, true, 8, kOsWindowsServer2019}, {10, 0, 20347, true, 8, kOsWindowsServer2019},
+        {10, 0, 20348, true, 8, kOsWindowsServer2022}, {10, 0, 26100, true, 8, kOsWindowsServer2025},
+        {10, 0, 19045, true, 175, kOsWindows10},       {10, 0, 22631, true, 175, kOsWindows11},
+        {10, 0, 26100, true, 175, kOsWindows11},       {10, 0, 14393, true, 175, kOsWindowsServer2016},
+        {6, 3, 9600, false, 48, kOsWindows81},         {6, 3, 9600, true, 8, kOsWindowsServer2012R2},
+        {6, 2, 9200, false, 48, kOsWindows8},          {6, 2, 9200, true, 8, kOsWindowsServer2012},
+        {6, 1, 7601, false, 48, kOsWindows7},          {6, 1, 7601, true, 8, kOsWindowsServer2008R2},
+        {6, 0, 6002, false, 48, kOsWindowsVista},      {6, 0, 6002, true, 8, kOsWindowsServer2008},
+        {5, 2, 3790, false, 0, kOsWindowsXp},          {5, 2, 3790, true, 0, kOsWindowsServer2003},
+        {5, 1, 2600, false, 0, kOsWindowsXp},          {11, 0, 30000, false, 48, kOsLater},
+        {10, 1, 30000, false, 48, kOsLater},           {5, 0, 2195, false, 0, kOsUnknown},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(std::to_string(row.major) + "." + std::to_string(row.minor) + " build " +
+                     std::to_string(row.build) + (row.server ? " server" : "") + " type " +
+                     std::to_string(row.productType));
+        CModelMachine machine;
+        machine.major = row.major;
+        machine.minor = row.minor;
+        machine.build = row.build;
+        machine.productType = row.server ? VER_NT_SERVER : VER_NT_WORKSTATION;
+        machine.productInfo = row.productType;
+        machine.Registry(row.build, L"Windows");
+        const OperatingSystemInfo info = Detect(machine);
+        EXPECT_EQ(info.osCode, row.code);
+        EXPECT_EQ(info.isServer, row.server && row.productType != 175 ? 1 : row.code == kOsWindowsServer2016);
+        if (row.code != kOsUnknown)
+        {
+            EXPECT_EQ(info.majorVersion, row.major);
+            EXPECT_EQ(info.minorVersion, row.minor);
+        }
+    }
+}
+
+TEST(COperatingSystemTest, NamesCarryArchitectureAndVersion)
+{
+    CModelMachine win11;
+    win11.build = 22631;
+    win11.Registry(22631, L"Windows 10 Pro", L"23H2");
+    const OperatingSystemInfo info = Detect(win11);
+    EXPECT_EQ(info.productName, L"Windows 11 Pro");
+    EXPECT_EQ(info.fullName, L"Windows 11 Pro 64 bits Version 23H2");
+    EXPECT_EQ(info.buildNumber, 22631u);
+
+    // A 32-bit process on ARM64 is told x64 by GetNativeSystemInfo.
+    CModelMachine arm;
+    arm.nativeMachine = IMAGE_FILE_MACHINE_ARM64;
+    arm.Registry(19045, L"Windows 10 Pro", L"22H2");
+    const OperatingSystemInfo armInfo = Detect(arm);
+    EXPECT_EQ(armInfo.architectureClass, 3u);
+    EXPECT_EQ(armInfo.processorArchitecture, 4u);
+    EXPECT_EQ(armInfo.fullName, L"Windows 10 Pro ARM 64 Version 22H2");
+
+    CModelMachine win7;
+    win7.major = 6;
+    win7.minor = 1;
+    win7.nativeArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
+    win7.nativeMachine = 0;
+    win7.texts[CModelMachine::Cv(L"CurrentVersion")] = L"6.1";
+    win7.texts[CModelMachine::Cv(L"ProductName")] = L"Windows 7 Professional";
+    EXPECT_EQ(Detect(win7).fullName, L"Windows 7 Professional Version 0");
+    win7.spMajor = 1;
+    win7.texts[CModelMachine::Cv(L"CSDVersion")] = L"Service Pack 1";
+    const OperatingSystemInfo sp1 = Detect(win7);
+    EXPECT_EQ(sp1.fullName, L"Windows 7 Professional Service Pack 1");
+    EXPECT_EQ(sp1.architectureClass, 1u);
+    EXPECT_EQ(sp1.majorVersion, 6u);
+}
+
+TEST(COperatingSystemTest, EditionCodes)
+{
+    struct Row
+    {
+        const char* what;
+        DWORD major, minor, build;
+        bool server;
+        DWORD productType;
+        USHORT machine;
+        WORD suites;
+        const wchar_t* key; // a registry key that exists
+        bool serverCore;
+        std::uint32_t edition;
+    };
+    const Row rows[] = {
+        {"10 pro x64", 10, 0, 19045, false, 48, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 98},
+        {"10 other x86", 10, 0, 19045, false, 101, IMAGE_FILE_MACHINE_I386, 0, nullptr, false, 95},
+        {"10 pro arm", 10, 0, 19045, false, 48, IMAGE_FILE_MACHINE_ARM64, 0, nullptr, false, 144},
+        {"10 multi-session", 10, 0, 19045, true, 175, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 146},
+        {"11 enterprise x64", 10, 0, 22631, false, 4, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 152},
+        {"11 x86", 10, 0, 22631, false, 4, IMAGE_FILE_MACHINE_I386, 0, nullptr, false, 0},
+        {"11 education arm", 10, 0, 22631, false, 121, IMAGE_FILE_MACHINE_ARM64, 0, nullptr, false, 157},
+        {"2019 core", 10, 0, 17763, true, 8, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, true, 114},
+        {"2019 datacenter", 10, 0, 17763, true, 8, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 113},
+        {"2025 arm", 10, 0, 26100, true, 7, IMAGE_FILE_MACHINE_ARM64, 0, nullptr, false, 161},
+        {"7 pos x86", 6, 1, 7601, false, 65, IMAGE_FILE_MACHINE_I386, 0, L"SOFTWARE\\Microsoft\\POSReady", false, 127},
+        {"7 embedded x64", 6, 1, 7601, false, 65, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 130},
+        {"xp wepos", 5, 1, 2600, false, 0, IMAGE_FILE_MACHINE_I386, VER_SUITE_EMBEDDEDNT, L"SYSTEM\\WPA\\WEPOS",
+         false, 124},
+        {"xp home", 5, 1, 2600, false, 0, IMAGE_FILE_MACHINE_I386, VER_SUITE_PERSONAL, nullptr, false, 65},
+        {"2003 enterprise", 5, 2, 3790, true, 0, IMAGE_FILE_MACHINE_I386, VER_SUITE_ENTERPRISE, nullptr, false, 70},
+        {"2003 web x64", 5, 2, 3790, true, 0, IMAGE_FILE_MACHINE_AMD64, VER_SUITE_BLADE, nullptr, false, 21},
+        {"2012 core", 6, 2, 9200, true, 7, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, true, 109},
+        {"later", 11, 0, 30000, false, 48, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 150},
+        {"unknown", 4, 0, 1381, false, 0, IMAGE_FILE_MACHINE_I386, 0, nullptr, false, 0},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        CModelMachine machine;
+        machine.major = row.major;
+        machine.minor = row.minor;
+        machine.build = row.build;
+        machine.productType = row.server ? VER_NT_SERVER : VER_NT_WORKSTATION;
+        machine.productInfo = row.productType;
+        machine.nativeMachine = row.machine;
+        machine.suites = row.suites;
+        if (row.key)
+            machine.keys[row.key] = true;
+        if (row.serverCore)
+            machine.numbers[L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Server\\ServerLevels|ServerCore"] = 1;
+        machine.Registry(row.build, L"Windows");
+        const OperatingSystemInfo info = Detect(machine);
+        EXPECT_EQ(info.editionCode, row.edition);
+        EXPECT_EQ(info.isServerCore, row.serverCore ? 1 : 0);
+    }
+}
+
+TEST(COperatingSystemTest, UsersShareOneRecordUntilTheLastLeaves)
+{
+    CModelMachine machine;
+    machine.Registry(19045, L"Windows 10 Pro", L"22H2");
+    COperatingSystem::SetProbesForTesting(&machine);
+    {
+        COperatingSystem first;
+        const int calls = machine.verifyCalls;
+        EXPECT_GT(calls, 0);
+        COperatingSystem second;
+        EXPECT_EQ(&first.Info(), &second.Info());
+        EXPECT_EQ(machine.verifyCalls, calls);
+        EXPECT_EQ(second.Info().fullName, L"Windows 10 Pro 64 bits Version 22H2");
+    }
+    const int calls = machine.verifyCalls;
+    {
+        COperatingSystem again;
+        EXPECT_GT(machine.verifyCalls, calls);
+    }
+    COperatingSystem::SetProbesForTesting(nullptr);
+}
+
+TEST(COperatingSystemTest, RealDetectionSeesWindows10)
+{
+    // The prefix is set to Windows 10, and this program's manifest declares support for it.
+    COperatingSystem os;
+    const OperatingSystemInfo& info = os.Info();
+    EXPECT_EQ(info.isWindowsNt, 1u);
+    EXPECT_EQ(info.majorVersion, 10u);
+    EXPECT_EQ(info.osCode, kOsWindows10);
+    EXPECT_FALSE(info.productName.empty());
+    std::printf("detected: %ls (code %u, edition %u, build %u, product type %u)\n", info.fullName.c_str(),
+                info.osCode, info.editionCode, info.buildNumber, info.productType);
+}
