@@ -1,1 +1,132 @@
-#include "platform/Win.h"
+#include "platform/Digest.h"
+
+#include "platform/CUniqueHandle.h"
+#include "platform/Encoding.h"
+#include "platform/TextUtil.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace
+{
+
+struct Algorithm
+{
+    DWORD provider;
+    ALG_ID id;
+};
+
+constexpr Algorithm kMd5{PROV_RSA_FULL, CALG_MD5};
+constexpr Algorithm kSha256{PROV_RSA_AES, CALG_SHA_256};
+constexpr DWORD kLargestDigest = 32;
+constexpr DWORD kFileBlock = 4096;
+
+// One digest in progress; the hash and its context are released however it ends.
+class CDigest
+{
+public:
+    explicit CDigest(const Algorithm& algorithm)
+    {
+        if (::CryptAcquireContextW(m_context.Put(), nullptr, nullptr, algorithm.provider, CRYPT_VERIFYCONTEXT))
+            ::CryptCreateHash(m_context.Get(), algorithm.id, 0, 0, m_hash.Put());
+    }
+
+    bool IsReady() const { return m_hash.IsValid(); }
+
+    bool Feed(const BYTE* data, std::size_t length)
+    {
+        // CryptHashData takes a DWORD count; larger blocks go in pieces.
+        while (length > 0)
+        {
+            const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(length, 0x80000000u));
+            if (!::CryptHashData(m_hash.Get(), data, piece, 0))
+                return false;
+            data += piece;
+            length -= piece;
+        }
+        return true;
+    }
+
+    bool Finish(std::wstring& hex)
+    {
+        BYTE value[kLargestDigest];
+        DWORD size = sizeof(value);
+        if (!::CryptGetHashParam(m_hash.Get(), HP_HASHVAL, value, &size, 0))
+            return false;
+        char text[2 * kLargestDigest + 1];
+        DWORD capacity = sizeof(text);
+        std::wstring wide;
+        if (!HexEncode(value, size, text, &capacity) || !BytesToWide(std::string(text, capacity), wide, ::GetACP()))
+            return false;
+        hex = std::move(wide);
+        return true;
+    }
+
+private:
+    CCryptContext m_context;
+    CCryptHash m_hash;
+};
+
+DWORD HexOfBuffer(const Algorithm& algorithm, const void* data, std::size_t length, std::wstring& hex)
+{
+    if (data == nullptr || length == 0)
+        return ERROR_INVALID_PARAMETER;
+    CDigest digest(algorithm);
+    if (!digest.IsReady() || !digest.Feed(static_cast<const BYTE*>(data), length) || !digest.Finish(hex))
+        return ERROR_BAD_FORMAT;
+    return ERROR_SUCCESS;
+}
+
+DWORD HexOfFile(const Algorithm& algorithm, const wchar_t* path, std::wstring& hex)
+{
+    if (path == nullptr || *path == L'\0')
+        return ERROR_INVALID_PARAMETER;
+    CFileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return ERROR_FILE_NOT_FOUND;
+    CDigest digest(algorithm);
+    if (!digest.IsReady())
+        return ERROR_FILE_NOT_FOUND;
+    BYTE block[kFileBlock];
+    for (;;)
+    {
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), block, sizeof(block), &read, nullptr))
+            return ERROR_FILE_NOT_FOUND;
+        if (read == 0)
+            break;
+        if (!digest.Feed(block, read))
+            return ERROR_FILE_NOT_FOUND;
+    }
+    return digest.Finish(hex) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+} // namespace
+
+DWORD Md5HexOfBuffer(const void* data, std::size_t length, std::wstring& hex)
+{
+    return HexOfBuffer(kMd5, data, length, hex);
+}
+
+DWORD Md5HexOfString(const wchar_t* text, std::wstring& hex)
+{
+    if (text == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return HexOfBuffer(kMd5, text, std::wcslen(text) * sizeof(wchar_t), hex);
+}
+
+DWORD Md5HexOfFile(const wchar_t* path, std::wstring& hex)
+{
+    return HexOfFile(kMd5, path, hex);
+}
+
+DWORD Sha256HexOfBuffer(const void* data, std::size_t length, std::wstring& hex)
+{
+    return HexOfBuffer(kSha256, data, length, hex);
+}
+
+DWORD Sha256HexOfFile(const wchar_t* path, std::wstring& hex)
+{
+    return HexOfFile(kSha256, path, hex);
+}

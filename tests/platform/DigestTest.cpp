@@ -1,1 +1,151 @@
-#include "platform/Win.h"
+#include "platform/Digest.h"
+
+#include "platform/CUniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// A file of the test's own in the temporary folder, removed afterwards.
+class CTempFile
+{
+public:
+    explicit CTempFile(const std::string& content)
+    {
+        wchar_t folder[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, folder);
+        wchar_t name[MAX_PATH];
+        ::GetTempFileNameW(folder, L"dig", 0, name);
+        m_path = name;
+        CFileHandle file(::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    }
+    ~CTempFile() { ::DeleteFileW(m_path.c_str()); }
+    const wchar_t* Path() const { return m_path.c_str(); }
+
+private:
+    std::wstring m_path;
+};
+
+std::string Pattern(size_t size)
+{
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>(i * 7 + i / 251);
+    return data;
+}
+
+} // namespace
+
+TEST(DigestTest, PublishedVectors)
+{
+    const struct
+    {
+        std::string input;
+        const wchar_t* md5;
+        const wchar_t* sha256;
+    } rows[] = {
+        {"a", L"0cc175b9c0f1b6a831c399e269772661",
+         L"ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb"},
+        {"abc", L"900150983cd24fb0d6963f7d28e17f72",
+         L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"message digest", L"f96b697d7cb7938d525a2f31aaf161d0",
+         L"f7846f55cf23e14eebeab5b4e1550cad5b509e3348fbc4efa3a1413d393cb650"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", L"8215ef0796a20bcaaae116d3876c664a",
+         L"248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         L"57edf4a22be3c955ac49da2e2107b67a",
+         L"f371bc4a311f2b009eef952dd83ca80e2b60026c8e935592d0f9c308453c813e"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.input);
+        std::wstring md5, sha256;
+        EXPECT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(row.input.data(), row.input.size(), md5));
+        EXPECT_EQ(row.md5, md5);
+        EXPECT_EQ(ERROR_SUCCESS, Sha256HexOfBuffer(row.input.data(), row.input.size(), sha256));
+        EXPECT_EQ(row.sha256, sha256);
+    }
+}
+
+TEST(DigestTest, EmptyOrNullInputIsInvalidAndLeavesOutputAlone)
+{
+    std::wstring hex = L"kept";
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Md5HexOfBuffer("x", 0, hex));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Md5HexOfBuffer(nullptr, 4, hex));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Sha256HexOfBuffer("x", 0, hex));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Md5HexOfString(L"", hex));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Md5HexOfString(nullptr, hex));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Md5HexOfFile(L"", hex));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Sha256HexOfFile(nullptr, hex));
+    EXPECT_EQ(L"kept", hex);
+}
+
+TEST(DigestTest, WideStringIsHashedAsItsCodeUnits)
+{
+    const unsigned char units[] = {0x61, 0x00, 0x62, 0x00, 0x63, 0x00};
+    std::wstring ofString, ofUnits;
+    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"abc", ofString));
+    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(units, sizeof(units), ofUnits));
+    EXPECT_EQ(ofUnits, ofString);
+    EXPECT_NE(L"900150983cd24fb0d6963f7d28e17f72", ofString);
+
+    // "é" precomposed and decomposed look alike but are different code units.
+    std::wstring composed, decomposed;
+    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"\u00e9", composed));
+    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"e\u0301", decomposed));
+    EXPECT_NE(composed, decomposed);
+}
+
+TEST(DigestTest, FileDigestEqualsDigestOfItsContent)
+{
+    // Exactly one read block, and several blocks with a short tail.
+    for (size_t size : {size_t{1}, size_t{4096}, size_t{3 * 4096 + 17}})
+    {
+        SCOPED_TRACE(size);
+        const std::string content = Pattern(size);
+        CTempFile file(content);
+        std::wstring md5File, md5Buffer, shaFile, shaBuffer;
+        ASSERT_EQ(ERROR_SUCCESS, Md5HexOfFile(file.Path(), md5File));
+        ASSERT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(content.data(), content.size(), md5Buffer));
+        EXPECT_EQ(md5Buffer, md5File);
+        ASSERT_EQ(ERROR_SUCCESS, Sha256HexOfFile(file.Path(), shaFile));
+        ASSERT_EQ(ERROR_SUCCESS, Sha256HexOfBuffer(content.data(), content.size(), shaBuffer));
+        EXPECT_EQ(shaBuffer, shaFile);
+    }
+}
+
+TEST(DigestTest, FileThatCannotBeReadIsNotFound)
+{
+    wchar_t folder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, folder);
+    const std::wstring missing = std::wstring(folder) + L"no-such-file-7f3a.bin";
+    std::wstring hex = L"kept";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(missing.c_str(), hex));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Sha256HexOfFile(missing.c_str(), hex));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(folder, hex));   // a folder is not a file
+    EXPECT_EQ(L"kept", hex);
+}
+
+TEST(DigestTest, FileSharingDecidesWhetherAnOpenFileCanBeHashed)
+{
+    CTempFile file("abc");
+    std::wstring hex;
+    {
+        CFileHandle reader(::CreateFileW(file.Path(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                         nullptr));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(ERROR_SUCCESS, Md5HexOfFile(file.Path(), hex));
+        EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", hex);
+    }
+    // The digest shares reading only, so a file someone is writing is refused, as any other failure is.
+    CFileHandle writer(::CreateFileW(file.Path(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(file.Path(), hex));
+}

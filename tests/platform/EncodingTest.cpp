@@ -1,1 +1,149 @@
-#include "platform/Win.h"
+#include "platform/Encoding.h"
+
+#include "platform/CUniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace
+{
+
+std::string Encoded(bool (*encode)(const BYTE*, DWORD, char*, DWORD*), const std::string& bytes)
+{
+    char out[256];
+    DWORD length = sizeof(out);
+    if (!encode(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), out, &length))
+        return "<failed>";
+    return std::string(out, length);
+}
+
+std::string Decoded(bool (*decode)(const char*, DWORD, BYTE*, DWORD*), const std::string& text)
+{
+    BYTE out[256];
+    DWORD length = sizeof(out);
+    if (!decode(text.data(), static_cast<DWORD>(text.size()), out, &length))
+        return "<failed>";
+    return std::string(reinterpret_cast<const char*>(out), length);
+}
+
+} // namespace
+
+TEST(EncodingTest, Base64RoundTripsAndPads)
+{
+    const struct
+    {
+        std::string bytes, standard, url;
+    } rows[] = {
+        {"f", "Zg==", "Zg"},
+        {"fo", "Zm8=", "Zm8"},
+        {"foo", "Zm9v", "Zm9v"},
+        {"foobar", "Zm9vYmFy", "Zm9vYmFy"},
+        {std::string("\xfb\xff\xbf", 3), "+/+/", "-_-_"},
+        {std::string("\0\0\0\0", 4), "AAAAAA==", "AAAAAA"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.standard);
+        EXPECT_EQ(row.standard, Encoded(Base64Encode, row.bytes));
+        EXPECT_EQ(row.url, Encoded(Base64UrlEncode, row.bytes));
+        EXPECT_EQ(row.bytes, Decoded(Base64Decode, row.standard));
+        EXPECT_EQ(row.bytes, Decoded(Base64UrlDecode, row.url));
+    }
+    EXPECT_EQ("A", Decoded(Base64UrlDecode, "QQ"));
+}
+
+TEST(EncodingTest, MalformedBase64Fails)
+{
+    for (const char* text : {"", "QQ", "QQ=", "QUJDRA", "QU=D", "=QUJ", "Q===", "====", "QUJD\nQQ==", "QU-D",
+                             "QQ==QUJD"})
+    {
+        SCOPED_TRACE(text);
+        EXPECT_EQ("<failed>", Decoded(Base64Decode, text));
+    }
+    for (const char* text : {"", "Q", "QUJDR", "QU.D", "Q-=Q"})
+    {
+        SCOPED_TRACE(text);
+        EXPECT_EQ("<failed>", Decoded(Base64UrlDecode, text));
+    }
+    EXPECT_EQ("<failed>", Encoded(Base64Encode, ""));
+    EXPECT_EQ("<failed>", Encoded(Base64UrlEncode, ""));
+}
+
+TEST(EncodingTest, SmallBuffersAreNeverOverrun)
+{
+    const BYTE bytes[] = {1, 2, 3, 4};
+    char text[9] = "########";
+    DWORD length = 7;
+    EXPECT_FALSE(Base64Encode(bytes, 4, text, &length));
+    EXPECT_EQ(8u, length);
+    EXPECT_STREQ("########", text);
+    length = 5;
+    EXPECT_FALSE(Base64UrlEncode(bytes, 4, text, &length));
+    EXPECT_EQ(6u, length);
+
+    BYTE out[4] = {9, 9, 9, 9};
+    length = 3;
+    EXPECT_FALSE(Base64Decode("AQIDBA==", 8, out, &length));
+    EXPECT_EQ(4u, length);
+    EXPECT_EQ(9, out[0]);
+    EXPECT_TRUE(Base64Decode("AQIDBA==", 8, out, &length));
+    EXPECT_EQ(0, memcmp(out, bytes, 4));
+}
+
+TEST(EncodingTest, HexCapacityRules)
+{
+    const BYTE bytes[] = {0x00, 0x9f, 0xa0, 0xff};
+    char out[10];
+
+    memset(out, '#', sizeof(out));
+    DWORD capacity = 8;   // exactly the characters: no room for a terminator, none written
+    ASSERT_TRUE(HexEncode(bytes, 4, out, &capacity));
+    EXPECT_EQ(8u, capacity);
+    EXPECT_EQ("009fa0ff#", std::string(out, 9));
+
+    capacity = 9;
+    ASSERT_TRUE(HexEncode(bytes, 4, out, &capacity));
+    EXPECT_STREQ("009fa0ff", out);
+
+    memset(out, '#', sizeof(out));
+    capacity = 7;
+    EXPECT_FALSE(HexEncode(bytes, 4, out, &capacity));
+    EXPECT_EQ(8u, capacity);
+    EXPECT_EQ('#', out[0]);
+
+    capacity = 10;
+    EXPECT_FALSE(HexEncode(bytes, 0, out, &capacity));
+    EXPECT_FALSE(HexEncode(nullptr, 4, out, &capacity));
+    EXPECT_FALSE(HexEncode(bytes, 4, out, nullptr));
+}
+
+TEST(EncodingTest, PlainKeyBlobIsImportable)
+{
+    const BYTE key[16] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
+                          0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
+    const auto blob = MakePlainKeyBlob(key, sizeof(key), CALG_AES_128);
+    ASSERT_TRUE(blob);
+    ASSERT_EQ(28u, blob->size());
+    const BYTE header[12] = {8, 2, 0, 0, 0x0e, 0x66, 0, 0, 16, 0, 0, 0};
+    EXPECT_EQ(0, memcmp(header, blob->data(), 12));
+    EXPECT_EQ(0, memcmp(key, blob->data() + 12, 16));
+    EXPECT_EQ(1, blob.use_count());
+
+    // The CryptoAPI takes it and encrypts the FIPS-197 example block with it (CBC, zero IV: plain AES).
+    CCryptContext provider;
+    ASSERT_TRUE(::CryptAcquireContextW(provider.Put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    CCryptKey cryptKey;
+    ASSERT_TRUE(::CryptImportKey(provider.Get(), blob->data(), static_cast<DWORD>(blob->size()), 0, 0,
+                                 cryptKey.Put()));
+    BYTE block[16] = {0x32, 0x43, 0xf6, 0xa8, 0x88, 0x5a, 0x30, 0x8d,
+                      0x31, 0x31, 0x98, 0xa2, 0xe0, 0x37, 0x07, 0x34};
+    const BYTE cipher[16] = {0x39, 0x25, 0x84, 0x1d, 0x02, 0xdc, 0x09, 0xfb,
+                             0xdc, 0x11, 0x85, 0x97, 0x19, 0x6a, 0x0b, 0x32};
+    DWORD length = sizeof(block);
+    ASSERT_TRUE(::CryptEncrypt(cryptKey.Get(), 0, FALSE, 0, block, &length, sizeof(block)));
+    EXPECT_EQ(0, memcmp(cipher, block, 16));
+
+    EXPECT_FALSE(MakePlainKeyBlob(nullptr, 16, CALG_AES_128));
+}

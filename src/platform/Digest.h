@@ -1,0 +1,19 @@
+#pragma once
+// MD5 and SHA-256 digests as lower-case hexadecimal text, on the CryptoAPI.
+//
+// Status codes: ERROR_SUCCESS; ERROR_INVALID_PARAMETER (87) for a null or empty input or path;
+// ERROR_BAD_FORMAT (11) when a block or string digest cannot be produced; ERROR_FILE_NOT_FOUND (2) when a file
+// digest cannot be produced, whatever the cause. On failure the output is left as it was.
+
+#include "platform/Win.h"
+
+#include <cstddef>
+#include <string>
+
+DWORD Md5HexOfBuffer(const void* data, std::size_t length, std::wstring& hex);
+// The string's UTF-16LE code units, 2 bytes per character, no terminator.
+DWORD Md5HexOfString(const wchar_t* text, std::wstring& hex);
+DWORD Md5HexOfFile(const wchar_t* path, std::wstring& hex);
+
+DWORD Sha256HexOfBuffer(const void* data, std::size_t length, std::wstring& hex);
+DWORD Sha256HexOfFile(const wchar_t* path, std::wstring& hex);
