@@ -1,0 +1,147 @@
+// Prints throughput figures of the JSON text, the digests and the cost of a disabled trace point, each
+// set measured in one run so that the ratios between them hold whatever the machine.
+
+#include "host/Trace.h"
+#include "message/CMessageObject.h"
+#include "platform/Digest.h"
+#include "platform/Win.h"
+
+#include <json.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+TRACE_UNIT("5b0f6a64-2f9e-4d0c-9a57-3c4e1d2b7a10");
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+// Best of a few runs: the least disturbed one is the closest to the code's own cost.
+template <typename F>
+double BestSeconds(int runs, F&& work)
+{
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i)
+    {
+        const auto start = Clock::now();
+        work();
+        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    return best;
+}
+
+double MBps(size_t bytes, double seconds) { return bytes / seconds / 1e6; }
+
+// A document shaped like the messages the agent exchanges: many small records with strings, numbers,
+// nested objects and arrays, a few escapes and non-ASCII letters.
+std::string MakeDocument(size_t minimumBytes)
+{
+    std::string doc = "{\"Kind\":\"Bench\",\"Records\":[";
+    for (unsigned i = 0; doc.size() < minimumBytes; ++i)
+    {
+        if (i)
+            doc += ',';
+        doc += "{\"TrackIndex\":" + std::to_string(i) + ",\"Name\":\"record-" + std::to_string(i) +
+               "\",\"Path\":\"C:\\\\ProgramData\\\\Agent\\\\Messages\\\\m" + std::to_string(i % 97) +
+               ".json\",\"Ratio\":" + std::to_string((i % 1000) / 8.0) +
+               ",\"Ok\":" + (i % 3 ? "true" : "false") +
+               ",\"Note\":\"caf\xc3\xa9 \\\"quoted\\\"\\nline\",\"Pairs\":[{\"Name\":\"a\",\"Value\":\"" +
+               std::to_string(i * 7) + "\"},{\"Name\":\"b\",\"Value\":null}],\"Size\":" +
+               std::to_string(1234567ull * i) + "}";
+    }
+    return doc + "]}";
+}
+
+void JsonFigures()
+{
+    const std::string doc = MakeDocument(16u << 20);
+    constexpr int kRuns = 3;
+
+    const double raw = BestSeconds(kRuns, [&] {
+        json_settings settings = {};
+        char error[json_error_max];
+        json_value* tree = json_parse_ex(&settings, doc.data(), doc.size(), error);
+        if (!tree)
+            std::puts("raw parse failed");
+        json_value_free(tree);
+    });
+
+    CMessageObject message;
+    const double read = BestSeconds(kRuns, [&] {
+        if (!message.FromUtf8Json(doc))
+            std::puts("FromUtf8Json failed");
+    });
+
+    std::string written;
+    const double write = BestSeconds(kRuns, [&] {
+        if (!message.SerializeUtf8(written))
+            std::puts("SerializeUtf8 failed");
+    });
+
+    std::printf("JSON, document of %.1f MB (written back: %.1f MB)\n", doc.size() / 1e6, written.size() / 1e6);
+    std::printf("  json-parser raw parse   %8.1f MB/s\n", MBps(doc.size(), raw));
+    std::printf("  FromUtf8Json            %8.1f MB/s   %.2f of raw parse\n", MBps(doc.size(), read), raw / read);
+    std::printf("  SerializeUtf8           %8.1f MB/s   %.2f of raw parse\n", MBps(doc.size(), write), raw / write);
+}
+
+void DigestFigures()
+{
+    constexpr size_t kBytes = 64u << 20;
+    std::string data(kBytes, '\0');
+    for (size_t i = 0; i < kBytes; ++i)
+        data[i] = static_cast<char>(i * 2654435761u >> 24);
+
+    wchar_t folder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"telemetry-bench-digest.bin";
+    {
+        std::ofstream file(path.c_str(), std::ios::binary);
+        file.write(data.data(), static_cast<std::streamsize>(data.size()));
+    }
+    constexpr int kRuns = 3;
+    std::wstring hex;
+    const double md5Buffer = BestSeconds(kRuns, [&] { Md5HexOfBuffer(data.data(), data.size(), hex); });
+    const double md5File = BestSeconds(kRuns, [&] { Md5HexOfFile(path.c_str(), hex); });
+    const double shaBuffer = BestSeconds(kRuns, [&] { Sha256HexOfBuffer(data.data(), data.size(), hex); });
+    const double shaFile = BestSeconds(kRuns, [&] { Sha256HexOfFile(path.c_str(), hex); });
+    ::DeleteFileW(path.c_str());
+
+    std::printf("Digests, %zu MB (the file is in the system's cache)\n", kBytes >> 20);
+    std::printf("  MD5     buffer %8.1f MB/s   file %8.1f MB/s   file/buffer %.2f\n", MBps(kBytes, md5Buffer),
+                MBps(kBytes, md5File), md5Buffer / md5File);
+    std::printf("  SHA-256 buffer %8.1f MB/s   file %8.1f MB/s   file/buffer %.2f\n", MBps(kBytes, shaBuffer),
+                MBps(kBytes, shaFile), shaBuffer / shaFile);
+}
+
+void TraceFigures()
+{
+    constexpr unsigned kPoints = 200u * 1000 * 1000;
+    volatile unsigned sink = 0;
+    const double empty = BestSeconds(3, [&] {
+        for (unsigned i = 0; i < kPoints; ++i)
+            sink = i;
+    });
+    const double traced = BestSeconds(3, [&] {
+        for (unsigned i = 0; i < kPoints; ++i)
+        {
+            sink = i;
+            TRACE_VERBOSE(kTraceFlagGeneral, 10, "bench point %u", i);
+        }
+    });
+    std::printf("Tracing, provider not enabled\n");
+    std::printf("  disabled trace point    %8.2f ns (loop alone %.2f ns)\n", (traced - empty) / kPoints * 1e9,
+                empty / kPoints * 1e9);
+}
+} // namespace
+
+int main()
+{
+    JsonFigures();
+    DigestFigures();
+    TraceFigures();
+    return 0;
+}

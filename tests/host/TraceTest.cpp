@@ -1,0 +1,195 @@
+#include "TraceCapture.h"
+
+#include <gtest/gtest.h>
+
+TRACE_UNIT("1554e490-6cb5-4520-b991-b68c30ff62a1");
+
+namespace
+{
+
+constexpr GUID kProviderUnit = trace::ParseGuid("0244800d-fde3-4e18-b4dd-b2a6c0af4fe2");
+
+int g_evaluations = 0;
+int Counted(int value)
+{
+    ++g_evaluations;
+    return value;
+}
+
+// One trace point of each level, on the given flag.
+void TraceAllLevels(ULONG flag)
+{
+    TRACE_ERROR(flag, 10, "error %d", Counted(2));
+    TRACE_WARNING(flag, 11, "warning %d", Counted(3));
+    TRACE_INFO(flag, 12, "information %d", Counted(4));
+    TRACE_VERBOSE(flag, 13, "verbose %d", Counted(5));
+}
+
+std::vector<ULONG> Numbers(const CTraceCapture& capture)
+{
+    std::vector<ULONG> numbers;
+    for (const auto& message : capture.Messages())
+        numbers.push_back(message.number);
+    return numbers;
+}
+
+} // namespace
+
+TEST(TraceTest, WithoutASessionNothingIsSentAndNoArgumentEvaluated)
+{
+    CTraceCapture capture;
+    g_evaluations = 0;
+    TraceAllLevels(kTraceFlagGeneral);
+    TraceAllLevels(kTraceFlagEvents);
+    EXPECT_TRUE(capture.Messages().empty());
+    EXPECT_EQ(0, g_evaluations);
+}
+
+TEST(TraceTest, SessionReceivesOnlyItsFlagsUpToItsLevel)
+{
+    CTraceCapture capture;
+    ASSERT_EQ(static_cast<ULONG>(ERROR_SUCCESS), capture.Enable(kTraceLevelError, kTraceFlagEvents));
+    g_evaluations = 0;
+    TraceAllLevels(kTraceFlagGeneral);
+    TraceAllLevels(kTraceFlagCompression);
+    TraceAllLevels(kTraceFlagEvents);
+    EXPECT_EQ(std::vector<ULONG>{10}, Numbers(capture));
+    EXPECT_EQ(1, g_evaluations);
+
+    capture.Clear();
+    capture.Enable(kTraceLevelInformation, kTraceFlagGeneral | kTraceFlagEvents);
+    TraceAllLevels(kTraceFlagEvents);
+    TraceAllLevels(kTraceFlagCompression);
+    EXPECT_EQ((std::vector<ULONG>{10, 11, 12}), Numbers(capture));
+}
+
+TEST(TraceTest, DisableStopsEverythingAndUnknownRequestsChangeNothing)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelVerbose, 0xFFFFFFFF);
+    EXPECT_EQ(static_cast<ULONG>(ERROR_INVALID_PARAMETER), capture.Request(WMI_GET_ALL_DATA));
+    TraceAllLevels(kTraceFlagEvents);
+    EXPECT_EQ(4u, capture.Messages().size());
+
+    capture.Clear();
+    EXPECT_EQ(static_cast<ULONG>(ERROR_SUCCESS), capture.Disable());
+    EXPECT_EQ(0u, trace::g_state.level.load());
+    EXPECT_EQ(0u, trace::g_state.flags.load());
+    EXPECT_EQ(0u, trace::g_state.logger.load());
+    TraceAllLevels(kTraceFlagEvents);
+    EXPECT_TRUE(capture.Messages().empty());
+
+    EXPECT_EQ(static_cast<ULONG>(ERROR_INVALID_PARAMETER), capture.Request(WMI_ENABLE_COLLECTION));
+    TraceAllLevels(kTraceFlagEvents);
+    EXPECT_TRUE(capture.Messages().empty());
+}
+
+TEST(TraceTest, ArgumentsTravelAsTheirBytes)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelVerbose, kTraceFlagEvents);
+    const wchar_t* nullWide = nullptr;
+    const char* nullNarrow = nullptr;
+    const std::wstring path = L"C:\\data\\file.json";
+    int marker = 0;
+    TRACE_INFO(kTraceFlagEvents, 20, "%d %u %llu %zu %p", -2, DWORD{7}, 0x1122334455667788ull, sizeof(int),
+               &marker);
+    TRACE_INFO(kTraceFlagEvents, 21, "%ls|%ls|%ls|%ls|%s|%s", path, L"", nullWide, L"x", nullNarrow, "ab");
+
+    ASSERT_EQ(2u, capture.Messages().size());
+    const CapturedTrace& numbers = capture.Messages()[0];
+    EXPECT_TRUE(IsEqualGUID(kTraceUnit, numbers.unit));
+    EXPECT_EQ(20u, numbers.number);
+    EXPECT_EQ(43u, numbers.messageFlags);
+    EXPECT_NE(0u, numbers.logger);
+    ASSERT_EQ(5u, numbers.args.size());
+    EXPECT_EQ(4u, numbers.args[0].size());
+    EXPECT_EQ(0xFFFFFFFEu, numbers.Number(0));
+    EXPECT_EQ(7u, numbers.Number(1));
+    EXPECT_EQ(8u, numbers.args[2].size());
+    EXPECT_EQ(0x1122334455667788ull, numbers.Number(2));
+    EXPECT_EQ(sizeof(std::size_t), numbers.args[3].size());
+    EXPECT_EQ(sizeof(void*), numbers.args[4].size());
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&marker), numbers.Number(4));
+
+    const CapturedTrace& texts = capture.Messages()[1];
+    ASSERT_EQ(6u, texts.args.size());
+    EXPECT_EQ((path.size() + 1) * sizeof(wchar_t), texts.args[0].size());
+    EXPECT_EQ(path, texts.Wide(0));
+    EXPECT_EQ(L"<NULL>", texts.Wide(1));
+    EXPECT_EQ(L"NULL", texts.Wide(2));
+    EXPECT_EQ(L"x", texts.Wide(3));
+    EXPECT_EQ("NULL", texts.Narrow(4));
+    EXPECT_EQ(3u, texts.args[5].size());
+    EXPECT_EQ("ab", texts.Narrow(5));
+}
+
+TEST(TraceTest, ProviderRegistersTracesItsLifeAndUnregisters)
+{
+    int module = 0;   // any address stands for the module handle
+    const HMODULE handle = reinterpret_cast<HMODULE>(&module);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagGeneral, handle);
+    EXPECT_TRUE(IsEqualGUID(kTraceControlGuid, capture.RegisteredControl()));
+    EXPECT_EQ(1, capture.Registrations());
+    ASSERT_EQ(1u, capture.Messages().size());
+    EXPECT_TRUE(capture.Has(kProviderUnit, 10));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(handle), capture.Messages()[0].Number(0));
+
+    capture.Stop();
+    EXPECT_TRUE(capture.Has(kProviderUnit, 11));
+    EXPECT_EQ(1, capture.Unregistrations());
+    capture.Clear();
+    TraceAllLevels(kTraceFlagGeneral);
+    EXPECT_TRUE(capture.Messages().empty());
+}
+
+TEST(TraceTest, WithoutTraceMessageBlocksGoOutAsOneEvent)
+{
+    CTraceCapture capture(CTraceCapture::Route::TraceEvent);
+    capture.Enable(kTraceLevelVerbose, kTraceFlagEvents);
+
+    TRACE_WARNING(kTraceFlagEvents, 30, "%u %ls", 5u, L"ab");
+    ASSERT_EQ(1u, capture.Messages().size());
+    const CapturedTrace& inPlace = capture.Messages()[0];
+    EXPECT_EQ(sizeof(EVENT_TRACE_HEADER) + 2 * sizeof(MOF_FIELD), inPlace.header.Size);
+    EXPECT_EQ(static_cast<ULONG>(WNODE_FLAG_TRACED_GUID | WNODE_FLAG_USE_MOF_PTR), inPlace.header.Flags);
+    EXPECT_TRUE(IsEqualGUID(kTraceUnit, inPlace.unit));
+    EXPECT_EQ(30u, inPlace.number);
+    EXPECT_EQ(kTraceLevelWarning, inPlace.header.Class.Level);
+    EXPECT_EQ(5u, inPlace.Number(0));
+    EXPECT_EQ(L"ab", inPlace.Wide(1));
+
+    // Eight blocks still go in place; a ninth makes one copied block of them all.
+    capture.Clear();
+    TRACE_INFO(kTraceFlagEvents, 31, "%u%u%u%u%u%u%u%u", 1, 2, 3, 4, 5, 6, 7, 8);
+    TRACE_INFO(kTraceFlagEvents, 32, "%u%u%u%u%u%u%u%u%s", 1, 2, 3, 4, 5, 6, 7, 8, "z");
+    ASSERT_EQ(2u, capture.Messages().size());
+    EXPECT_EQ(8u, capture.Messages()[0].args.size());
+    const CapturedTrace& joined = capture.Messages()[1];
+    ASSERT_EQ(1u, joined.args.size());
+    ASSERT_EQ(8 * 4 + 2u, joined.args[0].size());
+    EXPECT_EQ(8u, joined.args[0][28]);
+    EXPECT_EQ('z', joined.args[0][32]);
+
+    // 8192 bytes of arguments are sent, one more and the message is dropped.
+    capture.Clear();
+    const std::string fits(8192 - 1, 'f');
+    const std::string tooLong(8192, 'f');
+    TRACE_INFO(kTraceFlagEvents, 33, "%s", fits);
+    TRACE_INFO(kTraceFlagEvents, 34, "%s", tooLong);
+    TRACE_INFO(kTraceFlagEvents, 35, "%u%u%u%u%u%u%u%u%s", 1, 2, 3, 4, 5, 6, 7, 8, tooLong);
+    EXPECT_EQ(std::vector<ULONG>{33}, Numbers(capture));
+}
+
+TEST(TraceTest, FormatCheckKnowsEveryPlaceholder)
+{
+    using trace::ArgKind;
+    static constexpr ArgKind kinds[] = {ArgKind::Int32, ArgKind::Int64, ArgKind::Wide, ArgKind::Narrow, ArgKind::Pointer};
+    static_assert(trace::FormatMatches("100%% %08x %llu %ls %s %p", kinds, 5));
+    static_assert(!trace::FormatMatches("%u %u %ls %s %p", kinds, 5));
+    static_assert(!trace::FormatMatches("%x %llu %ls %s", kinds, 5));
+    static_assert(!trace::FormatMatches("%x %llu %ls %s %p %u", kinds, 5));
+    static_assert(!trace::FormatMatches("%f", kinds, 1));
+    static_assert(trace::FormatMatches("%lu is a DWORD", kinds, 1));
+    SUCCEED();
+}
