@@ -1,0 +1,1 @@
+// Hollin stand-in

@@ -1,0 +1,1 @@
+// Ostrel stand-in

@@ -1,0 +1,1 @@
+// Tamsin stand-in

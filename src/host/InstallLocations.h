@@ -1,0 +1,40 @@
+#pragma once
+// Where the agent is installed and who it is. Stateless: every call reads the registry (HKEY_LOCAL_MACHINE,
+// query access, the view Windows gives this process) or the configuration again. Every folder ends in a
+// backslash. On failure an output is left as it was, unless said otherwise.
+
+#include "host/IConfigUtil.h"
+
+#include <string>
+#include <vector>
+
+// The agent's setup key.
+constexpr wchar_t kAgentSetupKey[] = L"SOFTWARE\\Korvo Security\\SetupEx\\Velnor Agent";
+
+bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
+// As ReadRegistryString; a text with exactly two "." gets ".0000" appended.
+bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
+
+// False when "Path" cannot be read.
+bool GetInstallFolder(std::wstring& out);
+bool GetUtilsFolder(std::wstring& out);
+bool GetPluginsFolder(std::wstring& out);
+bool GetAdditionalFilesFolder(std::wstring& out);
+bool GetRepositoryFolder(std::wstring& out);
+
+// False when the common application data folder cannot be obtained.
+bool GetCommonDataFolder(std::wstring& out);
+bool GetCompanyDataFolder(std::wstring& out);
+bool GetAgentDataFolder(std::wstring& out);
+
+// Always fills out (last resort "Korvo Endpoint Agent").
+void GetProductDisplayName(std::wstring& out);
+bool GetMainProductId(DWORD& out);
+bool GetLegacyProductVersion(std::wstring& out, const std::vector<DWORD>& allowedIds);
+bool GetAgentVersion(std::wstring& out);
+
+// util may be null: the module's configuration utility is used. ERROR_DLL_NOT_FOUND without one.
+DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util);
+bool GetRegisteredDeviceId(std::wstring& out, IConfigUtil* util);
+bool GetRegisteredSiteId(std::wstring& out, IConfigUtil* util);
+bool GetTestMode(int& out);
