@@ -1,1 +1,71 @@
 #include "host/CConfigHelper.h"
+
+#include "host/InstallLocations.h"
+#include "host/Trace.h"
+#include "platform/CUniqueHandle.h"
+
+#include <utility>
+
+TRACE_UNIT("d92fd70b-a838-419b-9f5d-5ad0cdecf4b3");
+
+namespace
+{
+constexpr wchar_t kConfigLibrary[] = L"Tamsin.dll";
+constexpr char kGetUtilExport[] = "GetUtil";
+} // namespace
+
+CConfigHelper& CConfigHelper::Instance()
+{
+    static CConfigHelper instance;
+    return instance;
+}
+
+IConfigUtil* CConfigHelper::GetConfigUtil()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_module == nullptr)
+    {
+        // Without an install path the bare name is loaded, through the usual search order.
+        std::wstring path;
+        GetUtilsFolder(path);
+        path += kConfigLibrary;
+
+        // Altered search path: the component's own dependencies are found beside it.
+        CModule module(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        if (!module)
+        {
+            const DWORD error = ::GetLastError();
+            TRACE_ERROR(kTraceFlagEvents, 10, "cannot load %ls: error %u", path, error);
+            return nullptr;
+        }
+        m_module = module.Release();
+        m_getUtil = reinterpret_cast<GetUtilFn>(reinterpret_cast<void*>(::GetProcAddress(m_module, kGetUtilExport)));
+        if (m_getUtil == nullptr)
+        {
+            // The library stays loaded and is not tried again: another load would find the same file.
+            const DWORD error = ::GetLastError();
+            TRACE_ERROR(kTraceFlagEvents, 11, "%ls has no %s: error %u", path, kGetUtilExport, error);
+            return nullptr;
+        }
+        m_util = m_getUtil();
+        if (m_util == nullptr)
+            TRACE_ERROR(kTraceFlagEvents, 12, "%s of %ls gave no utility", kGetUtilExport, path);
+    }
+    return m_util;
+}
+
+void CConfigHelper::ResetForTesting()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_util = nullptr;
+    m_getUtil = nullptr;
+    CModule library(std::exchange(m_module, nullptr));
+}
+
+CConfigHelper::~CConfigHelper()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_util = nullptr;
+    m_getUtil = nullptr;
+    CModule library(std::exchange(m_module, nullptr));
+}

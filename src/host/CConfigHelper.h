@@ -15,6 +15,10 @@ public:
     // Null when the component or its export cannot be had. The utility belongs to the component.
     IConfigUtil* GetConfigUtil();
 
+    // Frees the library and forgets everything, so that a test can load another one. Utility pointers
+    // handed out before are dangling afterwards.
+    void ResetForTesting();
+
     CConfigHelper() = default;
     virtual ~CConfigHelper();
     CConfigHelper(const CConfigHelper&) = delete;

@@ -1,1 +1,305 @@
 #include "host/InstallLocations.h"
+
+#include "host/CConfigHelper.h"
+#include "host/Trace.h"
+#include "platform/CUniqueHandle.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <vector>
+
+TRACE_UNIT("98a80af4-0768-421f-9b5a-63364ab8c3a7");
+
+namespace
+{
+
+constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr wchar_t kLegacySoftwareKey[] = L"SOFTWARE\\Korvo Software\\Setup";
+constexpr wchar_t kLegacySecurityKey[] = L"SOFTWARE\\Korvo Security\\Setup";
+constexpr wchar_t kAgentUninstallEntry[] = L"Korvo Velnor Agent";
+constexpr wchar_t kDefaultCompanyFolder[] = L"Korvo Security";
+constexpr wchar_t kDefaultProductName[] = L"Korvo Endpoint Agent";
+
+constexpr wchar_t kDeviceIdKey[] = L"Register.Register.DeviceId";
+constexpr wchar_t kSiteIdKey[] = L"Register.Register.SiteId";
+constexpr wchar_t kTestModeKey[] = L"Register.Agent.TestMode";
+
+void AddBackslash(std::wstring& folder)
+{
+    if (folder.empty() || folder.back() != L'\\')
+        folder.push_back(L'\\');
+}
+
+// A name from the registry that is empty would give a folder without a name ("...\\\\"): treat it as unset.
+bool ReadName(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
+{
+    std::wstring text;
+    if (!ReadRegistryString(keyPath, valueName, text) || text.empty())
+        return false;
+    out = std::move(text);
+    return true;
+}
+
+bool GetInstallSubfolder(const wchar_t* name, std::wstring& out)
+{
+    std::wstring folder;
+    if (!GetInstallFolder(folder))
+        return false;
+    out = folder + name + L'\\';
+    return true;
+}
+
+bool ReadDword(const wchar_t* keyPath, const wchar_t* valueName, DWORD& out)
+{
+    CRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
+        return false;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (::RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
+        size != sizeof(value))
+        return false;
+    out = value;
+    return true;
+}
+
+// Gives a QueryValue result back to its component on every path.
+class CQueriedValue
+{
+public:
+    explicit CQueriedValue(IConfigUtil* util) : m_util(util) {}
+    ~CQueriedValue()
+    {
+        if (m_value != nullptr)
+            m_util->ReleaseValue(&m_value);
+    }
+    CQueriedValue(const CQueriedValue&) = delete;
+    CQueriedValue& operator=(const CQueriedValue&) = delete;
+
+    wchar_t** Put() { return &m_value; }
+    const wchar_t* Get() const { return m_value; }
+
+private:
+    IConfigUtil* m_util;
+    wchar_t* m_value = nullptr;
+};
+
+bool GetRegisteredValue(const wchar_t* key, std::wstring& out, IConfigUtil* util)
+{
+    std::wstring value;
+    const DWORD result = ReadConfigValue(key, value, util);
+    if (result != ERROR_SUCCESS || value.empty())
+    {
+        TRACE_ERROR(kTraceFlagEvents, 10, "registration value %ls missing: error %u, length %zu", key, result,
+                    value.size());
+        return false;
+    }
+    out = std::move(value);
+    return true;
+}
+
+// Leading decimal digits after optional blanks and a sign; no digits give 0, overflow saturates.
+int ParseDecimal(const wchar_t* text)
+{
+    while (*text == L' ' || *text == L'\t')
+        ++text;
+    bool negative = false;
+    if (*text == L'+' || *text == L'-')
+        negative = *text++ == L'-';
+    long long value = 0;
+    for (; *text >= L'0' && *text <= L'9'; ++text)
+        value = std::min(value * 10 + (*text - L'0'), 1LL << 31);
+    if (negative)
+        return static_cast<int>(-value);
+    return static_cast<int>(std::min(value, (1LL << 31) - 1));
+}
+
+} // namespace
+
+bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
+{
+    CRegKey key;
+    LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.Put());
+    if (status != ERROR_SUCCESS)
+    {
+        TRACE_VERBOSE(kTraceFlagGeneral, 11, "cannot open HKLM\\%ls: error %d", keyPath, status);
+        return false;
+    }
+    DWORD size = 0;
+    status = ::RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, nullptr, &size);
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+    {
+        TRACE_VERBOSE(kTraceFlagGeneral, 12, "cannot read %ls of HKLM\\%ls: error %d", valueName, keyPath, status);
+        return false;
+    }
+    // Whole UTF-16 units that cover every stored byte: an odd byte count must not write past the buffer.
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
+    DWORD read = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    status = ::RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+                                &read);
+    if (status != ERROR_SUCCESS)
+    {
+        TRACE_VERBOSE(kTraceFlagGeneral, 13, "cannot read %ls of HKLM\\%ls: error %d", valueName, keyPath, status);
+        return false;
+    }
+    // The stored text need not carry a terminator; a trailing odd byte is not a character.
+    const wchar_t* begin = buffer.data();
+    const wchar_t* end = begin + std::min<size_t>(read / sizeof(wchar_t), buffer.size());
+    out.assign(begin, std::find(begin, end, L'\0'));
+    return true;
+}
+
+bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
+{
+    std::wstring text;
+    if (!ReadRegistryString(keyPath, valueName, text))
+        return false;
+    if (std::count(text.begin(), text.end(), L'.') == 2)
+        text += L".0000";
+    out = std::move(text);
+    return true;
+}
+
+bool GetInstallFolder(std::wstring& out)
+{
+    // An empty "Path" would make the root of the current drive the install folder.
+    std::wstring folder;
+    if (!ReadName(kAgentSetupKey, L"Path", folder))
+    {
+        TRACE_WARNING(kTraceFlagGeneral, 14, "no install path in HKLM\\%ls", kAgentSetupKey);
+        return false;
+    }
+    AddBackslash(folder);
+    out = std::move(folder);
+    return true;
+}
+
+bool GetUtilsFolder(std::wstring& out)
+{
+    return GetInstallSubfolder(L"Utils", out);
+}
+
+bool GetPluginsFolder(std::wstring& out)
+{
+    return GetInstallSubfolder(L"Plugins", out);
+}
+
+bool GetAdditionalFilesFolder(std::wstring& out)
+{
+    return GetInstallSubfolder(L"Additional files", out);
+}
+
+bool GetRepositoryFolder(std::wstring& out)
+{
+    return GetInstallSubfolder(L"Repository", out);
+}
+
+bool GetCommonDataFolder(std::wstring& out)
+{
+    wchar_t path[MAX_PATH] = {};
+    const HRESULT result = ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path);
+    if (FAILED(result))
+    {
+        TRACE_ERROR(kTraceFlagGeneral, 15, "no common application data folder: 0x%x", static_cast<DWORD>(result));
+        return false;
+    }
+    path[MAX_PATH - 1] = L'\0';
+    std::wstring folder(path);
+    AddBackslash(folder);
+    out = std::move(folder);
+    return true;
+}
+
+bool GetCompanyDataFolder(std::wstring& out)
+{
+    std::wstring folder;
+    if (!GetCommonDataFolder(folder))
+        return false;
+    std::wstring company;
+    if (!ReadName(kAgentSetupKey, L"InitialCompanyName", company))
+        company = kDefaultCompanyFolder;
+    out = folder + company + L'\\';
+    return true;
+}
+
+bool GetAgentDataFolder(std::wstring& out)
+{
+    std::wstring folder;
+    if (!GetCompanyDataFolder(folder))
+        return false;
+    std::wstring product;
+    if (!ReadName(kAgentSetupKey, L"InitialProductName", product))
+        GetProductDisplayName(product);
+    out = folder + product + L'\\';
+    return true;
+}
+
+void GetProductDisplayName(std::wstring& out)
+{
+    if (ReadName((std::wstring(kUninstallKey) + kAgentUninstallEntry).c_str(), L"DisplayName", out))
+        return;
+    std::wstring productCode;
+    if (ReadName(kAgentSetupKey, L"ProductCodeMSI", productCode) &&
+        ReadName((kUninstallKey + productCode).c_str(), L"DisplayName", out))
+        return;
+    if (ReadName(kAgentSetupKey, L"LProductName", out))
+        return;
+    out = kDefaultProductName;
+}
+
+bool GetMainProductId(DWORD& out)
+{
+    return ReadDword(kLegacySoftwareKey, L"MainProductID", out) ||
+           ReadDword(kLegacySecurityKey, L"MainProductID", out);
+}
+
+bool GetLegacyProductVersion(std::wstring& out, const std::vector<DWORD>& allowedIds)
+{
+    DWORD id = 0;
+    if (!GetMainProductId(id))
+        return false;
+    if (!allowedIds.empty() && std::find(allowedIds.begin(), allowedIds.end(), id) == allowedIds.end())
+        return false;
+    return ReadVersionString(kLegacySoftwareKey, L"Normal", out) ||
+           ReadVersionString(kLegacySecurityKey, L"Normal", out);
+}
+
+bool GetAgentVersion(std::wstring& out)
+{
+    return ReadVersionString(kAgentSetupKey, L"Normal", out);
+}
+
+DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util)
+{
+    if (util == nullptr)
+        util = CConfigHelper::Instance().GetConfigUtil();
+    if (util == nullptr)
+        return ERROR_DLL_NOT_FOUND;
+    CQueriedValue value(util);
+    const DWORD result = util->QueryValue(key, value.Put(), 0);
+    if (result == ERROR_SUCCESS && value.Get() != nullptr)
+        out.assign(value.Get());
+    return result;
+}
+
+bool GetRegisteredDeviceId(std::wstring& out, IConfigUtil* util)
+{
+    return GetRegisteredValue(kDeviceIdKey, out, util);
+}
+
+bool GetRegisteredSiteId(std::wstring& out, IConfigUtil* util)
+{
+    return GetRegisteredValue(kSiteIdKey, out, util);
+}
+
+bool GetTestMode(int& out)
+{
+    std::wstring text;
+    if (ReadConfigValue(kTestModeKey, text, nullptr) != ERROR_SUCCESS)
+        return false;
+    out = ParseDecimal(text.c_str());
+    return true;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The development agent's configuration: one flat JSON object in a file, member names the dotted keys,
+// values strings (other JSON values read as their JSON text, null as absent). The file is read on first use
+// and again whenever it changed on disk, so that a test or a person may edit it. A missing file is an empty
+// configuration; a file that does not parse reads as empty and is never overwritten.
+//
+// Writes go to a file beside it that then replaces it, so a crash leaves the old or the new file, never half.
+// One mutex guards everything; no exception leaves an operation.
+
+#include "host/IConfigUtil.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+class CJsonConfigUtil final : public IConfigUtil
+{
+public:
+    explicit CJsonConfigUtil(std::wstring path);
+
+    void Reserved1() override {}
+    void Reserved2() override {}
+    void Reserved3() override {}
+    void Reserved4() override {}
+    void Reserved5() override {}
+    void Reserved6() override {}
+    void Reserved7() override {}
+    // ERROR_FILE_NOT_FOUND for a missing key; *value is then null.
+    DWORD QueryValue(const wchar_t* key, wchar_t** value, DWORD flags) override;
+    DWORD GetValue(const wchar_t* key, std::wstring& value, DWORD flags) override;
+    // On success *size receives the characters written, terminator included.
+    DWORD QuerySectionValue(const wchar_t* section, const wchar_t* group, const wchar_t* key, wchar_t* buffer,
+                            DWORD* size, DWORD flags) override;
+    DWORD SetValue(const wchar_t* key, const wchar_t* value, DWORD flags) override;
+    void Reserved12() override {}
+    DWORD RemoveValue(const wchar_t* key) override;
+    void Reserved14() override {}
+    void ReleaseValue(wchar_t** value) override;
+
+private:
+    using Values = std::map<std::wstring, std::wstring>;
+
+    bool Find(const wchar_t* key, std::wstring& value);   // takes m_mutex
+    // Under m_mutex. Reloads when the file changed; an error when it could not be read, the values then stay.
+    DWORD Refresh();
+    DWORD Store(Values values);
+    void RememberStamp();
+
+    std::mutex m_mutex;
+    const std::wstring m_path;
+    Values m_values;
+    bool m_loaded = false;
+    bool m_writable = true;   // false while the file on disk does not parse
+    FILETIME m_stamp{};
+    std::uint64_t m_size = 0;
+    bool m_present = false;
+};
