@@ -31,7 +31,7 @@ public:
     // Gives the interface back and unloads the component; the next send loads it again.
     void UnloadDispatcher();
 
-    CDispatcherHelper() = default;
+    CDispatcherHelper();
     ~CDispatcherHelper() override;
     CDispatcherHelper(const CDispatcherHelper&) = delete;
     CDispatcherHelper& operator=(const CDispatcherHelper&) = delete;

@@ -1,1 +1,103 @@
-// Hollin stand-in
+// Hollin stand-in: the agent's log. Every Write appends "<UTC time> <level> <text>" as one UTF-8 line to
+// agent.log beside this library.
+
+#include "host/ILogService.h"
+#include "platform/CUniqueHandle.h"
+#include "platform/TextUtil.h"
+#include "platform/Win.h"
+
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace
+{
+
+std::mutex g_fileMutex;
+
+std::wstring LogPath()
+{
+    HMODULE self = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<LPCWSTR>(&LogPath), &self))
+        return std::wstring();
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;)
+    {
+        const DWORD length = ::GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return std::wstring();
+        if (length < path.size())
+        {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of(L'\\');
+    return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + L"agent.log";
+}
+
+const wchar_t* LevelName(DWORD level)
+{
+    switch (level)
+    {
+    case 2:
+        return L"ERROR";
+    case 3:
+        return L"WARNING";
+    case 4:
+        return L"INFO";
+    case 5:
+        return L"VERBOSE";
+    default:
+        return L"LEVEL";
+    }
+}
+
+class CLogService : public ILogService
+{
+public:
+    void Write(DWORD level, const wchar_t* text) override
+    {
+        SYSTEMTIME now;
+        ::GetSystemTime(&now);
+        std::wstring line;
+        FormatTimestamp(line, now, false);
+        line += L' ';
+        line += LevelName(level);
+        if (level < 2 || level > 5)
+            line += std::to_wstring(level);
+        line += L' ';
+        // One entry, one line.
+        for (const wchar_t* at = text != nullptr ? text : L""; *at != L'\0'; ++at)
+            line.push_back(*at == L'\r' || *at == L'\n' ? L' ' : *at);
+        line += L"\r\n";
+        std::string bytes;
+        if (!WideToBytes(line, bytes, CP_UTF8))
+            return;
+
+        std::lock_guard<std::mutex> lock(g_fileMutex);
+        CFileHandle file(::CreateFileW(LogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            return;
+        DWORD written = 0;
+        ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+};
+
+} // namespace
+
+extern "C" __declspec(dllexport) ILogService* GetILogService()
+{
+    return new (std::nothrow) CLogService();
+}
+
+extern "C" __declspec(dllexport) void FreeILogService(ILogService** service)
+{
+    if (service == nullptr)
+        return;
+    delete *service;
+    *service = nullptr;
+}

@@ -1,1 +1,144 @@
-// Ostrel stand-in
+// Ostrel stand-in: the agent's event dispatcher. Every event text it is handed is appended as one JSON line
+// to events.jsonl in the agent data folder, so that tests and the demo can see what the plug-in raised:
+//
+//     {"option":true,"event":{...}}      the text, when it is a JSON object or array
+//     {"option":false,"event":"..."}     any other text, as a string
+//
+// OSTREL_FAIL_AFTER=<n>, read when an interface is handed out, makes every Send after the n-th fail.
+
+#include "host/IDispatchEvent.h"
+#include "message/CMessageObject.h"
+#include "platform/CUniqueHandle.h"
+#include "platform/TextUtil.h"
+#include "platform/Win.h"
+
+#include <shlobj.h>
+
+#include <atomic>
+#include <cwchar>
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace
+{
+
+constexpr wchar_t kSetupKey[] = L"SOFTWARE\\Korvo Security\\SetupEx\\Velnor Agent";
+constexpr wchar_t kDefaultProductFolder[] = L"Korvo Endpoint Agent";
+constexpr wchar_t kEventsFile[] = L"events.jsonl";
+
+// One writer at a time, so that lines from concurrent senders never interleave.
+std::mutex g_fileMutex;
+
+std::wstring ProductFolderName()
+{
+    CRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupKey, 0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS)
+    {
+        wchar_t value[MAX_PATH] = {};
+        DWORD size = sizeof(value) - sizeof(wchar_t);   // room for a terminator the registry may not give
+        DWORD type = 0;
+        if (::RegQueryValueExW(key.Get(), L"InitialProductName", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                               &size) == ERROR_SUCCESS &&
+            type == REG_SZ && value[0] != L'\0')
+            return value;
+    }
+    return kDefaultProductFolder;
+}
+
+// "<common application data>\Korvo Security\<product>\", created when missing; empty on failure.
+std::wstring DataFolder()
+{
+    wchar_t common[MAX_PATH];
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
+        return std::wstring();
+    const std::wstring folder = std::wstring(common) + L"\\Korvo Security\\" + ProductFolderName();
+    const int created = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS && created != ERROR_FILE_EXISTS)
+        return std::wstring();
+    return folder + L"\\";
+}
+
+bool BuildLine(const wchar_t* text, bool option, std::string& line)
+{
+    const std::wstring received = text != nullptr ? text : L"";
+    std::wstring json;
+    CMessageObject event;
+    if (event.FromJson(received) && event.Serialize(json))
+    {
+        // Written again rather than copied: the received text may span lines.
+        json = std::wstring(L"{\"option\":") + (option ? L"true" : L"false") + L",\"event\":" + json + L"}";
+    }
+    else
+    {
+        CMessageObject wrapper;
+        wrapper.AddBool(L"option", option);
+        wrapper.AddString(L"event", received);
+        if (!wrapper.Serialize(json))
+            return false;
+    }
+    json.push_back(L'\n');
+    return WideToBytes(json, line, CP_UTF8);
+}
+
+DWORD AppendLine(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(g_fileMutex);
+    const std::wstring folder = DataFolder();
+    if (folder.empty())
+        return ERROR_PATH_NOT_FOUND;
+    CFileHandle file(::CreateFileW((folder + kEventsFile).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return ::GetLastError();
+    DWORD written = 0;
+    if (!::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+        return ::GetLastError();
+    return written == line.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+class CEventLog : public IDispatchEvent
+{
+public:
+    explicit CEventLog(unsigned long long failAfter) : m_failAfter(failAfter) {}
+
+    DWORD Send(const wchar_t* text, bool option) override
+    {
+        if (++m_sends > m_failAfter)
+            return ERROR_GEN_FAILURE;
+        std::string line;
+        if (!BuildLine(text, option, line))
+            return ERROR_INVALID_DATA;
+        return AppendLine(line);
+    }
+
+private:
+    unsigned long long m_failAfter;
+    std::atomic<unsigned long long> m_sends{0};
+};
+
+unsigned long long FailAfter()
+{
+    wchar_t value[32] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"OSTREL_FAIL_AFTER", value, 32);
+    if (length == 0 || length >= 32)
+        return ~0ull;
+    wchar_t* end = nullptr;
+    const unsigned long long n = std::wcstoull(value, &end, 10);
+    return end != value && *end == L'\0' ? n : ~0ull;
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) IDispatchEvent* GetIDispatchEvent()
+{
+    return new (std::nothrow) CEventLog(FailAfter());
+}
+
+extern "C" __declspec(dllexport) void FreeIDispatchEvent(IDispatchEvent** dispatcher)
+{
+    if (dispatcher == nullptr)
+        return;
+    delete *dispatcher;
+    *dispatcher = nullptr;
+}

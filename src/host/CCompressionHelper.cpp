@@ -1,0 +1,68 @@
+#include "host/CCompressionHelper.h"
+
+#include "host/CLoader.h"
+#include "host/InstallLocations.h"
+#include "host/Trace.h"
+
+TRACE_UNIT("069d6423-8cec-4ee6-935c-251cc550aa44");
+
+namespace
+{
+constexpr wchar_t kCompressionLibrary[] = L"Brevik.dll";
+constexpr char kGetCompression[] = "GetCompression";
+constexpr char kFreeCompression[] = "FreeCompression";
+
+std::wstring UtilsFolder()
+{
+    std::wstring folder;
+    if (!GetUtilsFolder(folder))
+        TRACE_ERROR(kTraceFlagEvents, 10, "no utilities folder for %ls", kCompressionLibrary);
+    return folder;
+}
+} // namespace
+
+CCompressionHelper& CCompressionHelper::Instance()
+{
+    static CCompressionHelper helper(UtilsFolder());
+    return helper;
+}
+
+CCompressionHelper::CCompressionHelper(const std::wstring& folder)
+{
+    TRACE_VERBOSE(kTraceFlagCompression, 11, "CCompressionHelper::CCompressionHelper");
+    // Without a known folder a bare name would be looked for along the search path.
+    if (folder.empty())
+        return;
+    const std::wstring path = WithTrailingBackslash(folder) + kCompressionLibrary;
+    m_module.Reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!m_module)
+    {
+        const DWORD error = ::GetLastError();
+        TRACE_ERROR(kTraceFlagEvents, 12, "cannot load %ls: error %u", path, error);
+        return;
+    }
+    m_getCompression = reinterpret_cast<GetCompressionFn>(
+        reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), kGetCompression)));
+    if (m_getCompression == nullptr)
+        TRACE_ERROR(kTraceFlagEvents, 13, "%ls lacks %s", kCompressionLibrary, kGetCompression);
+    m_freeCompression = reinterpret_cast<FreeCompressionFn>(
+        reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), kFreeCompression)));
+    if (m_freeCompression == nullptr)
+        TRACE_ERROR(kTraceFlagEvents, 14, "%ls lacks %s", kCompressionLibrary, kFreeCompression);
+}
+
+CCompressionHelper::~CCompressionHelper()
+{
+    TRACE_VERBOSE(kTraceFlagCompression, 15, "CCompressionHelper::~CCompressionHelper");
+}
+
+IDecompressor* CCompressionHelper::GetCompression(DWORD kind) const
+{
+    return m_getCompression != nullptr ? m_getCompression(kind) : nullptr;
+}
+
+void CCompressionHelper::FreeCompression(DWORD kind, IDecompressor** decompressor) const
+{
+    if (m_freeCompression != nullptr)
+        m_freeCompression(kind, decompressor);
+}

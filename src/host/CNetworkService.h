@@ -1,0 +1,23 @@
+#pragma once
+// The network service component (Fenrik.dll in the folder given, the utilities folder). Its library is loaded
+// by Load() and stays loaded for the wrapper's lifetime; a client obtained here is given back through
+// FreeRemoteEndpointControlClient.
+
+#include "host/CLoader.h"
+#include "host/ComponentExports.h"
+
+#include <string>
+
+class CNetworkService
+{
+public:
+    explicit CNetworkService(const std::wstring& folder);
+
+    bool Load();
+    // Null without the library, its export or a client.
+    IRemoteEndpointControlClient* GetRemoteEndpointControlClient();
+    void FreeRemoteEndpointControlClient(IRemoteEndpointControlClient* client);
+
+private:
+    CComponentLibrary m_library;
+};

@@ -1,0 +1,442 @@
+#include "CAgentInstall.h"
+#include "TraceCapture.h"
+
+#include "host/CAgentServiceClient.h"
+#include "host/CAgentServiceProvider.h"
+#include "host/CCommsWrapperLoader.h"
+#include "host/CCompressionHelper.h"
+#include "host/CDiscoveryManagerLoader.h"
+#include "host/CLoader.h"
+#include "host/CLogServiceLoader.h"
+#include "host/CLogWriter.h"
+#include "host/CNetworkService.h"
+#include "host/CRepositoryManagerLoader.h"
+#include "host/CSystemInfoMng.h"
+#include "platform/COperatingSystem.h"
+#include "platform/CUniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <memory>
+#include <string>
+
+namespace
+{
+
+constexpr GUID kLoaderUnit = trace::ParseGuid("fd18a8b2-5d58-4979-a9c7-d3079d576549");
+constexpr GUID kLogServiceUnit = trace::ParseGuid("b246dc37-c29d-43b1-a4da-4f02502b1466");
+constexpr GUID kCompressionUnit = trace::ParseGuid("069d6423-8cec-4ee6-935c-251cc550aa44");
+constexpr GUID kSystemInfoUnit = trace::ParseGuid("929794ad-2de6-4838-ac68-3fa380f65ad7");
+
+constexpr wchar_t kFullDll[] = L"loadertest_full.dll";
+constexpr wchar_t kNoGetDll[] = L"loadertest_noget.dll";
+constexpr wchar_t kNullGetDll[] = L"loadertest_nullget.dll";
+
+bool IsLoaded(const std::wstring& name)
+{
+    return ::GetModuleHandleW(name.c_str()) != nullptr;
+}
+
+std::size_t CountOf(const CTraceCapture& capture, const GUID& unit, ULONG number)
+{
+    std::size_t count = 0;
+    for (const auto& message : capture.Messages())
+        if (IsEqualGUID(message.unit, unit) && message.number == number)
+            ++count;
+    return count;
+}
+
+// Calls counted by loadertest_full.dll in the process environment.
+unsigned long Calls(const wchar_t* counter)
+{
+    wchar_t value[16] = {};
+    const DWORD length = ::GetEnvironmentVariableW(counter, value, 16);
+    return length > 0 && length < 16 ? std::wcstoul(value, nullptr, 10) : 0;
+}
+
+void ResetCalls(const wchar_t* counter)
+{
+    ::SetEnvironmentVariableW(counter, nullptr);
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    if (!file)
+        return bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    return bytes;
+}
+
+class LoaderTest : public ::testing::Test
+{
+protected:
+    std::wstring Utils() const { return m_install.Folder() + L"Utils\\"; }
+
+    CAgentInstall m_install;
+};
+
+} // namespace
+
+TEST_F(LoaderTest, LoadsAreCountedAndTheLastUnloadFreesTheLibrary)
+{
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"LoaderA.dll"));
+    CLoader loader(m_install.Folder() + L"Utils");
+    EXPECT_EQ(Utils(), loader.GetFolder());
+
+    ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
+    EXPECT_TRUE(IsLoaded(L"LoaderA.dll"));
+    // A second load only counts up, whatever it names.
+    EXPECT_TRUE(loader.Load(L"Other.dll", L""));
+    EXPECT_EQ(2u, loader.LoadCount());
+    EXPECT_EQ(L"LoaderA.dll", loader.GetModuleName());
+
+    loader.Unload();
+    EXPECT_TRUE(IsLoaded(L"LoaderA.dll"));
+    EXPECT_NE(nullptr, loader.GetProc("LoaderTestPresent"));
+    loader.Unload();
+    EXPECT_FALSE(IsLoaded(L"LoaderA.dll"));
+    EXPECT_EQ(nullptr, loader.GetProc("LoaderTestPresent"));
+    loader.Unload();
+    EXPECT_EQ(0u, loader.LoadCount());
+}
+
+TEST_F(LoaderTest, FailedLoadIsTracedAndChangesNothing)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    CLoader loader(Utils());
+    EXPECT_FALSE(loader.Load(L"LoaderA.dll", m_install.Folder() + L"Plugins"));
+    EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 10));
+    EXPECT_EQ(Utils(), loader.GetFolder());
+    EXPECT_EQ(L"", loader.GetModuleName());
+    EXPECT_EQ(0u, loader.LoadCount());
+
+    // Another folder given to Load replaces the constructor's.
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Plugins", L"LoaderA.dll"));
+    EXPECT_TRUE(loader.Load(L"LoaderA.dll", m_install.Folder() + L"Plugins"));
+    EXPECT_EQ(m_install.Folder() + L"Plugins\\", loader.GetFolder());
+}
+
+TEST_F(LoaderTest, MissingExportIsTracedEveryTimeAndPresentOneResolvedOnce)
+{
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"LoaderA.dll"));
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelVerbose, kTraceFlagGeneral);
+    CLoader loader(Utils());
+    ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
+
+    EXPECT_EQ(nullptr, loader.GetProc("LoaderTestAbsent"));
+    EXPECT_FALSE(loader.HasProc("LoaderTestAbsent"));
+    EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 14));
+
+    void* first = loader.GetProc("LoaderTestPresent");
+    ASSERT_NE(nullptr, first);
+    EXPECT_TRUE(loader.HasProc("LoaderTestPresent"));
+    EXPECT_EQ(first, loader.GetProc("LoaderTestPresent"));
+    EXPECT_EQ(42, reinterpret_cast<int (*)()>(first)());
+    EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 15));
+
+    // A library loaded again may sit elsewhere: nothing cached survives the unload.
+    loader.Unload();
+    ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
+    EXPECT_NE(nullptr, loader.GetProc("LoaderTestPresent"));
+    EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 15));
+}
+
+TEST_F(LoaderTest, DestroyedLoaderFreesItsLibraryWhateverItsCount)
+{
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"LoaderA.dll"));
+    {
+        CLoader loader(Utils());
+        ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
+        ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
+    }
+    EXPECT_FALSE(IsLoaded(L"LoaderA.dll"));
+}
+
+TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    {
+        CSystemInfoMng info(Utils());
+        EXPECT_FALSE(info.Load());
+        EXPECT_EQ(nullptr, info.GetHardware());
+
+        ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"Anvara.dll"));
+        ASSERT_TRUE(info.Load());
+        IHardware* hardware = info.GetHardware();
+        EXPECT_NE(nullptr, hardware);
+        ResetCalls(L"LOADERTEST_HARDWARE_FREE");
+        info.FreeHardware(&hardware);
+        EXPECT_EQ(nullptr, hardware);
+        EXPECT_EQ(1ul, Calls(L"LOADERTEST_HARDWARE_FREE"));
+    }
+    EXPECT_FALSE(IsLoaded(L"Anvara.dll"));
+
+    // A component without the export, or handing out nothing: null, traced.
+    ASSERT_TRUE(m_install.Add(kNoGetDll, L"Utils", L"Anvara.dll"));
+    {
+        CSystemInfoMng info(Utils());
+        ASSERT_TRUE(info.Load());
+        EXPECT_EQ(nullptr, info.GetHardware());
+        EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 18));
+    }
+    ASSERT_TRUE(m_install.Add(kNullGetDll, L"Utils", L"Anvara.dll"));
+    {
+        CSystemInfoMng info(Utils());
+        ASSERT_TRUE(info.Load());
+        EXPECT_EQ(nullptr, info.GetHardware());
+        EXPECT_EQ(1u, CountOf(capture, kSystemInfoUnit, 10));
+    }
+}
+
+TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
+{
+    for (const wchar_t* name : {L"Yarran.dll", L"Merrow.dll", L"Fenrik.dll"})
+        ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", name));
+    {
+        CDiscoveryManagerLoader discovery(Utils());
+        ASSERT_TRUE(discovery.Load());
+        EXPECT_NE(nullptr, discovery.GetDiscoveryInterface());
+
+        CNetworkService network(Utils());
+        ASSERT_TRUE(network.Load());
+        IRemoteEndpointControlClient* client = network.GetRemoteEndpointControlClient();
+        EXPECT_NE(nullptr, client);
+        ResetCalls(L"LOADERTEST_ENDPOINT_FREE");
+        network.FreeRemoteEndpointControlClient(client);
+        EXPECT_EQ(1ul, Calls(L"LOADERTEST_ENDPOINT_FREE"));
+
+        CRepositoryManagerLoader repository(Utils());
+        EXPECT_TRUE(repository.IsAvailable());
+        DWORD lowest = 7, highest = 7;
+        EXPECT_FALSE(repository.GetSupportedApiVersions(lowest, highest));
+        EXPECT_EQ(0u, lowest);
+        EXPECT_EQ(0u, highest);
+        ASSERT_TRUE(repository.Load());
+        EXPECT_TRUE(repository.GetSupportedApiVersions(lowest, highest));
+        EXPECT_EQ(1u, lowest);
+        EXPECT_EQ(3u, highest);
+        IRepositoryManager* manager = repository.GetRepositoryManager();
+        EXPECT_NE(nullptr, manager);
+        ResetCalls(L"LOADERTEST_REPOSITORY_FREE");
+        repository.FreeRepositoryManager(manager);
+        EXPECT_EQ(1ul, Calls(L"LOADERTEST_REPOSITORY_FREE"));
+    }
+    for (const wchar_t* name : {L"Yarran.dll", L"Merrow.dll", L"Fenrik.dll"})
+        EXPECT_FALSE(IsLoaded(name)) << name;
+    EXPECT_FALSE(CRepositoryManagerLoader(m_install.Folder() + L"Plugins").IsAvailable());
+}
+
+TEST_F(LoaderTest, AgentServiceClientLoadsFromThePluginsFolderInItsConstructor)
+{
+    {
+        CAgentServiceClient missing;
+        EXPECT_EQ(0u, missing.GetProvidersList(41));
+        missing.FreeProvidersList(1, 2);
+    }
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Plugins", L"Pelter.dll"));
+    {
+        CAgentServiceClient client;
+        EXPECT_TRUE(IsLoaded(L"Pelter.dll"));
+        EXPECT_EQ(42u, client.GetProvidersList(41));
+        ResetCalls(L"LOADERTEST_PROVIDERS_FREE");
+        client.FreeProvidersList(1, 2);
+        EXPECT_EQ(1ul, Calls(L"LOADERTEST_PROVIDERS_FREE"));
+    }
+    EXPECT_FALSE(IsLoaded(L"Pelter.dll"));
+}
+
+TEST(LoaderProviderRecordTest, MessageRoundTripAndComparison)
+{
+    const CAgentServiceProvider provider(L"10.0.0.5", 8080);
+    CMessageObject message;
+    provider.ToMessage(message);
+    std::wstring text;
+    ASSERT_TRUE(message.Serialize(text));
+    EXPECT_EQ(L"{\"Address\":\"10.0.0.5\",\"Port\":8080}", text);
+
+    CAgentServiceProvider read;
+    EXPECT_TRUE(read.FromMessage(message));
+    EXPECT_TRUE(read.Equals(provider));
+    EXPECT_FALSE(read.Equals(CAgentServiceProvider(L"10.0.0.5", 8081)));
+    EXPECT_FALSE(read.Equals(CAgentServiceProvider(L"10.0.0.50", 8080)));
+
+    // Items of the wrong type are not read.
+    CMessageObject wrong;
+    wrong.AddUInt32(L"Address", 1);
+    wrong.AddString(L"Port", L"8080");
+    EXPECT_FALSE(read.FromMessage(wrong));
+    EXPECT_TRUE(read.Equals(provider));
+}
+
+TEST(LoaderCommsChoiceTest, LegacyLibraryBeforeWindows81)
+{
+    const struct
+    {
+        DWORD osCode;
+        const wchar_t* library;
+    } rows[] = {
+        {kOsUnknown, L"QuillonLC.dll"},     {kOsWindows7, L"QuillonLC.dll"},
+        {kOsWindows8, L"QuillonLC.dll"},    {kOsWindowsServer2012, L"QuillonLC.dll"},
+        {kOsWindows81, L"Quillon.dll"},     {kOsWindowsServer2012R2, L"Quillon.dll"},
+        {kOsWindows11, L"Quillon.dll"},     {kOsLater, L"Quillon.dll"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.osCode);
+        EXPECT_STREQ(row.library, CommsLibraryName(row.osCode));
+    }
+}
+
+TEST_F(LoaderTest, CommsLibraryIsSharedUntilTheLastUserReleasesIt)
+{
+    const std::wstring library = CommsLibraryName(COperatingSystem().Info().osCode);
+    {
+        CCommsWrapperLoader missing(Utils());
+        EXPECT_FALSE(missing.Load());
+        EXPECT_EQ(nullptr, missing.GetCommsWrapper());
+    }
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", library));
+
+    auto first = std::make_unique<CCommsWrapperLoader>(Utils());
+    CCommsWrapperLoader second(Utils());
+    EXPECT_EQ(nullptr, second.GetCommsWrapper());   // no use held yet
+    ASSERT_TRUE(first->Load());
+    ASSERT_TRUE(second.Load());
+    ASSERT_TRUE(second.Load());   // holds one use only
+    first.reset();
+    EXPECT_TRUE(IsLoaded(library));
+
+    ICommsWrapper* wrapper = second.GetCommsWrapper();
+    ASSERT_NE(nullptr, wrapper);
+    ResetCalls(L"LOADERTEST_COMMS_FREE");
+    ICommsWrapper* none = nullptr;
+    second.FreeCommsWrapper(&none);
+    second.FreeCommsWrapper(nullptr);
+    EXPECT_EQ(0ul, Calls(L"LOADERTEST_COMMS_FREE"));
+    second.FreeCommsWrapper(&wrapper);
+    EXPECT_EQ(nullptr, wrapper);
+    EXPECT_EQ(1ul, Calls(L"LOADERTEST_COMMS_FREE"));
+
+    second.Unload();
+    EXPECT_FALSE(IsLoaded(library));
+    EXPECT_EQ(nullptr, second.GetCommsWrapper());
+}
+
+TEST_F(LoaderTest, LogServiceIsSharedUntilTheLastLoaderIsDestroyed)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelInformation, kTraceFlagEvents);
+    // A loader that could not get the component must not release another's use when it goes.
+    auto failed = std::make_unique<CLogServiceLoader>();
+    EXPECT_EQ(nullptr, GetILogService());
+
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"Hollin.dll"));
+    auto first = std::make_unique<CLogServiceLoader>();
+    {
+        CLogServiceLoader second;
+        EXPECT_EQ(1u, CountOf(capture, kLogServiceUnit, 10));
+        failed.reset();
+        first.reset();
+        EXPECT_TRUE(IsLoaded(L"Hollin.dll"));
+
+        ILogService* service = GetILogService();
+        ASSERT_NE(nullptr, service);
+        ResetCalls(L"LOADERTEST_LOG_FREE");
+        FreeILogService(&service);
+        EXPECT_EQ(nullptr, service);
+        EXPECT_EQ(1ul, Calls(L"LOADERTEST_LOG_FREE"));
+    }
+    EXPECT_FALSE(IsLoaded(L"Hollin.dll"));
+    EXPECT_EQ(nullptr, GetILogService());
+}
+
+TEST_F(LoaderTest, LogWriterBorrowsAGivenServiceAndOwnsAnObtainedOne)
+{
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"Hollin.dll"));
+    struct CRecordingLog : ILogService
+    {
+        void Write(DWORD level, const wchar_t* text) override { lines.push_back(std::to_wstring(level) + L" " + text); }
+        std::vector<std::wstring> lines;
+    } given;
+    {
+        CLogWriter borrowing(&given);
+        EXPECT_EQ(&given, borrowing.Service());
+        EXPECT_FALSE(borrowing.OwnsService());
+        EXPECT_FALSE(IsLoaded(L"Hollin.dll"));
+        borrowing.Write(4, L"borrowed");
+    }
+    EXPECT_EQ(std::vector<std::wstring>{L"4 borrowed"}, given.lines);
+
+    ResetCalls(L"LOADERTEST_LOG_FREE");
+    ResetCalls(L"LOADERTEST_LOG_WRITE");
+    {
+        CLogWriter owning;
+        EXPECT_TRUE(owning.OwnsService());
+        ASSERT_NE(nullptr, owning.Service());
+        EXPECT_TRUE(IsLoaded(L"Hollin.dll"));
+        owning.Write(4, L"owned");
+    }
+    EXPECT_EQ(1ul, Calls(L"LOADERTEST_LOG_WRITE"));
+    EXPECT_EQ(1ul, Calls(L"LOADERTEST_LOG_FREE"));
+    EXPECT_FALSE(IsLoaded(L"Hollin.dll"));
+}
+
+TEST_F(LoaderTest, HollinAppendsOneUtf8LinePerWrite)
+{
+    ASSERT_TRUE(m_install.Add(L"Hollin.dll", L"Utils"));
+    {
+        CLogWriter writer;
+        ASSERT_NE(nullptr, writer.Service());
+        writer.Write(kTraceLevelError, L"first\r\nentry");
+        writer.Write(kTraceLevelVerbose, L"zweite \u00e9");
+    }
+    const std::string log = ReadFileBytes(Utils() + L"agent.log");
+    const std::size_t split = log.find("\r\n");
+    ASSERT_NE(std::string::npos, split);
+    const std::string first = log.substr(0, split);
+    const std::string second = log.substr(split + 2);
+    // "2024-03-05T07:08:09.010Z ERROR first  entry"
+    ASSERT_GT(first.size(), 25u);
+    EXPECT_EQ('Z', first[23]);
+    EXPECT_EQ(" ERROR first  entry", first.substr(24));
+    EXPECT_EQ(" VERBOSE zweite \xc3\xa9\r\n", second.substr(24));
+}
+
+TEST_F(LoaderTest, CompressionHelperKeepsWhatItResolved)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelVerbose, kTraceFlagCompression | kTraceFlagEvents);
+    {
+        CCompressionHelper missing(Utils());
+        EXPECT_FALSE(missing.HasGetCompression());
+        EXPECT_EQ(nullptr, missing.GetCompression(kArchiveZip));
+        IDecompressor* nothing = nullptr;
+        missing.FreeCompression(kArchiveZip, &nothing);
+        EXPECT_EQ(1u, CountOf(capture, kCompressionUnit, 12));
+    }
+    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"Brevik.dll"));
+    {
+        CCompressionHelper helper(Utils());
+        EXPECT_TRUE(IsLoaded(L"Brevik.dll"));
+        IDecompressor* zip = helper.GetCompression(kArchiveZip);
+        EXPECT_NE(nullptr, zip);
+        EXPECT_EQ(nullptr, helper.GetCompression(kArchiveRar));
+        ResetCalls(L"LOADERTEST_COMPRESSION_FREE");
+        helper.FreeCompression(kArchiveZip, &zip);
+        EXPECT_EQ(nullptr, zip);
+        EXPECT_EQ(1ul, Calls(L"LOADERTEST_COMPRESSION_FREE"));
+    }
+    EXPECT_FALSE(IsLoaded(L"Brevik.dll"));
+    EXPECT_EQ(2u, CountOf(capture, kCompressionUnit, 11));
+    EXPECT_EQ(2u, CountOf(capture, kCompressionUnit, 15));
+}
