@@ -19,3 +19,6 @@ build_preset() { # preset [target...]
   cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}" >/dev/null 2>&1 ||
     cmake --build --preset "$preset" -j 1 "${targets[@]}"
 }
+
+# A Linux path as Windows programs under Wine see it (Wine maps / to drive Z:).
+winpath() { local p; p=$(realpath -m "$1"); p=${p//\//\\}; echo "Z:$p"; }

@@ -1,1 +1,362 @@
-int main() { return 0; }
+// agent-host: loads Telemetry.dll as the agent's host does and delivers events to it.
+#include "CAgentLayout.h"
+#include "CTraceSession.h"
+
+#include "host/IPlugin.h"
+#include "host/InstallLocations.h"
+#include "message/CMessageObject.h"
+#include "platform/COperatingSystem.h"
+#include "platform/CUniqueHandle.h"
+#include "platform/TextUtil.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+constexpr char kHelp[] = R"(agent-host: loads Telemetry.dll as the agent's host does and delivers events to it.
+
+usage: agent-host [options] [EVENT.json ...]
+
+Each EVENT.json holds one event message, e.g. {"TrackingSend": {"TrackingFile": "C:\\t.json"}}.
+The host calls GetPluginList, GetName and GetEvents, delivers every event through ProcessEvent, prints each
+answer as its number and meaning, and gives the list back with FreePluginList.
+
+options:
+  --layout DIR         lay out a development agent install in DIR (Utils, Plugins, Additional files,
+                       Repository; Telemetry.dll and the stand-in components copied from beside this program;
+                       Utils\config.json with a development identity when there is none), and use it
+  --register           write the agent's setup key (HKLM\SOFTWARE\Korvo Security\SetupEx\Velnor Agent):
+                       "Path" = the install folder, and the identity values of a development agent
+  --install DIR        the agent install to use (default: "Path" of the agent's setup key)
+  --trace LEVEL FLAGS  enable the plug-in's trace provider at LEVEL (2 error .. 5 verbose) for FLAGS
+                       (1 general, 2 compression, 4 events; e.g. 7 for all) and print every message decoded
+  --trace-table FILE   the decode table (default: trace-messages.tsv in the folder above this program)
+  --repeat N           deliver each event N times
+  --threads N          deliver from N threads at once (each thread delivers every event)
+  --os                 print the operating-system record that identification fills
+  --help               this text
+
+exit status: 0 when every event was delivered, 1 when the host could not do its part, 2 for a usage error.
+)";
+
+std::mutex g_outputMutex;
+
+void PrintLine(const std::wstring& text)
+{
+    std::string utf8;
+    WideToBytes(text, utf8, CP_UTF8);
+    const std::lock_guard<std::mutex> lock(g_outputMutex);
+    std::fprintf(stdout, "%s\n", utf8.c_str());
+    std::fflush(stdout);
+}
+
+std::wstring Meaning(DWORD code)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring meaning = length != 0 ? std::wstring(text, length) : L"no description";
+    ::LocalFree(text);
+    while (!meaning.empty() && (meaning.back() == L'\n' || meaning.back() == L'\r' || meaning.back() == L' '))
+        meaning.pop_back();
+    return meaning;
+}
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+bool ReadFileText(const std::wstring& path, std::string& text)
+{
+    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return false;
+    char block[4096];
+    DWORD read = 0;
+    text.clear();
+    while (::ReadFile(file.Get(), block, sizeof(block), &read, nullptr) && read > 0)
+        text.append(block, read);
+    return true;
+}
+
+struct Event
+{
+    std::wstring file;
+    CMessageObject message;
+};
+
+struct Options
+{
+    std::wstring layout;
+    std::wstring install;
+    bool registerAgent = false;
+    bool traces = false;
+    UCHAR traceLevel = 0;
+    ULONG traceFlags = 0;
+    std::wstring traceTable;
+    unsigned repeat = 1;
+    unsigned threads = 1;
+    bool os = false;
+    std::vector<std::wstring> events;
+};
+
+bool ParseNumber(const std::wstring& text, unsigned long& value)
+{
+    wchar_t* end = nullptr;
+    value = std::wcstoul(text.c_str(), &end, 0);
+    return !text.empty() && *end == L'\0';
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::wstring arg = argv[i];
+        auto next = [&](std::wstring& value) {
+            if (i + 1 >= argc)
+                return false;
+            value = argv[++i];
+            return true;
+        };
+        std::wstring value, second;
+        unsigned long number = 0, flags = 0;
+        if (arg == L"--help" || arg == L"-h")
+        {
+            std::fputs(kHelp, stdout);
+            std::exit(0);
+        }
+        else if (arg == L"--layout")
+        {
+            if (!next(options.layout))
+                return false;
+        }
+        else if (arg == L"--install")
+        {
+            if (!next(options.install))
+                return false;
+        }
+        else if (arg == L"--register")
+            options.registerAgent = true;
+        else if (arg == L"--trace")
+        {
+            if (!next(value) || !next(second) || !ParseNumber(value, number) || !ParseNumber(second, flags) ||
+                number > 255)
+                return false;
+            options.traces = true;
+            options.traceLevel = static_cast<UCHAR>(number);
+            options.traceFlags = flags;
+        }
+        else if (arg == L"--trace-table")
+        {
+            if (!next(options.traceTable))
+                return false;
+        }
+        else if (arg == L"--repeat" || arg == L"--threads")
+        {
+            if (!next(value) || !ParseNumber(value, number) || number == 0 || number > 10000)
+                return false;
+            (arg == L"--repeat" ? options.repeat : options.threads) = static_cast<unsigned>(number);
+        }
+        else if (arg == L"--os")
+            options.os = true;
+        else if (!arg.empty() && arg[0] == L'-')
+            return false;
+        else
+            options.events.push_back(arg);
+    }
+    return true;
+}
+
+void PrintOperatingSystem()
+{
+    const COperatingSystem os;
+    const OperatingSystemInfo& info = os.Info();
+    PrintLine(L"operating system: " + info.fullName);
+    PrintLine(L"  code " + std::to_wstring(info.osCode) + L", edition " + std::to_wstring(info.editionCode) +
+              L", version " + std::to_wstring(info.majorVersion) + L"." + std::to_wstring(info.minorVersion) +
+              L", build " + std::to_wstring(info.buildNumber) + L"." + std::to_wstring(info.updateBuildRevision) +
+              L", product type " + std::to_wstring(info.productType) + L", architecture class " +
+              std::to_wstring(info.architectureClass) + (info.isServer ? L", server" : L""));
+}
+
+bool LoadEvents(const Options& options, std::vector<Event>& events)
+{
+    bool allRead = true;
+    for (const std::wstring& file : options.events)
+    {
+        std::string text;
+        Event event{file, CMessageObject()};
+        if (!ReadFileText(file, text))
+        {
+            PrintLine(L"event " + file + L": cannot be read");
+            allRead = false;
+        }
+        else if (!event.message.FromUtf8Json(text))
+        {
+            PrintLine(L"event " + file + L": not a JSON message object, not delivered");
+            allRead = false;
+        }
+        else
+            events.push_back(std::move(event));
+    }
+    return allRead;
+}
+
+void Deliver(IPlugin& plugin, const std::vector<Event>& events, unsigned repeat, unsigned thread, unsigned threads)
+{
+    for (unsigned round = 0; round < repeat; ++round)
+    {
+        for (const Event& event : events)
+        {
+            CMessageObject message = event.message;   // the plug-in gets its own copy, as from the agent
+            const ULONGLONG started = ::GetTickCount64();
+            const DWORD result = plugin.ProcessEvent(&message);
+            const ULONGLONG took = ::GetTickCount64() - started;
+            std::wstring where = L"event " + event.file;
+            if (threads > 1)
+                where += L" [thread " + std::to_wstring(thread + 1) + L"]";
+            PrintLine(where + L": " + std::to_wstring(result) + L" (" + Meaning(result) + L") in " +
+                      std::to_wstring(took) + L" ms");
+        }
+    }
+}
+
+int Run(const Options& options)
+{
+    if (options.os)
+        PrintOperatingSystem();
+
+    std::wstring install = options.install, error;
+    if (!options.layout.empty())
+    {
+        if (!devagent::LayOutAgent(options.layout, ProgramFolder(), error))
+        {
+            PrintLine(L"agent-host: " + error);
+            return 1;
+        }
+        install = options.layout;
+        PrintLine(L"laid out a development agent in " + install);
+    }
+    if (options.registerAgent)
+    {
+        if (install.empty())
+        {
+            PrintLine(L"agent-host: --register needs --layout or --install");
+            return 2;
+        }
+        if (!devagent::RegisterAgent(install, error))
+        {
+            PrintLine(L"agent-host: " + error);
+            return 1;
+        }
+        PrintLine(L"registered the agent installed in " + install);
+    }
+    if (install.empty() && !GetInstallFolder(install))
+    {
+        PrintLine(L"agent-host: no agent install: give --layout or --install, or register one");
+        return 1;
+    }
+    if (install.back() != L'\\')
+        install += L'\\';
+
+    if (options.traces)
+    {
+        const std::wstring table =
+            options.traceTable.empty() ? ProgramFolder() + L"..\\trace-messages.tsv" : options.traceTable;
+        if (!devagent::StartTraceSession(options.traceLevel, options.traceFlags, table, stdout))
+            return 1;
+    }
+
+    std::vector<Event> events;
+    const bool allRead = LoadEvents(options, events);
+
+    const std::wstring dll = install + L"Plugins\\Telemetry.dll";
+    CModule library(::LoadLibraryExW(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!library)
+    {
+        PrintLine(L"agent-host: cannot load " + dll + L": " + Meaning(::GetLastError()));
+        return 1;
+    }
+    const auto getList = reinterpret_cast<GetPluginListFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "GetPluginList")));
+    const auto freeList = reinterpret_cast<FreePluginListFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "FreePluginList")));
+    if (getList == nullptr || freeList == nullptr)
+    {
+        PrintLine(L"agent-host: " + dll + L" does not export GetPluginList and FreePluginList");
+        return 1;
+    }
+
+    PluginList* list = nullptr;
+    try
+    {
+        list = getList();
+    }
+    catch (const std::exception& e)
+    {
+        std::wstring what;
+        BytesToWide(e.what(), what, CP_UTF8);
+        PrintLine(L"GetPluginList threw: " + what);
+        return 1;
+    }
+    if (list == nullptr)
+    {
+        PrintLine(L"GetPluginList gave no list");
+        return 1;
+    }
+    for (const PluginListEntry& entry : *list)
+    {
+        if (entry.plugin == nullptr)
+            continue;
+        std::vector<std::wstring> names;
+        entry.plugin->GetEvents(names);
+        std::wstring line = L"plug-in " + entry.plugin->GetName() + L" handles";
+        for (const std::wstring& name : names)
+            line += L" " + name;
+        PrintLine(line);
+
+        std::vector<std::thread> workers;
+        for (unsigned t = 1; t < options.threads; ++t)
+            workers.emplace_back(Deliver, std::ref(*entry.plugin), std::cref(events), options.repeat, t,
+                                 options.threads);
+        Deliver(*entry.plugin, events, options.repeat, 0, options.threads);
+        for (std::thread& worker : workers)
+            worker.join();
+    }
+    if (list->empty())
+        PrintLine(L"the plug-in list is empty");
+    freeList(list);
+    return allRead ? 0 : 1;
+}
+
+} // namespace
+
+int main()
+{
+    int argc = 0;
+    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    Options options;
+    if (argv == nullptr || !ParseOptions(argc, argv, options))
+    {
+        std::fputs("agent-host: bad arguments (agent-host --help explains them)\n", stderr);
+        return 2;
+    }
+    ::LocalFree(argv);
+    return Run(options);
+}

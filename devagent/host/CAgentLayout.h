@@ -1,0 +1,19 @@
+#pragma once
+// A development agent install: the folders the agent's installer makes, the stand-in components in their
+// places and the agent's setup key.
+
+#include <string>
+
+namespace devagent
+{
+
+// Creates folder (with "Utils", "Plugins", "Additional files", "Repository") and copies the plug-in and
+// the stand-ins from `from` (the folder holding this build's programs): Telemetry.dll to "Plugins",
+// Tamsin.dll and Hollin.dll to "Utils", Ostrel.dll to the install folder. A configuration file of the
+// stand-in (Utils\config.json) is written with a development identity when there is none.
+bool LayOutAgent(const std::wstring& folder, const std::wstring& from, std::wstring& error);
+
+// The agent's setup key: "Path" and the identity values of a development agent.
+bool RegisterAgent(const std::wstring& folder, std::wstring& error);
+
+} // namespace devagent
