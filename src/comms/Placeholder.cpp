@@ -1,0 +1,1 @@
+// Web API requests, responses and the cipher.

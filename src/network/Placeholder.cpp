@@ -1,0 +1,1 @@
+// Proxy and certificate-trust settings.
