@@ -1,1 +1,0 @@
-// Web API requests, responses and the cipher.

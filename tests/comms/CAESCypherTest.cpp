@@ -1,0 +1,78 @@
+#include "comms/CAESCypher.h"
+
+#include "CipherVectors.h"
+#include "platform/Encoding.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+std::string Hex(const BYTE* data, DWORD length)
+{
+    char text[129];
+    DWORD capacity = sizeof(text);
+    return HexEncode(data, length, text, &capacity) ? std::string(text, capacity) : std::string();
+}
+
+} // namespace
+
+TEST(CAESCypherTest, KeyAndIvAreThoseOfPbkdf2)
+{
+    CAESCypher cypher;
+    EXPECT_EQ(static_cast<ALG_ID>(0x6610), cypher.GetAlgorithmId());
+    DWORD size = 0;
+    EXPECT_FALSE(cypher.GetKey(nullptr, &size));
+    EXPECT_EQ(32u, size);
+    BYTE key[32];
+    ASSERT_TRUE(cypher.GetKey(key, &size));
+    EXPECT_EQ(kReferenceKeyHex, Hex(key, size));
+}
+
+TEST(CAESCypherTest, MatchesOpensslBothWays)
+{
+    for (const CipherVector& vector : kCipherVectors)
+    {
+        SCOPED_TRACE(vector.plain);
+        CAESCypher cypher;
+        std::string base64;
+        ASSERT_TRUE(cypher.EncryptToBase64(vector.plain, base64));
+        EXPECT_EQ(vector.base64, base64);
+        std::string plain = "stale";
+        ASSERT_TRUE(cypher.DecryptFromBase64(vector.base64, plain));
+        EXPECT_EQ(vector.plain, plain);
+    }
+    // A whole block of plain text gets a whole block of padding.
+    std::string base64;
+    ASSERT_TRUE(CAESCypher().EncryptToBase64(std::string(16, 'x'), base64));
+    EXPECT_EQ(44u, base64.size());
+}
+
+TEST(CAESCypherTest, BadInputFailsAndLeavesTheOutput)
+{
+    CAESCypher cypher;
+    std::string cipher;
+    ASSERT_TRUE(cypher.Encrypt("some setting", cipher));
+    std::string tampered = cipher;
+    tampered.back() = static_cast<char>(tampered.back() ^ 0x5a);   // the padding no longer checks out
+
+    std::string plain = "kept";
+    EXPECT_FALSE(cypher.Decrypt(tampered, plain));
+    EXPECT_FALSE(cypher.Decrypt(cipher.substr(0, 15), plain));
+    EXPECT_FALSE(cypher.Decrypt("", plain));
+    EXPECT_FALSE(cypher.DecryptFromBase64("not base64!", plain));
+    EXPECT_FALSE(cypher.DecryptFromBase64("MDEyMzQ1Njc4OWFiY2Rl", plain));   // 15 bytes
+    EXPECT_FALSE(cypher.DecryptFromBase64("", plain));
+    EXPECT_EQ("kept", plain);
+}
+
+TEST(CAESCypherTest, HmacSha1MatchesThePublishedValue)
+{
+    // RFC 2202, test case 2.
+    const std::string key = "Jefe";
+    const std::string data = "what do ya want for nothing?";
+    BYTE mac[20];
+    ASSERT_TRUE(HmacSha1(std::vector<BYTE>(key.begin(), key.end()), reinterpret_cast<const BYTE*>(data.data()),
+                         static_cast<DWORD>(data.size()), mac));
+    EXPECT_EQ("effcdf6ae5eb2fa2d27416d5f184df9c259a7c79", Hex(mac, 20));
+}
