@@ -1,0 +1,31 @@
+#pragma once
+// Owners for the objects that the communications component hands out: each gives its object back through
+// the component's own release operation. The component must outlive the owner.
+
+#include "host/ICertificateTrust.h"
+#include "host/ICommsProxy.h"
+#include "host/ICommsWrapper.h"
+
+#include <memory>
+
+struct ProxyListRelease
+{
+    ICommsWrapper* comms = nullptr;
+    void operator()(ICommsProxyList* list) const { comms->ReleaseProxyList(list); }
+};
+
+struct ProxyConfigRelease
+{
+    ICommsWrapper* comms = nullptr;
+    void operator()(ICommsProxyConfig* config) const { comms->ReleaseProxyConfig(config); }
+};
+
+struct CertificateTrustRelease
+{
+    ICommsWrapper* comms = nullptr;
+    void operator()(ICertificateTrust* trust) const { comms->ReleaseCertificateTrust(trust); }
+};
+
+using CCommsProxyList = std::unique_ptr<ICommsProxyList, ProxyListRelease>;
+using CCommsProxyConfig = std::unique_ptr<ICommsProxyConfig, ProxyConfigRelease>;
+using CCommsCertificateTrust = std::unique_ptr<ICertificateTrust, CertificateTrustRelease>;

@@ -1,1 +1,0 @@
-// Proxy and certificate-trust settings.

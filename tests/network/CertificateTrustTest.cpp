@@ -1,0 +1,118 @@
+#include "CFakeComms.h"
+#include "CFakeConfigUtil.h"
+
+#include "network/CCertificateTrustworthinessConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace
+{
+
+constexpr wchar_t kSettingsKey[] = L"Communications.CertificateTrustworthiness.Settings";
+
+using Added = std::vector<std::pair<std::wstring, std::vector<std::wstring>>>;
+
+class CertificateTrustTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        EXPECT_EQ(comms.Outstanding(), 0);
+        EXPECT_EQ(comms.BadReleases(), 0);
+    }
+
+    CFakeConfigUtil util;
+    CFakeComms comms;
+};
+
+TEST_F(CertificateTrustTest, EnabledOnlyFromABoolean)
+{
+    struct Row
+    {
+        const wchar_t* settings;   // null: the key is absent
+        bool enabled;
+    };
+    const Row rows[] = {
+        {nullptr, true},
+        {LR"({"Enabled":false})", false},
+        {LR"({"Enabled":true})", true},
+        {LR"({"Enabled":"false"})", true},
+        {LR"({"Enabled":0})", true},
+        {LR"({"Enabled":null})", true},
+        {LR"({"Enabled":false)", true},   // not JSON
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.settings != nullptr ? row.settings : L"<absent>");
+        if (row.settings != nullptr)
+            util.Set(kSettingsKey, row.settings);
+        const CCertificateTrustworthinessConfig config(&comms, &util);
+        EXPECT_TRUE(config.IsValid());
+        const CFakeTrust& trust = *comms.trusts.back();
+        EXPECT_EQ(config.GetTrustHandle(), &trust);
+        EXPECT_EQ(trust.enabledCalls, std::vector<bool>{row.enabled});
+        EXPECT_TRUE(trust.added.empty());
+    }
+}
+
+TEST_F(CertificateTrustTest, DomainsInCodeUnitOrderWithNonEmptyTexts)
+{
+    util.Set(kSettingsKey, LR"({"TrustedCertificatesByDomain":{
+        "b.example":["c1","",5,null,"c2"],
+        "text":"c3",
+        "B":["k1"],
+        "a":{"first":"o1","second":7},
+        "empty":[]}})");
+    const CCertificateTrustworthinessConfig config(&comms, &util);
+    const Added expected = {
+        {L"B", {L"k1"}},
+        {L"a", {L"o1"}},
+        {L"b.example", {L"c1", L"c2"}},
+        {L"empty", {}},
+    };
+    EXPECT_EQ(comms.trusts.back()->added, expected);
+    EXPECT_EQ(comms.trusts.back()->enabledCalls, std::vector<bool>{true});
+}
+
+TEST_F(CertificateTrustTest, RulesOnlyFromAnObject)
+{
+    util.Set(kSettingsKey, LR"({"Enabled":false,"TrustedCertificatesByDomain":[["x"],{"d":["y"]}]})");
+    const CCertificateTrustworthinessConfig config(&comms, &util);
+    EXPECT_TRUE(comms.trusts.back()->added.empty());
+    EXPECT_EQ(comms.trusts.back()->enabledCalls, std::vector<bool>{false});
+}
+
+TEST_F(CertificateTrustTest, AttachesTheTrustObject)
+{
+    CCertificateTrustworthinessConfig config(&comms, &util);
+    CFakeTarget request;
+    CFakeTarget client;
+    config.AttachTrustToRequest(request.Request());
+    config.AttachTrustToClient(client.Client());
+    EXPECT_EQ(request.trust, comms.trusts.back().get());
+    EXPECT_EQ(client.trust, comms.trusts.back().get());
+}
+
+TEST_F(CertificateTrustTest, WithoutATrustObjectNothingIsSetOrAttached)
+{
+    util.Set(kSettingsKey, LR"({"TrustedCertificatesByDomain":{"d":["c"]}})");
+    comms.failTrust = true;
+    CCertificateTrustworthinessConfig failed(&comms, &util);
+    CCertificateTrustworthinessConfig noComms(nullptr, &util);
+    CFakeTarget target;
+    for (CCertificateTrustworthinessConfig* config : {&failed, &noComms})
+    {
+        EXPECT_FALSE(config->IsValid());
+        EXPECT_EQ(config->GetTrustHandle(), nullptr);
+        config->AttachTrustToRequest(target.Request());
+        config->AttachTrustToClient(target.Client());
+    }
+    EXPECT_EQ(target.trust, nullptr);
+    EXPECT_TRUE(comms.trusts.empty());
+}
+
+} // namespace

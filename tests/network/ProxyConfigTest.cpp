@@ -1,0 +1,294 @@
+#include "CFakeComms.h"
+#include "CFakeConfigUtil.h"
+#include "TraceCapture.h"
+
+#include "comms/CAESCypher.h"
+#include "network/CProxyConfig.h"
+#include "network/UsedProxyRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr GUID kProxyUnit = trace::ParseGuid("32b491bd-0ca9-4812-bd53-152454874f1f");
+
+constexpr wchar_t kFallbackListKey[] = L"Proxy.Default.FallbackList";
+constexpr wchar_t kLastUsedKey[] = L"Proxy.Default.LastProxyConfigUsed";
+constexpr wchar_t kAlternativeKey[] = L"Proxy.Default.AlternativeProxyConfigUsed";
+constexpr wchar_t kOwnDeviceId[] = L"6f1c2a8e-Agent-Own";
+
+// Counts writes, which the shared fake does not tell apart from reads.
+class CRecordingConfigUtil : public CFakeConfigUtil
+{
+public:
+    int writes = 0;
+    DWORD SetValue(const wchar_t* key, const wchar_t* value, DWORD flags) override
+    {
+        ++writes;
+        return CFakeConfigUtil::SetValue(key, value, flags);
+    }
+    std::wstring Read(const wchar_t* key)
+    {
+        std::wstring value;
+        return GetValue(key, value, 0) == ERROR_SUCCESS ? value : L"<absent>";
+    }
+};
+
+std::wstring Describe(const ICommsProxyConfig* config)
+{
+    return config != nullptr ? static_cast<const CFakeProxyConfig*>(config)->Describe() : L"<none>";
+}
+
+class ProxyConfigTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { util.Set(L"Register.Register.DeviceId", kOwnDeviceId); }
+
+    // Whatever a test did, every object taken from the component and every queried value went back.
+    void TearDown() override
+    {
+        EXPECT_EQ(comms.Outstanding(), 0);
+        EXPECT_EQ(comms.BadReleases(), 0);
+        EXPECT_EQ(util.Outstanding(), 0);
+    }
+
+    std::unique_ptr<CProxyConfig> Make(bool putLastUsedFirst = false)
+    {
+        return std::make_unique<CProxyConfig>(&util, &comms, putLastUsedFirst);
+    }
+    const std::vector<std::wstring>& Routes() const { return comms.lists.back()->routes; }
+
+    CRecordingConfigUtil util;
+    CFakeComms comms;
+};
+
+TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
+{
+    struct Row
+    {
+        const wchar_t* entries;   // inside "ProxyConfig": [ ... ]
+        std::vector<std::wstring> routes;
+        const wchar_t* explicitProxy;
+        const wchar_t* wpadProxy;
+    };
+    const Row rows[] = {
+        {LR"({"source":"direct","fallback":true})", {L"direct 1"}, L"<none>", L"<none>"},
+        {LR"({"source":"winhttp"})", {L"auto 1 0"}, L"<none>", L"<none>"},
+        {LR"({"source":"ie","fallback":true})", {L"auto 2 1"}, L"<none>", L"<none>"},
+        {LR"({"source":"wpad","PacFileUrl":"http://cfg/p.pac","fallback":true})",
+         {L"pac http://cfg/p.pac [] [] 0 0 1"}, L"<none>", L"2||||http://cfg/p.pac|0|1"},
+        {LR"({"source":"wpad"})", {L"auto 3 0"}, L"<none>", L"2|||||1|0"},
+        {LR"({"source":"explicit","proxyList":"p1;p2:8080","user":"u","password":"pw","fallback":true})",
+         {L"explicit p1;p2:8080 u pw <null> 1"}, L"1|p1;p2:8080|u|pw||0|1", L"<none>"},
+        // Another agent serves as proxy: its port is the device default where none is given.
+        {LR"({"source":"explicit","proxyList":"p1;p2:8080","DeviceId":"other-agent"})",
+         {L"explicit p1:3128;p2:8080   <null> 0"}, L"1|p1:3128;p2:8080||||0|0", L"<none>"},
+        // This agent itself, in another letter case: connect directly instead.
+        {LR"({"source":"explicit","proxyList":"me","DeviceId":"6F1C2A8E-AGENT-OWN","fallback":true})",
+         {L"direct 1"}, L"<none>", L"<none>"},
+        // Only the first explicit route becomes the explicit proxy.
+        {LR"({"source":"explicit","proxyList":"a:1"},{"source":"explicit","proxyList":"b:2"})",
+         {L"explicit a:1   <null> 0", L"explicit b:2   <null> 0"}, L"1|a:1||||0|0", L"<none>"},
+        // Only the first object element may give the WPAD proxy; other elements do not count.
+        {LR"({"source":"direct"},{"source":"wpad"})", {L"direct 0", L"auto 3 0"}, L"<none>", L"<none>"},
+        {LR"("text",7,{"source":"wpad","PacFileUrl":"u1"},{"source":"wpad"})",
+         {L"pac u1 [] [] 0 0 0", L"auto 3 0"}, L"<none>", L"2||||u1|0|0"},
+        // Rejected entries leave the others alone; with none left, a direct route with fallback.
+        {LR"({"source":"Direct"},[{"source":"ie"}],{"source":"ie"})", {L"auto 2 0"}, L"<none>", L"<none>"},
+        {LR"({"source":"explicit","user":"u"})", {L"direct 1"}, L"<none>", L"<none>"},
+        {LR"({"source":"proxy"})", {L"direct 1"}, L"<none>", L"<none>"},
+        {LR"({"fallback":false})", {L"direct 1"}, L"<none>", L"<none>"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.entries);
+        util.Set(kFallbackListKey, std::wstring(LR"({"ProxyConfig":[)") + row.entries + L"]}");
+        const auto config = Make();
+        EXPECT_TRUE(config->IsValid());
+        EXPECT_EQ(config->GetProxyList(), comms.lists.back().get());
+        EXPECT_EQ(Routes(), row.routes);
+        EXPECT_EQ(Describe(config->GetExplicitProxy()), row.explicitProxy);
+        EXPECT_EQ(Describe(config->GetWpadProxy()), row.wpadProxy);
+    }
+}
+
+TEST_F(ProxyConfigTest, EncipheredListIsDeciphered)
+{
+    std::string stored;
+    ASSERT_TRUE(CAESCypher().EncryptToBase64(
+        u8"{\"ProxyConfig\":[{\"source\":\"explicit\",\"proxyList\":\"proxy:8080\",\"user\":\"J\u00fcrgen\"}]}", stored));
+    util.Set(kFallbackListKey, std::wstring(stored.begin(), stored.end()));
+
+    const auto config = Make();
+    EXPECT_TRUE(config->IsValid());
+    EXPECT_EQ(Routes(), std::vector<std::wstring>{L"explicit proxy:8080 J\u00fcrgen  <null> 0"});
+}
+
+TEST_F(ProxyConfigTest, UnusableListGivesDirectRoute)
+{
+    const wchar_t* const rows[] = {
+        nullptr, L"", L"{", L"[]", LR"({"ProxyConfig":{"source":"ie"}})", LR"({"ProxyConfig":[]})",
+        L"AAAAAAAAAAAAAAAAAAAAAA==",   // Base64, but not of a list
+    };
+    for (const wchar_t* stored : rows)
+    {
+        SCOPED_TRACE(stored != nullptr ? stored : L"<absent>");
+        if (stored != nullptr)
+            util.Set(kFallbackListKey, stored);
+        const auto config = Make();
+        EXPECT_TRUE(config->IsValid());
+        EXPECT_EQ(Routes(), std::vector<std::wstring>{L"direct 1"});
+    }
+}
+
+TEST_F(ProxyConfigTest, ValidOnlyWhenTheListAcceptsARoute)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelVerbose, kTraceFlagEvents);
+    comms.listAccepts = false;
+    util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"nonsense"},{"source":"ie"}]})");
+    EXPECT_FALSE(Make()->IsValid());
+    EXPECT_EQ(Routes(), (std::vector<std::wstring>{L"auto 2 0", L"direct 1"}));
+    EXPECT_TRUE(capture.Has(kProxyUnit, 15));   // the unknown source
+    EXPECT_TRUE(capture.Has(kProxyUnit, 13));
+}
+
+TEST_F(ProxyConfigTest, MissingCollaboratorsLeaveItInvalid)
+{
+    comms.failProxyList = true;
+    const auto noList = Make();
+    EXPECT_FALSE(noList->IsValid());
+    EXPECT_EQ(noList->GetProxyList(), nullptr);
+
+    EXPECT_FALSE(CProxyConfig(nullptr, &comms, true).IsValid());
+    EXPECT_FALSE(CProxyConfig(&util, nullptr, true).IsValid());
+    EXPECT_TRUE(comms.lists.empty());
+    EXPECT_TRUE(comms.configs.empty());
+
+    CFakeTarget target;
+    noList->AttachToRequest(target.Request());
+    noList->AttachToClient(target.Client());
+    EXPECT_EQ(target.proxies, nullptr);
+}
+
+TEST_F(ProxyConfigTest, DevicePortIsAddedToPiecesWithoutOne)
+{
+    struct Row
+    {
+        const wchar_t* port;   // null: the key cannot be read
+        const wchar_t* in;
+        const wchar_t* out;
+    };
+    const Row rows[] = {
+        {nullptr, L"a;b:8080", L"a:3128;b:8080"},
+        {L"8081", L"a;b", L"a:8081;b:8081"},
+        {L"", L"a", L"a:3128"},
+        {nullptr, L"a;;b;", L"a:3128;;b:3128;"},
+        {nullptr, L"[::1]", L"[::1]"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.in);
+        CRecordingConfigUtil rowUtil;
+        if (row.port != nullptr)
+            rowUtil.Set(L"Proxy.Device.DefaultPort", row.port);
+        EXPECT_EQ(CProxyConfig(&rowUtil, &comms, false).AddDefaultPort(row.in), row.out);
+    }
+}
+
+TEST_F(ProxyConfigTest, LastUsedProxyComesFirstWhenAsked)
+{
+    util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"explicit","proxyList":"list:1"},{"source":"wpad"}]})");
+    util.Set(kLastUsedKey,
+             LR"({"Mode":1,"ProxyList":"last:8080","Username":"lu","Password":"lp","WPADAutoDetect":false,"Fallback":true})");
+    {
+        const auto config = Make(true);
+        EXPECT_EQ(Routes(), (std::vector<std::wstring>{L"config 1|last:8080|lu|lp||0|1", L"explicit list:1   <null> 0",
+                                                       L"auto 3 0"}));
+        EXPECT_EQ(Describe(config->GetExplicitProxy()), L"1|last:8080|lu|lp||0|1");
+        EXPECT_EQ(Describe(config->GetWpadProxy()), L"<none>");   // the wpad entry is not the first
+    }
+    {
+        const auto config = Make(false);
+        EXPECT_EQ(Routes().front(), L"explicit list:1   <null> 0");
+        EXPECT_EQ(Describe(config->GetExplicitProxy()), L"1|list:1||||0|0");
+    }
+    util.Set(kLastUsedKey, LR"({"Mode":2,"WPADUrl":"http://w/p.pac","WPADAutoDetect":false,"Fallback":false})");
+    util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"wpad"}]})");
+    const auto config = Make(true);
+    EXPECT_EQ(Describe(config->GetWpadProxy()), L"2||||http://w/p.pac|0|0");
+}
+
+TEST_F(ProxyConfigTest, UsedProxyIsWrittenOnlyWhenItChanges)
+{
+    const auto config = Make();
+    CFakeProxyConfig proxy;
+    proxy.mode = kProxyModeExplicit;
+    proxy.proxyList = L"p:1";
+
+    EXPECT_FALSE(config->SetProxyConfigUsed(nullptr, false));   // nothing stored, nothing to remove
+    EXPECT_TRUE(config->SetProxyConfigUsed(&proxy, false));
+    EXPECT_FALSE(config->SetProxyConfigUsed(&proxy, false));
+    EXPECT_EQ(util.writes, 1);
+    EXPECT_EQ(util.Read(kLastUsedKey), LR"({"Mode":1,"ProxyList":"p:1","WPADAutoDetect":false,"Fallback":false})");
+
+    proxy.fallback = true;   // equal routes, but the fallback flag differs
+    EXPECT_TRUE(config->SetProxyConfigUsed(&proxy, false));
+    EXPECT_EQ(util.writes, 2);
+
+    EXPECT_TRUE(config->SetProxyConfigUsed(&proxy, true));
+    EXPECT_EQ(util.writes, 3);
+    EXPECT_EQ(Describe(config->GetProxyConfigUsed(true)), L"1|p:1||||0|1");
+
+    EXPECT_TRUE(config->SetProxyConfigUsed(nullptr, false));
+    EXPECT_EQ(util.Read(kLastUsedKey), L"<absent>");
+    EXPECT_NE(util.Read(kAlternativeKey), L"<absent>");
+    EXPECT_EQ(config->GetProxyConfigUsed(false), nullptr);
+    EXPECT_FALSE(config->SetProxyConfigUsed(nullptr, false));
+}
+
+TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)
+{
+    UsedProxyRecord full;
+    full.mode = 2;
+    full.proxyList = L"p";
+    full.username = L"u";
+    full.password = L"pw";
+    full.wpadUrl = L"http://w";
+    full.wpadAutoDetect = true;
+    UsedProxyRecord direct;
+    direct.fallback = true;
+
+    std::wstring text;
+    ASSERT_TRUE(full.ToJson(text));
+    EXPECT_EQ(text,
+              LR"({"Mode":2,"ProxyList":"p","Username":"u","Password":"pw","WPADUrl":"http://w","WPADAutoDetect":true,"Fallback":false})");
+    UsedProxyRecord read;
+    ASSERT_TRUE(read.FromJson(text));
+    EXPECT_EQ(read.wpadUrl, L"http://w");
+    EXPECT_TRUE(read.wpadAutoDetect);
+
+    text.clear();
+    ASSERT_TRUE(direct.ToJson(text));
+    EXPECT_EQ(text, LR"({"Mode":0,"WPADAutoDetect":false,"Fallback":true})");
+}
+
+TEST_F(ProxyConfigTest, AttachesTheProxyList)
+{
+    const auto config = Make();
+    CFakeTarget request;
+    CFakeTarget client;
+    config->AttachToRequest(request.Request());
+    config->AttachToClient(client.Client());
+    config->AttachToRequest(nullptr);
+    EXPECT_EQ(request.proxies, config->GetProxyList());
+    EXPECT_EQ(client.proxies, config->GetProxyList());
+    EXPECT_NE(config->GetProxyList(), nullptr);
+}
+
+} // namespace
