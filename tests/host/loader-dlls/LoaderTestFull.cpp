@@ -23,31 +23,32 @@ T* Token()
 class CStubComms : public ICommsWrapper
 {
 public:
-    CommsHandle CreateProxyList() override { return nullptr; }
-    void ReleaseProxyList(CommsHandle) override {}
-    CommsHandle CreateEmptyProxyConfig() override { return nullptr; }
-    CommsHandle CreateProxyConfig(DWORD, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
-                                  const wchar_t*, bool, bool) override
+    ICommsProxyList* CreateProxyList() override { return nullptr; }
+    void ReleaseProxyList(ICommsProxyList*) override {}
+    ICommsProxyConfig* CreateEmptyProxyConfig() override { return nullptr; }
+    ICommsProxyConfig* CreateProxyConfig(DWORD, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
+                                         const wchar_t*, bool, bool) override
     {
         return nullptr;
     }
-    void ReleaseProxyConfig(CommsHandle) override {}
-    CommsHandle OpenRequest(const wchar_t*, const wchar_t*, const wchar_t*, DWORD) override { return nullptr; }
-    void ReleaseRequest(CommsHandle) override {}
-    CommsHandle CreateDataServiceClient(const wchar_t*, const wchar_t*, const wchar_t*, DWORD, const wchar_t*,
-                                        const wchar_t*, const void*, const wchar_t*, const wchar_t*) override
+    void ReleaseProxyConfig(ICommsProxyConfig*) override {}
+    ICommsRequest* OpenRequest(const wchar_t*, const wchar_t*, const wchar_t*, DWORD) override { return nullptr; }
+    void ReleaseRequest(ICommsRequest*) override {}
+    IDataServiceClient* CreateDataServiceClient(const wchar_t*, const wchar_t*, const wchar_t*, int, const wchar_t*,
+                                                const wchar_t*, const AuthorizationRecord*, const wchar_t*,
+                                                const wchar_t*) override
     {
         return nullptr;
     }
-    void ReleaseDataServiceClient(CommsHandle) override {}
+    void ReleaseDataServiceClient(IDataServiceClient*) override {}
     void ReleaseBuffer(void*) override {}
-    void ReleaseResult(CommsHandle) override {}
-    bool SplitUrl(const wchar_t*, void*) override { return false; }
-    CommsHandle CreateTrackingRequest(const wchar_t*) override { return nullptr; }
-    void ReleaseTrackingRequest(CommsHandle*) override {}
+    void ReleaseResult(CommsResult*) override {}
+    bool SplitUrl(const wchar_t*, CommsUrlComponents*) override { return false; }
+    ITrackingRequest* CreateTrackingRequest(const wchar_t*) override { return nullptr; }
+    void ReleaseTrackingRequest(ITrackingRequest**) override {}
     void Reserved15() override {}
-    CommsHandle CreateCertificateTrust() override { return nullptr; }
-    void ReleaseCertificateTrust(CommsHandle) override {}
+    ICertificateTrust* CreateCertificateTrust() override { return nullptr; }
+    void ReleaseCertificateTrust(ICertificateTrust*) override {}
 } g_comms;
 
 class CStubLog : public ILogService
