@@ -1,0 +1,445 @@
+#include "CAgentInstall.h"
+#include "CServerFixture.h"
+
+#include "platform/Win.h"
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+
+// Sends bytes exactly as given; with an empty request only tells whether a connection is taken. The reply
+// is read until the server closes the connection.
+std::string RawExchange(const std::string& host, unsigned short port, const std::string& request, bool* connected = nullptr)
+{
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    inet_pton(AF_INET, host.c_str(), &addr.sin_addr);
+    const DWORD timeout = 5000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    if (connected)
+    {
+        *connected = ok;
+    }
+    std::string reply;
+    char buffer[4096];
+    int n;
+    if (ok && !request.empty() && send(s, request.data(), static_cast<int>(request.size()), 0) > 0)
+    {
+        while ((n = recv(s, buffer, sizeof(buffer), 0)) > 0)
+        {
+            reply.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    closesocket(s);
+    WSACleanup();
+    return reply;
+}
+
+bool CanConnect(const std::string& host, unsigned short port)
+{
+    bool connected = false;
+    RawExchange(host, port, "", &connected);
+    return connected;
+}
+
+std::string Get(const CServerFixture& server, const std::string& target, const std::string& extraHeaders = "")
+{
+    return RawExchange(server.Host(), server.Port(),
+                       "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extraHeaders + "Connection: close\r\n\r\n");
+}
+
+struct CTempFolder
+{
+    CTempFolder()
+    {
+        wchar_t base[MAX_PATH];
+        GetTempPathW(MAX_PATH, base);
+        static int next = 0;
+        path = std::wstring(base) + L"fixture-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(next++) + L"\\";
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+    ~CTempFolder() { RemoveTree(path); }
+    std::wstring path;
+};
+
+void WriteFileAt(const std::wstring& path, const std::string& content, std::time_t modified)
+{
+    std::ofstream(path.c_str(), std::ios::binary) << content;
+    HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const unsigned long long ticks = static_cast<unsigned long long>(modified) * 10000000ULL + 116444736000000000ULL;
+    const FILETIME ft{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
+    CloseHandle(h);
+}
+
+std::string ReadFileText(const std::wstring& path)
+{
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+}
+
+// A failed request gives status -1 rather than a null result.
+httplib::Response Must(const httplib::Result& result)
+{
+    return result ? result.value() : httplib::Response{};
+}
+
+const std::time_t kFileTime = 1700000000;
+const char* const kFileDate = "Tue, 14 Nov 2023 22:13:20 GMT";
+
+} // namespace
+
+TEST(ServerFixtureRecording, KeepsTheRequestAsSentWithHeadersInTheirOrder)
+{
+    CServerFixture server;
+    const std::string reply = RawExchange(server.Host(), server.Port(),
+                                          "POST /api/Track%20Send?x=1&y=%2F HTTP/1.1\r\n"
+                                          "Zeta: z\r\nHost: h\r\nX-Twice: one\r\nAlpha:   padded  \r\nX-Twice: two\r\n"
+                                          "Content-Length: 7\r\nConnection: close\r\n\r\n{\"a\":1}");
+    EXPECT_EQ(reply.compare(0, 12, "HTTP/1.1 404"), 0) << reply;
+
+    ASSERT_EQ(server.RequestCount(), 1u);
+    const CRecordedRequest r = server.Requests()[0];
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.target, "/api/Track%20Send?x=1&y=%2F");
+    EXPECT_EQ(r.path, "/api/Track%20Send");
+    EXPECT_EQ(r.query, "x=1&y=%2F");
+    EXPECT_EQ(r.body, "{\"a\":1}");
+    EXPECT_EQ(r.remoteAddress, "127.0.0.1");
+    EXPECT_EQ(r.status, 404);
+    EXPECT_FALSE(r.viaProxy);
+    const CHttpHeaders expected = {{"Zeta", "z"},  {"Host", "h"}, {"X-Twice", "one"}, {"Alpha", "padded"},
+                                   {"X-Twice", "two"}, {"Content-Length", "7"}, {"Connection", "close"}};
+    EXPECT_EQ(r.headers, expected); // and none that the parser adds of its own
+    EXPECT_EQ(r.Header("x-twice"), "one");
+    EXPECT_FALSE(r.HasHeader("REMOTE_ADDR"));
+}
+
+TEST(ServerFixtureRecording, SeparatesRequestsAndBodiesOnOneConnection)
+{
+    CServerFixture server;
+    httplib::Client client(server.Host(), server.Port());
+    client.set_keep_alive(true);
+    ASSERT_TRUE(client.Post("/first", std::string(5000, 'a'), "text/plain")); // longer than one socket read
+    ASSERT_TRUE(client.Get("/second", httplib::Headers{{"X-N", "2"}}));
+    ASSERT_TRUE(client.Post("/form", httplib::MultipartFormDataItems{{"file", "payload-bytes", "log.txt", "text/plain"}}));
+    RawExchange(server.Host(), server.Port(),
+                "POST /chunked HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+                "4\r\nabcd\r\n3\r\nefg\r\n0\r\n\r\n");
+
+    const auto r = server.Requests();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0].body, std::string(5000, 'a'));
+    EXPECT_EQ(r[1].path, "/second");
+    EXPECT_EQ(r[1].Header("X-N"), "2");
+    EXPECT_TRUE(r[1].body.empty());
+    EXPECT_NE(r[2].body.find("filename=\"log.txt\""), std::string::npos); // multipart kept as it came
+    EXPECT_NE(r[2].body.find("payload-bytes"), std::string::npos);
+    EXPECT_EQ(r[3].body, "abcdefg");
+    EXPECT_EQ(server.RequestsTo("/second").size(), 1u);
+    server.ClearRequests();
+    EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST(ServerFixtureRecording, WaitsForRequestsThatArriveLater)
+{
+    CServerFixture server;
+    EXPECT_FALSE(server.WaitForRequests(1, 50ms));
+    std::thread sender([&] {
+        std::this_thread::sleep_for(100ms);
+        httplib::Client client(server.Host(), server.Port());
+        client.Get("/a");
+        client.Get("/b");
+    });
+    EXPECT_TRUE(server.WaitForRequests(2, 5s));
+    sender.join();
+}
+
+TEST(ServerFixtureReplies, MatchesMethodAndPathExactlyOrByPrefix)
+{
+    CServerFixture server;
+    const std::string actions = R"({"Actions":[{"Name":"Reregister"}]})";
+    server.ReplyJson("POST", "/api/register", 403, actions);
+    server.Reply("GET", "/repository/", CScriptedReply{200, {{"X-Served", "prefix"}}, "repo", "application/octet-stream", {}},
+                 EPathMatch::Prefix);
+    server.Reply("", "/any", CScriptedReply{200, {{"Content-Type", "text/xml"}}, "<a/>", "application/json", {}});
+    httplib::Client client(server.Host(), server.Port());
+
+    auto res = Must(client.Post("/api/register", std::string("{}"), "application/json"));
+    EXPECT_EQ(res.status, 403);
+    EXPECT_EQ(res.body, actions);
+    EXPECT_EQ(res.get_header_value("Content-Type"), "application/json");
+    res = Must(client.Get("/repository/pkg/1.0/file.cab"));
+    EXPECT_EQ(res.body, "repo");
+    EXPECT_EQ(res.get_header_value("X-Served"), "prefix");
+    res = Must(client.Delete("/any"));
+    EXPECT_EQ(res.get_header_value("Content-Type"), "text/xml"); // the test's header, not the default
+    EXPECT_EQ(res.get_header_value_count("Content-Type"), 1u);
+
+    // Other method, longer path under an exact script, sibling of a prefix: unscripted.
+    EXPECT_EQ(Must(client.Get("/api/register")).status, 404);
+    EXPECT_EQ(Must(client.Post("/api/register/x", std::string("{}"), "application/json")).status, 404);
+    EXPECT_EQ(Must(client.Get("/repositoryX")).status, 404);
+    EXPECT_EQ(server.RequestCount(), 6u);
+    EXPECT_EQ(server.Requests()[4].status, 404);
+}
+
+TEST(ServerFixtureReplies, TriesLaterAndCountedScriptsFirst)
+{
+    CServerFixture server;
+    server.ReplyJson("POST", "/upload", 200, "{}");
+    server.ReplyJson("POST", "/upload", 503, "{}", 2);
+    server.ReplyWith("GET", "/echo", EPathMatch::Exact, [](const CRecordedRequest& r) {
+        return CScriptedReply{r.Header("X-Want") == "teapot" ? 418 : 200, {}, r.query, "text/plain", {}};
+    });
+    httplib::Client client(server.Host(), server.Port());
+
+    std::vector<int> statuses;
+    for (int i = 0; i < 4; ++i)
+    {
+        statuses.push_back(Must(client.Post("/upload", std::string("x"), "text/plain")).status);
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{503, 503, 200, 200}));
+    auto res = Must(client.Get("/echo?k=v", httplib::Headers{{"X-Want", "teapot"}}));
+    EXPECT_EQ(res.status, 418);
+    EXPECT_EQ(res.body, "k=v");
+
+    server.ClearReplies();
+    EXPECT_EQ(Must(client.Post("/upload", std::string("x"), "text/plain")).status, 404);
+}
+
+TEST(ServerFixtureFiles, ServesFilesWithLastModifiedAndAnswers304WhenUnchanged)
+{
+    CTempFolder folder;
+    CreateDirectoryW((folder.path + L"pkg").c_str(), nullptr);
+    WriteFileAt(folder.path + L"pkg\\plug in.zip", "zip-content", kFileTime);
+    CServerFixture server;
+    server.ServeFiles("/files/", folder.path);
+    httplib::Client client(server.Host(), server.Port());
+    const std::string path = "/files/pkg/plug%20in.zip";
+
+    auto res = Must(client.Get(path));
+    EXPECT_EQ(res.status, 200);
+    EXPECT_EQ(res.body, "zip-content");
+    EXPECT_EQ(res.get_header_value("Last-Modified"), kFileDate);
+    res = Must(client.Get(path, httplib::Headers{{"If-Modified-Since", kFileDate}}));
+    EXPECT_EQ(res.status, 304);
+    EXPECT_TRUE(res.body.empty());
+    EXPECT_EQ(res.get_header_value("Last-Modified"), kFileDate);
+    // A second before the file's time, or no date at all: it comes in full.
+    for (const char* since : {"Tue, 14 Nov 2023 22:13:19 GMT", "not a date"})
+    {
+        res = Must(client.Get(path, httplib::Headers{{"If-Modified-Since", since}}));
+        EXPECT_EQ(res.status, 200) << since;
+        EXPECT_EQ(res.body, "zip-content") << since;
+    }
+    res = Must(client.Head(path));
+    EXPECT_EQ(res.status, 200);
+    EXPECT_EQ(res.get_header_value("Content-Length"), "11");
+    EXPECT_EQ(Must(client.Put(path, std::string("x"), "text/plain")).status, 404); // not a download
+}
+
+TEST(ServerFixtureFiles, RefusesMissingFilesFoldersAndPathsOutsideTheFolder)
+{
+    CTempFolder outer;
+    WriteFileAt(outer.path + L"secret.txt", "secret", kFileTime);
+    const std::wstring served = outer.path + L"served\\";
+    CreateDirectoryW(served.c_str(), nullptr);
+    CreateDirectoryW((served + L"sub").c_str(), nullptr);
+    CServerFixture server;
+    server.ServeFiles("/files/", served);
+
+    for (const char* path : {"/files/missing.bin", "/files/sub", "/files/"})
+    {
+        EXPECT_EQ(Get(server, path).compare(0, 12, "HTTP/1.1 404"), 0) << path;
+    }
+    for (const char* path : {"/files/../secret.txt", "/files/%2E%2E/secret.txt", "/files/sub%5C..%5C..%5Csecret.txt"})
+    {
+        EXPECT_EQ(Get(server, path).compare(0, 12, "HTTP/1.1 403"), 0) << path;
+    }
+}
+
+TEST(ServerFixtureUploads, StoresBodiesInTheNamedFolderWithoutOverwriting)
+{
+    CTempFolder folder;
+    const std::wstring uploads = folder.path + L"uploads\\"; // made by the fixture
+    CServerFixture server;
+    server.StoreUploads("/data/", uploads, CScriptedReply{201, {}, {}, "text/plain", {}});
+    httplib::Client client(server.Host(), server.Port());
+
+    const std::string binary("\x00\x01\xff\r\n\x00z", 7);
+    EXPECT_EQ(Must(client.Put("/data/c/report%201.bin", binary, "application/octet-stream")).status, 201);
+    EXPECT_EQ(Must(client.Post("/data/c/report%201.bin", std::string("retry"), "text/plain")).status, 201);
+    EXPECT_EQ(Must(client.Post("/data/c/a%3Ab%2A", std::string("odd"), "text/plain")).status, 201);
+    EXPECT_EQ(Must(client.Get("/data/c/report%201.bin")).status, 404);
+
+    const auto r = server.Requests();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0].storedFile, uploads + L"report 1.bin");
+    EXPECT_EQ(r[1].storedFile, uploads + L"report 1.bin.1");
+    EXPECT_EQ(r[2].storedFile, uploads + L"a_b_");
+    EXPECT_EQ(ReadFileText(uploads + L"report 1.bin"), binary);
+    EXPECT_EQ(ReadFileText(uploads + L"report 1.bin.1"), "retry");
+    EXPECT_EQ(ReadFileText(uploads + L"a_b_"), "odd");
+}
+
+TEST(ServerFixtureProxy, ForwardsAbsoluteFormRequestsKeepingTheHeaderOrder)
+{
+    CServerFixture origin;
+    CServerFixture proxy;
+    origin.Reply("POST", "/repo/", CScriptedReply{202, {{"Last-Modified", kFileDate}}, "payload", "text/plain", {}},
+                 EPathMatch::Prefix);
+
+    const std::string reply = RawExchange(proxy.Host(), proxy.Port(),
+                                          "POST " + origin.BaseUrl() + "/repo/a%20b.cab?id=7 HTTP/1.1\r\n"
+                                          "Zeta: 1\r\nHost: " + origin.HostAndPort() + "\r\nProxy-Connection: Keep-Alive\r\n"
+                                          "Alpha: 2\r\nProxy-Authorization: Basic dXNlcjpwYXNz\r\nContent-Length: 3\r\n"
+                                          "Connection: close\r\n\r\nhit");
+    EXPECT_EQ(reply.compare(0, 12, "HTTP/1.1 202"), 0) << reply;
+    EXPECT_NE(reply.find(std::string("Last-Modified: ") + kFileDate), std::string::npos) << reply;
+    EXPECT_EQ(reply.substr(reply.size() - 7), "payload");
+
+    ASSERT_EQ(proxy.RequestCount(), 1u);
+    const CRecordedRequest atProxy = proxy.Requests()[0];
+    EXPECT_TRUE(atProxy.viaProxy);
+    EXPECT_EQ(atProxy.proxyTarget, origin.HostAndPort());
+    EXPECT_EQ(atProxy.path, "/repo/a%20b.cab");
+    EXPECT_EQ(atProxy.query, "id=7");
+    EXPECT_EQ(atProxy.status, 202);
+    EXPECT_TRUE(atProxy.HasHeader("Proxy-Authorization"));
+
+    ASSERT_EQ(origin.RequestCount(), 1u);
+    const CRecordedRequest atOrigin = origin.Requests()[0];
+    EXPECT_FALSE(atOrigin.viaProxy);
+    EXPECT_EQ(atOrigin.target, "/repo/a%20b.cab?id=7"); // not decoded on the way
+    EXPECT_EQ(atOrigin.body, "hit");
+    const CHttpHeaders expected = {{"Zeta", "1"}, {"Host", origin.HostAndPort()}, {"Alpha", "2"},
+                                   {"Content-Length", "3"}, {"Connection", "close"}};
+    EXPECT_EQ(atOrigin.headers, expected); // without the proxy's own
+}
+
+TEST(ServerFixtureProxy, TakesOriginFormForAnotherLoopbackPortAsProxied)
+{
+    CServerFixture origin;
+    CServerFixture proxy;
+    origin.ReplyJson("PUT", "/api/y", 200, "{}");
+    // What Wine's WinHTTP sends to a proxy on 127.0.0.1 for a server on 127.0.0.1.
+    const std::string reply = RawExchange(proxy.Host(), proxy.Port(), "PUT /api/y HTTP/1.1\r\nHost: " + origin.HostAndPort() +
+                                                                          "\r\nContent-Length: 2\r\nConnection: close\r\n\r\nab");
+    EXPECT_EQ(reply.compare(0, 12, "HTTP/1.1 200"), 0) << reply;
+    EXPECT_TRUE(proxy.Requests().at(0).viaProxy);
+    EXPECT_EQ(proxy.Requests().at(0).proxyTarget, origin.HostAndPort());
+    EXPECT_FALSE(origin.Requests().at(0).viaProxy); // its own port
+    EXPECT_EQ(origin.Requests().at(0).body, "ab");
+
+    // A Host that is not a loopback address is taken as the fixture's own name.
+    Get(proxy, "/z", "Host: server.example:8443\r\n");
+    EXPECT_FALSE(proxy.Requests().at(1).viaProxy);
+    EXPECT_EQ(proxy.Requests().at(1).status, 404);
+}
+
+TEST(ServerFixtureProxy, AnswersForItselfWhenScriptedAndRefusesOtherTargets)
+{
+    CServerFixture origin;
+    CServerFixture proxy;
+    EXPECT_EQ(Get(proxy, "http://192.0.2.1:8080/x").compare(0, 12, "HTTP/1.1 502"), 0); // never contacted
+    std::string gone;
+    {
+        CServerFixture stopped;
+        gone = stopped.BaseUrl();
+    }
+    EXPECT_EQ(Get(proxy, gone + "/x").compare(0, 12, "HTTP/1.1 502"), 0);
+
+    proxy.ReplyToProxyRequests(CScriptedReply{407, {{"Proxy-Authenticate", "Basic realm=\"p\""}}, {}, {}, {}});
+    httplib::Client viaProxy(origin.Host(), origin.Port());
+    viaProxy.set_proxy(proxy.Host(), proxy.Port());
+    auto res = Must(viaProxy.Get("/api/x"));
+    EXPECT_EQ(res.status, 407);
+    EXPECT_EQ(res.get_header_value("Proxy-Authenticate"), "Basic realm=\"p\"");
+    EXPECT_EQ(origin.RequestCount(), 0u);
+    ASSERT_EQ(proxy.RequestCount(), 3u);
+    EXPECT_EQ(proxy.Requests()[0].proxyTarget, "192.0.2.1:8080");
+}
+
+TEST(ServerFixtureLifecycle, ListensOnLoopbackOnlyOnItsOwnPort)
+{
+    CServerFixture a;
+    CServerFixture b;
+    ASSERT_TRUE(a.IsRunning());
+    EXPECT_NE(a.Port(), 0);
+    EXPECT_NE(a.Port(), b.Port());
+    EXPECT_EQ(a.BaseUrl(), "http://127.0.0.1:" + std::to_string(a.Port()));
+    EXPECT_EQ(a.BaseUrlW(), L"http://127.0.0.1:" + std::to_wstring(a.Port()));
+    EXPECT_TRUE(CanConnect("127.0.0.1", a.Port()));
+    // Loopback too, but not the address it is bound to: a wildcard bind would take it.
+    EXPECT_FALSE(CanConnect("127.0.0.2", a.Port()));
+}
+
+TEST(ServerFixtureLifecycle, StopsPromptlyWithOpenConnectionsAndPendingReplies)
+{
+    auto server = std::make_unique<CServerFixture>();
+    server->Reply("GET", "/slow", CScriptedReply{200, {}, {}, {}, 30s});
+    const unsigned short port = server->Port();
+    httplib::Client keeper(server->Host(), port);
+    keeper.set_keep_alive(true);
+    ASSERT_TRUE(keeper.Get("/kept"));
+    std::thread waiting([port] { httplib::Client("127.0.0.1", port).Get("/slow"); });
+    ASSERT_TRUE(server->WaitForRequests(2, 5s));
+
+    const auto start = std::chrono::steady_clock::now();
+    server.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    waiting.join();
+    EXPECT_FALSE(CanConnect("127.0.0.1", port));
+}
+
+TEST(ServerFixtureLifecycle, StopsItselfWhenIdle)
+{
+    CServerFixture server(std::chrono::seconds(1));
+    std::this_thread::sleep_for(700ms);
+    ASSERT_TRUE(httplib::Client(server.Host(), server.Port()).Get("/keeps-it-alive"));
+    std::this_thread::sleep_for(700ms);
+    EXPECT_TRUE(server.IsRunning()); // 1.4 s since start, but 0.7 s since the request
+
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (server.IsRunning() && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_FALSE(server.IsRunning());
+    EXPECT_FALSE(CanConnect(server.Host(), server.Port()));
+}
+
+TEST(ServerFixtureHttpDate, FormatsAndParsesImfFixdate)
+{
+    EXPECT_EQ(CServerFixture::HttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(CServerFixture::HttpDate(951782400), "Tue, 29 Feb 2000 00:00:00 GMT");
+    EXPECT_EQ(CServerFixture::HttpDate(2145916799), "Thu, 31 Dec 2037 23:59:59 GMT"); // time_t has 32 bits on i686
+    std::time_t t = 0;
+    for (std::time_t v : {std::time_t(0), std::time_t(951782400), kFileTime, std::time_t(2145916799)})
+    {
+        ASSERT_TRUE(CServerFixture::ParseHttpDate(CServerFixture::HttpDate(v), t));
+        EXPECT_EQ(t, v);
+    }
+    for (const char* bad : {"", "Sun, 06 Nov 1994 08:49:37", "Sun, 06 Foo 1994 08:49:37 GMT", "Sun, 06 Nov 1994 25:49:37 GMT",
+                            "Sunday, 06-Nov-94 08:49:37 GMT", "Sun 06 Nov 1994 08:49:37 GMT"})
+    {
+        EXPECT_FALSE(CServerFixture::ParseHttpDate(bad, t)) << bad;
+    }
+}
