@@ -3,8 +3,11 @@
 // machine.
 
 #include "CAgentInstall.h"
+#include "CServerFixture.h"
 #include "CFakeConfigUtil.h"
 #include "host/CDispatcherHelper.h"
+#include "host/ICommsRequest.h"
+#include "host/ICommsWrapper.h"
 #include "host/IPlugin.h"
 #include "host/Trace.h"
 #include "message/CMessageObject.h"
@@ -20,6 +23,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 TRACE_UNIT("5b0f6a64-2f9e-4d0c-9a57-3c4e1d2b7a10");
 
@@ -191,6 +195,52 @@ void PluginFigures()
     std::printf("  GetPluginList + FreePluginList   %8.1f us   %.2f of a bare load and unload of Hollin.dll\n",
                 cycles / kCycles * 1e6, cycles / bareLoads);
 }
+// One small request to the server fixture through the communications stand-in, as the plug-in makes it:
+// open, add a header, send, read the result, give both back.
+void RequestFigures()
+{
+    CAgentInstall install;
+    install.Add(L"Quillon.dll", L"Utils");
+    const CModule library(::LoadLibraryExW((install.Folder() + L"Utils\\Quillon.dll").c_str(), nullptr,
+                                           LOAD_WITH_ALTERED_SEARCH_PATH));
+    const auto getComms = reinterpret_cast<GetICommsWrapperFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "GetICommsWrapper")));
+    const auto freeComms = reinterpret_cast<FreeICommsWrapperFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "FreeICommsWrapper")));
+    ICommsWrapper* comms = getComms != nullptr ? getComms() : nullptr;
+    if (comms == nullptr || freeComms == nullptr)
+    {
+        std::printf("Requests: Quillon.dll not usable\n");
+        return;
+    }
+    CServerFixture server;
+    server.ReplyJson("GET", "/bench", 200, "{}");
+    const std::wstring url = server.BaseUrlW() + L"/bench";
+    constexpr int kRequests = 1000;
+    std::vector<double> micros;
+    micros.reserve(kRequests);
+    int failures = 0;
+    for (int i = 0; i < kRequests; ++i)
+    {
+        const auto start = Clock::now();
+        ICommsRequest* request = comms->OpenRequest(L"Bench", url.c_str(), L"GET", 10);
+        CommsResult* result = nullptr;
+        if (request == nullptr || !request->AddHeader(L"x-korvo-messageId", L"bench") ||
+            request->Send(nullptr, nullptr, 0) != ERROR_SUCCESS || request->GetResult(&result) != ERROR_SUCCESS ||
+            result->m_status != 200)
+            ++failures;
+        if (result != nullptr)
+            comms->ReleaseResult(result);
+        if (request != nullptr)
+            comms->ReleaseRequest(request);
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    freeComms(&comms);
+    std::sort(micros.begin(), micros.end());
+    std::printf("Requests through Quillon.dll to the loopback fixture, %d (%d failed)\n", kRequests, failures);
+    std::printf("  round trip median %8.0f us   99th percentile %8.0f us\n", micros[kRequests / 2],
+                micros[kRequests * 99 / 100]);
+}
 } // namespace
 
 int main()
@@ -199,5 +249,6 @@ int main()
     DigestFigures();
     TraceFigures();
     PluginFigures();
+    RequestFigures();
     return 0;
 }
