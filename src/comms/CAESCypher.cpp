@@ -19,6 +19,8 @@ constexpr DWORD kIterations = 1000;
 constexpr DWORD kIvBytes = 16;
 constexpr DWORD kSha1Bytes = 20;
 constexpr DWORD kMinimumHmacKey = 8;
+// So that the enciphering buffer, twice the text and a block, still fits a DWORD.
+constexpr std::size_t kLargestText = 0x7FFFFFEF;
 
 } // namespace
 
@@ -215,11 +217,24 @@ bool CAESCypher::Transform(const std::string& in, std::string& out, bool encrypt
         blockBits < 8)
         return false;
     const std::size_t block = blockBits / 8;
+    // The CryptoAPI counts in DWORDs: a longer text would be cut short without a word.
+    if (in.size() > kLargestText)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 14, "text of %llu bytes is too long to encipher",
+                    static_cast<unsigned long long>(in.size()));
+        return false;
+    }
     std::vector<BYTE> buffer;
-    if (encrypt)
-        buffer.assign((2 * in.size() / block + 1) * block, 0);
-    else
-        buffer.assign(in.size(), 0);
+    try
+    {
+        buffer.assign(encrypt ? (2 * in.size() / block + 1) * block : in.size(), 0);
+    }
+    catch (const std::bad_alloc&)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 15, "no memory for a cipher buffer of %llu bytes",
+                    static_cast<unsigned long long>(in.size()));
+        return false;
+    }
     std::copy(in.begin(), in.end(), buffer.begin());
     DWORD length = static_cast<DWORD>(in.size());
     const BOOL done = encrypt ? ::CryptEncrypt(key.Get(), 0, TRUE, 0, buffer.data(), &length,
