@@ -6,6 +6,7 @@
 #include "host/InstallLocations.h"
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
+#include "platform/ModuleFolder.h"
 #include "platform/CUniqueHandle.h"
 #include "platform/TextUtil.h"
 
@@ -72,14 +73,6 @@ std::wstring Meaning(DWORD code)
     while (!meaning.empty() && (meaning.back() == L'\n' || meaning.back() == L'\r' || meaning.back() == L' '))
         meaning.pop_back();
     return meaning;
-}
-
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
 bool ReadFileText(const std::wstring& path, std::string& text)
@@ -245,7 +238,7 @@ int Run(const Options& options)
     std::wstring install = options.install, error;
     if (!options.layout.empty())
     {
-        if (!devagent::LayOutAgent(options.layout, ProgramFolder(), error))
+        if (!devagent::LayOutAgent(options.layout, ThisModuleFolder(), error))
         {
             PrintLine(L"agent-host: " + error);
             return 1;
@@ -278,7 +271,7 @@ int Run(const Options& options)
     if (options.traces)
     {
         const std::wstring table =
-            options.traceTable.empty() ? ProgramFolder() + L"..\\trace-messages.tsv" : options.traceTable;
+            options.traceTable.empty() ? ThisModuleFolder() + L"..\\trace-messages.tsv" : options.traceTable;
         if (!devagent::StartTraceSession(options.traceLevel, options.traceFlags, table, stdout))
             return 1;
     }

@@ -3,6 +3,7 @@
 
 #include "host/ILogService.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/ModuleFolder.h"
 #include "platform/TextUtil.h"
 #include "platform/Win.h"
 
@@ -17,25 +18,8 @@ std::mutex g_fileMutex;
 
 std::wstring LogPath()
 {
-    HMODULE self = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              reinterpret_cast<LPCWSTR>(&LogPath), &self))
-        return std::wstring();
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;)
-    {
-        const DWORD length = ::GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return std::wstring();
-        if (length < path.size())
-        {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const std::size_t slash = path.find_last_of(L'\\');
-    return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + L"agent.log";
+    const std::wstring folder = ThisModuleFolder();
+    return folder.empty() ? std::wstring() : folder + L"agent.log";
 }
 
 const wchar_t* LevelName(DWORD level)

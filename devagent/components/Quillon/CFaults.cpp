@@ -2,6 +2,7 @@
 
 #include "message/CMessageObject.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/ModuleFolder.h"
 
 #include <winhttp.h>
 
@@ -10,7 +11,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <vector>
 
 namespace
 {
@@ -28,23 +28,8 @@ constexpr LONGLONG kMaxFileSize = 4 * 1024 * 1024;
 
 std::wstring ConfigPath()
 {
-    HMODULE self = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              reinterpret_cast<LPCWSTR>(&ConfigPath), &self))
-        return {};
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;)
-    {
-        const DWORD length = ::GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size())
-        {
-            std::wstring file(path.data(), length);
-            return file.substr(0, file.find_last_of(L'\\') + 1) + L"config.json";
-        }
-        path.resize(path.size() * 2);
-    }
+    const std::wstring folder = ThisModuleFolder();
+    return folder.empty() ? std::wstring() : folder + L"config.json";
 }
 
 // The file as last read; re-read when its time or size changes. No file means no faults.
