@@ -124,6 +124,28 @@ TEST(JsonTextTest, ReadsEveryKindOfValue)
     EXPECT_EQ(array.Items()[1].m_value.i64, 2);
 }
 
+TEST(JsonTextTest, IntegersTooLongForSixtyFourBitsAreReadAsDoubles)
+{
+    // Instead of wrapping round; the numbers after them, and their written form, read back.
+    const CMessageObject message = Read(R"([1.5, 99999999999999999999, -9223372036854775809,
+                                            123456789012345678901.25, 100000000000000000000e2, 7])");
+    ASSERT_EQ(message.Items().size(), 6u);
+    const double expected[] = {1.5, 1e20, -9223372036854775809.0, 123456789012345678901.25, 1e22};
+    for (std::size_t i = 0; i < 5; ++i)
+    {
+        ASSERT_EQ(message.Items()[i].m_type, Double) << i;
+        EXPECT_DOUBLE_EQ(message.Items()[i].m_value.dbl, expected[i]) << i;
+    }
+    EXPECT_EQ(message.Items()[5].m_type, Integer);
+    EXPECT_EQ(message.Items()[5].m_value.i64, 7);
+    EXPECT_EQ(Read("[9223372036854775807]").Items()[0].m_type, Integer);
+
+    const CMessageObject again = Read(Utf8(message));
+    EXPECT_EQ(Text(again), Text(message));
+    CMessageObject untouched;
+    EXPECT_FALSE(untouched.FromUtf8Json("[99999999999999999999.5.5]"));
+}
+
 TEST(JsonTextTest, RepeatedNamesFollowTheAddRules)
 {
     struct Row
