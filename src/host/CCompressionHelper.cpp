@@ -4,6 +4,9 @@
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
 
+#include <memory>
+#include <mutex>
+
 TRACE_UNIT("069d6423-8cec-4ee6-935c-251cc550aa44");
 
 namespace
@@ -19,12 +22,20 @@ std::wstring UtilsFolder()
         TRACE_ERROR(kTraceFlagEvents, 10, "no utilities folder for %ls", kCompressionLibrary);
     return folder;
 }
+
+// Made on first use, when the install is known, under a mutex of its own rather than as a function-local
+// static: that would take the threads library's once-lock, which leaves a thread handle and an event behind
+// for every load of the library. Freed when the library unloads.
+std::mutex g_compressionMutex;
+std::unique_ptr<CCompressionHelper> g_compressionHelper;
 } // namespace
 
 CCompressionHelper& CCompressionHelper::Instance()
 {
-    static CCompressionHelper helper(UtilsFolder());
-    return helper;
+    std::lock_guard<std::mutex> lock(g_compressionMutex);
+    if (!g_compressionHelper)
+        g_compressionHelper.reset(new CCompressionHelper(UtilsFolder()));
+    return *g_compressionHelper;
 }
 
 CCompressionHelper::CCompressionHelper(const std::wstring& folder)

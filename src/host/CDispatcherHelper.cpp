@@ -27,12 +27,15 @@ std::wstring JoinAsArray(const std::vector<std::wstring>& texts)
     joined.push_back(L']');
     return joined;
 }
+
+// Module-wide and built while the library loads, not on first use: the first use of a function-local static
+// takes the threads library's once-lock, which leaves a thread handle and an event behind for every load.
+CDispatcherHelper g_dispatcherHelper;
 } // namespace
 
 CDispatcherHelper& CDispatcherHelper::Instance()
 {
-    static CDispatcherHelper helper;
-    return helper;
+    return g_dispatcherHelper;
 }
 
 CDispatcherHelper::CDispatcherHelper() = default;

@@ -78,10 +78,13 @@ public:
         return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, kQuery64, handle.Put()) == ERROR_SUCCESS;
     }
 };
+
+// Built while the library loads: a function-local static would take the threads library's once-lock,
+// which leaves a thread handle and an event behind for every load.
+CWindowsOsProbes g_windowsOsProbes;
 } // namespace
 
 IOsProbes& WindowsOsProbes()
 {
-    static CWindowsOsProbes probes;
-    return probes;
+    return g_windowsOsProbes;
 }

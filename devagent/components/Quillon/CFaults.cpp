@@ -113,12 +113,15 @@ private:
     DWORD m_sizeHigh = 0;
 };
 
+// Built while the library loads: a function-local static would take the threads library's once-lock,
+// which leaves a thread handle and an event behind for every load.
+CFaultFile g_faultFile;
+
 std::uint64_t Value(const wchar_t* key) noexcept
 {
-    static CFaultFile file;
     try
     {
-        return file.Value(key);
+        return g_faultFile.Value(key);
     }
     catch (const std::bad_alloc&)
     {

@@ -456,8 +456,9 @@ DWORD RunExchange(const HttpExchangeSpec& plan, HttpOutcome& outcome)
         return error;
     try
     {
-        static const ProxyRoutes kDirect(1);
-        const ProxyRoutes& routes = plan.routes.empty() ? kDirect : plan.routes;
+        // No routes: one direct connection.
+        const ProxyRoutes direct(plan.routes.empty() ? 1 : 0);
+        const ProxyRoutes& routes = plan.routes.empty() ? direct : plan.routes;
         const std::vector<std::wstring> trusted =
             plan.target.secure ? plan.trust.For(plan.target.host) : std::vector<std::wstring>();
         DWORD error = ERROR_WINHTTP_CANNOT_CONNECT;

@@ -7,12 +7,14 @@
 namespace
 {
 
+// Both built while the library loads: a function-local static would take the threads library's once-lock,
+// which leaves a thread handle and an event behind for every load.
 std::mutex g_mutex;
+std::map<const void*, EObjectKind> g_objects;
 
 std::map<const void*, EObjectKind>& Objects()
 {
-    static std::map<const void*, EObjectKind> objects;
-    return objects;
+    return g_objects;
 }
 
 } // namespace

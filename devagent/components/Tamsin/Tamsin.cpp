@@ -6,8 +6,11 @@
 
 #include <string>
 
+// Built while the library loads: a function-local static would take the threads library's once-lock,
+// which leaves a thread handle and an event behind for every load.
+static CJsonConfigUtil g_util(ThisModuleFolder() + L"config.json");
+
 extern "C" __declspec(dllexport) IConfigUtil* GetUtil()
 {
-    static CJsonConfigUtil util(ThisModuleFolder() + L"config.json");
-    return &util;
+    return &g_util;
 }
