@@ -4,8 +4,7 @@
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
 #include "platform/TextUtil.h"
-
-#include <rpc.h>
+#include "platform/Uuid.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -41,45 +40,13 @@ std::wstring TrimBlanks(const std::wstring& text, std::size_t from, std::size_t 
     return text.substr(from, to - from);
 }
 
-// Owns the text that UuidToStringW allocates.
-class CRpcString
-{
-public:
-    CRpcString() = default;
-    ~CRpcString()
-    {
-        if (m_text != nullptr)
-            ::RpcStringFreeW(&m_text);
-    }
-    CRpcString(const CRpcString&) = delete;
-    CRpcString& operator=(const CRpcString&) = delete;
-
-    RPC_WSTR* Put() { return &m_text; }
-    const wchar_t* Get() const { return reinterpret_cast<const wchar_t*>(m_text); }
-
-private:
-    RPC_WSTR m_text = nullptr;
-};
-
 std::wstring NewMessageId()
 {
-    UUID uuid{};
-    const RPC_STATUS created = ::UuidCreate(&uuid);
+    std::wstring id;
     // A local-only UUID is still unique on this machine, which is all a message id needs.
-    if (created != RPC_S_OK && created != RPC_S_UUID_LOCAL_ONLY)
-    {
-        TRACE_ERROR(kTraceFlagEvents, 10, "cannot create a message id: status %d", static_cast<int>(created));
-        return {};
-    }
-    CRpcString text;
-    const RPC_STATUS converted = ::UuidToStringW(&uuid, text.Put());
-    if (converted != RPC_S_OK || text.Get() == nullptr)
-    {
-        TRACE_ERROR(kTraceFlagEvents, 11, "cannot format a message id: status %d", static_cast<int>(converted));
-        return {};
-    }
-    std::wstring id(text.Get());
-    std::transform(id.begin(), id.end(), id.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    const RPC_STATUS status = NewUuidText(id, false);
+    if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY)
+        TRACE_ERROR(kTraceFlagEvents, 10, "cannot create a message id: status %d", static_cast<int>(status));
     return id;
 }
 

@@ -3,6 +3,7 @@
 #include "host/CConfigHelper.h"
 #include "host/Trace.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/TextUtil.h"
 
 #include <shlobj.h>
 
@@ -99,22 +100,6 @@ bool GetRegisteredValue(const wchar_t* key, std::wstring& out, IConfigUtil* util
     }
     out = std::move(value);
     return true;
-}
-
-// Leading decimal digits after optional blanks and a sign; no digits give 0, overflow saturates.
-int ParseDecimal(const wchar_t* text)
-{
-    while (*text == L' ' || *text == L'\t')
-        ++text;
-    bool negative = false;
-    if (*text == L'+' || *text == L'-')
-        negative = *text++ == L'-';
-    long long value = 0;
-    for (; *text >= L'0' && *text <= L'9'; ++text)
-        value = std::min(value * 10 + (*text - L'0'), 1LL << 31);
-    if (negative)
-        return static_cast<int>(-value);
-    return static_cast<int>(std::min(value, (1LL << 31) - 1));
 }
 
 } // namespace
@@ -295,11 +280,13 @@ bool GetRegisteredSiteId(std::wstring& out, IConfigUtil* util)
     return GetRegisteredValue(kSiteIdKey, out, util);
 }
 
-bool GetTestMode(int& out)
+bool GetTestMode(int& out, IConfigUtil* util)
 {
     std::wstring text;
-    if (ReadConfigValue(kTestModeKey, text, nullptr) != ERROR_SUCCESS)
+    if (ReadConfigValue(kTestModeKey, text, util) != ERROR_SUCCESS)
         return false;
-    out = ParseDecimal(text.c_str());
+    std::int32_t mode = 0;
+    ReadLeadingInt32(text, mode);
+    out = mode;
     return true;
 }

@@ -37,4 +37,5 @@ bool GetAgentVersion(std::wstring& out);
 DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util);
 bool GetRegisteredDeviceId(std::wstring& out, IConfigUtil* util);
 bool GetRegisteredSiteId(std::wstring& out, IConfigUtil* util);
-bool GetTestMode(int& out);
+// "Register.Agent.TestMode" as a decimal number (0 without digits, saturated beyond 32 bits).
+bool GetTestMode(int& out, IConfigUtil* util = nullptr);

@@ -26,6 +26,27 @@ struct CertificateTrustRelease
     void operator()(ICertificateTrust* trust) const { comms->ReleaseCertificateTrust(trust); }
 };
 
+struct RequestRelease
+{
+    ICommsWrapper* comms = nullptr;
+    void operator()(ICommsRequest* request) const { comms->ReleaseRequest(request); }
+};
+
+struct ResultRelease
+{
+    ICommsWrapper* comms = nullptr;
+    void operator()(CommsResult* result) const { comms->ReleaseResult(result); }
+};
+
+struct BufferRelease
+{
+    ICommsWrapper* comms = nullptr;
+    void operator()(void* buffer) const { comms->ReleaseBuffer(buffer); }
+};
+
 using CCommsProxyList = std::unique_ptr<ICommsProxyList, ProxyListRelease>;
 using CCommsProxyConfig = std::unique_ptr<ICommsProxyConfig, ProxyConfigRelease>;
 using CCommsCertificateTrust = std::unique_ptr<ICertificateTrust, CertificateTrustRelease>;
+using CCommsRequest = std::unique_ptr<ICommsRequest, RequestRelease>;
+using CCommsResult = std::unique_ptr<CommsResult, ResultRelease>;
+using CCommsBuffer = std::unique_ptr<void, BufferRelease>;

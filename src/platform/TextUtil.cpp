@@ -66,3 +66,30 @@ std::wstring Int32ToText(std::int32_t value) { return Format(L"%ld", static_cast
 std::wstring SmallIntToText(std::int16_t value) { return Format(L"%d", static_cast<int>(value)); }
 std::wstring UInt64ToText(std::uint64_t value) { return Format(L"%llu", static_cast<unsigned long long>(value)); }
 std::wstring Int64ToText(std::int64_t value) { return Format(L"%lld", static_cast<long long>(value)); }
+
+bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overflowed)
+{
+    std::size_t at = 0;
+    while (at < text.size() && (text[at] == L' ' || (text[at] >= L'\t' && text[at] <= L'\r')))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == L'+' || text[at] == L'-'))
+        negative = text[at++] == L'-';
+    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    const std::size_t digits = at;
+    std::int64_t magnitude = 0;
+    bool beyond = false;
+    for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at)
+    {
+        magnitude = magnitude * 10 + (text[at] - L'0');
+        if (magnitude > limit)
+        {
+            magnitude = limit;
+            beyond = true;
+        }
+    }
+    if (overflowed != nullptr)
+        *overflowed = beyond;
+    value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    return at != digits;
+}

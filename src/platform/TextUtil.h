@@ -20,3 +20,9 @@ std::wstring Int32ToText(std::int32_t value);
 std::wstring SmallIntToText(std::int16_t value);
 std::wstring UInt64ToText(std::uint64_t value);
 std::wstring Int64ToText(std::int64_t value);
+
+// The leading number of a text, as the C library's decimal text-to-integer conversions read it, made
+// well-defined: blanks (space, tab to carriage return), an optional sign, then decimal digits up to the first
+// other character. False when there are no digits (value 0). A number beyond 32 bits saturates at the
+// nearest limit and sets *overflowed when given.
+bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overflowed = nullptr);
