@@ -1,0 +1,243 @@
+#include "CAgentInstall.h"
+
+#include "comms/WebApiResponse.h"
+#include "host/CDispatcherHelper.h"
+#include "platform/CUniqueHandle.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr wchar_t kEventSource[] = L"WebApiResponse Actions from Velnor Server";
+const char kActionsReply[] = R"({"Code":"Conflict","Message":"later","ServerTime":"1700000000",)"
+                             R"("Actions":{"A":{"x":1},"B":{"EventId":"old"},"C":"text","D":[1,2]}})";
+
+class CRecordingDispatcher : public IDispatcherHelper
+{
+public:
+    DWORD SendObjects(const CMessageBatch& batch, bool option) override
+    {
+        batches.push_back(batch);
+        EXPECT_FALSE(option);
+        return result;
+    }
+    DWORD SendObject(const CMessageObject&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
+    DWORD SendText(const std::wstring&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
+    DWORD SendEach(const std::vector<std::wstring>&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
+    DWORD SendAsArray(const std::vector<std::wstring>&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
+
+    DWORD result = ERROR_SUCCESS;
+    std::vector<CMessageBatch> batches;
+};
+
+void Deliver(WebApiResponse& response, DWORD status, const std::string& body)
+{
+    response.SetResult(SYSTEMTIME{2024, 3, 2, 5, 7, 8, 9, 10}, status, reinterpret_cast<const BYTE*>(body.data()),
+                       static_cast<DWORD>(body.size()));
+}
+
+std::wstring Json(const CMessageObject& object)
+{
+    std::wstring text;
+    EXPECT_TRUE(object.Serialize(text));
+    return text;
+}
+
+bool IsBracedLowerUuid(const std::wstring& id)
+{
+    if (id.size() != 38 || id.front() != L'{' || id.back() != L'}')
+        return false;
+    for (std::size_t i = 1; i < 37; ++i)
+        if (i == 9 || i == 14 || i == 19 || i == 24 ? id[i] != L'-' : !std::iswxdigit(id[i]) || std::iswupper(id[i]))
+            return false;
+    return true;
+}
+
+// What each raised action looks like: A and B stamped, C (no object) and D (an array) left out.
+std::wstring ExpectedEvents(const std::wstring& id)
+{
+    const std::wstring stamp = L"\"EventId\":\"" + id + L"\",\"EventSource\":\"" + kEventSource + L"\"";
+    return L"{\"A\":{\"x\":1," + stamp + L"}},{\"B\":{" + stamp + L"}}";
+}
+
+} // namespace
+
+TEST(WebApiResponseTest, MapsEveryStatusRange)
+{
+    const struct
+    {
+        DWORD status;
+        DWORD error;
+    } rows[] = {
+        {0, ERROR_BAD_NET_RESP}, {100, ERROR_BAD_NET_RESP}, {199, ERROR_BAD_NET_RESP}, {200, 0}, {299, 0},
+        {300, ERROR_INVALID_ADDRESS}, {304, ERROR_CONTINUE}, {399, ERROR_INVALID_ADDRESS},
+        {400, ERROR_BAD_NETPATH}, {403, ERROR_ACCESS_DENIED}, {404, ERROR_NOT_FOUND}, {499, ERROR_BAD_NETPATH},
+        {500, ERROR_INVALID_SERVER_STATE}, {599, ERROR_INVALID_SERVER_STATE}, {600, ERROR_BAD_NET_RESP},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.error, HttpStatusToError(row.status)) << row.status;
+}
+
+TEST(WebApiResponseTest, ObjectActionsBecomeOneStampedBatch)
+{
+    CRecordingDispatcher dispatcher;
+    WebApiResponse response(&dispatcher);
+    Deliver(response, 409, kActionsReply);
+    EXPECT_EQ(L"Conflict", response.GetReply().m_code);
+    EXPECT_EQ(L"later", response.GetReply().m_messageText);
+    EXPECT_EQ(1700000000, response.GetReply().m_serverTime);
+    EXPECT_TRUE(response.GetReply().m_hasActions);
+    EXPECT_EQ(0u, response.GetActionsResult());
+    ASSERT_EQ(1u, dispatcher.batches.size());
+    const CMessageBatch& batch = dispatcher.batches[0];
+    EXPECT_EQ(kEventSource, batch.eventSource);
+    EXPECT_TRUE(IsBracedLowerUuid(batch.eventId)) << batch.eventId;
+    EXPECT_TRUE(batch.eventSchedulerId.empty() && batch.schedulerExecutionTime.empty());
+    ASSERT_EQ(2u, batch.objects.size());
+    EXPECT_EQ(ExpectedEvents(batch.eventId), Json(batch.objects[0]) + L"," + Json(batch.objects[1]));
+
+    Deliver(response, 409, kActionsReply);
+    ASSERT_EQ(2u, dispatcher.batches.size());
+    EXPECT_NE(batch.eventId, dispatcher.batches[1].eventId);
+}
+
+TEST(WebApiResponseTest, RepliesThatRaiseNothing)
+{
+    const struct
+    {
+        const char* body;
+        const wchar_t* code;
+        bool hasActions;
+        bool handler;
+        DWORD handlerResult;
+        DWORD result;
+    } rows[] = {
+        {R"({"Code":5,"Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"", true, true, 0, ERROR_NO_DATA},
+        {R"({"Code":"c","Message":"m","ServerTime":1,"Actions":{"A":{}}})", L"", true, true, 0, ERROR_NO_DATA},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}})", L"", false, true, 0, ERROR_NO_DATA},
+        {"<html>busy</html>", L"", false, true, 0, ERROR_NO_DATA},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":[{"A":{}}]})", L"c", false, true, 0, ERROR_NO_DATA},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}]}})", L"c", true, true, 0,
+         ERROR_NO_DATA},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, false, 0, ERROR_NO_DATA},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, true,
+         ERROR_SERVICE_REQUEST_TIMEOUT, ERROR_SERVICE_REQUEST_TIMEOUT},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.body);
+        CRecordingDispatcher dispatcher;
+        dispatcher.result = row.handlerResult;
+        WebApiResponse response(row.handler ? &dispatcher : nullptr);
+        Deliver(response, 500, row.body);
+        EXPECT_EQ(row.code, response.GetReply().m_code);
+        EXPECT_EQ(row.hasActions, response.GetReply().m_hasActions);
+        EXPECT_EQ(row.result, response.GetActionsResult());
+        EXPECT_EQ(row.result == ERROR_NO_DATA ? 0u : 1u, dispatcher.batches.size());
+    }
+}
+
+TEST(WebApiResponseTest, ServerTimeReadsItsLeadingNumber)
+{
+    const struct
+    {
+        const char* text;
+        std::int64_t value;
+    } rows[] = {
+        {"12abc", 12}, {"abc", 0}, {"", 0}, {" \t-42", -42}, {"+7", 7}, {"- 7", 0}, {"2147483647", 2147483647},
+        {"2147483648", 2147483647}, {"99999999999999999999", 2147483647}, {"-2147483649", -2147483647 - 1},
+    };
+    for (const auto& row : rows)
+    {
+        WebApiResponse response(nullptr);
+        Deliver(response, 400, std::string(R"({"Code":"c","Message":"m","ServerTime":")") + row.text + "\"}");
+        EXPECT_EQ(row.value, response.GetReply().m_serverTime) << row.text;
+    }
+}
+
+TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
+{
+    CRecordingDispatcher dispatcher;
+    WebApiResponse response(&dispatcher);
+    Deliver(response, 409, kActionsReply);
+
+    // A success is kept as bytes but never read, even when it looks like a reply with actions.
+    std::string body = kActionsReply;
+    Deliver(response, 204, body);
+    body.assign(body.size(), 'x');
+    EXPECT_EQ(204u, response.GetStatusCode());
+    ASSERT_EQ(sizeof(kActionsReply) - 1, response.GetContentLength());
+    EXPECT_EQ(kActionsReply, std::string(reinterpret_cast<const char*>(response.GetContent()), body.size()));
+    const WebApiReply& reply = response.GetReply();
+    EXPECT_TRUE(reply.m_message.Items().empty() && reply.m_code.empty() && reply.m_messageText.empty());
+    EXPECT_FALSE(reply.m_hasActions);
+    EXPECT_EQ(0, reply.m_serverTime);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_DATA), response.GetActionsResult());
+    EXPECT_EQ(1u, dispatcher.batches.size());
+
+    // No bytes, no length.
+    response.SetResult(SYSTEMTIME{2025, 1, 3, 1, 0, 0, 0, 0}, 200, nullptr, 5);
+    EXPECT_EQ(2025, response.GetTime().wYear);
+    EXPECT_EQ(nullptr, response.GetContent());
+    EXPECT_EQ(0u, response.GetContentLength());
+}
+
+TEST(WebApiResponseTest, HeaderTextReplacesTheMap)
+{
+    WebApiResponse response(nullptr);
+    HeaderMap headers;
+    response.AddHeader(L"A", L"1");
+    response.AddHeader(L"A", L"2");
+    response.GetHeaders(headers);
+    EXPECT_EQ((HeaderMap{{L"A", L"1"}}), headers);
+    EXPECT_FALSE(response.ParseHeaderText(L"HTTP/1.1 409 Conflict\r\nB: 2\r\n: 3\r\nC: 4"));
+    response.GetHeaders(headers);
+    EXPECT_EQ((HeaderMap{{L"B", L"2"}}), headers);
+}
+
+// Through the real dispatcher access and its stand-in, which writes each event text as one line of
+// events.jsonl in the agent data folder.
+TEST(WebApiResponseTest, RealDispatcherReceivesTheBatchAsOneArray)
+{
+    CAgentInstall install;
+    const std::wstring product = L"Response Test " + std::to_wstring(::GetCurrentProcessId());
+    ASSERT_TRUE(install.SetSetupValue(L"InitialProductName", product));
+    ASSERT_TRUE(install.Add(L"Ostrel.dll", L""));
+    wchar_t common[MAX_PATH] = {};
+    ASSERT_EQ(S_OK, ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common));
+    const std::wstring companyFolder = std::wstring(common) + L"\\Korvo Security\\";
+    const std::wstring dataFolder = companyFolder + product + L"\\";
+    RemoveTree(dataFolder);
+    {
+        CDispatcherHelper helper;
+        WebApiResponse response(&helper);
+        Deliver(response, 409, kActionsReply);
+        EXPECT_EQ(0u, response.GetActionsResult());
+    }
+    std::string line;
+    {
+        CFileHandle file(::CreateFileW((dataFolder + L"events.jsonl").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        char buffer[4096];
+        DWORD read = 0;
+        while (file && ::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+            line.append(buffer, read);
+    }
+    RemoveTree(dataFolder);
+    ::RemoveDirectoryW(companyFolder.c_str());
+
+    const std::size_t idAt = line.find("\"EventId\":\"");
+    ASSERT_NE(std::string::npos, idAt) << line;
+    const std::string id = line.substr(idAt + 11, 38);
+    const std::wstring wideId(id.begin(), id.end());
+    EXPECT_TRUE(IsBracedLowerUuid(wideId)) << id;
+    const std::wstring expected = L"{\"option\":false,\"event\":[" + ExpectedEvents(wideId) + L"]}\n";
+    EXPECT_EQ(std::string(expected.begin(), expected.end()), line);
+}
