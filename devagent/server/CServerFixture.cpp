@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -289,6 +290,34 @@ std::string CRecordedRequest::Header(const std::string& name) const
     return {};
 }
 
+CQueryPairs CRecordedRequest::QueryPairs() const
+{
+    const auto hex = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    CQueryPairs pairs;
+    for (std::size_t start = 0; start < query.size();)
+    {
+        const std::size_t end = std::min(query.find('&', start), query.size());
+        std::string name, value, *out = &name;
+        for (std::size_t i = start; i < end; ++i)
+        {
+            if (query[i] == '=' && out == &name)
+                out = &value;
+            else if (query[i] == '%' && i + 2 < end && hex(query[i + 1]) >= 0 && hex(query[i + 2]) >= 0)
+            {
+                out->push_back(static_cast<char>(hex(query[i + 1]) * 16 + hex(query[i + 2])));
+                i += 2;
+            }
+            else
+                out->push_back(query[i]);
+        }
+        pairs.emplace_back(std::move(name), std::move(value));
+        start = end + 1;
+    }
+    return pairs;
+}
+
 bool CRecordedRequest::HasHeader(const std::string& name) const
 {
     return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return EqualsNoCase(h.first, name); });
@@ -382,7 +411,12 @@ public:
         }
         CRecordedRequest rec = Record(req);
         CScriptedReply reply = Answer(rec);
-        rec.status = reply.status;
+        if (!rec.viaProxy)
+        {
+            ApplyFaults(reply);
+        }
+        rec.dropped = reply.dropConnection;
+        rec.status = reply.dropConnection ? 0 : reply.status;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_requests.push_back(rec);
@@ -393,6 +427,19 @@ public:
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_changed.wait_for(lock, reply.delay, [this] { return m_stopping; });
+        }
+        if (reply.dropConnection)
+        {
+            // The answer that the library then tries to write goes nowhere, and it closes the connection.
+            if (t_currentStream)
+            {
+                shutdown(t_currentStream->socket(), SD_BOTH);
+            }
+            res.status = 500;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            --m_inFlight;
+            m_lastActivity = std::chrono::steady_clock::now();
+            return;
         }
         res.status = reply.status;
         bool hasContentType = false;
@@ -410,6 +457,34 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         --m_inFlight;
         m_lastActivity = std::chrono::steady_clock::now();
+    }
+
+    void ApplyFaults(CScriptedReply& reply)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_hasFaults)
+        {
+            return;
+        }
+        std::uniform_real_distribution<double> share(0.0, 1.0);
+        const double kind = share(m_random);
+        if (kind < m_faultPlan.dropShare)
+        {
+            reply.dropConnection = true;
+            ++m_faultCounts.dropped;
+        }
+        else if (kind < m_faultPlan.dropShare + m_faultPlan.serverErrorShare && !m_faultPlan.serverErrors.empty())
+        {
+            std::uniform_int_distribution<std::size_t> pick(0, m_faultPlan.serverErrors.size() - 1);
+            reply = Status(m_faultPlan.serverErrors[pick(m_random)], "");
+            ++m_faultCounts.serverErrors;
+        }
+        if (share(m_random) < m_faultPlan.delayShare && m_faultPlan.maxDelay.count() > 0)
+        {
+            std::uniform_int_distribution<long long> wait(0, static_cast<long long>(m_faultPlan.maxDelay.count()));
+            reply.delay += std::chrono::milliseconds(wait(m_random));
+            ++m_faultCounts.delayed;
+        }
     }
 
     CRecordedRequest Record(const httplib::Request& req) const
@@ -819,6 +894,10 @@ public:
     bool m_hasProxyReply = false;
     CScriptedReply m_proxyReply;
     std::vector<CRecordedRequest> m_requests;
+    bool m_hasFaults = false;
+    CFaultPlan m_faultPlan;
+    std::mt19937 m_random;
+    CFaultCounts m_faultCounts;
 
     std::mutex m_socketsMutex;
     std::set<socket_t> m_sockets;
@@ -936,6 +1015,27 @@ void CServerFixture::ClearReplies()
     std::lock_guard<std::mutex> lock(m_impl->m_mutex);
     m_impl->m_routes.clear();
     m_impl->m_hasProxyReply = false;
+}
+
+void CServerFixture::InjectFaults(const CFaultPlan& plan)
+{
+    std::lock_guard<std::mutex> lock(m_impl->m_mutex);
+    m_impl->m_hasFaults = true;
+    m_impl->m_faultPlan = plan;
+    m_impl->m_random.seed(plan.seed);
+    m_impl->m_faultCounts = CFaultCounts();
+}
+
+void CServerFixture::ClearFaults()
+{
+    std::lock_guard<std::mutex> lock(m_impl->m_mutex);
+    m_impl->m_hasFaults = false;
+}
+
+CFaultCounts CServerFixture::FaultCounts() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->m_mutex);
+    return m_impl->m_faultCounts;
 }
 
 std::vector<CRecordedRequest> CServerFixture::Requests() const

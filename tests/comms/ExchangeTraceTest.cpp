@@ -1,0 +1,160 @@
+// Exchange trace files as people read them: written into the Messages folder of an agent data folder of the
+// test's own.
+
+#include "CAgentInstall.h"
+#include "CFakeConfigUtil.h"
+
+#include "comms/ExchangeTrace.h"
+#include "comms/WebApiRequest.h"
+#include "host/InstallLocations.h"
+
+#include <winhttp.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// A request whose header set is only what the test gives it.
+class CPlainRequest : public WebApiRequest
+{
+public:
+    CPlainRequest(IConfigUtil* util, const std::wstring& label, IRequestBody* body)
+        : WebApiRequest(util, label, body, L"Method_Trace", {}, {})
+    {
+    }
+    void GetHeaders(HeaderMap& out) override { out = headers; }
+    HeaderMap headers;
+};
+
+class CTextBody : public IRequestBody
+{
+public:
+    explicit CTextBody(std::string text) : m_text(std::move(text)) {}
+    std::wstring GetContentType() const override { return L"application/json"; }
+    bool IsCompressed() const override { return false; }
+    DWORD GetLength(bool) const override { return static_cast<DWORD>(m_text.size()); }
+    const BYTE* GetData(bool) const override { return reinterpret_cast<const BYTE*>(m_text.data()); }
+
+private:
+    std::string m_text;
+};
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+const std::regex kTimeLine("Time=\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}");
+
+class ExchangeTraceTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const std::wstring company = L"Trace Test " + std::to_wstring(::GetCurrentProcessId());
+        ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName", company));
+        ASSERT_TRUE(m_install.SetSetupValue(L"InitialProductName", L"Agent"));
+        ASSERT_TRUE(GetCompanyDataFolder(m_company) && GetAgentDataFolder(m_data));
+        ::CreateDirectoryW(m_company.c_str(), nullptr);
+        ASSERT_TRUE(::CreateDirectoryW(m_data.c_str(), nullptr));
+        m_util.Set(L"Communications.Defaults.Verb", L"POST");
+        m_util.Set(L"Communications.Defaults.User-Agent", L"TraceTest/1");
+    }
+    void TearDown() override { EXPECT_TRUE(RemoveTree(m_company)); }
+
+    CAgentInstall m_install;
+    std::wstring m_company, m_data;
+    CFakeConfigUtil m_util;
+};
+
+TEST_F(ExchangeTraceTest, RecordsLineByLine)
+{
+    // No headers, no body, error 0; the answer's header lines joined by " | ".
+    CPlainRequest bare(&m_util, L"bare", nullptr);
+    CExchangeTrace trace;
+    trace.WriteRequestTrace(bare, L"http://srv/api", ERROR_SUCCESS, nullptr, nullptr);
+    const std::string content = "{\"ok\":true}";
+    CommsResult result{kCommsResultSize, 0, 200, L"HTTP/1.1 200 OK\r\nA: 1\r\nB: 2\r\n\r\n",
+                       reinterpret_cast<const BYTE*>(content.data()), static_cast<DWORD>(content.size()), {}};
+    trace.WriteResponseTrace(&result, ERROR_SUCCESS);
+
+    ASSERT_EQ(trace.GetPath().rfind(m_data + L"Messages\\Method_Trace bare ", 0), 0u);
+    EXPECT_TRUE(std::regex_match(trace.GetPath().substr(trace.GetPath().rfind(L"bare ") + 5),
+                                 std::wregex(L"\\d{4}\\.\\d\\d\\.\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\.\\d{3}\\.log")));
+    const std::string text = ReadBytes(trace.GetPath());
+    EXPECT_EQ(text.compare(0, 9, "[REQUEST]"), 0);   // no byte-order mark
+    const auto lines = Lines(text);
+    ASSERT_EQ(lines.size(), 11u) << text;
+    EXPECT_EQ(lines[0], "[REQUEST]");
+    EXPECT_TRUE(std::regex_match(lines[1], kTimeLine)) << lines[1];
+    EXPECT_EQ(lines[2], "Verb=POST");
+    EXPECT_EQ(lines[3], "URL=http://srv/api");
+    EXPECT_EQ(lines[4], "User-Agent=TraceTest/1");
+    EXPECT_EQ(lines[5], "");
+    EXPECT_EQ(lines[6], "[RESPONSE]");
+    EXPECT_TRUE(std::regex_match(lines[7], kTimeLine)) << lines[7];
+    EXPECT_EQ(lines[8], "HTTPStatusCode=200");
+    EXPECT_EQ(lines[9], "ResponseContent={\"ok\":true}");
+    EXPECT_EQ(lines[10], "Headers=HTTP/1.1 200 OK | A: 1 | B: 2 |  | ");
+
+    // Headers in map order, the body on its line with its own line breaks, the error; no result record
+    // gives only the error and the time.
+    CTextBody body("{\r\n  \"Message\": \"line one\\nline two\"\n}");
+    CPlainRequest full(&m_util, L"full", &body);
+    full.headers = {{L"b", L"2"}, {L"A", L"1"}};
+    trace.WriteRequestTrace(full, L"http://srv/api", ERROR_WINHTTP_CANNOT_CONNECT, nullptr, nullptr);
+    trace.WriteResponseTrace(nullptr, ERROR_WINHTTP_CANNOT_CONNECT);
+    const std::string fullText = ReadBytes(trace.GetPath());
+    EXPECT_NE(fullText.find("\r\nHeaders=A: 1 | b: 2 | \r\n"
+                            "Body={\r\n  \"Message\": \"line one\\nline two\"\n}\r\n"
+                            "LastError=12029\r\n\r\n[RESPONSE]\r\nLastError=12029\r\nTime="),
+              std::string::npos)
+        << fullText;
+    EXPECT_EQ(Lines(fullText.substr(fullText.find("[RESPONSE]"))).size(), 3u);
+
+    // A download's record carries the status.
+    const DWORD notModified = 304;
+    trace.WriteRequestTrace(bare, L"http://srv/f.zip", ERROR_CONTINUE, &notModified, nullptr);
+    EXPECT_NE(ReadBytes(trace.GetPath()).find("\r\nLastError=1246\r\nHTTPStatusCode=304\r\n"), std::string::npos);
+}
+
+TEST_F(ExchangeTraceTest, DescriptionThatIsNoFileNameWritesNothing)
+{
+    CPlainRequest first(&m_util, L"first", nullptr);
+    CExchangeTrace trace;
+    trace.WriteRequestTrace(first, L"http://srv/a", ERROR_SUCCESS, nullptr, nullptr);
+    const std::wstring firstPath = trace.GetPath();
+    const std::string firstText = ReadBytes(firstPath);
+    ASSERT_FALSE(firstText.empty());
+
+    // ":" from a host with a port, "?" and "*" from a URL, and separators that would leave the folder.
+    for (const wchar_t* label : {L"127.0.0.1:8080", L"a?b", L"x*", L"..\\..\\..\\escape", L"a/b"})
+    {
+        SCOPED_TRACE(label);
+        CPlainRequest odd(&m_util, label, nullptr);
+        trace.WriteRequestTrace(odd, L"http://srv/b", ERROR_SUCCESS, nullptr, nullptr);
+        EXPECT_TRUE(trace.GetPath().empty());
+        // No file was made, and the answer never lands in the file of the earlier exchange.
+        trace.WriteResponseTrace(nullptr, ERROR_SUCCESS);
+    }
+    EXPECT_EQ(ReadBytes(firstPath), firstText);
+    WIN32_FIND_DATAW found{};
+    EXPECT_EQ(::FindFirstFileW((m_data + L"escape*").c_str(), &found), INVALID_HANDLE_VALUE);
+}
+
+} // namespace
