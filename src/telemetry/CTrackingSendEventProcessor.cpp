@@ -1,16 +1,223 @@
 #include "telemetry/CTrackingSendEventProcessor.h"
 
+#include "comms/WebApiRequest.h"
+#include "host/CCommsWrapperLoader.h"
+#include "host/CConfigHelper.h"
+#include "host/InstallLocations.h"
 #include "host/Trace.h"
+#include "message/CMessageObject.h"
+#include "network/CCertificateTrustworthinessConfig.h"
+#include "network/CProxyConfig.h"
+#include "platform/COperatingSystem.h"
+#include "telemetry/TrackingHit.h"
+#include "telemetry/TrackingRecord.h"
+
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <utility>
 
 TRACE_UNIT("ce41f26c-bd3b-4384-ba4f-2ac2c574080e");
 
-CTrackingSendEventProcessor::CTrackingSendEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper)
-    : m_configUtil(configUtil), m_dispatcherHelper(dispatcherHelper)
+namespace
 {
+
+constexpr wchar_t kFilename[] = L"Filename";
+constexpr wchar_t kOperationId[] = L"OperationId";
+constexpr wchar_t kOwner[] = L"Owner";
+constexpr wchar_t kTrackingSendService[] = L"Method_TrackingSend";
+constexpr wchar_t kTrackIndexParameter[] = L"trackIndex";
+
+// The component's interface for one hit, given back through the loader that handed it out.
+class CCommsInterface
+{
+public:
+    explicit CCommsInterface(CCommsWrapperLoader& loader) : m_loader(loader), m_comms(loader.GetCommsWrapper()) {}
+    ~CCommsInterface() { m_loader.FreeCommsWrapper(&m_comms); }
+    CCommsInterface(const CCommsInterface&) = delete;
+    CCommsInterface& operator=(const CCommsInterface&) = delete;
+
+    ICommsWrapper* Get() const { return m_comms; }
+
+private:
+    CCommsWrapperLoader& m_loader;
+    ICommsWrapper* m_comms;
+};
+
+class CTrackingRequestOwner
+{
+public:
+    CTrackingRequestOwner(ICommsWrapper* comms, const std::wstring& url)
+        : m_comms(comms), m_request(comms->CreateTrackingRequest(url.c_str()))
+    {
+    }
+    ~CTrackingRequestOwner()
+    {
+        if (m_request != nullptr)
+            m_comms->ReleaseTrackingRequest(&m_request);
+    }
+    CTrackingRequestOwner(const CTrackingRequestOwner&) = delete;
+    CTrackingRequestOwner& operator=(const CTrackingRequestOwner&) = delete;
+
+    ITrackingRequest* operator->() const { return m_request; }
+    explicit operator bool() const { return m_request != nullptr; }
+
+private:
+    ICommsWrapper* m_comms;
+    ITrackingRequest* m_request;
+};
+
+IConfigUtil* ConfigUtilOrModules(IConfigUtil* configUtil)
+{
+    return configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil();
 }
 
-DWORD CTrackingSendEventProcessor::Process(CMessageObject*)
+} // namespace
+
+CTrackingSendEventProcessor::CTrackingSendEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper)
+    : m_configUtil(ConfigUtilOrModules(configUtil)), m_dispatcherHelper(dispatcherHelper)
 {
-    TRACE_ERROR(kTraceFlagEvents, 10, "TrackingSend is not implemented yet");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (m_configUtil == nullptr)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 10, "TrackingSend without a configuration component");
+        throw std::logic_error("configUtil is nullptr");
+    }
+    if (m_dispatcherHelper == nullptr)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 11, "TrackingSend without dispatcher access");
+        throw std::logic_error("dispatcherHelper is nullptr");
+    }
+}
+
+DWORD CTrackingSendEventProcessor::Process(CMessageObject* payload)
+{
+    if (payload == nullptr)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 12, "TrackingSend without event data");
+        return ERROR_INVALID_DATA;
+    }
+    std::wstring fileName;
+    std::wstring operationId;
+    std::wstring owner;
+    payload->GetString(kFilename, fileName);
+    payload->GetString(kOperationId, operationId);
+    payload->GetString(kOwner, owner);
+    if (fileName.empty())
+    {
+        TRACE_ERROR(kTraceFlagEvents, 13, "TrackingSend without %ls", kFilename);
+        return ERROR_INVALID_NAME;
+    }
+    TRACE_VERBOSE(kTraceFlagEvents, 27, "TrackingSend of %ls (operation %ls, owner %ls)", fileName, operationId,
+                  owner);
+
+    TrackingRecord record;
+    DWORD result = ReadTrackingRecord(fileName, record);
+    if (result != ERROR_SUCCESS)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 14, "tracking file %ls not taken: error %u", fileName, result);
+        return result;
+    }
+
+    bool sent = false;
+    result = SendHit(record, sent);
+    if (!sent)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 15, "tracking hit of %ls not sent: error %u; the file stays", fileName,
+                    result);
+        return result;
+    }
+    if (InTestMode())
+    {
+        TRACE_INFO(kTraceFlagEvents, 16, "test mode: tracking file %ls stays", fileName);
+    }
+    else if (!::DeleteFileW(fileName.c_str()))
+    {
+        const DWORD error = ::GetLastError();
+        TRACE_ERROR(kTraceFlagEvents, 17, "cannot delete tracking file %ls: error %u", fileName, error);
+    }
+    return result;
+}
+
+DWORD CTrackingSendEventProcessor::SendHit(const TrackingRecord& record, bool& sent)
+{
+    std::shared_ptr<WebApiRequest> request;
+    try
+    {
+        UrlParameterMap parameters{{kTrackIndexParameter, EncodeQueryValue(record.trackIndex)}};
+        request = std::make_shared<WebApiRequest>(m_configUtil, std::wstring(), nullptr, kTrackingSendService,
+                                                  std::move(parameters), std::wstring());
+    }
+    catch (const std::bad_alloc&)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 18, "no memory for the %ls request", kTrackingSendService);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+
+    // Without an install path the loader finds no component: it never loads one by its bare name.
+    std::wstring utilsFolder;
+    if (!GetUtilsFolder(utilsFolder))
+        TRACE_WARNING(kTraceFlagEvents, 19, "no utilities folder for the tracking hit");
+    CCommsWrapperLoader loader(utilsFolder);
+    if (!loader.Load())
+    {
+        TRACE_ERROR(kTraceFlagEvents, 20, "no communications component in %ls", utilsFolder);
+        return ERROR_DLL_INIT_FAILED;
+    }
+    const CCommsInterface comms(loader);
+    if (comms.Get() == nullptr)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 21, "the communications component gave no interface");
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+
+    const std::wstring url = request->GetUrl();
+    // Declared before the tracking request, so that it is released first.
+    std::shared_ptr<CProxyConfig> proxy;
+    std::shared_ptr<CCertificateTrustworthinessConfig> trust;
+    const CTrackingRequestOwner hit(comms.Get(), url);
+    if (!hit)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 22, "no tracking request for %ls", url);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+
+    proxy = std::make_shared<CProxyConfig>(m_configUtil, comms.Get(), false);
+    if (proxy->GetProxyList() != nullptr)
+        hit->SetProxyConfig(proxy->GetProxyList());
+    else
+        TRACE_WARNING(kTraceFlagEvents, 23, "tracking hit without proxy routes");
+    trust = std::make_shared<CCertificateTrustworthinessConfig>(comms.Get(), m_configUtil);
+    if (trust->GetTrustHandle() != nullptr)
+        hit->SetCertificateTrustConfig(trust->GetTrustHandle());
+    else
+        TRACE_WARNING(kTraceFlagEvents, 24, "tracking hit without certificate trust");
+
+    const auto identity = TrackingIdentity();
+    hit->SetIdentity(identity[0].c_str(), identity[1].c_str(), identity[2].c_str(), identity[3].c_str(),
+                     identity[4].c_str(), identity[5].c_str(), identity[6].c_str());
+
+    TrackingParameters parameters;
+    {
+        const COperatingSystem os;
+        parameters = EnvironmentParameters(m_configUtil, os.Info(), ReadPortableFlag(utilsFolder));
+    }
+    for (const auto& [name, value] : parameters)
+        hit->AddParameter(name.c_str(), value.c_str());
+    for (const auto& [name, value] : record.customPairs)
+        hit->AddParameter(name.c_str(), value.c_str());
+
+    sent = true;
+    if (!hit->Send(0))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 25, "tracking hit %ls refused or not delivered", url);
+        return ERROR_REQUEST_REFUSED;
+    }
+    TRACE_VERBOSE(kTraceFlagEvents, 26, "tracking hit %ls sent", record.trackIndex);
+    return ERROR_SUCCESS;
+}
+
+bool CTrackingSendEventProcessor::InTestMode() const
+{
+    int mode = 0;
+    return GetTestMode(mode, m_configUtil) && (mode & 1) != 0;
 }

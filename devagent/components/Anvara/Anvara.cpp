@@ -1,0 +1,170 @@
+// The development agent's system information component: a hardware description from Windows, with the
+// portable flag taken from "config.json" beside this library (README).
+
+#include "host/ComponentExports.h"
+#include "host/IHardware.h"
+#include "message/CMessageObject.h"
+#include "platform/CUniqueHandle.h"
+#include "platform/ModuleFolder.h"
+
+#include <cwchar>
+#include <iterator>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+
+#define EXPORT extern "C" __declspec(dllexport)
+
+namespace
+{
+
+constexpr wchar_t kPortable[] = L"Anvara.Portable";
+constexpr wchar_t kNoInterface[] = L"Anvara.Fault.NoInterface";
+constexpr wchar_t kFailDescription[] = L"Anvara.Fault.FailDescription";
+constexpr wchar_t kProcessorKey[] = L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\";
+constexpr LONGLONG kMaxConfigSize = 4 * 1024 * 1024;
+
+// Read on every call: a description is asked for once per hit, and tests switch keys between hits.
+CMessageObject ReadConfig()
+{
+    CMessageObject config;
+    const std::wstring folder = ThisModuleFolder();
+    if (folder.empty())
+        return config;
+    CFileHandle file(::CreateFileW((folder + L"config.json").c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxConfigSize)
+        return config;
+    std::string text(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!text.empty() && !::ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr))
+        return config;
+    text.resize(read);
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    config.FromUtf8Json(text);
+    return config;
+}
+
+// On as the communications stand-in reads its faults: true, "true", or a non-zero number or decimal text.
+bool IsOn(const CMessageObject& config, const wchar_t* key)
+{
+    const CMessageItem* item = nullptr;
+    if (!config.FindItem(key, item))
+        return false;
+    switch (item->m_type)
+    {
+    case Boolean:
+        return item->m_value.boolean;
+    case Integer:
+        return (item->m_unsigned || item->m_value.i64 >= 0) && item->m_value.u64 != 0;
+    case String:
+        return item->m_string == L"true" || std::wcstoull(item->m_string.c_str(), nullptr, 10) != 0;
+    default:
+        return false;
+    }
+}
+
+std::wstring ProcessorName(DWORD index)
+{
+    const std::wstring key = kProcessorKey + std::to_wstring(index);
+    wchar_t name[256] = {};
+    DWORD size = sizeof(name) - sizeof(wchar_t);
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProcessorNameString", RRF_RT_REG_SZ, nullptr, name,
+                       &size) == ERROR_SUCCESS &&
+        name[0] != L'\0')
+        return name;
+    return L"Processor " + std::to_wstring(index);
+}
+
+void Describe(HardwareDescription& description)
+{
+    SYSTEM_INFO system{};
+    ::GetNativeSystemInfo(&system);
+    for (DWORD i = 0; i < system.dwNumberOfProcessors; ++i)
+        description.processors.push_back(ProcessorName(i));
+
+    wchar_t drives[512] = {};
+    const DWORD length = ::GetLogicalDriveStringsW(static_cast<DWORD>(std::size(drives) - 1), drives);
+    if (length < std::size(drives))
+        for (const wchar_t* drive = drives; *drive != L'\0'; drive += std::wcslen(drive) + 1)
+            if (::GetDriveTypeW(drive) == DRIVE_FIXED)
+                description.disks.emplace_back(drive);
+}
+
+class CHardware final : public IHardware
+{
+public:
+    bool GetDescription(HardwareDescription& description) override
+    {
+        try
+        {
+            const CMessageObject config = ReadConfig();
+            if (IsOn(config, kFailDescription))
+                return false;
+            HardwareDescription filled;
+            Describe(filled);
+            filled.isPortable = IsOn(config, kPortable);
+            description = std::move(filled);
+            return true;
+        }
+        catch (...)
+        {
+            return false;   // nothing may unwind into the caller's module
+        }
+    }
+};
+
+// Interfaces handed out and not yet taken back; a release of any other address is ignored.
+std::mutex g_mutex;
+std::set<IHardware*> g_outstanding;
+
+} // namespace
+
+EXPORT IHardware* GetIHardware()
+{
+    try
+    {
+        if (IsOn(ReadConfig(), kNoInterface))
+            return nullptr;
+        auto hardware = new CHardware;
+        std::lock_guard<std::mutex> lock(g_mutex);
+        try
+        {
+            g_outstanding.insert(hardware);
+        }
+        catch (...)
+        {
+            delete hardware;
+            throw;
+        }
+        return hardware;
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
+}
+
+EXPORT void FreeIHardware(IHardware** hardware)
+{
+    if (hardware == nullptr || *hardware == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_outstanding.erase(*hardware) == 0)
+            return;
+    }
+    delete *hardware;
+    *hardware = nullptr;
+}
+
+// Interfaces handed out and not yet taken back.
+EXPORT DWORD AnvaraOutstandingObjects()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return static_cast<DWORD>(g_outstanding.size());
+}

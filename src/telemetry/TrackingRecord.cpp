@@ -1,0 +1,117 @@
+#include "telemetry/TrackingRecord.h"
+
+#include "host/Trace.h"
+#include "message/CMessageObject.h"
+#include "platform/CUniqueHandle.h"
+
+#include <io.h>
+
+#include <new>
+#include <stdexcept>
+
+TRACE_UNIT("9f83585c-9b10-4b9b-9117-2cc0ca503d01");
+
+namespace
+{
+
+constexpr wchar_t kTrackIndex[] = L"TrackIndex";
+constexpr wchar_t kCustomData[] = L"CustomData";
+constexpr wchar_t kName[] = L"Name";
+constexpr wchar_t kValue[] = L"Value";
+constexpr LONGLONG kMaxFileSize = 0xFFFFFFFFLL;   // one ReadFile takes a 32-bit count
+
+} // namespace
+
+DWORD ReadTrackingFile(const std::wstring& path, std::string& bytes)
+{
+    if (::_waccess(path.c_str(), 0) != 0)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 10, "tracking file %ls does not exist", path);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+    {
+        const DWORD error = ::GetLastError();
+        TRACE_ERROR(kTraceFlagEvents, 11, "cannot open tracking file %ls: error %u", path, error);
+        return ERROR_READ_FAULT;
+    }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.Get(), &size))
+    {
+        const DWORD error = ::GetLastError();
+        TRACE_ERROR(kTraceFlagEvents, 12, "cannot size tracking file %ls: error %u", path, error);
+        return ERROR_READ_FAULT;
+    }
+    if (size.QuadPart > kMaxFileSize)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 13, "tracking file %ls is too large: %lld bytes", path,
+                    static_cast<long long>(size.QuadPart));
+        return ERROR_READ_FAULT;
+    }
+    std::string content;
+    try
+    {
+        content.resize(static_cast<size_t>(size.QuadPart));
+    }
+    catch (const std::exception&)   // bad_alloc, or length_error beyond what a string can hold
+    {
+        TRACE_ERROR(kTraceFlagEvents, 14, "no memory for tracking file %ls of %lld bytes", path,
+                    static_cast<long long>(size.QuadPart));
+        return ERROR_READ_FAULT;
+    }
+    DWORD read = 0;
+    if (!content.empty() &&
+        (!::ReadFile(file.Get(), &content[0], static_cast<DWORD>(content.size()), &read, nullptr) ||
+         read != content.size()))
+    {
+        const DWORD error = ::GetLastError();
+        TRACE_ERROR(kTraceFlagEvents, 15, "cannot read tracking file %ls: %u of %zu bytes, error %u", path, read,
+                    content.size(), error);
+        return ERROR_READ_FAULT;
+    }
+    bytes.swap(content);
+    return ERROR_SUCCESS;
+}
+
+DWORD ParseTrackingRecord(const std::string& bytes, TrackingRecord& record)
+{
+    CMessageObject document;
+    if (!document.FromUtf8Json(bytes))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 16, "tracking file is not JSON (%zu bytes)", bytes.size());
+        return ERROR_INVALID_DATA;
+    }
+    TrackingRecord parsed;
+    if (!document.GetString(kTrackIndex, parsed.trackIndex))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 17, "tracking file has no text %ls", kTrackIndex);
+        return ERROR_INVALID_INDEX;
+    }
+    const CMessageObject* custom = nullptr;
+    if (document.GetArray(kCustomData, custom))
+    {
+        for (const CMessageItem& element : custom->Items())
+        {
+            if (element.m_type != Object || element.m_value.object == nullptr || element.m_value.object->IsArray())
+                continue;
+            std::wstring name;
+            std::wstring value;
+            if (element.m_value.object->GetString(kName, name) && element.m_value.object->GetString(kValue, value) &&
+                !name.empty() && !value.empty())
+                parsed.customPairs.emplace_back(std::move(name), std::move(value));
+        }
+    }
+    record = std::move(parsed);
+    return ERROR_SUCCESS;
+}
+
+DWORD ReadTrackingRecord(const std::wstring& path, TrackingRecord& record)
+{
+    std::string bytes;
+    const DWORD result = ReadTrackingFile(path, bytes);
+    if (result != ERROR_SUCCESS)
+        return result;
+    return ParseTrackingRecord(bytes, record);
+}

@@ -1,0 +1,28 @@
+#pragma once
+// A tracking file: UTF-8 JSON that another agent component writes for one hit,
+//     {"TrackIndex": "...", "CustomData": [{"Name": "...", "Value": "..."}, ...]}
+// Every failure is traced; outputs are left as they were on failure.
+
+#include "platform/Win.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TrackingRecord
+{
+    std::wstring trackIndex;
+    std::vector<std::pair<std::wstring, std::wstring>> customPairs;   // file order
+};
+
+// The whole file. ERROR_FILE_NOT_FOUND when it does not exist; ERROR_READ_FAULT when it cannot be opened for
+// reading (another holder may refuse to share it), is 4 GiB or more, or cannot be held in memory or read whole.
+DWORD ReadTrackingFile(const std::wstring& path, std::string& bytes);
+
+// ERROR_INVALID_DATA when the bytes are not JSON; ERROR_INVALID_INDEX when "TrackIndex" is missing or not a
+// text (an empty text is an index). A "CustomData" that is not an array holds no pairs; elements that are not
+// objects, and pairs whose "Name" or "Value" is missing, not a text or empty, are left out.
+DWORD ParseTrackingRecord(const std::string& bytes, TrackingRecord& record);
+
+// Both, in order: the code of the first that fails.
+DWORD ReadTrackingRecord(const std::wstring& path, TrackingRecord& record);

@@ -1,0 +1,328 @@
+// "TrackingSend" end to end: Telemetry.dll loaded from an agent install as the host loads it, with the
+// configuration, logging, communications and system information stand-ins in "Utils", sending to the server
+// fixture.
+
+#include "CAgentInstall.h"
+#include "CServerFixture.h"
+#include "ProcessUsage.h"
+
+#include "host/IPlugin.h"
+#include "message/CMessageObject.h"
+#include "platform/COperatingSystem.h"
+#include "platform/CUniqueHandle.h"
+#include "platform/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace
+{
+
+constexpr char kHitPath[] = "/api/tracking/hit";
+constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+
+using Pairs = CQueryPairs;
+
+std::string Utf8(const std::wstring& text)
+{
+    std::string bytes;
+    WideToBytes(text, bytes, CP_UTF8);
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Value(const Pairs& pairs, const std::string& name)
+{
+    for (const auto& pair : pairs)
+        if (pair.first == name)
+            return pair.second;
+    return "<absent>";
+}
+
+// The machine values a test writes: none of them is there before it (the test checks), all go afterwards.
+class CMachineValues
+{
+public:
+    static constexpr wchar_t kLegacyKey[] = L"SOFTWARE\\Korvo Software";
+
+    // An empty key left by an earlier run does not count.
+    static bool Absent()
+    {
+        const auto missing = [](const wchar_t* key, const wchar_t* name, DWORD view = 0) {
+            return ::RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | view, nullptr, nullptr, nullptr) !=
+                   ERROR_SUCCESS;
+        };
+        return missing(L"SOFTWARE\\Korvo Software\\Setup", L"MainProductID") &&
+               missing(L"SOFTWARE\\Korvo Software\\Setup", L"Normal") &&
+               missing(L"SOFTWARE\\Korvo Software\\Setup\\UIDS", L"MUID") &&
+               missing(kCurrentVersionKey, L"UBR", RRF_SUBKEY_WOW6464KEY);
+    }
+    ~CMachineValues()
+    {
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacyKey);
+        CRegKey versions;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                            versions.Put()) == ERROR_SUCCESS)
+            ::RegDeleteValueW(versions.Get(), L"UBR");
+    }
+    // view: the operating system's values live in the 64-bit view, the agent's in the one this process sees.
+    static bool Write(const std::wstring& key, const wchar_t* name, DWORD type, const void* data, DWORD size,
+                      REGSAM view = 0)
+    {
+        CRegKey target;
+        return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
+                                 nullptr, target.Put(), nullptr) == ERROR_SUCCESS &&
+               ::RegSetValueExW(target.Get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+    }
+    static bool Write(const std::wstring& key, const wchar_t* name, const std::wstring& text)
+    {
+        return Write(key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    static bool Write(const std::wstring& key, const wchar_t* name, DWORD number, REGSAM view = 0)
+    {
+        return Write(key, name, REG_DWORD, &number, sizeof(number), view);
+    }
+};
+
+class TrackingSendTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_install.Add(L"Telemetry.dll", L"Plugins"));
+        for (const wchar_t* component : {L"Tamsin.dll", L"Hollin.dll", L"Quillon.dll", L"Anvara.dll"})
+            ASSERT_TRUE(m_install.Add(component, L"Utils"));
+        ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
+        m_files = m_install.Folder() + L"Tracking files\\";
+        ::CreateDirectoryW(m_files.c_str(), nullptr);
+        m_settings = {{"Communications.Defaults.Scheme", "http"},
+                      {"Communications.Defaults.Hostname", m_server.HostAndPort()},
+                      {"Communications.Method_TrackingSend.Path", "api/tracking/hit?trackIndex={trackIndex}"},
+                      {"Register.Register.SiteId", "site-7"},
+                      {"Register.Register.DeviceId", "device-7"}};
+        Configure({});
+        m_server.ReplyJson("GET", kHitPath, 200, "{}");
+
+        m_library.Reset(::LoadLibraryExW((m_install.Folder() + L"Plugins\\Telemetry.dll").c_str(), nullptr,
+                                         LOAD_WITH_ALTERED_SEARCH_PATH));
+        ASSERT_TRUE(m_library);
+        m_get = reinterpret_cast<GetPluginListFn>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(m_library.Get(), "GetPluginList")));
+        m_free = reinterpret_cast<FreePluginListFn>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(m_library.Get(), "FreePluginList")));
+        ASSERT_TRUE(m_get && m_free);
+        m_list = m_get();
+        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
+        m_plugin = (*m_list)[0].plugin;
+    }
+
+    void TearDown() override
+    {
+        if (m_list != nullptr)
+            m_free(m_list);
+    }
+
+    // Utils\config.json: the settings of every test, then these. The padding changes the file's size, so
+    // that the configuration stand-in sees every rewrite.
+    void Configure(const std::map<std::string, std::string>& changes)
+    {
+        auto settings = m_settings;
+        for (const auto& [key, value] : changes)
+            settings[key] = value;
+        std::string json = "{\"Test.Revision\":\"" + std::string(++m_revision, 'r') + "\"";
+        for (const auto& [key, value] : settings)
+            json += ",\"" + key + "\":\"" + value + "\"";
+        WriteBytes(m_install.Folder() + L"Utils\\config.json", json + "}");
+    }
+
+    DWORD Deliver(const std::wstring& file)
+    {
+        CMessageObject event;
+        event.AddObject(L"TrackingSend", true)->AddString(L"Filename", file);
+        return m_plugin->ProcessEvent(&event);
+    }
+
+    std::vector<CRecordedRequest> Hits() const { return m_server.RequestsTo(kHitPath); }
+
+    CAgentInstall m_install;
+    CServerFixture m_server;
+    CModule m_library;
+    GetPluginListFn m_get = nullptr;
+    FreePluginListFn m_free = nullptr;
+    PluginList* m_list = nullptr;
+    IPlugin* m_plugin = nullptr;
+    std::wstring m_files;
+    std::map<std::string, std::string> m_settings;
+    int m_revision = 0;
+};
+
+} // namespace
+
+TEST_F(TrackingSendTest, EachEventSendsOneHitWithIdentityEnvironmentAndPairs)
+{
+    ASSERT_TRUE(CMachineValues::Absent());
+    const CMachineValues cleanup;
+    ASSERT_TRUE(CMachineValues::Write(L"SOFTWARE\\Korvo Software\\Setup", L"MainProductID", DWORD{4711}));
+    ASSERT_TRUE(CMachineValues::Write(L"SOFTWARE\\Korvo Software\\Setup", L"Normal", L"5.6.7"));
+    ASSERT_TRUE(CMachineValues::Write(L"SOFTWARE\\Korvo Software\\Setup\\UIDS", L"MUID", L"muid-1"));
+    ASSERT_TRUE(CMachineValues::Write(kCurrentVersionKey, L"UBR", DWORD{4321}, KEY_WOW64_64KEY));
+    ASSERT_TRUE(m_install.SetSetupValue(L"Normal", L"2.3.4"));   // sent as stored, not as a four-part version
+    const COperatingSystem os;   // this process sees the machine as the plug-in does
+    const OperatingSystemInfo& info = os.Info();
+
+    const struct
+    {
+        const char* label;
+        const char* file;
+        const char* region;
+        const char* portable;
+        Pairs custom;   // the pairs sent
+    } rows[] = {
+        {"pairs in file order", R"({"TrackIndex":"idx-1","CustomData":[{"Name":"a","Value":"1"},
+            {"Name":"dropped","Value":""},{"Value":"nameless"},5,"text",{"Name":"b","Value":"2 \u00e9"}]})",
+         "eu", "true", {{"a", "1"}, {"b", Utf8(L"2 \u00e9")}}},
+        {"CustomData an object", R"({"TrackIndex":"idx-2","CustomData":{"Name":"a","Value":"1"}})", "", "0", {}},
+    };
+    std::set<std::string> eventIds;
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.label);
+        m_server.ClearRequests();
+        Configure({{"Register.Register.Region", row.region}, {"Anvara.Portable", row.portable}});
+        const std::wstring file = m_files + L"hit \u00fc " + std::to_wstring(eventIds.size()) + L".json";
+        WriteBytes(file, row.file);
+        ASSERT_EQ(Deliver(file), ERROR_SUCCESS);
+        EXPECT_FALSE(Exists(file));
+
+        const auto hits = Hits();
+        ASSERT_EQ(hits.size(), 1u);
+        const Pairs pairs = hits[0].QueryPairs();
+        Pairs expected = {{"trackIndex", "idx-" + std::to_string(eventIds.size() + 1)},
+                          {"_id1", "4711"}, {"_id2", "5.6.7"}, {"_id3", "0"}, {"_id4", "muid-1"},
+                          {"_id5", "0"}, {"_id6", "1"}, {"_id7", "2.3.4"},
+                          {"_oi", std::to_string(info.osCode)},
+                          {"_ob", std::to_string(info.buildNumber) + ".4321"},
+                          {"_or", std::to_string(info.releaseId)},
+                          {"_si", "site-7"}, {"_di", "device-7"},
+                          {"_ei", Value(pairs, "_ei")}, {"_lt", Value(pairs, "_lt")},
+                          {"_p", std::to_string(info.editionCode)},
+                          {"_os", info.isServer ? "1" : "0"},
+                          {"_po", std::string(row.portable) == "true" ? "1" : "0"}};
+        if (*row.region != '\0')
+            expected.emplace_back("_reg", row.region);
+        expected.insert(expected.end(), row.custom.begin(), row.custom.end());
+        EXPECT_EQ(pairs, expected);
+
+        const std::string id = Value(pairs, "_ei");
+        EXPECT_EQ(id.size(), 36u);
+        EXPECT_EQ(id.find_first_not_of("0123456789abcdef-"), std::string::npos) << id;
+        eventIds.insert(id);
+        const std::string time = Value(pairs, "_lt");
+        EXPECT_EQ(time.size(), 14u);
+        EXPECT_EQ(time.find_first_not_of("0123456789"), std::string::npos) << time;
+    }
+    EXPECT_EQ(eventIds.size(), 2u);
+}
+
+TEST_F(TrackingSendTest, TestModeKeepsTheFileWhenItsLowestBitIsSet)
+{
+    const std::wstring file = m_files + L"test mode.json";
+    for (const auto& [mode, stays] : {std::pair<const char*, bool>{"1", true}, {"3", true}, {"2", false}})
+    {
+        SCOPED_TRACE(mode);
+        m_server.ClearRequests();
+        Configure({{"Register.Agent.TestMode", mode}});
+        WriteBytes(file, R"({"TrackIndex":"t"})");
+        EXPECT_EQ(Deliver(file), ERROR_SUCCESS);
+        EXPECT_EQ(Hits().size(), 1u);
+        EXPECT_EQ(Exists(file), stays);
+    }
+}
+
+TEST_F(TrackingSendTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBack)
+{
+    // Under 32-bit Wine every real load of a library costs a TLS slot for good: with a reference of our own,
+    // the plug-in's loads only count.
+    const std::wstring utils = m_install.Folder() + L"Utils\\";
+    CModule quillon(::LoadLibraryExW((utils + L"Quillon.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    CModule anvara(::LoadLibraryExW((utils + L"Anvara.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    ASSERT_TRUE(quillon && anvara);
+    using OutstandingFn = DWORD (*)();
+    const auto outstanding = [](HMODULE module, const char* name) {
+        const auto count =
+            reinterpret_cast<OutstandingFn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+        return count != nullptr ? count() : ~0u;
+    };
+    Configure({{"Anvara.Portable", "1"}});
+
+    constexpr int kThreads = 8;
+    constexpr int kEvents = 200;
+    const auto round = [&](const std::string& tag) {
+        m_server.ClearRequests();
+        std::atomic<int> refused{0};
+        std::atomic<int> kept{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < kEvents; ++i)
+                {
+                    const std::string index = tag + "-" + std::to_string(t) + "-" + std::to_string(i);
+                    const std::wstring file = m_files + std::wstring(index.begin(), index.end()) + L".json";
+                    WriteBytes(file, "{\"TrackIndex\":\"" + index + "\"}");
+                    refused += Deliver(file) != ERROR_SUCCESS;
+                    kept += Exists(file);
+                }
+            });
+        for (auto& thread : threads)
+            thread.join();
+        EXPECT_EQ(refused.load(), 0);
+        EXPECT_EQ(kept.load(), 0);
+        std::set<std::string> indexes;
+        std::set<std::string> eventIds;
+        const auto hits = Hits();
+        for (const auto& hit : hits)
+        {
+            const Pairs pairs = hit.QueryPairs();
+            indexes.insert(Value(pairs, "trackIndex"));
+            eventIds.insert(Value(pairs, "_ei"));
+        }
+        EXPECT_EQ(hits.size(), static_cast<size_t>(kThreads * kEvents));
+        EXPECT_EQ(indexes.size(), hits.size());
+        EXPECT_EQ(eventIds.size(), hits.size());
+        EXPECT_EQ(indexes.count(tag + "-7-199"), 1u);
+        m_server.ClearRequests();
+    };
+    // The warm-up round settles what the process keeps anyway (heaps, the fixture's threads, WinHTTP's state).
+    round("warm");
+    const ProcessUsage before = MeasureProcessUsage();
+    round("run");
+    const ProcessUsage after = MeasureProcessUsage();
+    EXPECT_LE(after.handles, before.handles + 8) << "handles " << before.handles << " -> " << after.handles;
+    EXPECT_LE(after.threadAndEventHandles, before.threadAndEventHandles + 8);
+    EXPECT_LE(after.committedBytes, before.committedBytes + 2 * 1024 * 1024)
+        << "committed bytes " << before.committedBytes << " -> " << after.committedBytes;
+
+    EXPECT_EQ(outstanding(quillon.Get(), "QuillonOutstandingObjects"), 0u);
+    EXPECT_EQ(outstanding(anvara.Get(), "AnvaraOutstandingObjects"), 0u);
+    quillon.Reset();
+    anvara.Reset();
+    EXPECT_EQ(::GetModuleHandleW(L"Quillon.dll"), nullptr);
+    EXPECT_EQ(::GetModuleHandleW(L"Anvara.dll"), nullptr);
+}
