@@ -10,6 +10,7 @@
 #include "host/ILogService.h"
 #include "host/IPlugin.h"
 #include "plugin/CEventControl.h"
+#include "platform/COperatingSystem.h"
 #include "telemetry/ITelemetryEventProcessor.h"
 
 #include <functional>
@@ -51,6 +52,9 @@ private:
     DWORD Run(TelemetryEvent kind, CMessageObject& payload);
     std::shared_ptr<ITelemetryEventProcessor> MakeProcessor(TelemetryEvent kind);
 
+    // Keeps the process-wide operating-system record while the plug-in lives: detecting it costs
+    // milliseconds, and every tracking hit and every load of the communications component reads it.
+    COperatingSystem m_operatingSystem;
     CLogServiceLoader m_logServiceLoader;
     IDispatcherHelper* m_dispatcherHelper;
     IConfigUtil* m_configUtil = nullptr;

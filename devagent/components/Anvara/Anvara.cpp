@@ -80,19 +80,33 @@ std::wstring ProcessorName(DWORD index)
     return L"Processor " + std::to_wstring(index);
 }
 
+// Processors and drives do not change while the library is loaded: they are read once.
+std::mutex g_describeMutex;
+bool g_described = false;
+HardwareDescription g_machine;
+
 void Describe(HardwareDescription& description)
 {
-    SYSTEM_INFO system{};
-    ::GetNativeSystemInfo(&system);
-    for (DWORD i = 0; i < system.dwNumberOfProcessors; ++i)
-        description.processors.push_back(ProcessorName(i));
+    std::lock_guard<std::mutex> lock(g_describeMutex);
+    if (!g_described)
+    {
+        HardwareDescription machine;
+        SYSTEM_INFO system{};
+        ::GetNativeSystemInfo(&system);
+        for (DWORD i = 0; i < system.dwNumberOfProcessors; ++i)
+            machine.processors.push_back(ProcessorName(i));
 
-    wchar_t drives[512] = {};
-    const DWORD length = ::GetLogicalDriveStringsW(static_cast<DWORD>(std::size(drives) - 1), drives);
-    if (length < std::size(drives))
-        for (const wchar_t* drive = drives; *drive != L'\0'; drive += std::wcslen(drive) + 1)
-            if (::GetDriveTypeW(drive) == DRIVE_FIXED)
-                description.disks.emplace_back(drive);
+        wchar_t drives[512] = {};
+        const DWORD length = ::GetLogicalDriveStringsW(static_cast<DWORD>(std::size(drives) - 1), drives);
+        if (length < std::size(drives))
+            for (const wchar_t* drive = drives; *drive != L'\0'; drive += std::wcslen(drive) + 1)
+                if (::GetDriveTypeW(drive) == DRIVE_FIXED)
+                    machine.disks.emplace_back(drive);
+        g_machine = std::move(machine);
+        g_described = true;
+    }
+    description.processors = g_machine.processors;
+    description.disks = g_machine.disks;
 }
 
 class CHardware final : public IHardware
