@@ -1,6 +1,9 @@
 // agent-host: loads Telemetry.dll as the agent's host does and delivers events to it.
 #include "CAgentLayout.h"
+#include "CServerFixture.h"
 #include "CTraceSession.h"
+
+#include "host/CConfigHelper.h"
 
 #include "host/IPlugin.h"
 #include "host/InstallLocations.h"
@@ -16,6 +19,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -29,7 +33,7 @@ constexpr char kHelp[] = R"(agent-host: loads Telemetry.dll as the agent's host 
 
 usage: agent-host [options] [EVENT.json ...]
 
-Each EVENT.json holds one event message, e.g. {"TrackingSend": {"TrackingFile": "C:\\t.json"}}.
+Each EVENT.json holds one event message, e.g. {"TrackingSend": {"Filename": "C:\\t.json"}}.
 The host calls GetPluginList, GetName and GetEvents, delivers every event through ProcessEvent, prints each
 answer as its number and meaning, and gives the list back with FreePluginList.
 
@@ -43,6 +47,9 @@ options:
   --trace LEVEL FLAGS  enable the plug-in's trace provider at LEVEL (2 error .. 5 verbose) for FLAGS
                        (1 general, 2 compression, 4 events; e.g. 7 for all) and print every message decoded
   --trace-table FILE   the decode table (default: trace-messages.tsv in the folder above this program)
+  --server             start the development management server on 127.0.0.1 (it answers 200 to everything),
+                       point the agent's "Communications" settings at it, and print every request it
+                       received once the events are delivered
   --repeat N           deliver each event N times
   --threads N          deliver from N threads at once (each thread delivers every event)
   --os                 print the operating-system record that identification fills
@@ -106,6 +113,7 @@ struct Options
     unsigned repeat = 1;
     unsigned threads = 1;
     bool os = false;
+    bool server = false;
     std::vector<std::wstring> events;
 };
 
@@ -168,6 +176,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
         }
         else if (arg == L"--os")
             options.os = true;
+        else if (arg == L"--server")
+            options.server = true;
         else if (!arg.empty() && arg[0] == L'-')
             return false;
         else
@@ -186,6 +196,53 @@ void PrintOperatingSystem()
               L", build " + std::to_wstring(info.buildNumber) + L"." + std::to_wstring(info.updateBuildRevision) +
               L", product type " + std::to_wstring(info.productType) + L", architecture class " +
               std::to_wstring(info.architectureClass) + (info.isServer ? L", server" : L""));
+}
+
+// Where the plug-in's web API calls go: every service of the "Communications" section, through the
+// configuration component the plug-in will use.
+bool PointAgentAt(const CServerFixture& server, std::wstring& error)
+{
+    IConfigUtil* config = CConfigHelper::Instance().GetConfigUtil();
+    if (config == nullptr)
+    {
+        error = L"the configuration component cannot be loaded";
+        return false;
+    }
+    const std::pair<const wchar_t*, std::wstring> settings[] = {
+        {L"Communications.Defaults.Scheme", L"http"},
+        {L"Communications.Defaults.Hostname", server.BaseUrlW().substr(7)},
+        {L"Communications.Defaults.User-Agent", L"Velnor Agent (development)"},
+        {L"Communications.Method_TrackingSend.Path", L"api/tracking/hit?trackIndex={trackIndex}"},
+    };
+    for (const auto& [key, value] : settings)
+    {
+        if (const DWORD status = config->SetValue(key, value.c_str(), 0); status != ERROR_SUCCESS)
+        {
+            error = std::wstring(L"cannot set ") + key + L": " + Meaning(status);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::wstring Utf8(const std::string& text)
+{
+    std::wstring wide;
+    BytesToWide(text, wide, CP_UTF8);
+    return wide;
+}
+
+// Each request as the server saw it: the request line, then the query's parameters in the order sent.
+void PrintReceived(const CServerFixture& server)
+{
+    const std::vector<CRecordedRequest> requests = server.Requests();
+    PrintLine(L"the management server received " + std::to_wstring(requests.size()) + L" request(s)");
+    for (const CRecordedRequest& request : requests)
+    {
+        PrintLine(L"  " + Utf8(request.method) + L" " + Utf8(request.path) + L" -> " + std::to_wstring(request.status));
+        for (const auto& [name, value] : request.QueryPairs())
+            PrintLine(L"    " + Utf8(name) + L" = " + Utf8(value));
+    }
 }
 
 bool LoadEvents(const Options& options, std::vector<Event>& events)
@@ -268,6 +325,20 @@ int Run(const Options& options)
     if (install.back() != L'\\')
         install += L'\\';
 
+    std::unique_ptr<CServerFixture> server;
+    if (options.server)
+    {
+        server = std::make_unique<CServerFixture>();
+        server->Reply("", "/", CScriptedReply{200, {}, "{}", "application/json", {}}, EPathMatch::Prefix);
+        if (!server->IsRunning() || !PointAgentAt(*server, error))
+        {
+            PrintLine(L"agent-host: the development management server: " +
+                      (error.empty() ? std::wstring(L"cannot start") : error));
+            return 1;
+        }
+        PrintLine(L"development management server on " + server->BaseUrlW());
+    }
+
     if (options.traces)
     {
         const std::wstring table =
@@ -335,6 +406,8 @@ int Run(const Options& options)
     if (list->empty())
         PrintLine(L"the plug-in list is empty");
     freeList(list);
+    if (server)
+        PrintReceived(*server);
     return allRead ? 0 : 1;
 }
 

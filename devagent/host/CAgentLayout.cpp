@@ -53,7 +53,9 @@ bool LayOutAgent(const std::wstring& folder, const std::wstring& from, std::wstr
         const wchar_t* file;
         const wchar_t* subfolder;
     } components[] = {
-        {L"Telemetry.dll", L"Plugins\\"}, {L"Tamsin.dll", L"Utils\\"}, {L"Hollin.dll", L"Utils\\"}, {L"Ostrel.dll", L""}};
+        {L"Telemetry.dll", L"Plugins\\"}, {L"Tamsin.dll", L"Utils\\"},   {L"Hollin.dll", L"Utils\\"},
+        {L"Quillon.dll", L"Utils\\"},    {L"QuillonLC.dll", L"Utils\\"}, {L"Anvara.dll", L"Utils\\"},
+        {L"Ostrel.dll", L""}};
     for (const auto& component : components)
     {
         const std::wstring source = WithBackslash(from) + component.file;

@@ -9,7 +9,8 @@ namespace devagent
 
 // Creates folder (with "Utils", "Plugins", "Additional files", "Repository") and copies the plug-in and
 // the stand-ins from `from` (the folder holding this build's programs): Telemetry.dll to "Plugins",
-// Tamsin.dll and Hollin.dll to "Utils", Ostrel.dll to the install folder. A configuration file of the
+// Tamsin.dll, Hollin.dll, Quillon.dll, QuillonLC.dll and Anvara.dll to "Utils", Ostrel.dll to the install
+// folder. A configuration file of the
 // stand-in (Utils\config.json) is written with a development identity when there is none.
 bool LayOutAgent(const std::wstring& folder, const std::wstring& from, std::wstring& error);
 
