@@ -139,6 +139,16 @@ protected:
             m_free(m_list);
     }
 
+    // The plug-in keeps the operating-system record it found while it lives: a test that changes what the
+    // record is made of builds the plug-in again.
+    void RebuildPlugin()
+    {
+        m_free(m_list);
+        m_list = m_get();
+        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
+        m_plugin = (*m_list)[0].plugin;
+    }
+
     // Utils\config.json: the settings of every test, then these. The padding changes the file's size, so
     // that the configuration stand-in sees every rewrite.
     void Configure(const std::map<std::string, std::string>& changes)
@@ -184,6 +194,7 @@ TEST_F(TrackingSendTest, EachEventSendsOneHitWithIdentityEnvironmentAndPairs)
     ASSERT_TRUE(CMachineValues::Write(L"SOFTWARE\\Korvo Software\\Setup\\UIDS", L"MUID", L"muid-1"));
     ASSERT_TRUE(CMachineValues::Write(kCurrentVersionKey, L"UBR", DWORD{4321}, KEY_WOW64_64KEY));
     ASSERT_TRUE(m_install.SetSetupValue(L"Normal", L"2.3.4"));   // sent as stored, not as a four-part version
+    RebuildPlugin();
     const COperatingSystem os;   // this process sees the machine as the plug-in does
     const OperatingSystemInfo& info = os.Info();
 
