@@ -117,6 +117,9 @@ TEST(JsonTextTest, ReadsEveryKindOfValue)
     EXPECT_FALSE(message.Items()[0].m_unsigned);
     EXPECT_EQ(message.Items()[1].m_type, Double);
 
+    // Files written by Windows tools may start with a UTF-8 byte-order mark.
+    EXPECT_EQ(Text(Read("\xEF\xBB\xBF{\"a\":1}")), L"{\"a\":1}");
+
     const CMessageObject array = Read("[1,2]");
     EXPECT_TRUE(array.IsArray());
     ASSERT_EQ(array.Items().size(), 2u);
