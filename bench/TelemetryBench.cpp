@@ -3,6 +3,7 @@
 // machine.
 
 #include "CAgentInstall.h"
+#include "CPluginLibrary.h"
 #include "CServerFixture.h"
 #include "CFakeConfigUtil.h"
 #include "comms/WebApiRequest.h"
@@ -169,13 +170,8 @@ void PluginFigures()
     install.Add(L"Telemetry.dll", L"Plugins");
     install.Add(L"Tamsin.dll", L"Utils");
     install.Add(L"Hollin.dll", L"Utils");
-    const CModule library(::LoadLibraryExW((install.Folder() + L"Plugins\\Telemetry.dll").c_str(), nullptr,
-                                           LOAD_WITH_ALTERED_SEARCH_PATH));
-    const auto getList = reinterpret_cast<GetPluginListFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "GetPluginList")));
-    const auto freeList = reinterpret_cast<FreePluginListFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "FreePluginList")));
-    if (getList == nullptr || freeList == nullptr)
+    const CPluginLibrary library(install.Folder() + L"Plugins\\Telemetry.dll");
+    if (!library.IsLoaded())
     {
         std::printf("Plug-in entry points: Telemetry.dll not loadable\n");
         return;
@@ -185,7 +181,7 @@ void PluginFigures()
     constexpr int kCycles = 100;
     const double cycles = BestSeconds(3, [&] {
         for (int i = 0; i < kCycles; ++i)
-            freeList(getList());
+            library.Free(library.Get());
     });
     const std::wstring logging = install.Folder() + L"Utils\\Hollin.dll";
     const double bareLoads = BestSeconds(3, [&] {
@@ -286,18 +282,13 @@ void TrackingFigures()
                                             LOAD_WITH_ALTERED_SEARCH_PATH));
     const CModule pinHardware(::LoadLibraryExW((install.Folder() + L"Utils\\Anvara.dll").c_str(), nullptr,
                                                LOAD_WITH_ALTERED_SEARCH_PATH));
-    const CModule library(::LoadLibraryExW((install.Folder() + L"Plugins\\Telemetry.dll").c_str(), nullptr,
-                                           LOAD_WITH_ALTERED_SEARCH_PATH));
-    const auto getList = reinterpret_cast<GetPluginListFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "GetPluginList")));
-    const auto freeList = reinterpret_cast<FreePluginListFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "FreePluginList")));
-    PluginList* list = getList != nullptr ? getList() : nullptr;
+    const CPluginLibrary library(install.Folder() + L"Plugins\\Telemetry.dll");
+    PluginList* list = library.IsLoaded() ? library.Get() : nullptr;
     if (list == nullptr || list->empty() || list->front().plugin == nullptr)
     {
         std::printf("TrackingSend: Telemetry.dll not usable\n");
         if (list != nullptr)
-            freeList(list);
+            library.Free(list);
         return;
     }
     IPlugin& plugin = *list->front().plugin;
@@ -352,7 +343,7 @@ void TrackingFigures()
     constexpr int kEvents = 400;
     const Run one = run(1, kEvents);
     const Run four = run(4, kEvents / 4);
-    freeList(list);
+    library.Free(list);
 
     const double oneRate = kEvents / one.seconds;
     const double fourRate = kEvents / four.seconds;

@@ -3,6 +3,7 @@
 // fixture.
 
 #include "CAgentInstall.h"
+#include "CPluginLibrary.h"
 #include "CServerFixture.h"
 #include "ProcessUsage.h"
 
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -120,15 +122,9 @@ protected:
         Configure({});
         m_server.ReplyJson("GET", kHitPath, 200, "{}");
 
-        m_library.Reset(::LoadLibraryExW((m_install.Folder() + L"Plugins\\Telemetry.dll").c_str(), nullptr,
-                                         LOAD_WITH_ALTERED_SEARCH_PATH));
-        ASSERT_TRUE(m_library);
-        m_get = reinterpret_cast<GetPluginListFn>(
-            reinterpret_cast<void (*)()>(::GetProcAddress(m_library.Get(), "GetPluginList")));
-        m_free = reinterpret_cast<FreePluginListFn>(
-            reinterpret_cast<void (*)()>(::GetProcAddress(m_library.Get(), "FreePluginList")));
-        ASSERT_TRUE(m_get && m_free);
-        m_list = m_get();
+        m_library = std::make_unique<CPluginLibrary>(m_install.Folder() + L"Plugins\\Telemetry.dll");
+        ASSERT_TRUE(m_library->IsLoaded());
+        m_list = m_library->Get();
         ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
         m_plugin = (*m_list)[0].plugin;
     }
@@ -136,15 +132,15 @@ protected:
     void TearDown() override
     {
         if (m_list != nullptr)
-            m_free(m_list);
+            m_library->Free(m_list);
     }
 
     // The plug-in keeps the operating-system record it found while it lives: a test that changes what the
     // record is made of builds the plug-in again.
     void RebuildPlugin()
     {
-        m_free(m_list);
-        m_list = m_get();
+        m_library->Free(m_list);
+        m_list = m_library->Get();
         ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
         m_plugin = (*m_list)[0].plugin;
     }
@@ -173,9 +169,7 @@ protected:
 
     CAgentInstall m_install;
     CServerFixture m_server;
-    CModule m_library;
-    GetPluginListFn m_get = nullptr;
-    FreePluginListFn m_free = nullptr;
+    std::unique_ptr<CPluginLibrary> m_library;
     PluginList* m_list = nullptr;
     IPlugin* m_plugin = nullptr;
     std::wstring m_files;

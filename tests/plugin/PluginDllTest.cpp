@@ -1,5 +1,6 @@
 // The plug-in library as the agent's host uses it: loaded from an install tree, its two exports called.
 #include "CAgentInstall.h"
+#include "CPluginLibrary.h"
 #include "ProcessUsage.h"
 
 #include "host/IPlugin.h"
@@ -10,33 +11,8 @@
 
 #include <algorithm>
 
-
 namespace
 {
-
-class CPluginLibrary
-{
-public:
-    explicit CPluginLibrary(const std::wstring& path)
-        : m_module(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
-    {
-        if (m_module)
-        {
-            m_get = reinterpret_cast<GetPluginListFn>(
-                reinterpret_cast<void (*)()>(::GetProcAddress(m_module.Get(), "GetPluginList")));
-            m_free = reinterpret_cast<FreePluginListFn>(
-                reinterpret_cast<void (*)()>(::GetProcAddress(m_module.Get(), "FreePluginList")));
-        }
-    }
-    bool IsLoaded() const { return m_module && m_get != nullptr && m_free != nullptr; }
-    PluginList* Get() const { return m_get(); }
-    void Free(PluginList* list) const { m_free(list); }
-
-private:
-    CModule m_module;
-    GetPluginListFn m_get = nullptr;
-    FreePluginListFn m_free = nullptr;
-};
 
 class PluginDllTest : public ::testing::Test
 {
