@@ -3,6 +3,8 @@
 
 #include "CAgentInstall.h"
 #include "CFakeConfigUtil.h"
+#include "CTextBody.h"
+#include "TestFiles.h"
 
 #include "comms/ExchangeTrace.h"
 #include "comms/WebApiRequest.h"
@@ -31,25 +33,6 @@ public:
     void GetHeaders(HeaderMap& out) override { out = headers; }
     HeaderMap headers;
 };
-
-class CTextBody : public IRequestBody
-{
-public:
-    explicit CTextBody(std::string text) : m_text(std::move(text)) {}
-    std::wstring GetContentType() const override { return L"application/json"; }
-    bool IsCompressed() const override { return false; }
-    DWORD GetLength(bool) const override { return static_cast<DWORD>(m_text.size()); }
-    const BYTE* GetData(bool) const override { return reinterpret_cast<const BYTE*>(m_text.data()); }
-
-private:
-    std::string m_text;
-};
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> Lines(const std::string& text)
 {

@@ -5,6 +5,8 @@
 #include "CAgentInstall.h"
 #include "CFakeConfigUtil.h"
 #include "CServerFixture.h"
+#include "CTextBody.h"
+#include "TestFiles.h"
 
 #include "comms/CommsWrapperRequestDispatcher.h"
 #include "comms/DownloadRequest.h"
@@ -33,19 +35,6 @@ namespace
 {
 
 using namespace std::chrono_literals;
-
-class CTextBody : public IRequestBody
-{
-public:
-    explicit CTextBody(std::string text) : m_text(std::move(text)) {}
-    std::wstring GetContentType() const override { return L"application/json"; }
-    bool IsCompressed() const override { return false; }
-    DWORD GetLength(bool) const override { return static_cast<DWORD>(m_text.size()); }
-    const BYTE* GetData(bool) const override { return reinterpret_cast<const BYTE*>(m_text.data()); }
-
-private:
-    std::string m_text;
-};
 
 // Notes which proxy it is told about.
 struct CProxyReport : IProxyConfig
@@ -181,12 +170,6 @@ double SecondsAhead(const std::string& date)
         return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
     };
     return static_cast<double>(value(then) - value(now)) / 1e7;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class RequestDispatcherTest : public ::testing::Test

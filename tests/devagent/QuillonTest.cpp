@@ -3,6 +3,7 @@
 
 #include "CAgentInstall.h"
 #include "CServerFixture.h"
+#include "TestFiles.h"
 
 #include "host/ICommsWrapper.h"
 #include "platform/CUniqueHandle.h"
@@ -40,17 +41,6 @@ SYSTEMTIME FixedTime()
 std::wstring Wide(const std::string& text)
 {
     return std::wstring(text.begin(), text.end());
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << bytes;
 }
 
 template <typename Fn>

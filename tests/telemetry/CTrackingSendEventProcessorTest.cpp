@@ -4,6 +4,7 @@
 #include "CAgentInstall.h"
 #include "CFakeConfigUtil.h"
 #include "CServerFixture.h"
+#include "TestFiles.h"
 
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
@@ -21,16 +22,6 @@
 
 namespace
 {
-
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << bytes;
-}
-
-bool Exists(const std::wstring& path)
-{
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // The query of a recorded request, percent-decoded (of a repeated name, the first counts).
 std::map<std::string, std::string> QueryValues(const CRecordedRequest& hit)
