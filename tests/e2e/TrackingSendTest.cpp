@@ -6,6 +6,7 @@
 #include "CPluginLibrary.h"
 #include "CServerFixture.h"
 #include "ProcessUsage.h"
+#include "TestFiles.h"
 
 #include "host/IPlugin.h"
 #include "message/CMessageObject.h"
@@ -38,16 +39,6 @@ std::string Utf8(const std::wstring& text)
     std::string bytes;
     WideToBytes(text, bytes, CP_UTF8);
     return bytes;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << bytes;
-}
-
-bool Exists(const std::wstring& path)
-{
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string Value(const Pairs& pairs, const std::string& name)
@@ -318,7 +309,14 @@ TEST_F(TrackingSendTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBack)
     round("warm");
     const ProcessUsage before = MeasureProcessUsage();
     round("run");
-    const ProcessUsage after = MeasureProcessUsage();
+    // The fixture in this process keeps finished connections open for a few seconds: sockets that linger
+    // go away, a leak stays.
+    ProcessUsage after = MeasureProcessUsage();
+    for (int wait = 0; wait < 50 && after.handles > before.handles + 8; ++wait)
+    {
+        ::Sleep(200);
+        after = MeasureProcessUsage();
+    }
     EXPECT_LE(after.handles, before.handles + 8) << "handles " << before.handles << " -> " << after.handles;
     EXPECT_LE(after.threadAndEventHandles, before.threadAndEventHandles + 8);
     EXPECT_LE(after.committedBytes, before.committedBytes + 2 * 1024 * 1024)
