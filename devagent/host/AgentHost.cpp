@@ -53,6 +53,8 @@ options:
   --repeat N           deliver each event N times
   --threads N          deliver from N threads at once (each thread delivers every event)
   --os                 print the operating-system record that identification fills
+  --keep-loaded        end without FreePluginList and without freeing the library, as a host that exits
+                       while it holds the plug-in
   --help               this text
 
 exit status: 0 when every event was delivered, 1 when the host could not do its part, 2 for a usage error.
@@ -114,6 +116,7 @@ struct Options
     unsigned threads = 1;
     bool os = false;
     bool server = false;
+    bool keepLoaded = false;
     std::vector<std::wstring> events;
 };
 
@@ -178,6 +181,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
             options.os = true;
         else if (arg == L"--server")
             options.server = true;
+        else if (arg == L"--keep-loaded")
+            options.keepLoaded = true;
         else if (!arg.empty() && arg[0] == L'-')
             return false;
         else
@@ -405,6 +410,12 @@ int Run(const Options& options)
     }
     if (list->empty())
         PrintLine(L"the plug-in list is empty");
+    if (options.keepLoaded)
+    {
+        // The process ends with the plug-in and everything it holds still in place.
+        library.Release();
+        return allRead ? 0 : 1;
+    }
     freeList(list);
     if (server)
         PrintReceived(*server);

@@ -160,7 +160,11 @@ bool CAESCypher::DeriveKey()
         {
             BYTE next[kSha1Bytes];
             if (!hmac.Compute(u, kSha1Bytes, next))
+            {
+                TRACE_ERROR(kTraceFlagEvents, 16, "cannot derive the cipher key at round %u of block %u: error %u",
+                            i, block, ::GetLastError());
                 return false;
+            }
             std::copy(next, next + kSha1Bytes, u);
             for (DWORD b = 0; b < kSha1Bytes; ++b)
                 t[b] ^= u[b];
@@ -213,9 +217,16 @@ bool CAESCypher::Transform(const std::string& in, std::string& out, bool encrypt
     }
     DWORD blockBits = 0;
     DWORD paramSize = sizeof(blockBits);
-    if (!::CryptGetKeyParam(key.Get(), KP_BLOCKLEN, reinterpret_cast<BYTE*>(&blockBits), &paramSize, 0) ||
-        blockBits < 8)
+    if (!::CryptGetKeyParam(key.Get(), KP_BLOCKLEN, reinterpret_cast<BYTE*>(&blockBits), &paramSize, 0))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 17, "cannot read the cipher's block length: error %u", ::GetLastError());
         return false;
+    }
+    if (blockBits < 8)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 18, "the cipher's block length of %u bits is unusable", blockBits);
+        return false;
+    }
     const std::size_t block = blockBits / 8;
     // The CryptoAPI counts in DWORDs: a longer text would be cut short without a word.
     if (in.size() > kLargestText)

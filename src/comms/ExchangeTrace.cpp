@@ -68,7 +68,7 @@ void WriteRecord(HANDLE file, const std::wstring& record)
     std::string bytes;
     const void* data = nullptr;
     std::size_t size = 0;
-    if (WideToBytes(record, bytes, ::GetACP()))
+    if (WideToBytes(record.data(), record.size(), bytes, ::GetACP()))
     {
         data = bytes.data();
         size = bytes.size();
@@ -167,7 +167,7 @@ void CExchangeTrace::WriteRequestRecord(IRequest& request, const std::wstring& u
         const DWORD length = body->GetLength(true);
         std::wstring text;
         if (data != nullptr && length > 0 &&
-            BytesToWide(std::string(reinterpret_cast<const char*>(data), length), text, CP_UTF8) && !text.empty())
+            BytesToWide(reinterpret_cast<const char*>(data), length, text, CP_UTF8) && !text.empty())
             AddLine(record, L"Body=", text);
     }
     if (error != ERROR_SUCCESS)
@@ -200,8 +200,8 @@ void CExchangeTrace::WriteResponseRecord(const CommsResult* result, DWORD error)
             AddLine(record, L"HTTPStatusCode=", UInt32ToText(result->m_status));
         std::wstring content;
         if (result->m_content != nullptr && result->m_contentLength > 0 &&
-            BytesToWide(std::string(reinterpret_cast<const char*>(result->m_content), result->m_contentLength),
-                        content, ::GetACP()))
+            BytesToWide(reinterpret_cast<const char*>(result->m_content), result->m_contentLength, content,
+                        ::GetACP()))
             AddLine(record, L"ResponseContent=", content);
         if (result->m_headers != nullptr)
         {

@@ -85,6 +85,7 @@ void WebApiResponse::SetResult(const SYSTEMTIME& time, DWORD status, const BYTE*
     m_time = time;
     m_status = status;
     std::vector<BYTE>().swap(m_content);
+    m_headers.clear();
     m_reply = WebApiReply();
     m_actionsResult = ERROR_NO_DATA;
     // Without bytes there is no content, whatever the length says: a null buffer with a length would invite

@@ -2,6 +2,7 @@
 
 #include "host/CLoader.h"
 #include "host/InstallLocations.h"
+#include "host/ModuleComponents.h"
 #include "host/Trace.h"
 
 #include <memory>
@@ -25,31 +26,36 @@ std::wstring UtilsFolder()
 
 // Made on first use, when the install is known, under a mutex of its own rather than as a function-local
 // static: that would take the threads library's once-lock, which leaves a thread handle and an event behind
-// for every load of the library. Freed when the library unloads.
+// for every load of the library. Released when the library unloads.
 std::mutex g_compressionMutex;
 std::unique_ptr<CCompressionHelper> g_compressionHelper;
+
+void ReleaseCompressionHelper()
+{
+    std::lock_guard<std::mutex> lock(g_compressionMutex);
+    g_compressionHelper.reset();
+}
 } // namespace
 
 CCompressionHelper& CCompressionHelper::Instance()
 {
     std::lock_guard<std::mutex> lock(g_compressionMutex);
     if (!g_compressionHelper)
+    {
         g_compressionHelper.reset(new CCompressionHelper(UtilsFolder()));
+        RegisterModuleComponent(ReleaseCompressionHelper);
+    }
     return *g_compressionHelper;
 }
 
 CCompressionHelper::CCompressionHelper(const std::wstring& folder)
 {
     TRACE_VERBOSE(kTraceFlagCompression, 11, "CCompressionHelper::CCompressionHelper");
-    // Without a known folder a bare name would be looked for along the search path.
-    if (folder.empty())
-        return;
-    const std::wstring path = WithTrailingBackslash(folder) + kCompressionLibrary;
-    m_module.Reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    m_module = LoadComponentLibrary(folder, kCompressionLibrary);
     if (!m_module)
     {
         const DWORD error = ::GetLastError();
-        TRACE_ERROR(kTraceFlagEvents, 12, "cannot load %ls: error %u", path, error);
+        TRACE_ERROR(kTraceFlagEvents, 12, "cannot load %ls from %ls: error %u", kCompressionLibrary, folder, error);
         return;
     }
     m_getCompression = reinterpret_cast<GetCompressionFn>(
@@ -64,6 +70,9 @@ CCompressionHelper::CCompressionHelper(const std::wstring& folder)
 
 CCompressionHelper::~CCompressionHelper()
 {
+    // At process exit the component may already be detached: it is left to the system.
+    if (ModuleComponentsAbandoned())
+        m_module.Release();
     TRACE_VERBOSE(kTraceFlagCompression, 15, "CCompressionHelper::~CCompressionHelper");
 }
 

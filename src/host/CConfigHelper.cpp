@@ -1,6 +1,8 @@
 #include "host/CConfigHelper.h"
 
+#include "host/CLoader.h"
 #include "host/InstallLocations.h"
+#include "host/ModuleComponents.h"
 #include "host/Trace.h"
 #include "platform/CUniqueHandle.h"
 
@@ -28,47 +30,49 @@ IConfigUtil* CConfigHelper::GetConfigUtil()
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_module == nullptr)
     {
-        // Without an install path the bare name is loaded, through the usual search order.
-        std::wstring path;
-        GetUtilsFolder(path);
-        path += kConfigLibrary;
-
-        // Altered search path: the component's own dependencies are found beside it.
-        CModule module(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        std::wstring folder;
+        if (!GetUtilsFolder(folder))
+            TRACE_ERROR(kTraceFlagEvents, 13, "no install path: no configuration component");
+        CModule module = LoadComponentLibrary(folder, kConfigLibrary);
         if (!module)
         {
             const DWORD error = ::GetLastError();
-            TRACE_ERROR(kTraceFlagEvents, 10, "cannot load %ls: error %u", path, error);
+            TRACE_ERROR(kTraceFlagEvents, 10, "cannot load %ls from %ls: error %u", kConfigLibrary, folder, error);
             return nullptr;
         }
         m_module = module.Release();
+        RegisterModuleComponent([] { g_configHelper.Release(); });
         m_getUtil = reinterpret_cast<GetUtilFn>(reinterpret_cast<void*>(::GetProcAddress(m_module, kGetUtilExport)));
         if (m_getUtil == nullptr)
         {
             // The library stays loaded and is not tried again: another load would find the same file.
             const DWORD error = ::GetLastError();
-            TRACE_ERROR(kTraceFlagEvents, 11, "%ls has no %s: error %u", path, kGetUtilExport, error);
+            TRACE_ERROR(kTraceFlagEvents, 11, "%ls has no %s: error %u", kConfigLibrary, kGetUtilExport, error);
             return nullptr;
         }
         m_util = m_getUtil();
         if (m_util == nullptr)
-            TRACE_ERROR(kTraceFlagEvents, 12, "%s of %ls gave no utility", kGetUtilExport, path);
+            TRACE_ERROR(kTraceFlagEvents, 12, "%s of %ls gave no utility", kGetUtilExport, kConfigLibrary);
     }
     return m_util;
 }
 
-void CConfigHelper::ResetForTesting()
+void CConfigHelper::Release()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_util = nullptr;
     m_getUtil = nullptr;
+    if (m_module == nullptr)
+        return;
     CModule library(std::exchange(m_module, nullptr));
+    library.Reset();
+    TRACE_VERBOSE(kTraceFlagEvents, 14, "configuration component %ls released", kConfigLibrary);
 }
 
 CConfigHelper::~CConfigHelper()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_util = nullptr;
-    m_getUtil = nullptr;
-    CModule library(std::exchange(m_module, nullptr));
+    // At process exit the component may already be detached: it is left to the system.
+    if (ModuleComponentsAbandoned())
+        return;
+    Release();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The module's access to the configuration component. Tamsin.dll is loaded from the utilities folder on the
-// first GetConfigUtil and freed when this library unloads. A failed load is tried again by the next call; a
-// library without "GetUtil" is not loaded twice.
+// first GetConfigUtil and freed when this library unloads (never at process exit: see ModuleComponents.h).
+// Without an install path there is no utility. A failed load is tried again by the next call; a library
+// without "GetUtil" is not loaded twice.
 
 #include "host/IConfigUtil.h"
 
@@ -15,9 +16,9 @@ public:
     // Null when the component or its export cannot be had. The utility belongs to the component.
     IConfigUtil* GetConfigUtil();
 
-    // Frees the library and forgets everything, so that a test can load another one. Utility pointers
+    // Frees the library and forgets everything; the next GetConfigUtil loads it again. Utility pointers
     // handed out before are dangling afterwards.
-    void ResetForTesting();
+    void Release();
 
     CConfigHelper() = default;
     virtual ~CConfigHelper();

@@ -2,6 +2,7 @@
 
 #include "host/CLoader.h"
 #include "host/InstallLocations.h"
+#include "host/ModuleComponents.h"
 #include "host/Trace.h"
 
 #include <new>
@@ -42,6 +43,14 @@ CDispatcherHelper::CDispatcherHelper() = default;
 
 CDispatcherHelper::~CDispatcherHelper()
 {
+    // At process exit the component may already be detached: neither its interface nor its library is
+    // touched (the loader leaves the library alone too).
+    if (ModuleComponentsAbandoned())
+    {
+        m_dispatchEvent = nullptr;
+        m_loader.reset();
+        return;
+    }
     UnloadDispatcher();
 }
 
@@ -74,17 +83,12 @@ DWORD CDispatcherHelper::SendText(const std::wstring& text, bool option)
 DWORD CDispatcherHelper::LoadDispatcher()
 {
     std::wstring folder;
-    // Without the install path there is no known folder, and a bare name would be looked for along the search
-    // path.
     if (!GetInstallFolder(folder))
-    {
         TRACE_ERROR(kTraceFlagEvents, 14, "no install folder for %ls", kDispatcherLibrary);
-        return ERROR_DLL_NOT_FOUND;
-    }
     std::unique_ptr<CLoader> loader;
     try
     {
-        loader = std::make_unique<CLoader>(WithTrailingBackslash(folder));
+        loader = std::make_unique<CLoader>(folder);
     }
     catch (const std::bad_alloc&)
     {
@@ -112,23 +116,24 @@ DWORD CDispatcherHelper::LoadDispatcher()
     }
     m_loader = std::move(loader);
     m_dispatchEvent = dispatchEvent;
+    RegisterModuleComponent([] { g_dispatcherHelper.UnloadDispatcher(); });
     return ERROR_SUCCESS;
 }
 
 void CDispatcherHelper::UnloadDispatcher()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_dispatchEvent != nullptr && m_loader)
+    if (!m_loader)
+        return;
+    if (m_dispatchEvent != nullptr)
     {
         if (const auto release = reinterpret_cast<FreeIDispatchEventFn>(m_loader->GetProc(kFreeDispatchEvent)))
             release(&m_dispatchEvent);
     }
-    if (m_loader)
-    {
-        m_loader->Unload();
-        m_loader.reset();
-    }
+    m_loader->Unload();
+    m_loader.reset();
     m_dispatchEvent = nullptr;
+    TRACE_VERBOSE(kTraceFlagEvents, 24, "dispatcher component %ls released", kDispatcherLibrary);
 }
 
 DWORD CDispatcherHelper::SendObject(const CMessageObject& object, bool option)

@@ -1,5 +1,6 @@
 #include "host/CLoader.h"
 
+#include "host/ModuleComponents.h"
 #include "host/Trace.h"
 
 #include <new>
@@ -13,10 +14,47 @@ std::wstring WithTrailingBackslash(const std::wstring& folder)
     return folder + L'\\';
 }
 
+namespace
+{
+bool IsFullPath(const std::wstring& folder)
+{
+    const bool drive = folder.size() >= 3 && ((folder[0] >= L'A' && folder[0] <= L'Z') ||
+                                              (folder[0] >= L'a' && folder[0] <= L'z')) &&
+                       folder[1] == L':' && folder[2] == L'\\';
+    const bool share = folder.size() >= 3 && folder[0] == L'\\' && folder[1] == L'\\' && folder[2] != L'\\';
+    return drive || share;
+}
+} // namespace
+
+CModule LoadComponentLibrary(const std::wstring& folder, const std::wstring& name)
+{
+    if (!IsFullPath(folder))
+    {
+        TRACE_ERROR(kTraceFlagGeneral, 19, "%ls not loaded: folder \"%ls\" is not a full path", name, folder);
+        ::SetLastError(ERROR_DLL_NOT_FOUND);
+        return CModule();
+    }
+    const std::wstring path = WithTrailingBackslash(folder) + name;
+    CModule module(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!module)
+    {
+        const DWORD error = ::GetLastError();
+        TRACE_ERROR(kTraceFlagGeneral, 10, "cannot load %ls: error %u", path, error);
+        ::SetLastError(error);
+    }
+    return module;
+}
+
 CLoader::CLoader(const std::wstring& folder) : m_folder(WithTrailingBackslash(folder)) {}
 
 CLoader::~CLoader()
 {
+    // At process exit the library may already be detached: it is left to the system.
+    if (ModuleComponentsAbandoned())
+    {
+        m_module.Release();
+        return;
+    }
     Unload();
 }
 
@@ -29,14 +67,9 @@ bool CLoader::Load(const std::wstring& name, const std::wstring& folder)
         return true;
     }
     const std::wstring useFolder = folder.empty() ? m_folder : WithTrailingBackslash(folder);
-    const std::wstring path = useFolder + name;
-    m_module.Reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    m_module = LoadComponentLibrary(useFolder, name);
     if (!m_module)
-    {
-        const DWORD error = ::GetLastError();
-        TRACE_ERROR(kTraceFlagGeneral, 10, "cannot load %ls: error %u", path, error);
         return false;
-    }
     m_folder = useFolder;
     m_moduleName = name;
     m_loadCount = 1;

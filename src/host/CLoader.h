@@ -1,8 +1,7 @@
 #pragma once
 // Loading of the agent's sibling component libraries.
 //
-// CLoader owns one library, loaded with LOAD_WITH_ALTERED_SEARCH_PATH so that its own dependencies are found
-// beside it. Loads are counted: every successful Load needs one Unload, and the last one frees the library.
+// CLoader owns one library, loaded through LoadComponentLibrary (below). Loads are counted: every successful Load needs one Unload, and the last one frees the library.
 // Export addresses are cached while the library stays loaded; missing exports are looked up (and traced)
 // again on every call. Every operation takes the loader's own mutex.
 
@@ -31,9 +30,10 @@ public:
 class CLoader : public ILoader
 {
 public:
-    // folder may be empty (the bare name is then loaded); otherwise it is kept with a trailing backslash.
+    // folder is kept with a trailing backslash. Without a folder (here or in Load) nothing can be loaded.
     explicit CLoader(const std::wstring& folder = std::wstring());
-    // One Unload; the library is freed with the loader in any case, so that no handle outlives its owner.
+    // One Unload; the library is freed with the loader in any case, so that no handle outlives its owner,
+    // except at process exit, when it is left to the system (ModuleComponents.h).
     ~CLoader() override;
     CLoader(const CLoader&) = delete;
     CLoader& operator=(const CLoader&) = delete;
@@ -81,6 +81,14 @@ private:
     const wchar_t* m_fileName;
     std::unique_ptr<CLoader> m_loader;
 };
+
+// The one way this library loads a sibling component: from folder (with or without its trailing backslash),
+// with LOAD_WITH_ALTERED_SEARCH_PATH so that the component's own dependencies are found beside it. Never by its
+// bare name through the DLL search order, where a library planted in the current folder or on PATH would be
+// taken in a process that usually runs with the highest rights: a folder that is empty or not a full path
+// ("C:\..." or "\\server\...") is refused with ERROR_DLL_NOT_FOUND as the last error. Every failure is
+// traced; the caller reads GetLastError right after a null result.
+CModule LoadComponentLibrary(const std::wstring& folder, const std::wstring& name);
 
 // folder with a trailing backslash, unless it is empty.
 std::wstring WithTrailingBackslash(const std::wstring& folder);

@@ -1,8 +1,10 @@
 #include "platform/TextUtil.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
-#include <memory>
+#include <utility>
 
 namespace
 {
@@ -26,39 +28,54 @@ void FormatTimestamp(std::wstring& out, const SYSTEMTIME& t, bool localForm)
         out.push_back(L'Z');
 }
 
-bool WideToBytes(const std::wstring& in, std::string& out, UINT codePage)
+bool WideToBytes(const wchar_t* data, std::size_t length, std::string& out, UINT codePage)
 {
-    if (in.empty())
+    if (length == 0)
     {
         out.clear();
         return true;
     }
-    // The sizes include the terminator: the input is converted as NUL-terminated text.
-    const int size = ::WideCharToMultiByte(codePage, 0, in.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length > static_cast<std::size_t>(INT_MAX))
+        return false;
+    const int count = static_cast<int>(length);
+    const int size = ::WideCharToMultiByte(codePage, 0, data, count, nullptr, 0, nullptr, nullptr);
     if (size < 1)
         return false;
-    auto buffer = std::make_unique<char[]>(static_cast<size_t>(size));
-    if (::WideCharToMultiByte(codePage, 0, in.c_str(), -1, buffer.get(), size, nullptr, nullptr) < 1)
+    std::string converted(static_cast<std::size_t>(size), '\0');
+    if (::WideCharToMultiByte(codePage, 0, data, count, converted.data(), size, nullptr, nullptr) != size)
         return false;
-    out.assign(buffer.get());
+    out = std::move(converted);
     return true;
+}
+
+bool BytesToWide(const char* data, std::size_t length, std::wstring& out, UINT codePage)
+{
+    if (length == 0)
+    {
+        out.clear();
+        return true;
+    }
+    if (length > static_cast<std::size_t>(INT_MAX))
+        return false;
+    const int count = static_cast<int>(length);
+    const int size = ::MultiByteToWideChar(codePage, 0, data, count, nullptr, 0);
+    if (size < 1)
+        return false;
+    std::wstring converted(static_cast<std::size_t>(size), L'\0');
+    if (::MultiByteToWideChar(codePage, 0, data, count, converted.data(), size) != size)
+        return false;
+    out = std::move(converted);
+    return true;
+}
+
+bool WideToBytes(const std::wstring& in, std::string& out, UINT codePage)
+{
+    return WideToBytes(in.c_str(), std::wcslen(in.c_str()), out, codePage);
 }
 
 bool BytesToWide(const std::string& in, std::wstring& out, UINT codePage)
 {
-    if (in.empty())
-    {
-        out.clear();
-        return true;
-    }
-    const int size = ::MultiByteToWideChar(codePage, 0, in.c_str(), -1, nullptr, 0);
-    if (size < 1)
-        return false;
-    auto buffer = std::make_unique<wchar_t[]>(static_cast<size_t>(size));
-    if (::MultiByteToWideChar(codePage, 0, in.c_str(), -1, buffer.get(), size) < 1)
-        return false;
-    out.assign(buffer.get());
-    return true;
+    return BytesToWide(in.c_str(), std::strlen(in.c_str()), out, codePage);
 }
 
 std::wstring UInt32ToText(std::uint32_t value) { return Format(L"%lu", static_cast<unsigned long>(value)); }

@@ -3,6 +3,7 @@
 
 #include "platform/Win.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,9 @@ void FormatTimestamp(std::wstring& out, const SYSTEMTIME& time, bool localForm);
 // output. On failure the output is left as it was. Text is taken up to its first NUL, as Windows converts it.
 bool WideToBytes(const std::wstring& in, std::string& out, UINT codePage);
 bool BytesToWide(const std::string& in, std::wstring& out, UINT codePage);
+// The same for exactly length units of data, NULs included (bodies and replies, not texts).
+bool WideToBytes(const wchar_t* data, std::size_t length, std::string& out, UINT codePage);
+bool BytesToWide(const char* data, std::size_t length, std::wstring& out, UINT codePage);
 
 // Decimal texts: no padding, no grouping, "-" only for negative values.
 std::wstring UInt32ToText(std::uint32_t value);

@@ -28,7 +28,10 @@ extern "C" PluginList* GetPluginList()
     }
     g_list = new (std::nothrow) PluginList;
     if (g_list == nullptr)
+    {
+        TRACE_ERROR(kTraceFlagGeneral, 12, "no memory for the plug-in list");
         return nullptr;
+    }
     // A plug-in that cannot be built leaves the list empty. Its constructor's exception stops here: thrown
     // on through this C export it could not reach a host of another module or compiler, and the host
     // process would be ended instead.

@@ -177,7 +177,7 @@ class RequestDispatcherTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        CConfigHelper::Instance().ResetForTesting();
+        CConfigHelper::Instance().Release();
         for (const wchar_t* library : {L"Quillon.dll", L"QuillonLC.dll", L"Tamsin.dll"})
             ASSERT_TRUE(m_install.Add(library, L"Utils"));
         const std::wstring company = L"Dispatch Test " + std::to_wstring(::GetCurrentProcessId());
@@ -203,7 +203,7 @@ protected:
 
     void TearDown() override
     {
-        CConfigHelper::Instance().ResetForTesting();
+        CConfigHelper::Instance().Release();
         EXPECT_TRUE(RemoveTree(m_company));
     }
 

@@ -204,8 +204,8 @@ TEST(RegistrationTest, EmptyOrMissingValuesFailAndAreTraced)
 class ConfigComponentTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { CConfigHelper::Instance().ResetForTesting(); }
-    void TearDown() override { CConfigHelper::Instance().ResetForTesting(); }
+    void SetUp() override { CConfigHelper::Instance().Release(); }
+    void TearDown() override { CConfigHelper::Instance().Release(); }
 
     std::wstring ConfigFile() const { return m_install.Folder() + L"Utils\\config.json"; }
 
@@ -224,13 +224,12 @@ TEST_F(ConfigComponentTest, MissingLibraryFailsEverywhereAndIsTriedAgain)
 {
     CTraceCapture capture;
     capture.Enable(kTraceLevelError, kTraceFlagEvents);
-    const std::wstring path = m_install.Folder() + L"Utils\\Tamsin.dll";
-
     EXPECT_EQ(nullptr, CConfigHelper::Instance().GetConfigUtil());
     ASSERT_EQ(1u, capture.Messages().size());
     EXPECT_TRUE(capture.Has(kHelperUnit, 10));
-    EXPECT_EQ(path, capture.Messages()[0].Wide(0));
-    EXPECT_NE(0u, capture.Messages()[0].Number(1));
+    EXPECT_EQ(L"Tamsin.dll", capture.Messages()[0].Wide(0));
+    EXPECT_EQ(m_install.Folder() + L"Utils\\", capture.Messages()[0].Wide(1));
+    EXPECT_NE(0u, capture.Messages()[0].Number(2));
 
     try
     {
@@ -272,7 +271,7 @@ TEST_F(ConfigComponentTest, LibraryWithoutGetUtilIsLoadedOnce)
     EXPECT_TRUE(capture.Messages().empty());
 
     // Freed when the helper lets go.
-    CConfigHelper::Instance().ResetForTesting();
+    CConfigHelper::Instance().Release();
     EXPECT_EQ(nullptr, ::GetModuleHandleW(path.c_str()));
 }
 
@@ -324,7 +323,7 @@ TEST_F(ConfigComponentTest, StandInKeepsWhatIsWrittenAcrossReloads)
     CFindHandle leftovers(::FindFirstFileW((m_install.Folder() + L"Utils\\*.tmp").c_str(), &found));
     EXPECT_FALSE(leftovers);
 
-    CConfigHelper::Instance().ResetForTesting();
+    CConfigHelper::Instance().Release();
     util = CConfigHelper::Instance().GetConfigUtil();
     ASSERT_NE(nullptr, util);
     EXPECT_EQ(0u, Query(util, L"Services.Defaults.Hostname", out));
@@ -436,7 +435,7 @@ TEST_F(ConfigComponentTest, StandInServesSeveralThreadsAtOnce)
     EXPECT_EQ(std::vector<int>(kThreads, 0), mismatches);
 
     // No write lost another's: a fresh load sees every key.
-    CConfigHelper::Instance().ResetForTesting();
+    CConfigHelper::Instance().Release();
     util = CConfigHelper::Instance().GetConfigUtil();
     ASSERT_NE(nullptr, util);
     CMessageObject stored;

@@ -5,6 +5,9 @@
 //     {"option":false,"event":"..."}     any other text, as a string
 //
 // OSTREL_FAIL_AFTER=<n>, read when an interface is handed out, makes every Send after the n-th fail.
+//
+// A call into the library after it was detached (a user that calls in while the process ends) ends the
+// process at once with exit code kCalledAfterDetach, so that the fault cannot pass unseen.
 
 #include "host/IDispatchEvent.h"
 #include "message/CMessageObject.h"
@@ -97,6 +100,15 @@ DWORD AppendLine(const std::string& line)
     return written == line.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
+constexpr UINT kCalledAfterDetach = 0xDEAD;
+std::atomic<bool> g_detached{false};
+
+void RefuseCallAfterDetach()
+{
+    if (g_detached.load())
+        ::TerminateProcess(::GetCurrentProcess(), kCalledAfterDetach);
+}
+
 class CEventLog : public IDispatchEvent
 {
 public:
@@ -104,6 +116,7 @@ public:
 
     DWORD Send(const wchar_t* text, bool option) override
     {
+        RefuseCallAfterDetach();
         if (++m_sends > m_failAfter)
             return ERROR_GEN_FAILURE;
         std::string line;
@@ -130,13 +143,22 @@ unsigned long long FailAfter()
 
 } // namespace
 
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_DETACH)
+        g_detached.store(true);
+    return TRUE;
+}
+
 extern "C" __declspec(dllexport) IDispatchEvent* GetIDispatchEvent()
 {
+    RefuseCallAfterDetach();
     return new (std::nothrow) CEventLog(FailAfter());
 }
 
 extern "C" __declspec(dllexport) void FreeIDispatchEvent(IDispatchEvent** dispatcher)
 {
+    RefuseCallAfterDetach();
     if (dispatcher == nullptr)
         return;
     delete *dispatcher;
