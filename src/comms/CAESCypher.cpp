@@ -203,7 +203,7 @@ bool CAESCypher::Transform(const std::string& in, std::string& out, bool encrypt
     std::vector<BYTE> keyBytes(size);
     if (size == 0 || !GetKey(keyBytes.data(), &size))
         return false;
-    const auto blob = MakePlainKeyBlob(keyBytes.data(), size, m_algorithm);
+    const auto blob = MakePlainKeyBlob(keyBytes.data(), size, GetAlgorithmId());
     CCryptContext context;
     CCryptKey key;
     if (!blob || !::CryptAcquireContextW(context.Put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||

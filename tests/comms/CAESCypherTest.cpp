@@ -1,9 +1,12 @@
 #include "comms/CAESCypher.h"
 
 #include "CipherVectors.h"
+#include "TraceCapture.h"
 #include "platform/Encoding.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace
 {
@@ -15,7 +18,34 @@ std::string Hex(const BYTE* data, DWORD length)
     return HexEncode(data, length, text, &capacity) ? std::string(text, capacity) : std::string();
 }
 
+// A stream cipher has no blocks: the transform refuses it, with its trace.
+class CStreamCypher : public CAESCypher
+{
+public:
+    ALG_ID GetAlgorithmId() const override { return CALG_RC4; }
+    bool ApplyKeyParameters(HCRYPTKEY) override { return true; }
+    bool GetKey(BYTE* buffer, DWORD* size) override
+    {
+        const bool fits = buffer != nullptr && *size >= 16;
+        if (fits)
+            std::fill(buffer, buffer + 16, BYTE{0x5A});
+        *size = 16;
+        return fits;
+    }
+};
+
 } // namespace
+
+TEST(CAESCypherTest, CipherWithoutBlocksIsRefusedWithItsTrace)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelError, kTraceFlagEvents);
+    CStreamCypher cypher;
+    std::string out = "kept";
+    EXPECT_FALSE(cypher.Encrypt("plain", out));
+    EXPECT_EQ("kept", out);
+    EXPECT_TRUE(capture.Has(trace::ParseGuid("6b1f0d3e-95a2-4c47-b8e6-2f4a7c1d9e58"), 18));
+}
 
 TEST(CAESCypherTest, KeyAndIvAreThoseOfPbkdf2)
 {

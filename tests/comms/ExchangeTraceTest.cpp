@@ -110,6 +110,19 @@ TEST_F(ExchangeTraceTest, RecordsLineByLine)
         << fullText;
     EXPECT_EQ(Lines(fullText.substr(fullText.find("[RESPONSE]"))).size(), 3u);
 
+    // Bodies and replies are written by their length, NUL bytes and all.
+    const char nulJson[] = "{\"a\":\"x\0y\"}";
+    const std::string withNul(nulJson, sizeof(nulJson) - 1);
+    CTextBody nulBody(withNul);
+    CPlainRequest nulRequest(&m_util, L"nul", &nulBody);
+    trace.WriteRequestTrace(nulRequest, L"http://srv/api", ERROR_SUCCESS, nullptr, nullptr);
+    CommsResult nulResult{kCommsResultSize, 0, 200, nullptr, reinterpret_cast<const BYTE*>(withNul.data()),
+                          static_cast<DWORD>(withNul.size()), {}};
+    trace.WriteResponseTrace(&nulResult, ERROR_SUCCESS);
+    const std::string nulText = ReadBytes(trace.GetPath());
+    EXPECT_NE(nulText.find("\r\nBody=" + withNul + "\r\n"), std::string::npos) << nulText;
+    EXPECT_NE(nulText.find("\r\nResponseContent=" + withNul + "\r\n"), std::string::npos) << nulText;
+
     // A download's record carries the status.
     const DWORD notModified = 304;
     trace.WriteRequestTrace(bare, L"http://srv/f.zip", ERROR_CONTINUE, &notModified, nullptr);

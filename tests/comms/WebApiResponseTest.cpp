@@ -90,6 +90,7 @@ TEST(WebApiResponseTest, ObjectActionsBecomeOneStampedBatch)
     CRecordingDispatcher dispatcher;
     WebApiResponse response(&dispatcher);
     Deliver(response, 409, kActionsReply);
+    response.AddHeader(L"Retry-After", L"5");
     EXPECT_EQ(L"Conflict", response.GetReply().m_code);
     EXPECT_EQ(L"later", response.GetReply().m_messageText);
     EXPECT_EQ(1700000000, response.GetReply().m_serverTime);
@@ -181,6 +182,9 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     EXPECT_EQ(0, reply.m_serverTime);
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_DATA), response.GetActionsResult());
     EXPECT_EQ(1u, dispatcher.batches.size());
+    HeaderMap headers;
+    response.GetHeaders(headers);
+    EXPECT_TRUE(headers.empty());   // the earlier reply's headers went with it
 
     // No bytes, no length.
     response.SetResult(SYSTEMTIME{2025, 1, 3, 1, 0, 0, 0, 0}, 200, nullptr, 5);

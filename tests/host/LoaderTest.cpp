@@ -74,6 +74,34 @@ std::string ReadFileBytes(const std::wstring& path)
     return bytes;
 }
 
+} // namespace
+
+// Every library named here also sits beside this test program, first in the DLL search order: a load by bare
+// name would take it.
+TEST(ComponentLibraryTest, NoFullFolderNoLoad)
+{
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    for (const wchar_t* folder : {L"", L"Utils\\", L".\\", L"\\", L"C:"})
+    {
+        SCOPED_TRACE(folder);
+        ::SetLastError(ERROR_SUCCESS);
+        EXPECT_FALSE(LoadComponentLibrary(folder, L"Anvara.dll"));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_NOT_FOUND), ::GetLastError());
+    }
+    CLoader loader;
+    EXPECT_FALSE(loader.Load(L"Anvara.dll", std::wstring()));
+    EXPECT_FALSE(CSystemInfoMng(L"").Load());
+    EXPECT_FALSE(CCommsWrapperLoader(L"").Load());
+    EXPECT_FALSE(CCompressionHelper(L"").HasGetCompression());
+    for (const wchar_t* library : {L"Anvara.dll", L"Quillon.dll", L"QuillonLC.dll", L"Tamsin.dll"})
+        EXPECT_FALSE(IsLoaded(library)) << library;
+    EXPECT_EQ(9u, CountOf(capture, kLoaderUnit, 19));
+}
+
+namespace
+{
+
 class LoaderTest : public ::testing::Test
 {
 protected:
