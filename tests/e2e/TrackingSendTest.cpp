@@ -94,7 +94,7 @@ public:
     }
 };
 
-class TrackingSendTest : public ::testing::Test
+class TrackingSendEndToEndTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -170,7 +170,7 @@ protected:
 
 } // namespace
 
-TEST_F(TrackingSendTest, EachEventSendsOneHitWithIdentityEnvironmentAndPairs)
+TEST_F(TrackingSendEndToEndTest, EachEventSendsOneHitWithIdentityEnvironmentAndPairs)
 {
     ASSERT_TRUE(CMachineValues::Absent());
     const CMachineValues cleanup;
@@ -237,7 +237,7 @@ TEST_F(TrackingSendTest, EachEventSendsOneHitWithIdentityEnvironmentAndPairs)
     EXPECT_EQ(eventIds.size(), 2u);
 }
 
-TEST_F(TrackingSendTest, TestModeKeepsTheFileWhenItsLowestBitIsSet)
+TEST_F(TrackingSendEndToEndTest, TestModeKeepsTheFileWhenItsLowestBitIsSet)
 {
     const std::wstring file = m_files + L"test mode.json";
     for (const auto& [mode, stays] : {std::pair<const char*, bool>{"1", true}, {"3", true}, {"2", false}})
@@ -252,7 +252,7 @@ TEST_F(TrackingSendTest, TestModeKeepsTheFileWhenItsLowestBitIsSet)
     }
 }
 
-TEST_F(TrackingSendTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBack)
+TEST_F(TrackingSendEndToEndTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBack)
 {
     // Under 32-bit Wine every real load of a library costs a TLS slot for good: with a reference of our own,
     // the plug-in's loads only count.
