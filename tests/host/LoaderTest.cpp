@@ -1,4 +1,5 @@
 #include "CAgentInstall.h"
+#include "TestFiles.h"
 #include "TraceCapture.h"
 
 #include "host/CAgentServiceClient.h"
@@ -58,20 +59,6 @@ unsigned long Calls(const wchar_t* counter)
 void ResetCalls(const wchar_t* counter)
 {
     ::SetEnvironmentVariableW(counter, nullptr);
-}
-
-std::string ReadFileBytes(const std::wstring& path)
-{
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    if (!file)
-        return bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    return bytes;
 }
 
 } // namespace
@@ -428,7 +415,7 @@ TEST_F(LoaderTest, HollinAppendsOneUtf8LinePerWrite)
         writer.Write(kTraceLevelError, L"first\r\nentry");
         writer.Write(kTraceLevelVerbose, L"zweite \u00e9");
     }
-    const std::string log = ReadFileBytes(Utils() + L"agent.log");
+    const std::string log = ReadBytes(Utils() + L"agent.log");
     const std::size_t split = log.find("\r\n");
     ASSERT_NE(std::string::npos, split);
     const std::string first = log.substr(0, split);
