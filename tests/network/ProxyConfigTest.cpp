@@ -252,6 +252,15 @@ TEST_F(ProxyConfigTest, LastUsedProxyComesFirstWhenAsked)
     util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"wpad"}]})");
     const auto config = Make(true);
     EXPECT_EQ(Describe(config->GetWpadProxy()), L"2||||http://w/p.pac|0|0");
+
+    // A record that is not JSON is an error, and no route.
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelError, kTraceFlagEvents);
+    util.Set(kLastUsedKey, LR"({"Mode":1,)");
+    EXPECT_EQ((Make(true), Routes()), std::vector<std::wstring>{L"auto 3 0"});
+    ASSERT_EQ(capture.Messages().size(), 1u);
+    EXPECT_TRUE(capture.Has(kProxyUnit, 24));
+    EXPECT_EQ(capture.Messages()[0].Wide(0), kLastUsedKey);
 }
 
 TEST_F(ProxyConfigTest, UsedProxyIsWrittenOnlyWhenItChanges)
@@ -280,20 +289,6 @@ TEST_F(ProxyConfigTest, UsedProxyIsWrittenOnlyWhenItChanges)
     EXPECT_NE(util.Read(kAlternativeKey), L"<absent>");
     EXPECT_EQ(config->GetProxyConfigUsed(false), nullptr);
     EXPECT_FALSE(config->SetProxyConfigUsed(nullptr, false));
-}
-
-TEST_F(ProxyConfigTest, UsedRecordThatIsNotJsonIsTracedAndIgnored)
-{
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagEvents);
-    util.Set(kLastUsedKey, LR"({"Mode":1,)");
-    util.Set(kAlternativeKey, L"");   // an empty record is no record
-    const auto config = Make(true);
-    EXPECT_EQ(Routes(), std::vector<std::wstring>{L"direct 1"});
-    EXPECT_EQ(config->GetProxyConfigUsed(true), nullptr);
-    ASSERT_EQ(capture.Messages().size(), 1u);
-    EXPECT_TRUE(capture.Has(kProxyUnit, 24));
-    EXPECT_EQ(capture.Messages()[0].Wide(0), kLastUsedKey);
 }
 
 TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)

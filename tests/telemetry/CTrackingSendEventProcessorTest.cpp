@@ -1,7 +1,6 @@
 // The TrackingSend processor over stand-ins of the components, in process: what a tracking hit is given, what
 // the processor answers, and whether the file stays.
 
-#include "CAgentInstall.h"
 #include "CFakeComms.h"
 #include "CFakeComponents.h"
 #include "CFakeConfigUtil.h"
@@ -11,12 +10,11 @@
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
-#include "platform/OsProbes.h"
 #include "telemetry/CTrackingSendEventProcessor.h"
+#include "telemetry/TrackingHit.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -26,57 +24,6 @@ namespace
 {
 
 using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
-
-// A 64-bit Windows 10.0 machine without suites, as the version probes see it.
-class CModelMachine : public IOsProbes
-{
-public:
-    CModelMachine(BYTE productType, DWORD build, DWORD updateRevision, DWORD productInfo, const wchar_t* releaseId)
-        : m_productType(productType), m_build(build), m_updateRevision(updateRevision), m_productInfo(productInfo),
-          m_releaseId(releaseId)
-    {
-    }
-    BOOL VerifyVersion(OSVERSIONINFOEXW& info, DWORD typeMask, DWORDLONG) override
-    {
-        switch (typeMask)
-        {
-        case VER_PLATFORMID:
-            return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
-        case VER_PRODUCT_TYPE:
-            return info.wProductType == m_productType;
-        case VER_MAJORVERSION | VER_MINORVERSION:
-            return info.dwMajorVersion == 10 && info.dwMinorVersion == 0;
-        case VER_SERVICEPACKMAJOR | VER_SERVICEPACKMINOR:
-            return info.wServicePackMajor == 0;
-        default:
-            return FALSE;
-        }
-    }
-    void GetNativeSystemInfo(SYSTEM_INFO& info) override { info.wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64; }
-    bool GetNativeMachine(USHORT& machine) override { return machine = IMAGE_FILE_MACHINE_AMD64, true; }
-    int GetSystemMetrics(int) override { return 0; }
-    bool GetProductInfo(DWORD, DWORD, DWORD, DWORD, DWORD& type) override { return type = m_productInfo, true; }
-    bool ReadNumber(const wchar_t*, const wchar_t* name, DWORD& value) override
-    {
-        const std::wstring n = name;
-        if (n == L"CurrentMajorVersionNumber" || n == L"CurrentMinorVersionNumber")
-            return value = n == L"CurrentMajorVersionNumber" ? 10 : 0, true;
-        return n == L"UBR" && m_updateRevision != 0 && (value = m_updateRevision, true);
-    }
-    bool ReadText(const wchar_t*, const wchar_t* name, std::wstring& value) override
-    {
-        const std::wstring n = name;
-        if (n == L"CurrentBuildNumber" || n == L"ReleaseId")
-            return value = n == L"ReleaseId" ? m_releaseId : std::to_wstring(m_build), true;
-        return false;
-    }
-    bool KeyExists(const wchar_t*) override { return false; }
-
-private:
-    BYTE m_productType;
-    DWORD m_build, m_updateRevision, m_productInfo;
-    std::wstring m_releaseId;
-};
 
 // The one tracking hit of an event: notes what it is given and answers Send as the test says.
 struct CRecordedHit : CStubTrackingRequest
@@ -111,8 +58,7 @@ struct CHitComms : CFakeComms
 
 struct CHardware : IHardware
 {
-    bool described = true;
-    bool portable = false;
+    bool described = true, portable = false;
     bool GetDescription(HardwareDescription& description) override
     {
         description.isPortable = portable;
@@ -128,14 +74,12 @@ protected:
         m_config.Set(L"Communications.Defaults.Scheme", L"http");
         m_config.Set(L"Communications.Defaults.Hostname", L"tracking.test");
         m_config.Set(L"Communications.Method_TrackingSend.Path", L"api/tracking/hit?trackIndex={trackIndex}");
-        // Names as other components write them: spaces and characters beyond ASCII.
+        // A name as other components write them: spaces and characters beyond ASCII.
         wchar_t temp[MAX_PATH] = {};
         ::GetTempPathW(MAX_PATH, temp);
-        m_folder = temp + (L"Tracking \u00e9v\u00e9nements " + std::to_wstring(::GetCurrentProcessId()) + L"\\");
-        ASSERT_TRUE(::CreateDirectoryW(m_folder.c_str(), nullptr));
-        m_file = m_folder + L"hit \u65e5\u672c 1.json";
+        m_file = temp + (L"\u00e9v\u00e9nement hit \u65e5\u672c " + std::to_wstring(::GetCurrentProcessId()) + L".json");
     }
-    void TearDown() override { EXPECT_TRUE(RemoveTree(m_folder)); }
+    void TearDown() override { ::DeleteFileW(m_file.c_str()); }
 
     DWORD Deliver(IComponentAccess& components)
     {
@@ -147,7 +91,6 @@ protected:
 
     CFakeConfigUtil m_config;
     CNoDispatcher m_dispatcher;
-    std::wstring m_folder;
     std::wstring m_file;
 };
 
@@ -248,8 +191,8 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
     m_config.Set(L"Register.Agent.TestMode", L"1");   // the one file serves every row
     m_config.Set(L"Register.Register.SiteId", L"site-7");
     WriteBytes(m_file, R"({"TrackIndex":"7 & _po=1/\u00fc","CustomData":[{"Name":"a","Value":"1"}]})");
-    const CModelMachine server(VER_NT_SERVER, 17763, 5329, 8, L"1809");
-    const CModelMachine pro(VER_NT_WORKSTATION, 19045, 0, 48, L"2009");
+    const COperatingSystem machine;   // as the processor sees it
+    const OperatingSystemInfo& os = machine.Info();
     enum Hardware
     {
         Portable,
@@ -258,22 +201,19 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
         NoInterface,
         NotLoaded,
     };
-    struct
+    const struct
     {
         const char* label;
-        CModelMachine machine;
         Hardware hardware;
-        std::map<std::wstring, std::wstring> expected;
+        const wchar_t* portable;
     } rows[] = {
-        {"Server 2019, portable", server, Portable,
-         {{L"_oi", L"13"}, {L"_ob", L"17763.5329"}, {L"_or", L"1809"}, {L"_p", L"113"}, {L"_os", L"1"}, {L"_po", L"1"}}},
-        {"Windows 10 Pro", pro, NotPortable,
-         {{L"_oi", L"11"}, {L"_ob", L"19045"}, {L"_or", L"2009"}, {L"_p", L"98"}, {L"_os", L"0"}, {L"_po", L"0"}}},
-        {"no hardware description", pro, NoDescription, {{L"_po", L"0"}}},
-        {"no hardware interface", pro, NoInterface, {{L"_po", L"0"}}},
-        {"no system information component", pro, NotLoaded, {{L"_po", L"0"}}},
+        {"portable", Portable, L"1"},
+        {"not portable", NotPortable, L"0"},
+        {"no hardware description", NoDescription, L"0"},
+        {"no hardware interface", NoInterface, L"0"},
+        {"no system information component", NotLoaded, L"0"},
     };
-    for (auto& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.label);
         CHitComms comms;
@@ -282,39 +222,50 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
         hardware.portable = row.hardware != NotPortable;
         CFakeComponents components(&comms, row.hardware == NoInterface ? nullptr : &hardware);
         components.hardwareLoads = row.hardware != NotLoaded;
-        COperatingSystem::SetProbesForTesting(&row.machine);
-        const DWORD result = Deliver(components);
-        COperatingSystem::SetProbesForTesting(nullptr);
-        ASSERT_EQ(result, ERROR_SUCCESS);
+        ASSERT_EQ(Deliver(components), ERROR_SUCCESS);
         EXPECT_EQ(components.Outstanding(), 0);
+        EXPECT_EQ(comms.Outstanding(), 0);
 
         // The index stays one parameter value, whatever it holds.
         EXPECT_EQ(comms.urls, std::vector<std::wstring>{
                                   L"http://tracking.test/api/tracking/hit?trackIndex=7%20%26%20_po%3D1%2F%C3%BC"});
         // No registry values of a legacy product or of the agent's version here.
         EXPECT_EQ(comms.hit.identity, (std::vector<std::wstring>{L"0", L"0", L"0", L"0", L"0", L"1", L"0"}));
-        std::vector<std::wstring> names;
-        std::map<std::wstring, std::wstring> values;
-        for (const auto& [name, value] : comms.hit.parameters)
-        {
-            names.push_back(name);
-            values[name] = value;
-        }
         // Environment first, then the file's pairs; no "_reg" without a region.
-        EXPECT_EQ(names, (std::vector<std::wstring>{L"_oi", L"_ob", L"_or", L"_si", L"_di", L"_ei", L"_lt", L"_p",
-                                                    L"_os", L"_po", L"a"}));
-        EXPECT_EQ(values[L"_si"], L"site-7");
-        EXPECT_EQ(values[L"_di"], L"");
-        EXPECT_EQ(values[L"a"], L"1");
-        for (const auto& [name, value] : row.expected)
-            EXPECT_EQ(values[name], value) << name;
+        const std::wstring eventId = comms.hit.parameters.at(5).second;
+        const std::wstring localTime = comms.hit.parameters.at(6).second;
+        EXPECT_EQ(eventId.size(), 36u);
+        EXPECT_EQ(localTime.size(), 14u);
+        EXPECT_EQ(comms.hit.parameters,
+                  (Pairs{{L"_oi", std::to_wstring(os.osCode)}, {L"_ob", std::to_wstring(os.buildNumber)},
+                         {L"_or", std::to_wstring(os.releaseId)}, {L"_si", L"site-7"}, {L"_di", L""},
+                         {L"_ei", eventId}, {L"_lt", localTime}, {L"_p", std::to_wstring(os.editionCode)},
+                         {L"_os", os.isServer != 0 ? L"1" : L"0"}, {L"_po", row.portable}, {L"a", L"1"}}));
         ASSERT_EQ(comms.lists.size(), 1u);
         ASSERT_EQ(comms.trusts.size(), 1u);
         EXPECT_EQ(comms.hit.proxies, comms.lists[0].get());
         EXPECT_EQ(comms.hit.trust, comms.trusts[0].get());
-        EXPECT_EQ(comms.Outstanding(), 0);
     }
     EXPECT_TRUE(Exists(m_file));
+}
+
+TEST(TrackingHitTest, BuildCarriesTheUpdateRevisionWhenThereIsOne)
+{
+    CFakeConfigUtil config;
+    config.Set(L"Register.Register.Region", L"eu");
+    OperatingSystemInfo os;
+    os.buildNumber = 17763;
+    os.releaseId = 1809;
+    os.isServer = 1;
+    for (const auto& [revision, build] : {std::pair<DWORD, const wchar_t*>{5329, L"17763.5329"}, {0, L"17763"}})
+    {
+        os.updateBuildRevision = revision;
+        const auto parameters = EnvironmentParameters(&config, os, false);
+        EXPECT_EQ(parameters.at(1), (std::pair<std::wstring, std::wstring>{L"_ob", build}));
+        EXPECT_EQ(parameters.at(2).second, L"1809");
+        EXPECT_EQ(parameters.at(8).second, L"1");
+        EXPECT_EQ(parameters.back(), (std::pair<std::wstring, std::wstring>{L"_reg", L"eu"}));
+    }
 }
 
 // Runs last: nothing above may have loaded a component library.
