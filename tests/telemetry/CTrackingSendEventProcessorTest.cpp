@@ -11,7 +11,6 @@
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
 #include "telemetry/CTrackingSendEventProcessor.h"
-#include "telemetry/TrackingHit.h"
 
 #include <gtest/gtest.h>
 
@@ -247,25 +246,6 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
         EXPECT_EQ(comms.hit.trust, comms.trusts[0].get());
     }
     EXPECT_TRUE(Exists(m_file));
-}
-
-TEST(TrackingHitTest, BuildCarriesTheUpdateRevisionWhenThereIsOne)
-{
-    CFakeConfigUtil config;
-    config.Set(L"Register.Register.Region", L"eu");
-    OperatingSystemInfo os;
-    os.buildNumber = 17763;
-    os.releaseId = 1809;
-    os.isServer = 1;
-    for (const auto& [revision, build] : {std::pair<DWORD, const wchar_t*>{5329, L"17763.5329"}, {0, L"17763"}})
-    {
-        os.updateBuildRevision = revision;
-        const auto parameters = EnvironmentParameters(&config, os, false);
-        EXPECT_EQ(parameters.at(1), (std::pair<std::wstring, std::wstring>{L"_ob", build}));
-        EXPECT_EQ(parameters.at(2).second, L"1809");
-        EXPECT_EQ(parameters.at(8).second, L"1");
-        EXPECT_EQ(parameters.back(), (std::pair<std::wstring, std::wstring>{L"_reg", L"eu"}));
-    }
 }
 
 // Runs last: nothing above may have loaded a component library.
