@@ -3,11 +3,11 @@
 #include "comms/Authorization.h"
 #include "comms/ExchangeTrace.h"
 #include "host/CConfigHelper.h"
-#include "host/InstallLocations.h"
+#include "host/CInstalledComponents.h"
 #include "host/Trace.h"
-#include "network/CCertificateTrustworthinessConfig.h"
 #include "network/CProxyConfig.h"
 #include "network/CommsObjects.h"
+#include "network/ProxyAndTrust.h"
 
 #include <atomic>
 #include <stdexcept>
@@ -93,17 +93,7 @@ public:
             if (!m_request->AddHeader(name.c_str(), value.c_str()))
                 TRACE_WARNING(kTraceFlagEvents, 12, "header %ls refused for %ls", name, m_url);
         }
-        if (useProxy)
-        {
-            m_proxy = std::make_unique<CProxyConfig>(configUtil, m_comms, false);
-            if (m_proxy->IsValid() && m_proxy->GetProxyList() != nullptr)
-                m_proxy->AttachToRequest(m_request.get());
-            else
-                TRACE_WARNING(kTraceFlagEvents, 13, "no proxy routes for %ls", m_url);
-        }
-        m_trust = std::make_unique<CCertificateTrustworthinessConfig>(m_comms, configUtil);
-        if (m_trust->IsValid())
-            m_trust->AttachTrustToRequest(m_request.get());
+        AttachProxyAndTrust(*m_request, configUtil, m_comms, useProxy, m_url);
         return ERROR_SUCCESS;
     }
 
@@ -165,15 +155,13 @@ private:
     std::wstring m_url;
     // Released in reverse: the result and the route first, the request last.
     CCommsRequest m_request;
-    std::unique_ptr<CProxyConfig> m_proxy;
-    std::unique_ptr<CCertificateTrustworthinessConfig> m_trust;
     CCommsProxyConfig m_proxyUsed;
     bool m_proxyUsedKnown = false;
     CCommsResult m_result;
 };
 
 CommsWrapperRequestDispatcher::CommsWrapperRequestDispatcher(IConfigUtil* configUtil, bool traceExchanges,
-                                                             bool useProxy)
+                                                             bool useProxy, IComponentAccess* components)
     : m_configUtil(configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil()),
       m_traceExchanges(traceExchanges), m_useProxy(useProxy)
 {
@@ -182,39 +170,17 @@ CommsWrapperRequestDispatcher::CommsWrapperRequestDispatcher(IConfigUtil* config
         TRACE_ERROR(kTraceFlagEvents, 18, "request dispatcher without configuration");
         throw std::invalid_argument("ConfigUtil");
     }
-    std::wstring folder;
-    if (!GetUtilsFolder(folder))
-        TRACE_WARNING(kTraceFlagEvents, 19, "no utilities folder: the communications component is loaded by name");
-    auto loader = std::make_unique<CCommsWrapperLoader>(folder);
-    if (!loader->Load())
+    IComponentAccess& access = components != nullptr ? *components : CInstalledComponents::Instance();
+    if (!access.UseComms(m_comms))
     {
-        TRACE_ERROR(kTraceFlagEvents, 20, "cannot load the communications component from %ls", folder);
+        TRACE_ERROR(kTraceFlagEvents, 20, "cannot load the communications component");
         throw std::logic_error("Cannot Initialize CommsWrapper");
     }
-    m_comms = loader->GetCommsWrapper();
-    if (m_comms == nullptr)
+    if (!m_comms)
     {
         TRACE_ERROR(kTraceFlagEvents, 21, "the communications component gave no interface");
         throw std::logic_error("Cannot Initialize CommsWrapper");
     }
-    m_loader = std::move(loader);
-}
-
-CommsWrapperRequestDispatcher::CommsWrapperRequestDispatcher(IConfigUtil* configUtil, ICommsWrapper* comms,
-                                                             bool traceExchanges, bool useProxy)
-    : m_configUtil(configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil()),
-      m_traceExchanges(traceExchanges), m_useProxy(useProxy), m_comms(comms)
-{
-    if (m_configUtil == nullptr)
-        throw std::invalid_argument("ConfigUtil");
-    if (m_comms == nullptr)
-        throw std::logic_error("Cannot Initialize CommsWrapper");
-}
-
-CommsWrapperRequestDispatcher::~CommsWrapperRequestDispatcher()
-{
-    if (m_loader)
-        m_loader->FreeCommsWrapper(&m_comms);
 }
 
 DWORD CommsWrapperRequestDispatcher::Send(const std::shared_ptr<IRequest>& request, DWORD signingOption,
@@ -226,7 +192,7 @@ DWORD CommsWrapperRequestDispatcher::Send(const std::shared_ptr<IRequest>& reque
         TRACE_ERROR(kTraceFlagEvents, 22, "send without a request");
         return ERROR_INVALID_PARAMETER;
     }
-    CExchange exchange(m_comms);
+    CExchange exchange(m_comms.get());
     DWORD error = exchange.Open(*request, m_configUtil, m_useProxy);
     if (error != ERROR_SUCCESS)
         return error;
@@ -294,7 +260,7 @@ DWORD CommsWrapperRequestDispatcher::Download(const std::shared_ptr<IRequest>& r
         TRACE_ERROR(kTraceFlagEvents, 26, "download without a request");
         return ERROR_INVALID_PARAMETER;
     }
-    CExchange exchange(m_comms);
+    CExchange exchange(m_comms.get());
     DWORD error = exchange.Open(*request, m_configUtil, m_useProxy);
     if (error != ERROR_SUCCESS)
         return error;

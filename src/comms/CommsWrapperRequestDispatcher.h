@@ -11,8 +11,7 @@
 // exchange writes its own trace file.
 
 #include "comms/IRequestDispatcher.h"
-#include "host/CCommsWrapperLoader.h"
-#include "host/ICommsWrapper.h"
+#include "host/IComponentAccess.h"
 #include "host/IConfigUtil.h"
 
 #include <cstdint>
@@ -26,11 +25,9 @@ public:
     // A null configUtil takes the module's: std::invalid_argument("ConfigUtil") when there is none;
     // std::logic_error("Cannot Initialize CommsWrapper") when the component cannot be loaded or gives no
     // interface. traceExchanges writes the exchange trace files; useProxy applies the configured proxy routes.
-    CommsWrapperRequestDispatcher(IConfigUtil* configUtil, bool traceExchanges, bool useProxy);
-    // Over a component that the caller keeps alive and gives back itself (tests stand in for it with a fake).
-    CommsWrapperRequestDispatcher(IConfigUtil* configUtil, ICommsWrapper* comms, bool traceExchanges,
-                                  bool useProxy);
-    ~CommsWrapperRequestDispatcher() override;
+    // Null components take the installed ones; given ones must outlive the dispatcher.
+    CommsWrapperRequestDispatcher(IConfigUtil* configUtil, bool traceExchanges, bool useProxy,
+                                  IComponentAccess* components = nullptr);
     CommsWrapperRequestDispatcher(const CommsWrapperRequestDispatcher&) = delete;
     CommsWrapperRequestDispatcher& operator=(const CommsWrapperRequestDispatcher&) = delete;
 
@@ -57,8 +54,7 @@ private:
     bool m_traceExchanges;
     bool m_useProxy;
     bool m_signRequests = true;
-    ICommsWrapper* m_comms = nullptr;
-    std::unique_ptr<CCommsWrapperLoader> m_loader;   // null over a caller's component
+    CComponentUse<ICommsWrapper> m_comms;
     mutable std::mutex m_traceFileMutex;
     std::wstring m_traceFilePath;
 };

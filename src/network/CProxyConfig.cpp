@@ -5,6 +5,7 @@
 #include "host/Trace.h"
 #include "message/CMessageObject.h"
 #include "network/UsedProxyRecord.h"
+#include "platform/ScopeExit.h"
 #include "platform/TextUtil.h"
 
 TRACE_UNIT("32b491bd-0ca9-4812-bd53-152454874f1f");
@@ -38,24 +39,21 @@ const wchar_t* UsedKey(bool alternative)
     return alternative ? kAlternativeUsedKey : kLastUsedKey;
 }
 
-// Gives a QueryValue result back on every path.
-class CQueriedValue
+// Could the stored list be enciphered at all? Its Base64 form holds only the alphabet, in whole quads;
+// anything else (the plain JSON form, with its braces) is not handed to the cipher, which would trace it.
+bool LooksEnciphered(const std::wstring& stored)
 {
-public:
-    explicit CQueriedValue(IConfigUtil* util) : m_util(util) {}
-    ~CQueriedValue() { m_util->ReleaseValue(&m_value); }
-    CQueriedValue(const CQueriedValue&) = delete;
-    CQueriedValue& operator=(const CQueriedValue&) = delete;
+    if (stored.size() % 4 != 0)
+        return false;
+    for (const wchar_t c : stored)
+    {
+        if (!((c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'+' ||
+              c == L'/' || c == L'='))
+            return false;
+    }
+    return true;
+}
 
-    wchar_t** Put() { return &m_value; }
-    const wchar_t* Get() const { return m_value != nullptr ? m_value : L""; }
-
-private:
-    IConfigUtil* m_util;
-    wchar_t* m_value = nullptr;
-};
-
-// The stored list is normally enciphered; a list that does not decipher is taken as the JSON text itself.
 bool Decipher(const std::wstring& stored, std::wstring& text)
 {
     std::string base64;
@@ -63,6 +61,14 @@ bool Decipher(const std::wstring& stored, std::wstring& text)
     CAESCypher cypher;
     return WideToBytes(stored, base64, CP_UTF8) && cypher.DecryptFromBase64(base64, utf8) &&
            BytesToWide(utf8, text, CP_UTF8);
+}
+
+// The list's answer for one route; a refused route is traced by its source and what it names (if anything).
+bool Accepted(bool accepted, const wchar_t* source, const std::wstring& route)
+{
+    if (!accepted)
+        TRACE_WARNING(kTraceFlagEvents, 23, "proxy settings: the proxy list refused the %ls route %ls", source, route);
+    return accepted;
 }
 
 } // namespace
@@ -97,10 +103,9 @@ bool CProxyConfig::Load()
     const bool lastUsedAccepted = m_putLastUsedFirst && ApplyLastUsed();
 
     bool anyAccepted = false;
-    std::wstring text;
     CMessageObject document;
     const CMessageObject* entries = nullptr;
-    if (ReadFallbackList(text) && document.FromJson(text) && document.GetArray(kProxyConfigArray, entries))
+    if (ReadFallbackList(document) && document.GetArray(kProxyConfigArray, entries))
     {
         bool first = true;
         for (const CMessageItem& item : entries->Items())
@@ -119,27 +124,38 @@ bool CProxyConfig::Load()
     if (anyAccepted)
         return true;
 
-    const bool directAccepted = m_proxyList->AddDirect(true);
+    const bool directAccepted = Accepted(m_proxyList->AddDirect(true), kSourceDirect, L"");
     if (!directAccepted && !lastUsedAccepted)
         TRACE_ERROR(kTraceFlagEvents, 13, "proxy settings: the proxy list accepted no route");
     return directAccepted || lastUsedAccepted;
 }
 
-bool CProxyConfig::ReadFallbackList(std::wstring& text) const
+bool CProxyConfig::ReadFallbackList(CMessageObject& document) const
 {
-    CQueriedValue stored(m_configUtil);
-    const DWORD error = m_configUtil->QueryValue(kFallbackListKey, stored.Put(), 0);
+    wchar_t* stored = nullptr;
+    const auto release = ScopeExit([&] { m_configUtil->ReleaseValue(&stored); });
+    const DWORD error = m_configUtil->QueryValue(kFallbackListKey, &stored, 0);
     if (error != ERROR_SUCCESS)
     {
         TRACE_WARNING(kTraceFlagEvents, 14, "proxy settings: cannot read %ls: error %u", kFallbackListKey, error);
         return false;
     }
-    const std::wstring value = stored.Get();
+    const std::wstring value = stored != nullptr ? stored : L"";
     if (value.empty())
-        text.clear();
-    else if (!Decipher(value, text))
-        text = value;
-    return true;
+        return false;
+    std::wstring text;
+    if (LooksEnciphered(value) && Decipher(value, text))
+    {
+        if (document.FromJson(text))
+            return true;
+    }
+    else if (document.FromJson(value))
+    {
+        TRACE_VERBOSE(kTraceFlagEvents, 21, "proxy settings: %ls is stored as plain JSON", kFallbackListKey);
+        return true;
+    }
+    TRACE_ERROR(kTraceFlagEvents, 22, "proxy settings: %ls is neither enciphered nor JSON", kFallbackListKey);
+    return false;
 }
 
 bool CProxyConfig::ApplyLastUsed()
@@ -158,7 +174,8 @@ bool CProxyConfig::ApplyLastUsed()
     if (record.mode != kProxyModeWpad || m_wpadAllowed)
     {
         const CCommsProxyConfig config = fromRecord();
-        accepted = config && m_proxyList->AddProxyConfig(config.get());
+        accepted = config && Accepted(m_proxyList->AddProxyConfig(config.get()), L"last used",
+                                      record.mode == kProxyModeWpad ? record.wpadUrl : record.proxyList);
     }
     if (!m_explicitProxy && record.mode == kProxyModeExplicit)
         m_explicitProxy = fromRecord();
@@ -177,24 +194,24 @@ bool CProxyConfig::ParseEntry(const CMessageObject& entry, bool first)
     if (source == kSourceExplicit)
         return ParseExplicit(entry, fallback);
     if (source == kSourceDirect)
-        return m_proxyList->AddDirect(fallback);
+        return Accepted(m_proxyList->AddDirect(fallback), kSourceDirect, L"");
     if (source == kSourceWinHttp)
-        return m_proxyList->AddAutomatic(kAutoProxyWinHttp, fallback);
+        return Accepted(m_proxyList->AddAutomatic(kAutoProxyWinHttp, fallback), kSourceWinHttp, L"");
     if (source == kSourceIe)
-        return m_proxyList->AddAutomatic(kAutoProxyIe, fallback);
+        return Accepted(m_proxyList->AddAutomatic(kAutoProxyIe, fallback), kSourceIe, L"");
     if (source == kSourceWpad)
     {
         std::wstring pacUrl;
         bool accepted = false;
         if (entry.GetString(kPacFileUrl, pacUrl))
         {
-            accepted = m_proxyList->AddPac(pacUrl.c_str(), L"", L"", 0, 0, fallback);
+            accepted = Accepted(m_proxyList->AddPac(pacUrl.c_str(), L"", L"", 0, 0, fallback), kSourceWpad, pacUrl);
             if (first && !m_wpadProxy)
                 m_wpadProxy = CreateConfig(kProxyModeWpad, nullptr, nullptr, nullptr, pacUrl.c_str(), false, fallback);
         }
         else
         {
-            accepted = m_proxyList->AddAutomatic(kAutoProxyWpad, fallback);
+            accepted = Accepted(m_proxyList->AddAutomatic(kAutoProxyWpad, fallback), kSourceWpad, L"");
             if (first && !m_wpadProxy)
                 m_wpadProxy = CreateConfig(kProxyModeWpad, nullptr, nullptr, nullptr, nullptr, true, fallback);
         }
@@ -223,15 +240,16 @@ bool CProxyConfig::ParseExplicit(const CMessageObject& entry, bool fallback)
         return AddExplicitRoute(proxyList, user, password, fallback);
     // An agent never routes through itself.
     if (IsOwnDeviceId(deviceId))
-        return m_proxyList->AddDirect(fallback);
+        return Accepted(m_proxyList->AddDirect(fallback), kSourceDirect, deviceId);
     return AddExplicitRoute(AddDefaultPort(proxyList), user, password, fallback);
 }
 
 bool CProxyConfig::AddExplicitRoute(const std::wstring& proxyText, const std::wstring& user,
                                     const std::wstring& password, bool fallback)
 {
-    const bool accepted =
-        m_proxyList->AddExplicit(proxyText.c_str(), user.c_str(), password.c_str(), nullptr, fallback);
+    const bool accepted = Accepted(
+        m_proxyList->AddExplicit(proxyText.c_str(), user.c_str(), password.c_str(), nullptr, fallback),
+        kSourceExplicit, proxyText);
     if (!m_explicitProxy)
         m_explicitProxy = CreateConfig(kProxyModeExplicit, proxyText.c_str(), user.c_str(), password.c_str(),
                                        nullptr, false, fallback);
@@ -293,8 +311,13 @@ ICommsProxyConfig* CProxyConfig::GetProxyConfigUsed(bool alternative)
         return nullptr;
     std::wstring text;
     UsedProxyRecord record;
-    if (m_configUtil->GetValue(UsedKey(alternative), text, 0) != ERROR_SUCCESS || !record.FromJson(text))
+    if (m_configUtil->GetValue(UsedKey(alternative), text, 0) != ERROR_SUCCESS || text.empty())
         return nullptr;
+    if (!record.FromJson(text))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 24, "proxy settings: %ls is not a JSON object", UsedKey(alternative));
+        return nullptr;
+    }
     m_usedProxy = CreateConfig(record.mode, record.proxyList.c_str(), record.username.c_str(),
                                record.password.c_str(), record.wpadUrl.c_str(), record.wpadAutoDetect,
                                record.fallback);

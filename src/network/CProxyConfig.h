@@ -60,7 +60,8 @@ public:
 private:
     bool Load();
     bool ApplyLastUsed();
-    bool ReadFallbackList(std::wstring& text) const;
+    // False, traced, when the list cannot be read or is empty, or when it is neither enciphered nor JSON.
+    bool ReadFallbackList(CMessageObject& document) const;
     bool ParseEntry(const CMessageObject& entry, bool first);
     bool ParseExplicit(const CMessageObject& entry, bool fallback);
     bool AddExplicitRoute(const std::wstring& proxyText, const std::wstring& user, const std::wstring& password,

@@ -32,6 +32,12 @@ struct RequestRelease
     void operator()(ICommsRequest* request) const { comms->ReleaseRequest(request); }
 };
 
+struct TrackingRequestRelease
+{
+    ICommsWrapper* comms = nullptr;
+    void operator()(ITrackingRequest* request) const { comms->ReleaseTrackingRequest(&request); }
+};
+
 struct ResultRelease
 {
     ICommsWrapper* comms = nullptr;
@@ -48,5 +54,6 @@ using CCommsProxyList = std::unique_ptr<ICommsProxyList, ProxyListRelease>;
 using CCommsProxyConfig = std::unique_ptr<ICommsProxyConfig, ProxyConfigRelease>;
 using CCommsCertificateTrust = std::unique_ptr<ICertificateTrust, CertificateTrustRelease>;
 using CCommsRequest = std::unique_ptr<ICommsRequest, RequestRelease>;
+using CCommsTrackingRequest = std::unique_ptr<ITrackingRequest, TrackingRequestRelease>;
 using CCommsResult = std::unique_ptr<CommsResult, ResultRelease>;
 using CCommsBuffer = std::unique_ptr<void, BufferRelease>;

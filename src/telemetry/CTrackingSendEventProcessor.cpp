@@ -1,13 +1,13 @@
 #include "telemetry/CTrackingSendEventProcessor.h"
 
 #include "comms/WebApiRequest.h"
-#include "host/CCommsWrapperLoader.h"
 #include "host/CConfigHelper.h"
+#include "host/CInstalledComponents.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
 #include "message/CMessageObject.h"
-#include "network/CCertificateTrustworthinessConfig.h"
-#include "network/CProxyConfig.h"
+#include "network/CommsObjects.h"
+#include "network/ProxyAndTrust.h"
 #include "platform/COperatingSystem.h"
 #include "telemetry/TrackingHit.h"
 #include "telemetry/TrackingRecord.h"
@@ -28,45 +28,6 @@ constexpr wchar_t kOwner[] = L"Owner";
 constexpr wchar_t kTrackingSendService[] = L"Method_TrackingSend";
 constexpr wchar_t kTrackIndexParameter[] = L"trackIndex";
 
-// The component's interface for one hit, given back through the loader that handed it out.
-class CCommsInterface
-{
-public:
-    explicit CCommsInterface(CCommsWrapperLoader& loader) : m_loader(loader), m_comms(loader.GetCommsWrapper()) {}
-    ~CCommsInterface() { m_loader.FreeCommsWrapper(&m_comms); }
-    CCommsInterface(const CCommsInterface&) = delete;
-    CCommsInterface& operator=(const CCommsInterface&) = delete;
-
-    ICommsWrapper* Get() const { return m_comms; }
-
-private:
-    CCommsWrapperLoader& m_loader;
-    ICommsWrapper* m_comms;
-};
-
-class CTrackingRequestOwner
-{
-public:
-    CTrackingRequestOwner(ICommsWrapper* comms, const std::wstring& url)
-        : m_comms(comms), m_request(comms->CreateTrackingRequest(url.c_str()))
-    {
-    }
-    ~CTrackingRequestOwner()
-    {
-        if (m_request != nullptr)
-            m_comms->ReleaseTrackingRequest(&m_request);
-    }
-    CTrackingRequestOwner(const CTrackingRequestOwner&) = delete;
-    CTrackingRequestOwner& operator=(const CTrackingRequestOwner&) = delete;
-
-    ITrackingRequest* operator->() const { return m_request; }
-    explicit operator bool() const { return m_request != nullptr; }
-
-private:
-    ICommsWrapper* m_comms;
-    ITrackingRequest* m_request;
-};
-
 IConfigUtil* ConfigUtilOrModules(IConfigUtil* configUtil)
 {
     return configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil();
@@ -74,8 +35,10 @@ IConfigUtil* ConfigUtilOrModules(IConfigUtil* configUtil)
 
 } // namespace
 
-CTrackingSendEventProcessor::CTrackingSendEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper)
-    : m_configUtil(ConfigUtilOrModules(configUtil)), m_dispatcherHelper(dispatcherHelper)
+CTrackingSendEventProcessor::CTrackingSendEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper,
+                                                         IComponentAccess* components)
+    : m_configUtil(ConfigUtilOrModules(configUtil)), m_dispatcherHelper(dispatcherHelper),
+      m_components(components != nullptr ? *components : CInstalledComponents::Instance())
 {
     if (m_configUtil == nullptr)
     {
@@ -153,44 +116,26 @@ DWORD CTrackingSendEventProcessor::SendHit(const TrackingRecord& record, bool& s
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 
-    // Without an install path the loader finds no component: it never loads one by its bare name.
-    std::wstring utilsFolder;
-    if (!GetUtilsFolder(utilsFolder))
-        TRACE_WARNING(kTraceFlagEvents, 19, "no utilities folder for the tracking hit");
-    CCommsWrapperLoader loader(utilsFolder);
-    if (!loader.Load())
+    CComponentUse<ICommsWrapper> comms;
+    if (!m_components.UseComms(comms))
     {
-        TRACE_ERROR(kTraceFlagEvents, 20, "no communications component in %ls", utilsFolder);
+        TRACE_ERROR(kTraceFlagEvents, 20, "no communications component for the tracking hit");
         return ERROR_DLL_INIT_FAILED;
     }
-    const CCommsInterface comms(loader);
-    if (comms.Get() == nullptr)
+    if (!comms)
     {
         TRACE_ERROR(kTraceFlagEvents, 21, "the communications component gave no interface");
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 
     const std::wstring url = request->GetUrl();
-    // Declared before the tracking request, so that it is released first.
-    std::shared_ptr<CProxyConfig> proxy;
-    std::shared_ptr<CCertificateTrustworthinessConfig> trust;
-    const CTrackingRequestOwner hit(comms.Get(), url);
+    const CCommsTrackingRequest hit(comms->CreateTrackingRequest(url.c_str()), TrackingRequestRelease{comms.get()});
     if (!hit)
     {
         TRACE_ERROR(kTraceFlagEvents, 22, "no tracking request for %ls", url);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-
-    proxy = std::make_shared<CProxyConfig>(m_configUtil, comms.Get(), false);
-    if (proxy->GetProxyList() != nullptr)
-        hit->SetProxyConfig(proxy->GetProxyList());
-    else
-        TRACE_WARNING(kTraceFlagEvents, 23, "tracking hit without proxy routes");
-    trust = std::make_shared<CCertificateTrustworthinessConfig>(comms.Get(), m_configUtil);
-    if (trust->GetTrustHandle() != nullptr)
-        hit->SetCertificateTrustConfig(trust->GetTrustHandle());
-    else
-        TRACE_WARNING(kTraceFlagEvents, 24, "tracking hit without certificate trust");
+    AttachProxyAndTrust(*hit, m_configUtil, comms.get(), url);
 
     const auto identity = TrackingIdentity();
     hit->SetIdentity(identity[0].c_str(), identity[1].c_str(), identity[2].c_str(), identity[3].c_str(),
@@ -199,7 +144,7 @@ DWORD CTrackingSendEventProcessor::SendHit(const TrackingRecord& record, bool& s
     TrackingParameters parameters;
     {
         const COperatingSystem os;
-        parameters = EnvironmentParameters(m_configUtil, os.Info(), ReadPortableFlag(utilsFolder));
+        parameters = EnvironmentParameters(m_configUtil, os.Info(), ReadPortableFlag(m_components));
     }
     for (const auto& [name, value] : parameters)
         hit->AddParameter(name.c_str(), value.c_str());

@@ -8,8 +8,9 @@
 // Results: 0 sent; 13 no payload or the file is not JSON; 123 no "Filename"; 2 no such file; 30 unreadable
 // file; 1413 no "TrackIndex" text; 1114 no communications component; 8 no request, component interface or
 // tracking request; 4320 the send failed. The communications and system information components are
-// loaded for the one hit and given back on every path. Events run in parallel; the processor keeps no state.
+// used for the one hit and given back on every path. Events run in parallel; the processor keeps no state.
 
+#include "host/IComponentAccess.h"
 #include "host/IConfigUtil.h"
 #include "host/IDispatcherHelper.h"
 #include "telemetry/ITelemetryEventProcessor.h"
@@ -20,8 +21,10 @@ class CTrackingSendEventProcessor : public ITelemetryEventProcessor
 {
 public:
     // A null configUtil takes the module's; without one, std::logic_error("configUtil is nullptr"). A null
-    // dispatcherHelper throws std::logic_error("dispatcherHelper is nullptr").
-    CTrackingSendEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper);
+    // dispatcherHelper throws std::logic_error("dispatcherHelper is nullptr"). Null components take the
+    // installed ones; given ones must outlive the processor.
+    CTrackingSendEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper,
+                                IComponentAccess* components = nullptr);
     DWORD Process(CMessageObject* payload) override;
 
 private:
@@ -31,4 +34,5 @@ private:
 
     IConfigUtil* m_configUtil;
     IDispatcherHelper* m_dispatcherHelper;
+    IComponentAccess& m_components;
 };

@@ -1,7 +1,5 @@
 #include "telemetry/TrackingHit.h"
 
-#include "host/CSystemInfoMng.h"
-#include "host/IHardware.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
 #include "platform/TextUtil.h"
@@ -142,26 +140,19 @@ TrackingParameters EnvironmentParameters(IConfigUtil* util, const OperatingSyste
     return parameters;
 }
 
-bool ReadPortableFlag(const std::wstring& utilsFolder)
+bool ReadPortableFlag(IComponentAccess& components)
 {
-    CSystemInfoMng manager(utilsFolder);
-    if (!manager.Load())
+    CComponentUse<IHardware> hardware;
+    if (!components.UseHardware(hardware))
     {
         TRACE_WARNING(kTraceFlagEvents, 17, "no system information component: _po is 0");
         return false;
     }
-    IHardware* hardware = manager.GetHardware();
-    if (hardware == nullptr)
+    if (!hardware)
     {
         TRACE_WARNING(kTraceFlagEvents, 18, "no hardware interface: _po is 0");
         return false;
     }
-    struct Release
-    {
-        CSystemInfoMng& manager;
-        IHardware*& hardware;
-        ~Release() { manager.FreeHardware(&hardware); }
-    } release{manager, hardware};
     HardwareDescription description;
     if (!hardware->GetDescription(description))
     {

@@ -2,6 +2,7 @@
 // What a tracking hit tells about the agent and its machine besides the file's own pairs. Every value is
 // read again for each hit.
 
+#include "host/IComponentAccess.h"
 #include "host/IConfigUtil.h"
 #include "platform/COperatingSystem.h"
 
@@ -24,6 +25,6 @@ TrackingParameters EnvironmentParameters(IConfigUtil* util, const OperatingSyste
 // so that a track index cannot add parameters or end the query. Empty when the text cannot be converted.
 std::wstring EncodeQueryValue(const std::wstring& text);
 
-// The portable flag of the system information component in utilsFolder; false when the component, its
-// interface or its description cannot be had.
-bool ReadPortableFlag(const std::wstring& utilsFolder);
+// The portable flag of the system information component; false when the component, its interface or its
+// description cannot be had.
+bool ReadPortableFlag(IComponentAccess& components);

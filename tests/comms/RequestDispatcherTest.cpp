@@ -1,8 +1,10 @@
-// The request dispatcher over the real communications component (loaded from an agent install of the
-// test's own, configured through Tamsin's config.json) against the server fixture, and over a recording
-// component where only the exact calls tell.
+// The request dispatcher over a recording component, in process; and over the real communications component
+// (loaded from an agent install of the test's own, configured through Tamsin's config.json) against the server
+// fixture, where only the wire tells: the signature, the exchange trace files, downloads, concurrency.
 
 #include "CAgentInstall.h"
+#include "CFakeComms.h"
+#include "CFakeComponents.h"
 #include "CFakeConfigUtil.h"
 #include "CServerFixture.h"
 #include "CTextBody.h"
@@ -12,21 +14,20 @@
 #include "comms/DownloadRequest.h"
 #include "comms/WebApiRequest.h"
 #include "comms/WebApiResponse.h"
+#include "host/CCommsWrapperLoader.h"
 #include "host/CConfigHelper.h"
 #include "host/InstallLocations.h"
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
-#include "platform/Digest.h"
-#include "platform/Encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
+#include <cwchar>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,27 +55,26 @@ struct CProxyReport : IProxyConfig
     void AttachToRequest(ICommsRequest*) override {}
 };
 
-// The component and its one request at once, noting the calls that tell.
-struct CRecordingComms : ICommsWrapper, ICommsRequest
+// The component and its one request at once, noting the calls that tell. Its exchanges went through an
+// explicit proxy.
+struct CRecordingComms : CFakeComms, CStubRequest
 {
-    CRecordingComms() { ::GetSystemTime(&result.m_time); }   // a clock offset of 0 for the tests after
     std::vector<std::string> calls;
     DWORD flags = 0, resultError = ERROR_SUCCESS;
     CommsResult result{kCommsResultSize, 0, 202, L"HTTP/1.1 202 Accepted\r\nA: 1\r\n\r\n", nullptr, 0, {}};
-    int outstanding = 0;
+    AuthorizationRecord signedWith;
+    wchar_t signature[4] = L"sig";
 
+    CRecordingComms() { ::GetSystemTime(&result.m_time); }   // a clock offset of 0 for the tests after
     ICommsRequest* OpenRequest(const wchar_t*, const wchar_t*, const wchar_t*, DWORD opened) override
     {
         flags = opened;
-        ++outstanding;
-        return this;
+        return HandOut(static_cast<ICommsRequest*>(this));
     }
-    void ReleaseRequest(ICommsRequest*) override { Released("release request"); }
-    void ReleaseResult(CommsResult*) override { Released("release result"); }
-    void Released(const char* what)
+    void ReleaseRequest(ICommsRequest* request) override
     {
-        --outstanding;
-        calls.push_back(what);
+        calls.push_back("release request");
+        CFakeComms::ReleaseRequest(request);
     }
     bool AddHeader(const wchar_t* name, const wchar_t*) override
     {
@@ -84,6 +84,7 @@ struct CRecordingComms : ICommsWrapper, ICommsRequest
     DWORD SendSigned(const wchar_t*, const void*, DWORD, DWORD, const AuthorizationRecord* record) override
     {
         calls.push_back("send signed " + record->m_secret);
+        signedWith = *record;
         return ERROR_SUCCESS;
     }
     DWORD GetResult(CommsResult** out) override
@@ -91,163 +92,242 @@ struct CRecordingComms : ICommsWrapper, ICommsRequest
         calls.push_back("result");
         if (resultError != ERROR_SUCCESS)
             return resultError;
-        ++outstanding;
-        *out = &result;
+        *out = HandOut(&result);
         return ERROR_SUCCESS;
     }
-    ICommsProxyList* CreateProxyList() override { return nullptr; }
-    void ReleaseProxyList(ICommsProxyList*) override {}
-    ICommsProxyConfig* CreateEmptyProxyConfig() override { return nullptr; }
-    ICommsProxyConfig* CreateProxyConfig(DWORD, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
-                                         const wchar_t*, bool, bool) override { return nullptr; }
-    void ReleaseProxyConfig(ICommsProxyConfig*) override {}
-    IDataServiceClient* CreateDataServiceClient(const wchar_t*, const wchar_t*, const wchar_t*, int, const wchar_t*,
-                                                const wchar_t*, const AuthorizationRecord*, const wchar_t*,
-                                                const wchar_t*) override { return nullptr; }
-    void ReleaseDataServiceClient(IDataServiceClient*) override {}
-    void ReleaseBuffer(void*) override {}
-    bool SplitUrl(const wchar_t*, CommsUrlComponents*) override { return false; }
-    ITrackingRequest* CreateTrackingRequest(const wchar_t*) override { return nullptr; }
-    void ReleaseTrackingRequest(ITrackingRequest**) override {}
-    void Reserved15() override {}
-    ICertificateTrust* CreateCertificateTrust() override { return nullptr; }
-    void ReleaseCertificateTrust(ICertificateTrust*) override {}
-    DWORD Send(const wchar_t*, const void*, DWORD) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD DownloadToFile(const wchar_t*) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    void Reserved5() override {}
-    void SetProxy(ICommsProxyList*) override {}
-    void Reserved8() override {}
-    void* TakeBuffer() override { return nullptr; }
-    bool GetProxyUsed(ICommsProxyConfig*) override { return false; }
-    void Reserved11() override {}
-    void SetCertificateTrust(ICertificateTrust*) override {}
+    void* TakeBuffer() override { return HandOut(static_cast<void*>(signature)); }
+    bool GetProxyUsed(ICommsProxyConfig* config) override
+    {
+        static_cast<CFakeProxyConfig*>(config)->mode = kProxyModeExplicit;
+        return true;
+    }
 };
 
-std::string Sha256Hex(const std::string& data)
+// UTC times as seconds since 1601.
+double Seconds(const SYSTEMTIME& time)
 {
-    std::wstring hex;
-    EXPECT_EQ(Sha256HexOfBuffer(data.data(), data.size(), hex), 0u);
-    return std::string(hex.begin(), hex.end());
+    FILETIME file{};
+    ::SystemTimeToFileTime(&time, &file);
+    return static_cast<double>((static_cast<unsigned long long>(file.dwHighDateTime) << 32) | file.dwLowDateTime) / 1e7;
 }
 
-std::string Sha256(const std::string& data)
+SYSTEMTIME SecondsFromNow(double seconds)
 {
-    const std::string hex = Sha256Hex(data);
-    std::string raw;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        raw.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return raw;
-}
-
-// Base64 of HMAC-SHA256, the signature the component's README describes.
-std::string Signature(std::string key, const std::string& message)
-{
-    key.resize(64, '\0');   // the test's key is shorter than a block
-    std::string inner, outer;
-    for (const char c : key)
-    {
-        inner.push_back(static_cast<char>(c ^ 0x36));
-        outer.push_back(static_cast<char>(c ^ 0x5c));
-    }
-    const std::string mac = Sha256(outer + Sha256(inner + message));
-    char text[64] = {};
-    DWORD length = sizeof(text);
-    EXPECT_TRUE(Base64Encode(reinterpret_cast<const BYTE*>(mac.data()), 32, text, &length));
-    return std::string(text, length);
-}
-
-// Seconds from now to a "2024-05-01T09:03:07.042Z" text.
-double SecondsAhead(const std::string& date)
-{
-    SYSTEMTIME time{};
-    if (std::sscanf(date.c_str(), "%4hu-%2hu-%2huT%2hu:%2hu:%2hu.%3hu", &time.wYear, &time.wMonth, &time.wDay,
-                    &time.wHour, &time.wMinute, &time.wSecond, &time.wMilliseconds) != 7)
-        return 1e9;
-    FILETIME then{}, now{};
-    ::SystemTimeToFileTime(&time, &then);
-    ::GetSystemTimeAsFileTime(&now);
-    const auto value = [](const FILETIME& t) {
-        return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(value(then) - value(now)) / 1e7;
+    SYSTEMTIME now{};
+    ::GetSystemTime(&now);
+    const auto ticks = static_cast<unsigned long long>((Seconds(now) + seconds) * 1e7);
+    const FILETIME moved{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    ::FileTimeToSystemTime(&moved, &now);
+    return now;
 }
 
 class RequestDispatcherTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    // The real component and the server fixture, for the tests that need the wire.
+    struct CWire
     {
+        CAgentInstall install;
+        CServerFixture server;
+        std::wstring company, data;
+        IConfigUtil* util = nullptr;
+        CModule library;
+        QuillonOutstandingObjectsFn outstanding = nullptr;
+
+        ~CWire()
+        {
+            CConfigHelper::Instance().Release();
+            EXPECT_TRUE(company.empty() || RemoveTree(company));
+        }
+        void Configure(bool withSecret, const std::string& extra = "")
+        {
+            std::ofstream((install.Folder() + L"Utils\\config.json").c_str(), std::ios::binary | std::ios::trunc)
+                << "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \""
+                << server.HostAndPort() << "\", \"Communications.Defaults.Path\": \"api\","
+                << " \"Communications.Defaults.Verb\": \"POST\","
+                << " \"Communications.Defaults.User-Agent\": \"DispatchTest/1\","
+                << " \"Communications.Authorization.AuthorizationId\": \"agent-7\","
+                << " \"Communications.Authorization.AuthorizationService\": \"KWS\","
+                << " \"Communications.Authorization.AuthorizationServiceVersion\": \"2\""
+                << (withSecret ? ", \"Communications.Authorization.Secret\": \"s3cret\"" : "") << extra << "}";
+        }
+        std::shared_ptr<WebApiRequest> Request(IRequestBody* body, const std::wstring& resource = L"/items")
+        {
+            return std::make_shared<WebApiRequest>(util, L"", body, L"Method_Test", UrlParameterMap(), resource);
+        }
+    };
+
+    void SetUpWire()
+    {
+        m_wire = std::make_unique<CWire>();
+        CWire& w = *m_wire;
         CConfigHelper::Instance().Release();
         for (const wchar_t* library : {L"Quillon.dll", L"QuillonLC.dll", L"Tamsin.dll"})
-            ASSERT_TRUE(m_install.Add(library, L"Utils"));
+            ASSERT_TRUE(w.install.Add(library, L"Utils"));
         const std::wstring company = L"Dispatch Test " + std::to_wstring(::GetCurrentProcessId());
-        ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName", company));
-        ASSERT_TRUE(m_install.SetSetupValue(L"InitialProductName", L"Agent"));
-        ASSERT_TRUE(GetCompanyDataFolder(m_company) && GetAgentDataFolder(m_data));
-        ::CreateDirectoryW(m_company.c_str(), nullptr);
-        ASSERT_TRUE(::CreateDirectoryW(m_data.c_str(), nullptr));
-        Configure(true);
-        m_util = CConfigHelper::Instance().GetConfigUtil();
-        ASSERT_NE(m_util, nullptr);
+        ASSERT_TRUE(w.install.SetSetupValue(L"InitialCompanyName", company));
+        ASSERT_TRUE(w.install.SetSetupValue(L"InitialProductName", L"Agent"));
+        ASSERT_TRUE(GetCompanyDataFolder(w.company) && GetAgentDataFolder(w.data));
+        ::CreateDirectoryW(w.company.c_str(), nullptr);
+        ASSERT_TRUE(::CreateDirectoryW(w.data.c_str(), nullptr));
+        w.Configure(true);
+        w.util = CConfigHelper::Instance().GetConfigUtil();
+        ASSERT_NE(w.util, nullptr);
 
         // The library the dispatcher picks, kept mapped so that its object count can be read at any time.
         const wchar_t* comms = CommsLibraryName(COperatingSystem().Info().osCode);
-        m_library.Reset(::LoadLibraryExW((m_install.Folder() + L"Utils\\" + comms).c_str(), nullptr,
+        w.library.Reset(::LoadLibraryExW((w.install.Folder() + L"Utils\\" + comms).c_str(), nullptr,
                                          LOAD_WITH_ALTERED_SEARCH_PATH));
-        ASSERT_TRUE(m_library);
-        m_outstanding = reinterpret_cast<QuillonOutstandingObjectsFn>(
-            reinterpret_cast<void*>(::GetProcAddress(m_library.Get(), "QuillonOutstandingObjects")));
-        ASSERT_NE(m_outstanding, nullptr);
-        ASSERT_EQ(m_outstanding(), 0u);
+        ASSERT_TRUE(w.library);
+        w.outstanding = reinterpret_cast<QuillonOutstandingObjectsFn>(
+            reinterpret_cast<void*>(::GetProcAddress(w.library.Get(), "QuillonOutstandingObjects")));
+        ASSERT_NE(w.outstanding, nullptr);
+        ASSERT_EQ(w.outstanding(), 0u);
     }
 
+    void SetUp() override
+    {
+        m_config.Set(L"Communications.Defaults.Scheme", L"http");
+        m_config.Set(L"Communications.Defaults.Hostname", L"server.test");
+        m_config.Set(L"Communications.Defaults.Verb", L"POST");
+        m_config.Set(L"Communications.Authorization.AuthorizationId", L"id");
+        m_config.Set(L"Communications.Authorization.AuthorizationService", L"KWS");
+        m_config.Set(L"Communications.Authorization.AuthorizationServiceVersion", L"2");
+        m_config.Set(L"Communications.Authorization.Secret", L"key");
+    }
+
+    // Every use of the fake component and every object it handed out went back.
     void TearDown() override
     {
-        CConfigHelper::Instance().Release();
-        EXPECT_TRUE(RemoveTree(m_company));
+        EXPECT_EQ(m_components.Outstanding(), 0);
+        EXPECT_EQ(m_comms.Outstanding(), 0);
+        EXPECT_EQ(m_comms.BadReleases(), 0);
     }
 
-    void Configure(bool withSecret, const std::string& extra = "")
+    std::shared_ptr<WebApiRequest> Request(IRequestBody* body)
     {
-        std::ofstream((m_install.Folder() + L"Utils\\config.json").c_str(), std::ios::binary | std::ios::trunc)
-            << "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \""
-            << m_server.HostAndPort() << "\", \"Communications.Defaults.Path\": \"api\","
-            << " \"Communications.Defaults.Verb\": \"POST\","
-            << " \"Communications.Defaults.User-Agent\": \"DispatchTest/1\","
-            << " \"Communications.Authorization.AuthorizationId\": \"agent-7\","
-            << " \"Communications.Authorization.AuthorizationService\": \"KWS\","
-            << " \"Communications.Authorization.AuthorizationServiceVersion\": \"2\""
-            << (withSecret ? ", \"Communications.Authorization.Secret\": \"s3cret\"" : "") << extra << "}";
+        return std::make_shared<WebApiRequest>(&m_config, L"", body, L"Method_Test", UrlParameterMap(), L"/items");
     }
 
-    std::shared_ptr<WebApiRequest> Request(IRequestBody* body, const std::wstring& resource = L"/items")
-    {
-        return std::make_shared<WebApiRequest>(m_util, L"", body, L"Method_Test", UrlParameterMap(), resource);
-    }
-
-    CAgentInstall m_install;
-    CServerFixture m_server;
-    std::wstring m_company, m_data;
-    IConfigUtil* m_util = nullptr;
-    CModule m_library;
-    QuillonOutstandingObjectsFn m_outstanding = nullptr;
+    CFakeConfigUtil m_config;
+    CRecordingComms m_comms;
+    CFakeComponents m_components{&m_comms};
+    std::unique_ptr<CWire> m_wire;
 };
+
+TEST_F(RequestDispatcherTest, WithoutTheComponentItCannotBeBuilt)
+{
+    for (const bool loads : {false, true})
+    {
+        SCOPED_TRACE(loads ? "no interface" : "not loaded");
+        m_components.commsLoads = loads;
+        m_components.comms = nullptr;
+        try
+        {
+            CommsWrapperRequestDispatcher(&m_config, false, false, &m_components);
+            ADD_FAILURE() << "built without the component";
+        }
+        catch (const std::logic_error& e)
+        {
+            EXPECT_STREQ(e.what(), "Cannot Initialize CommsWrapper");
+        }
+    }
+}
+
+TEST_F(RequestDispatcherTest, NothingGoesOutWithoutBodyOrSecret)
+{
+    CTextBody body("{}");
+    auto response = std::make_shared<WebApiResponse>(nullptr);
+    {
+        CommsWrapperRequestDispatcher dispatcher(&m_config, true, false, &m_components);
+        EXPECT_EQ(dispatcher.Send(Request(nullptr), 0, response, nullptr), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        m_config.RemoveValue(L"Communications.Authorization.Secret");
+        EXPECT_EQ(dispatcher.Send(Request(&body), 0, response, nullptr), static_cast<DWORD>(ERROR_BAD_CONFIGURATION));
+        EXPECT_TRUE(dispatcher.GetTraceFilePath().empty());
+        EXPECT_EQ(m_components.Outstanding(), 1);   // the dispatcher's own use
+    }
+    for (const std::string& call : m_comms.calls)
+        EXPECT_EQ(call.rfind("send", 0), std::string::npos) << call;
+    EXPECT_EQ(response->GetStatusCode(), 0u);
+}
+
+TEST_F(RequestDispatcherTest, FlagsAreWidenedProxyAndTrustAttachedAndTheRouteReported)
+{
+    CTextBody body("{}");
+    auto request = Request(&body);
+    auto response = std::make_shared<WebApiResponse>(nullptr);
+    for (const bool useProxy : {false, true})
+    {
+        SCOPED_TRACE(useProxy ? "with proxy" : "without proxy");
+        CommsWrapperRequestDispatcher dispatcher(&m_config, false, useProxy, &m_components);
+        // Flags 5: no redirects and no caches on the way; the dispatcher adds no cookies and no automatic logon.
+        for (const auto& [given, opened] : {std::pair<DWORD, DWORD>{0, 10}, {5, 15}})
+        {
+            request->SetRequestFlags(given);
+            auto report = std::make_shared<CProxyReport>();
+            EXPECT_EQ(dispatcher.Send(request, 0, response, report), 0u);
+            EXPECT_EQ(m_comms.flags, opened);
+            EXPECT_EQ(report->modes, std::vector<DWORD>{kProxyModeExplicit});
+            EXPECT_EQ(m_comms.proxies, useProxy ? m_comms.lists.back().get() : nullptr);
+            EXPECT_EQ(m_comms.trust, m_comms.trusts.back().get());
+            m_comms.proxies = nullptr;
+        }
+    }
+    EXPECT_EQ(response->GetStatusCode(), 202u);
+    HeaderMap headers;
+    response->GetHeaders(headers);
+    EXPECT_EQ(headers[L"A"], L"1");
+
+    // A result that cannot be had is the send's error; the response keeps what it held.
+    CommsWrapperRequestDispatcher dispatcher(&m_config, false, false, &m_components);
+    m_comms.calls.clear();
+    m_comms.resultError = ERROR_INVALID_STATE;
+    EXPECT_EQ(dispatcher.Send(request, 0, response, nullptr), static_cast<DWORD>(ERROR_INVALID_STATE));
+    EXPECT_EQ(response->GetStatusCode(), 202u);
+    EXPECT_EQ(m_comms.calls, (std::vector<std::string>{"Accept", "Accept-encoding", "x-korvo-messageDate",
+                                                       "x-korvo-messageId", "send signed key", "result",
+                                                       "release request"}));
+    EXPECT_EQ(m_comms.signedWith.m_scheme, kAuthorizationScheme2);
+    EXPECT_EQ(m_comms.signedWith.m_schemeName, L"KWS2");
+    EXPECT_EQ(m_comms.signedWith.m_authorizationId, L"id");
+    EXPECT_TRUE(m_comms.signedWith.m_signRequest);
+}
+
+TEST_F(RequestDispatcherTest, ServerClockAheadMovesTheNextSignature)
+{
+    CTextBody body("{}");
+    CommsWrapperRequestDispatcher dispatcher(&m_config, false, false, &m_components);
+    m_comms.result.m_time = SecondsFromNow(30);
+    ASSERT_EQ(dispatcher.Send(Request(&body), 0, nullptr, nullptr), 0u);
+    // The offset is kept in whole seconds: it loses up to one.
+    EXPECT_NEAR(static_cast<double>(CommsWrapperRequestDispatcher::ServerClockOffset()), 29.5, 1);
+
+    m_comms.result.m_time = SecondsFromNow(0);
+    ASSERT_EQ(dispatcher.Send(Request(&body), 0, nullptr, nullptr), 0u);
+    EXPECT_NEAR(Seconds(m_comms.signedWith.m_requestTime) - Seconds(SecondsFromNow(0)), 29.5, 1.5);
+    // That answer came with our own clock, so the offset is gone again.
+    EXPECT_NEAR(static_cast<double>(CommsWrapperRequestDispatcher::ServerClockOffset()), 0, 1);
+    ASSERT_EQ(dispatcher.Send(Request(&body), 0, nullptr, nullptr), 0u);
+    EXPECT_NEAR(Seconds(m_comms.signedWith.m_requestTime) - Seconds(SecondsFromNow(0)), 0, 1.5);
+}
 
 TEST_F(RequestDispatcherTest, SignedSendDeliversTheAnswerAndTracesTheExchange)
 {
+    ASSERT_NO_FATAL_FAILURE(SetUpWire());
+    CWire& w = *m_wire;
     CScriptedReply reply;
     reply.status = 201;
     reply.headers = {{"X-Reply", "yes"}};
     reply.body = "{\"id\":5}";
-    m_server.Reply("POST", "/api/items", reply);
+    w.server.Reply("POST", "/api/items", reply);
     CTextBody body("{\"x\":1}");
     auto response = std::make_shared<WebApiResponse>(nullptr);
     auto report = std::make_shared<CProxyReport>();
     {
-        CommsWrapperRequestDispatcher dispatcher(m_util, true, true);
-        EXPECT_EQ(m_outstanding(), 1u);   // the interface
-        ASSERT_EQ(dispatcher.Send(Request(&body), 0, response, report), 0u);
-        EXPECT_EQ(m_outstanding(), 1u);   // request, result, buffer and proxy objects all given back
+        CommsWrapperRequestDispatcher dispatcher(w.util, true, true);
+        EXPECT_EQ(w.outstanding(), 1u);   // the interface
+        ASSERT_EQ(dispatcher.Send(w.Request(&body), 0, response, report), 0u);
+        EXPECT_EQ(w.outstanding(), 1u);   // request, result, buffer and proxy objects all given back
         EXPECT_EQ(report->modes, std::vector<DWORD>{0});   // a direct connection, as the last-used kind
 
         EXPECT_EQ(response->GetStatusCode(), 201u);
@@ -257,84 +337,51 @@ TEST_F(RequestDispatcherTest, SignedSendDeliversTheAnswerAndTracesTheExchange)
         ASSERT_EQ(response->GetContentLength(), reply.body.size());
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(response->GetContent()), reply.body.size()), reply.body);
 
-        const CRecordedRequest sent = m_server.Requests().at(0);
+        const CRecordedRequest sent = w.server.Requests().at(0);
         EXPECT_EQ(sent.body, "{\"x\":1}");
         EXPECT_EQ(sent.Header("User-Agent"), "DispatchTest/1");
-        const std::string date = sent.Header("X-Signature-Date");
-        EXPECT_EQ(sent.Header("Authorization"),
-                  "KWS2 agent-7:" + Signature("s3cret", "POST\n/api/items\n" + date + "\n" + Sha256Hex(sent.body)));
-        // The request's headers go out in map order, among those that WinHTTP adds.
-        std::vector<std::string> ours;
-        for (const auto& header : sent.headers)
-            if (header.first.rfind("Accept", 0) == 0 || header.first.rfind("x-korvo-", 0) == 0)
-                ours.push_back(header.first);
-        EXPECT_EQ(ours, (std::vector<std::string>{"Accept", "Accept-encoding", "x-korvo-messageDate",
-                                                  "x-korvo-messageId"}));
-
+        // The component signs with the record (its own tests check the signature).
+        EXPECT_EQ(sent.Header("Authorization").rfind("KWS2 agent-7:", 0), 0u) << sent.Header("Authorization");
         const std::string trace = ReadBytes(dispatcher.GetTraceFilePath());
         for (const std::string& line :
-             {"\r\nURL=" + m_server.BaseUrl() + "/api/items\r\n", std::string("\r\nProxy=No proxy\r\n"),
+             {"\r\nURL=" + w.server.BaseUrl() + "/api/items\r\n", std::string("\r\nProxy=No proxy\r\n"),
               "\r\nHeaders=Accept: application/json | Accept-encoding: gzip | x-korvo-messageDate: " +
                   sent.Header("x-korvo-messageDate") + " | x-korvo-messageId: " + sent.Header("x-korvo-messageId") +
                   " | \r\n",
               std::string("\r\nBody={\"x\":1}\r\n\r\n[RESPONSE]\r\nTime="), std::string("\r\nHTTPStatusCode=201\r\n"),
               std::string("\r\nResponseContent={\"id\":5}\r\n"), std::string(" | X-Reply: yes | ")})
             EXPECT_NE(trace.find(line), std::string::npos) << line << " in\n" << trace;
+
+        // What the widened flags do on the wire: no redirect followed, no cached answer taken.
+        CScriptedReply moved;
+        moved.status = 302;
+        moved.headers = {{"Location", "/api/elsewhere"}};
+        w.server.Reply("POST", "/api/moved", moved);
+        auto request = w.Request(&body, L"/moved");
+        request->SetRequestFlags(kRequestNoRedirects | kRequestReload);
+        ASSERT_EQ(dispatcher.Send(request, 0, response, nullptr), 0u);
+        EXPECT_EQ(response->GetStatusCode(), 302u);
+        ASSERT_EQ(w.server.RequestCount(), 2u);
+        EXPECT_EQ(w.server.Requests()[1].Header("Cache-Control"), "no-cache");
     }
-    EXPECT_EQ(m_outstanding(), 0u);
-}
-
-TEST_F(RequestDispatcherTest, NothingGoesOutWithoutBodyOrSecret)
-{
-    CTextBody body("{}");
-    auto response = std::make_shared<WebApiResponse>(nullptr);
-    {
-        CommsWrapperRequestDispatcher dispatcher(m_util, true, false);
-        EXPECT_EQ(dispatcher.Send(Request(nullptr), 0, response, nullptr),
-                  static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-        Configure(false);
-        EXPECT_EQ(dispatcher.Send(Request(&body), 0, response, nullptr), static_cast<DWORD>(ERROR_BAD_CONFIGURATION));
-        EXPECT_EQ(m_outstanding(), 1u);
-        EXPECT_TRUE(dispatcher.GetTraceFilePath().empty());
-    }
-    EXPECT_EQ(m_server.RequestCount(), 0u);
-    EXPECT_EQ(::GetFileAttributesW((m_data + L"Messages").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(response->GetStatusCode(), 0u);
-}
-
-TEST_F(RequestDispatcherTest, ServerClockAheadMovesTheNextSignature)
-{
-    CScriptedReply ahead;
-    ahead.headers = {{"Date", CServerFixture::HttpDate(std::time(nullptr) + 30)}};
-    m_server.Reply("POST", "/api/ahead", ahead, EPathMatch::Exact, 1);
-    m_server.ReplyJson("POST", "/api/items", 200, "{}");
-    CTextBody body("{}");
-    CommsWrapperRequestDispatcher dispatcher(m_util, false, false);
-    // The "Date" header counts whole seconds and the offset is kept in whole seconds: each loses up to one.
-    ASSERT_EQ(dispatcher.Send(Request(&body, L"/ahead"), 0, nullptr, nullptr), 0u);
-    EXPECT_NEAR(static_cast<double>(CommsWrapperRequestDispatcher::ServerClockOffset()), 29, 1.5);
-
-    ASSERT_EQ(dispatcher.Send(Request(&body), 0, nullptr, nullptr), 0u);
-    EXPECT_NEAR(SecondsAhead(m_server.Requests().at(1).Header("X-Signature-Date")), 29, 1.5);
-    // That answer had no "Date": the local clock, so the offset is gone again.
-    EXPECT_NEAR(static_cast<double>(CommsWrapperRequestDispatcher::ServerClockOffset()), 0, 1);
-    ASSERT_EQ(dispatcher.Send(Request(&body), 0, nullptr, nullptr), 0u);
-    EXPECT_NEAR(SecondsAhead(m_server.Requests().at(2).Header("X-Signature-Date")), 0, 2);
+    EXPECT_EQ(w.outstanding(), 0u);
 }
 
 TEST_F(RequestDispatcherTest, DownloadFillsStatusAndHeadersOfEveryAnswer)
 {
+    ASSERT_NO_FATAL_FAILURE(SetUpWire());
+    CWire& w = *m_wire;
     CScriptedReply notModified;
     notModified.status = 304;
     notModified.headers = {{"Last-Modified", "Wed, 01 May 2024 09:03:07 GMT"}};
-    m_server.Reply("GET", "/files/old.zip", notModified);
-    m_server.Reply("GET", "/files/new.zip", CScriptedReply{200, {}, "PK bytes", "application/zip", {}});
-    const std::wstring target = m_install.Folder() + L"download.tmp";
-    Configure(true, ", \"Communications.Download_File.Verb\": \"GET\"");
+    w.server.Reply("GET", "/files/old.zip", notModified);
+    w.server.Reply("GET", "/files/new.zip", CScriptedReply{200, {}, "PK bytes", "application/zip", {}});
+    const std::wstring target = w.install.Folder() + L"download.tmp";
+    w.Configure(true, ", \"Communications.Download_File.Verb\": \"GET\"");
     auto response = std::make_shared<WebApiResponse>(nullptr);
-    CommsWrapperRequestDispatcher dispatcher(m_util, true, false);
+    CommsWrapperRequestDispatcher dispatcher(w.util, true, false);
 
-    EXPECT_EQ(dispatcher.Download(std::make_shared<DownloadRequest>(m_util, m_server.BaseUrlW() + L"/files/old.zip"),
+    EXPECT_EQ(dispatcher.Download(std::make_shared<DownloadRequest>(w.util, w.server.BaseUrlW() + L"/files/old.zip"),
                                   target, response),
               static_cast<DWORD>(ERROR_CONTINUE));
     EXPECT_EQ(response->GetStatusCode(), 304u);
@@ -347,71 +394,26 @@ TEST_F(RequestDispatcherTest, DownloadFillsStatusAndHeadersOfEveryAnswer)
     EXPECT_NE(trace.find("\r\nLastError=1246\r\nHTTPStatusCode=304\r\n"), std::string::npos) << trace;
     EXPECT_EQ(trace.find("[RESPONSE]"), std::string::npos);
 
-    EXPECT_EQ(dispatcher.Download(std::make_shared<DownloadRequest>(m_util, m_server.BaseUrlW() + L"/files/new.zip"),
+    EXPECT_EQ(dispatcher.Download(std::make_shared<DownloadRequest>(w.util, w.server.BaseUrlW() + L"/files/new.zip"),
                                   target, response),
               0u);
     EXPECT_EQ(response->GetStatusCode(), 200u);
     EXPECT_EQ(response->GetContent(), nullptr);
     EXPECT_EQ(ReadBytes(target), "PK bytes");
-    EXPECT_EQ(m_outstanding(), 1u);
-}
-
-TEST_F(RequestDispatcherTest, FlagsAreWidenedAndSeenOnTheWire)
-{
-    // Flags 5: no redirects and no caches on the way; the dispatcher adds no cookies and no automatic logon.
-    CScriptedReply moved;
-    moved.status = 302;
-    moved.headers = {{"Location", "/api/elsewhere"}};
-    m_server.Reply("POST", "/api/items", moved);
-    CTextBody body("{}");
-    auto request = Request(&body);
-    request->SetRequestFlags(kRequestNoRedirects | kRequestReload);
-    auto response = std::make_shared<WebApiResponse>(nullptr);
-    {
-        CommsWrapperRequestDispatcher dispatcher(m_util, false, false);
-        ASSERT_EQ(dispatcher.Send(request, 0, response, nullptr), 0u);
-    }
-    EXPECT_EQ(response->GetStatusCode(), 302u);
-    ASSERT_EQ(m_server.RequestCount(), 1u);
-    EXPECT_EQ(m_server.Requests()[0].Header("Cache-Control"), "no-cache");
-
-    // The exact bits need a component that notes them.
-    CFakeConfigUtil util;
-    util.Set(L"Communications.Authorization.AuthorizationId", L"id");
-    util.Set(L"Communications.Authorization.Secret", L"key");
-    CRecordingComms comms;
-    CommsWrapperRequestDispatcher dispatcher(&util, &comms, false, false);
-    for (const auto& [given, opened] : {std::pair<DWORD, DWORD>{0, 10}, {5, 15}})
-    {
-        request->SetRequestFlags(given);
-        EXPECT_EQ(dispatcher.Send(request, 0, response, nullptr), 0u);
-        EXPECT_EQ(comms.flags, opened);
-    }
-    EXPECT_EQ(response->GetStatusCode(), 202u);
-    HeaderMap headers;
-    response->GetHeaders(headers);
-    EXPECT_EQ(headers[L"A"], L"1");
-
-    // A result that cannot be had is the send's error; the response keeps what it held.
-    comms.calls.clear();
-    comms.resultError = ERROR_INVALID_STATE;
-    EXPECT_EQ(dispatcher.Send(request, 0, response, nullptr), static_cast<DWORD>(ERROR_INVALID_STATE));
-    EXPECT_EQ(response->GetStatusCode(), 202u);
-    EXPECT_EQ(comms.calls, (std::vector<std::string>{"Accept", "Accept-encoding", "x-korvo-messageDate",
-                                                     "x-korvo-messageId", "send signed key", "result",
-                                                     "release request"}));
-    EXPECT_EQ(comms.outstanding, 0);
+    EXPECT_EQ(w.outstanding(), 1u);
 }
 
 TEST_F(RequestDispatcherTest, FourThreadsAgainstAFlakyServer)
 {
-    m_server.ReplyJson("POST", "/api/items", 200, "{}");
-    m_server.InjectFaults(CFaultPlan{20240501, 0.2, 0.2, 0.3, 30ms, {500, 503}});
+    ASSERT_NO_FATAL_FAILURE(SetUpWire());
+    CWire& w = *m_wire;
+    w.server.ReplyJson("POST", "/api/items", 200, "{}");
+    w.server.InjectFaults(CFaultPlan{20240501, 0.2, 0.2, 0.3, 30ms, {500, 503}});
     std::atomic<std::size_t> failed{0}, serverErrors{0}, odd{0}, slow{0};
     {
         std::vector<std::unique_ptr<CommsWrapperRequestDispatcher>> dispatchers;
         for (int t = 0; t < 4; ++t)
-            dispatchers.push_back(std::make_unique<CommsWrapperRequestDispatcher>(m_util, t == 0, false));
+            dispatchers.push_back(std::make_unique<CommsWrapperRequestDispatcher>(w.util, t == 0, false));
         std::vector<std::thread> threads;
         for (const auto& dispatcher : dispatchers)
             threads.emplace_back([&, sender = dispatcher.get()] {
@@ -420,7 +422,7 @@ TEST_F(RequestDispatcherTest, FourThreadsAgainstAFlakyServer)
                 {
                     auto response = std::make_shared<WebApiResponse>(nullptr);
                     const auto start = std::chrono::steady_clock::now();
-                    const DWORD error = sender->Send(Request(&body), 0, response, nullptr);
+                    const DWORD error = sender->Send(w.Request(&body), 0, response, nullptr);
                     const DWORD status = response->GetStatusCode();
                     slow += std::chrono::steady_clock::now() - start > 10s;
                     failed += error != 0;
@@ -431,12 +433,12 @@ TEST_F(RequestDispatcherTest, FourThreadsAgainstAFlakyServer)
             });
         for (auto& thread : threads)
             thread.join();
-        EXPECT_EQ(m_outstanding(), 4u);   // only the interfaces
+        EXPECT_EQ(w.outstanding(), 4u);   // only the interfaces
     }
-    EXPECT_EQ(m_outstanding(), 0u);
+    EXPECT_EQ(w.outstanding(), 0u);
     EXPECT_EQ(odd, 0u);
     EXPECT_EQ(slow, 0u);
-    const CFaultCounts faults = m_server.FaultCounts();
+    const CFaultCounts faults = w.server.FaultCounts();
     EXPECT_GT(faults.dropped, 0u);
     EXPECT_GT(faults.delayed, 0u);
     EXPECT_EQ(failed, faults.dropped);

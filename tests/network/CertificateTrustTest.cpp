@@ -89,10 +89,10 @@ TEST_F(CertificateTrustTest, RulesOnlyFromAnObject)
 TEST_F(CertificateTrustTest, AttachesTheTrustObject)
 {
     CCertificateTrustworthinessConfig config(&comms, &util);
-    CFakeTarget request;
-    CFakeTarget client;
-    config.AttachTrustToRequest(request.Request());
-    config.AttachTrustToClient(client.Client());
+    CStubRequest request;
+    CStubDataServiceClient client;
+    config.AttachTrustToRequest(&request);
+    config.AttachTrustToClient(&client);
     EXPECT_EQ(request.trust, comms.trusts.back().get());
     EXPECT_EQ(client.trust, comms.trusts.back().get());
 }
@@ -103,15 +103,17 @@ TEST_F(CertificateTrustTest, WithoutATrustObjectNothingIsSetOrAttached)
     comms.failTrust = true;
     CCertificateTrustworthinessConfig failed(&comms, &util);
     CCertificateTrustworthinessConfig noComms(nullptr, &util);
-    CFakeTarget target;
+    CStubRequest request;
+    CStubDataServiceClient client;
     for (CCertificateTrustworthinessConfig* config : {&failed, &noComms})
     {
         EXPECT_FALSE(config->IsValid());
         EXPECT_EQ(config->GetTrustHandle(), nullptr);
-        config->AttachTrustToRequest(target.Request());
-        config->AttachTrustToClient(target.Client());
+        config->AttachTrustToRequest(&request);
+        config->AttachTrustToClient(&client);
     }
-    EXPECT_EQ(target.trust, nullptr);
+    EXPECT_EQ(request.trust, nullptr);
+    EXPECT_EQ(client.trust, nullptr);
     EXPECT_TRUE(comms.trusts.empty());
 }
 

@@ -117,45 +117,73 @@ TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
     }
 }
 
-TEST_F(ProxyConfigTest, EncipheredListIsDeciphered)
-{
-    std::string stored;
-    ASSERT_TRUE(CAESCypher().EncryptToBase64(
-        u8"{\"ProxyConfig\":[{\"source\":\"explicit\",\"proxyList\":\"proxy:8080\",\"user\":\"J\u00fcrgen\"}]}", stored));
-    util.Set(kFallbackListKey, std::wstring(stored.begin(), stored.end()));
-
-    const auto config = Make();
-    EXPECT_TRUE(config->IsValid());
-    EXPECT_EQ(Routes(), std::vector<std::wstring>{L"explicit proxy:8080 J\u00fcrgen  <null> 0"});
-}
-
-TEST_F(ProxyConfigTest, UnusableListGivesDirectRoute)
-{
-    const wchar_t* const rows[] = {
-        nullptr, L"", L"{", L"[]", LR"({"ProxyConfig":{"source":"ie"}})", LR"({"ProxyConfig":[]})",
-        L"AAAAAAAAAAAAAAAAAAAAAA==",   // Base64, but not of a list
-    };
-    for (const wchar_t* stored : rows)
-    {
-        SCOPED_TRACE(stored != nullptr ? stored : L"<absent>");
-        if (stored != nullptr)
-            util.Set(kFallbackListKey, stored);
-        const auto config = Make();
-        EXPECT_TRUE(config->IsValid());
-        EXPECT_EQ(Routes(), std::vector<std::wstring>{L"direct 1"});
-    }
-}
-
-TEST_F(ProxyConfigTest, ValidOnlyWhenTheListAcceptsARoute)
+TEST_F(ProxyConfigTest, ValidOnlyWhenTheListAcceptsARouteAndEveryRefusalIsTraced)
 {
     CTraceCapture capture;
-    capture.Enable(kTraceLevelVerbose, kTraceFlagEvents);
+    capture.Enable(kTraceLevelWarning, kTraceFlagEvents);
     comms.listAccepts = false;
-    util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"nonsense"},{"source":"ie"}]})");
-    EXPECT_FALSE(Make()->IsValid());
-    EXPECT_EQ(Routes(), (std::vector<std::wstring>{L"auto 2 0", L"direct 1"}));
+    util.Set(kLastUsedKey, LR"({"Mode":1,"ProxyList":"last:1"})");
+    util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"nonsense"},{"source":"ie"},{"source":"winhttp"},
+        {"source":"wpad","PacFileUrl":"http://p/x.pac"},{"source":"wpad"},{"source":"direct"},
+        {"source":"explicit","proxyList":"e:2"},{"source":"explicit","proxyList":"me","DeviceId":"6f1c2a8e-agent-own"}]})");
+    EXPECT_FALSE(Make(true)->IsValid());
+    EXPECT_EQ(Routes().size(), 9u);
     EXPECT_TRUE(capture.Has(kProxyUnit, 15));   // the unknown source
-    EXPECT_TRUE(capture.Has(kProxyUnit, 13));
+    EXPECT_TRUE(capture.Has(kProxyUnit, 13));   // no route at all
+    std::vector<std::wstring> refused;
+    for (const CapturedTrace& message : capture.Messages())
+        if (message.number == 23)
+            refused.push_back(message.Wide(0) + L" " + message.Wide(1));
+    EXPECT_EQ(refused, (std::vector<std::wstring>{L"last used last:1", L"ie <NULL>", L"winhttp <NULL>",
+                                                  L"wpad http://p/x.pac", L"wpad <NULL>", L"direct <NULL>",
+                                                  L"explicit e:2", L"direct 6f1c2a8e-agent-own", L"direct <NULL>"}));
+}
+
+// The list is stored enciphered or as plain JSON; only a value that is neither is an error.
+TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
+{
+    std::string enciphered;
+    ASSERT_TRUE(CAESCypher().EncryptToBase64(
+        u8"{\"ProxyConfig\":[{\"source\":\"explicit\",\"proxyList\":\"proxy:8080\",\"user\":\"J\u00fcrgen\"}]}", enciphered));
+    const struct
+    {
+        const wchar_t* stored;   // null: absent
+        const wchar_t* route;
+        bool error;
+    } rows[] = {
+        {nullptr, L"direct 1", false},
+        {LR"({"ProxyConfig":[{"source":"ie"}]})", L"auto 2 0", false},
+        {L"enciphered", L"explicit proxy:8080 J\u00fcrgen  <null> 0", false},
+        {L"", L"direct 1", false},
+        {L"[]", L"direct 1", false},
+        {LR"({"ProxyConfig":{"source":"ie"}})", L"direct 1", false},
+        {LR"({"ProxyConfig":[]})", L"direct 1", false},
+        {L"{", L"direct 1", true},
+        {L"AAAAAAAAAAAAAAAAAAAAAA==", L"direct 1", true},   // Base64, but not of a list
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.stored != nullptr ? row.stored : L"<absent>");
+        if (row.stored != nullptr)
+            util.Set(kFallbackListKey, row.stored == std::wstring(L"enciphered")
+                                           ? std::wstring(enciphered.begin(), enciphered.end())
+                                           : row.stored);
+        CTraceCapture capture;
+        capture.Enable(kTraceLevelError, kTraceFlagEvents);
+        const auto config = Make();
+        EXPECT_TRUE(config->IsValid());
+        EXPECT_EQ(Routes(), std::vector<std::wstring>{row.route});
+        EXPECT_EQ(capture.Has(kProxyUnit, 22), row.error);
+        EXPECT_EQ(capture.Messages().empty(), !row.error);
+    }
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelVerbose, kTraceFlagEvents);
+    util.Set(kFallbackListKey, std::wstring(enciphered.begin(), enciphered.end()));
+    Make();
+    EXPECT_FALSE(capture.Has(kProxyUnit, 21));
+    util.Set(kFallbackListKey, rows[1].stored);
+    Make();
+    EXPECT_TRUE(capture.Has(kProxyUnit, 21));   // plain JSON, said at verbose level
 }
 
 TEST_F(ProxyConfigTest, MissingCollaboratorsLeaveItInvalid)
@@ -170,10 +198,12 @@ TEST_F(ProxyConfigTest, MissingCollaboratorsLeaveItInvalid)
     EXPECT_TRUE(comms.lists.empty());
     EXPECT_TRUE(comms.configs.empty());
 
-    CFakeTarget target;
-    noList->AttachToRequest(target.Request());
-    noList->AttachToClient(target.Client());
-    EXPECT_EQ(target.proxies, nullptr);
+    CStubRequest request;
+    CStubDataServiceClient client;
+    noList->AttachToRequest(&request);
+    noList->AttachToClient(&client);
+    EXPECT_EQ(request.proxies, nullptr);
+    EXPECT_EQ(client.proxies, nullptr);
 }
 
 TEST_F(ProxyConfigTest, DevicePortIsAddedToPiecesWithoutOne)
@@ -222,6 +252,15 @@ TEST_F(ProxyConfigTest, LastUsedProxyComesFirstWhenAsked)
     util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"wpad"}]})");
     const auto config = Make(true);
     EXPECT_EQ(Describe(config->GetWpadProxy()), L"2||||http://w/p.pac|0|0");
+
+    // A record that is not JSON is an error, and no route.
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelError, kTraceFlagEvents);
+    util.Set(kLastUsedKey, LR"({"Mode":1,)");
+    EXPECT_EQ((Make(true), Routes()), std::vector<std::wstring>{L"auto 3 0"});
+    ASSERT_EQ(capture.Messages().size(), 1u);
+    EXPECT_TRUE(capture.Has(kProxyUnit, 24));
+    EXPECT_EQ(capture.Messages()[0].Wide(0), kLastUsedKey);
 }
 
 TEST_F(ProxyConfigTest, UsedProxyIsWrittenOnlyWhenItChanges)
@@ -281,10 +320,10 @@ TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)
 TEST_F(ProxyConfigTest, AttachesTheProxyList)
 {
     const auto config = Make();
-    CFakeTarget request;
-    CFakeTarget client;
-    config->AttachToRequest(request.Request());
-    config->AttachToClient(client.Client());
+    CStubRequest request;
+    CStubDataServiceClient client;
+    config->AttachToRequest(&request);
+    config->AttachToClient(&client);
     config->AttachToRequest(nullptr);
     EXPECT_EQ(request.proxies, config->GetProxyList());
     EXPECT_EQ(client.proxies, config->GetProxyList());

@@ -1,6 +1,7 @@
 #include "plugin/CTelemetry.h"
 
 #include "CFakeConfigUtil.h"
+#include "CNoDispatcher.h"
 #include "message/CMessageObject.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +16,6 @@
 
 namespace
 {
-
-class CNoDispatcher : public IDispatcherHelper
-{
-public:
-    DWORD SendObjects(const CMessageBatch&, bool) override { return ERROR_SUCCESS; }
-    DWORD SendObject(const CMessageObject&, bool) override { return ERROR_SUCCESS; }
-    DWORD SendText(const std::wstring&, bool) override { return ERROR_SUCCESS; }
-    DWORD SendEach(const std::vector<std::wstring>&, bool) override { return ERROR_SUCCESS; }
-    DWORD SendAsArray(const std::vector<std::wstring>&, bool) override { return ERROR_SUCCESS; }
-};
 
 const wchar_t* NameOf(TelemetryEvent kind)
 {

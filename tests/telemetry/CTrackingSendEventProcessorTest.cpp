@@ -1,125 +1,93 @@
-// The TrackingSend processor with the real communications and system information stand-ins from an agent
-// install, sending to the server fixture; the configuration is in-process.
+// The TrackingSend processor over stand-ins of the components, in process: what a tracking hit is given, what
+// the processor answers, and whether the file stays.
 
-#include "CAgentInstall.h"
+#include "CFakeComms.h"
+#include "CFakeComponents.h"
 #include "CFakeConfigUtil.h"
-#include "CServerFixture.h"
+#include "CNoDispatcher.h"
 #include "TestFiles.h"
 
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
-#include "platform/OsProbes.h"
-#include "platform/TextUtil.h"
 #include "telemetry/CTrackingSendEventProcessor.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace
 {
 
-// The query of a recorded request, percent-decoded (of a repeated name, the first counts).
-std::map<std::string, std::string> QueryValues(const CRecordedRequest& hit)
-{
-    const CQueryPairs pairs = hit.QueryPairs();
-    return std::map<std::string, std::string>(pairs.begin(), pairs.end());
-}
+using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
 
-class CNoDispatcher : public IDispatcherHelper
+// The one tracking hit of an event: notes what it is given and answers Send as the test says.
+struct CRecordedHit : CStubTrackingRequest
 {
-public:
-    DWORD SendObjects(const CMessageBatch&, bool) override { return ERROR_SUCCESS; }
-    DWORD SendObject(const CMessageObject&, bool) override { return ERROR_SUCCESS; }
-    DWORD SendText(const std::wstring&, bool) override { return ERROR_SUCCESS; }
-    DWORD SendEach(const std::vector<std::wstring>&, bool) override { return ERROR_SUCCESS; }
-    DWORD SendAsArray(const std::vector<std::wstring>&, bool) override { return ERROR_SUCCESS; }
+    std::vector<std::wstring> identity;
+    Pairs parameters;
+    bool delivers = true;
+    int sends = 0;
+
+    void SetIdentity(const wchar_t* s1, const wchar_t* s2, const wchar_t* s3, const wchar_t* s4, const wchar_t* s5,
+                     const wchar_t* s6, const wchar_t* s7) override
+    {
+        identity = {s1, s2, s3, s4, s5, s6, s7};
+    }
+    void AddParameter(const wchar_t* name, const wchar_t* value) override { parameters.emplace_back(name, value); }
+    bool Send(DWORD) override { return ++sends, delivers; }
 };
 
-// A 64-bit Windows 10.0 machine without suites, as the version probes see it.
-class CModelMachine : public IOsProbes
+// Like the real component, no tracking request for an empty URL.
+struct CHitComms : CFakeComms
 {
-public:
-    CModelMachine(BYTE productType, DWORD build, DWORD updateRevision, DWORD productInfo, const wchar_t* releaseId)
-        : m_productType(productType), m_build(build), m_updateRevision(updateRevision), m_productInfo(productInfo),
-          m_releaseId(releaseId)
-    {
-    }
-    BOOL VerifyVersion(OSVERSIONINFOEXW& info, DWORD typeMask, DWORDLONG) override
-    {
-        switch (typeMask)
-        {
-        case VER_PLATFORMID:
-            return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
-        case VER_PRODUCT_TYPE:
-            return info.wProductType == m_productType;
-        case VER_MAJORVERSION | VER_MINORVERSION:
-            return info.dwMajorVersion == 10 && info.dwMinorVersion == 0;
-        case VER_SERVICEPACKMAJOR | VER_SERVICEPACKMINOR:
-            return info.wServicePackMajor == 0;
-        default:
-            return FALSE;
-        }
-    }
-    void GetNativeSystemInfo(SYSTEM_INFO& info) override { info.wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64; }
-    bool GetNativeMachine(USHORT& machine) override { return machine = IMAGE_FILE_MACHINE_AMD64, true; }
-    int GetSystemMetrics(int) override { return 0; }
-    bool GetProductInfo(DWORD, DWORD, DWORD, DWORD, DWORD& type) override { return type = m_productInfo, true; }
-    bool ReadNumber(const wchar_t*, const wchar_t* name, DWORD& value) override
-    {
-        const std::wstring n = name;
-        if (n == L"CurrentMajorVersionNumber" || n == L"CurrentMinorVersionNumber")
-            return value = n == L"CurrentMajorVersionNumber" ? 10 : 0, true;
-        return n == L"UBR" && m_updateRevision != 0 && (value = m_updateRevision, true);
-    }
-    bool ReadText(const wchar_t*, const wchar_t* name, std::wstring& value) override
-    {
-        const std::wstring n = name;
-        if (n == L"CurrentBuildNumber" || n == L"ReleaseId")
-            return value = n == L"ReleaseId" ? m_releaseId : std::to_wstring(m_build), true;
-        return false;
-    }
-    bool KeyExists(const wchar_t*) override { return false; }
+    CRecordedHit hit;
+    std::vector<std::wstring> urls;
+    bool refuse = false;
 
-private:
-    BYTE m_productType;
-    DWORD m_build, m_updateRevision, m_productInfo;
-    std::wstring m_releaseId;
+    ITrackingRequest* CreateTrackingRequest(const wchar_t* url) override
+    {
+        urls.emplace_back(url);
+        return refuse || *url == L'\0' ? nullptr : HandOut(&hit);
+    }
 };
 
-class TrackingSendTest : public ::testing::Test
+struct CHardware : IHardware
+{
+    bool described = true, portable = false;
+    bool GetDescription(HardwareDescription& description) override
+    {
+        description.isPortable = portable;
+        return described;
+    }
+};
+
+class CTrackingSendEventProcessorTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_install.Add(L"Quillon.dll", L"Utils"));
-        ASSERT_TRUE(m_install.Add(L"Anvara.dll", L"Utils"));
-        const std::string host = m_server.HostAndPort();
         m_config.Set(L"Communications.Defaults.Scheme", L"http");
-        m_config.Set(L"Communications.Defaults.Hostname", std::wstring(host.begin(), host.end()));
+        m_config.Set(L"Communications.Defaults.Hostname", L"tracking.test");
         m_config.Set(L"Communications.Method_TrackingSend.Path", L"api/tracking/hit?trackIndex={trackIndex}");
-        // Names as other components write them: spaces and characters beyond ASCII.
-        const std::wstring folder = m_install.Folder() + L"Tracking \u00e9v\u00e9nements\\";
-        ::CreateDirectoryW(folder.c_str(), nullptr);
-        m_file = folder + L"hit \u65e5\u672c 1.json";
+        // A name as other components write them: spaces and characters beyond ASCII.
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        m_file = temp + (L"\u00e9v\u00e9nement hit \u65e5\u672c " + std::to_wstring(::GetCurrentProcessId()) + L".json");
     }
+    void TearDown() override { ::DeleteFileW(m_file.c_str()); }
 
-    DWORD Deliver(const std::wstring& file)
+    DWORD Deliver(IComponentAccess& components)
     {
         CMessageObject payload;
-        payload.AddString(L"Filename", file);
+        payload.AddString(L"Filename", m_file);
         payload.AddString(L"OperationId", L"op-1");
-        return CTrackingSendEventProcessor(&m_config, &m_dispatcher).Process(&payload);
+        return CTrackingSendEventProcessor(&m_config, &m_dispatcher, &components).Process(&payload);
     }
-    void SetComponents(const std::string& json) { WriteBytes(m_install.Folder() + L"Utils\\config.json", json); }
-    std::vector<CRecordedRequest> Hits() const { return m_server.RequestsTo("/api/tracking/hit"); }
 
-    CAgentInstall m_install;
-    CServerFixture m_server;
     CFakeConfigUtil m_config;
     CNoDispatcher m_dispatcher;
     std::wstring m_file;
@@ -127,128 +95,163 @@ protected:
 
 } // namespace
 
-TEST_F(TrackingSendTest, ResultDecidesWhetherTheFileStays)
+TEST_F(CTrackingSendEventProcessorTest, ResultDecidesWhetherTheFileStays)
 {
+    enum Comms
+    {
+        Delivers,
+        NotDelivered,
+        NotLoaded,
+        NoInterface,
+        NoRequest,
+    };
     const char* index = R"({"TrackIndex":"7"})";
+    const wchar_t* url = L"http://tracking.test/api/tracking/hit?trackIndex=7";
     const struct
     {
         const char* label;
-        const char* content;      // null: no file
-        const char* components;   // Utils\config.json
-        int status;
+        const char* content;   // null: no file
+        Comms comms;
         DWORD result;
         bool stays;
-        size_t hits;
+        int sends;
+        const wchar_t* url;   // of the tracking request asked for; null: none asked for
     } rows[] = {
-        {"sent", index, "{}", 200, ERROR_SUCCESS, false, 1},
-        {"refused by the server", index, "{}", 500, ERROR_REQUEST_REFUSED, false, 1},
-        {"server unreachable", index, R"({"Quillon.Fault.FailSend":true})", 200, ERROR_REQUEST_REFUSED, false, 0},
-        {"no file", nullptr, "{}", 200, ERROR_FILE_NOT_FOUND, false, 0},
-        {"not JSON", R"({"TrackIndex":)", "{}", 200, ERROR_INVALID_DATA, true, 0},
-        {"index a number", R"({"TrackIndex":7})", "{}", 200, ERROR_INVALID_INDEX, true, 0},
-        {"no index", R"({"CustomData":[]})", "{}", 200, ERROR_INVALID_INDEX, true, 0},
-        {"an array, not an object", R"([{"TrackIndex":"7"}])", "{}", 200, ERROR_INVALID_INDEX, true, 0},
-        {"no interface", index, R"({"Quillon.Fault.NoInterface":true})", 200, ERROR_NOT_ENOUGH_MEMORY, true, 0},
-        {"no tracking request", index, R"({"Quillon.Fault.RefuseTrackingRequest":1})", 200,
-         ERROR_NOT_ENOUGH_MEMORY, true, 0},
+        {"sent", index, Delivers, ERROR_SUCCESS, false, 1, url},
+        {"refused or not delivered", index, NotDelivered, ERROR_REQUEST_REFUSED, false, 1, url},
+        {"no file", nullptr, Delivers, ERROR_FILE_NOT_FOUND, false, 0, nullptr},
+        {"not JSON", R"({"TrackIndex":)", Delivers, ERROR_INVALID_DATA, true, 0, nullptr},
+        {"index a number", R"({"TrackIndex":7})", Delivers, ERROR_INVALID_INDEX, true, 0, nullptr},
+        {"no index", R"({"CustomData":[]})", Delivers, ERROR_INVALID_INDEX, true, 0, nullptr},
+        {"an array, not an object", R"([{"TrackIndex":"7"}])", Delivers, ERROR_INVALID_INDEX, true, 0, nullptr},
+        {"no component", index, NotLoaded, ERROR_DLL_INIT_FAILED, true, 0, nullptr},
+        {"no interface", index, NoInterface, ERROR_NOT_ENOUGH_MEMORY, true, 0, nullptr},
+        {"no tracking request", index, NoRequest, ERROR_NOT_ENOUGH_MEMORY, true, 0, url},
         // An empty placeholder value empties the configured URL: there is nothing to send to.
-        {"empty index", R"({"TrackIndex":""})", "{}", 200, ERROR_NOT_ENOUGH_MEMORY, true, 0},
+        {"empty index", R"({"TrackIndex":""})", Delivers, ERROR_NOT_ENOUGH_MEMORY, true, 0, L""},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.label);
-        m_server.ClearRequests();
-        m_server.ReplyJson("GET", "/api/tracking/hit", row.status, "{}");
-        SetComponents(row.components);
+        CHitComms comms;
+        comms.hit.delivers = row.comms != NotDelivered;
+        comms.refuse = row.comms == NoRequest;
+        CFakeComponents components(row.comms == NoInterface ? nullptr : &comms);
+        components.commsLoads = row.comms != NotLoaded;
         if (row.content != nullptr)
             WriteBytes(m_file, row.content);
-        EXPECT_EQ(Deliver(m_file), row.result);
+        EXPECT_EQ(Deliver(components), row.result);
         EXPECT_EQ(Exists(m_file), row.stays);
-        EXPECT_EQ(Hits().size(), row.hits);
+        EXPECT_EQ(comms.hit.sends, row.sends);
+        EXPECT_EQ(comms.urls, row.url != nullptr ? std::vector<std::wstring>{row.url} : std::vector<std::wstring>{});
+        // Every use, request, proxy list and trust object went back.
+        EXPECT_EQ(components.Outstanding(), 0);
+        EXPECT_EQ(comms.Outstanding(), 0);
+        EXPECT_EQ(comms.BadReleases(), 0);
         ::DeleteFileW(m_file.c_str());
     }
 }
 
-TEST_F(TrackingSendTest, EventsThatNameNoReadableFileSendNothing)
+TEST_F(CTrackingSendEventProcessorTest, EventsThatNameNoReadableFileSendNothing)
 {
-    EXPECT_EQ(CTrackingSendEventProcessor(&m_config, &m_dispatcher).Process(nullptr), ERROR_INVALID_DATA);
+    CHitComms comms;
+    CFakeComponents components(&comms);
+    CTrackingSendEventProcessor processor(&m_config, &m_dispatcher, &components);
+    EXPECT_EQ(processor.Process(nullptr), ERROR_INVALID_DATA);
     CMessageObject numbered;
     numbered.AddInt32(L"Filename", 7);
-    EXPECT_EQ(CTrackingSendEventProcessor(&m_config, &m_dispatcher).Process(&numbered), ERROR_INVALID_NAME);
-    EXPECT_EQ(Deliver(L""), ERROR_INVALID_NAME);
+    EXPECT_EQ(processor.Process(&numbered), ERROR_INVALID_NAME);
+    CMessageObject empty;
+    empty.AddString(L"Filename", L"");
+    EXPECT_EQ(processor.Process(&empty), ERROR_INVALID_NAME);
 
     WriteBytes(m_file, R"({"TrackIndex":"7"})");
     {
         const CFileHandle held(::CreateFileW(m_file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
-        EXPECT_EQ(Deliver(m_file), ERROR_READ_FAULT);
+        EXPECT_EQ(Deliver(components), ERROR_READ_FAULT);
     }
-    ASSERT_TRUE(m_install.Remove(L"Utils", L"Quillon.dll"));
-    EXPECT_EQ(Deliver(m_file), ERROR_DLL_INIT_FAILED);
     EXPECT_TRUE(Exists(m_file));
-    EXPECT_TRUE(Hits().empty());
+    EXPECT_TRUE(comms.urls.empty());
 
-    // Utils holds no Tamsin.dll: the module has no configuration either.
-    const auto thrown = [](auto make) -> std::string {
-        try
-        {
-            make();
-        }
-        catch (const std::logic_error& e)
-        {
-            return e.what();
-        }
-        return "nothing";
-    };
-    EXPECT_EQ(thrown([&] { CTrackingSendEventProcessor(nullptr, &m_dispatcher); }), "configUtil is nullptr");
-    EXPECT_EQ(thrown([&] { CTrackingSendEventProcessor(&m_config, nullptr); }), "dispatcherHelper is nullptr");
+    try
+    {
+        CTrackingSendEventProcessor(&m_config, nullptr);
+        ADD_FAILURE() << "built without dispatcher access";
+    }
+    catch (const std::logic_error& e)
+    {
+        EXPECT_STREQ(e.what(), "dispatcherHelper is nullptr");
+    }
 }
 
-TEST_F(TrackingSendTest, HitReportsTheMachineThePortableFlagAndAnIntactIndex)
+TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPairsProxyAndTrust)
 {
-    m_server.ReplyJson("GET", "/api/tracking/hit", 200, "{}");
     m_config.Set(L"Register.Agent.TestMode", L"1");   // the one file serves every row
-    WriteBytes(m_file, R"({"TrackIndex":"7 & _po=1/\u00fc"})");
-    struct
+    m_config.Set(L"Register.Register.SiteId", L"site-7");
+    WriteBytes(m_file, R"({"TrackIndex":"7 & _po=1/\u00fc","CustomData":[{"Name":"a","Value":"1"}]})");
+    const COperatingSystem machine;   // as the processor sees it
+    const OperatingSystemInfo& os = machine.Info();
+    enum Hardware
+    {
+        Portable,
+        NotPortable,
+        NoDescription,
+        NoInterface,
+        NotLoaded,
+    };
+    const struct
     {
         const char* label;
-        CModelMachine machine;
-        const char* components;
-        std::map<std::string, std::string> expected;
+        Hardware hardware;
+        const wchar_t* portable;
     } rows[] = {
-        {"Server 2019, portable", CModelMachine(VER_NT_SERVER, 17763, 5329, 8, L"1809"), R"({"Anvara.Portable":"1"})",
-         {{"_oi", "13"}, {"_ob", "17763.5329"}, {"_or", "1809"}, {"_p", "113"}, {"_os", "1"}, {"_po", "1"}}},
-        {"Windows 10 Pro", CModelMachine(VER_NT_WORKSTATION, 19045, 0, 48, L"2009"), R"({"Anvara.Portable":false})",
-         {{"_oi", "11"}, {"_ob", "19045"}, {"_or", "2009"}, {"_p", "98"}, {"_os", "0"}, {"_po", "0"}}},
-        {"no hardware description", CModelMachine(VER_NT_WORKSTATION, 19045, 0, 48, L"2009"),
-         R"({"Anvara.Portable":true,"Anvara.Fault.FailDescription":true})", {{"_po", "0"}}},
-        {"no system information component", CModelMachine(VER_NT_WORKSTATION, 19045, 0, 48, L"2009"),
-         R"({"Anvara.Portable":true})", {{"_po", "0"}}},
+        {"portable", Portable, L"1"},
+        {"not portable", NotPortable, L"0"},
+        {"no hardware description", NoDescription, L"0"},
+        {"no hardware interface", NoInterface, L"0"},
+        {"no system information component", NotLoaded, L"0"},
     };
-    for (auto& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.label);
-        m_server.ClearRequests();
-        SetComponents(row.components);
-        if (&row == &rows[3])
-        {
-            ASSERT_TRUE(m_install.Remove(L"Utils", L"Anvara.dll"));
-        }
-        COperatingSystem::SetProbesForTesting(&row.machine);
-        const DWORD result = Deliver(m_file);
-        COperatingSystem::SetProbesForTesting(nullptr);
-        ASSERT_EQ(result, ERROR_SUCCESS);
-        const auto hits = Hits();
-        ASSERT_EQ(hits.size(), 1u);
-        auto values = QueryValues(hits[0]);
-        std::string index;
-        WideToBytes(L"7 & _po=1/\u00fc", index, CP_UTF8);
-        EXPECT_EQ(values["trackIndex"], index);
-        for (const auto& [name, value] : row.expected)
-            EXPECT_EQ(values[name], value) << name;
+        CHitComms comms;
+        CHardware hardware;
+        hardware.described = row.hardware != NoDescription;
+        hardware.portable = row.hardware != NotPortable;
+        CFakeComponents components(&comms, row.hardware == NoInterface ? nullptr : &hardware);
+        components.hardwareLoads = row.hardware != NotLoaded;
+        ASSERT_EQ(Deliver(components), ERROR_SUCCESS);
+        EXPECT_EQ(components.Outstanding(), 0);
+        EXPECT_EQ(comms.Outstanding(), 0);
+
+        // The index stays one parameter value, whatever it holds.
+        EXPECT_EQ(comms.urls, std::vector<std::wstring>{
+                                  L"http://tracking.test/api/tracking/hit?trackIndex=7%20%26%20_po%3D1%2F%C3%BC"});
         // No registry values of a legacy product or of the agent's version here.
-        for (const char* name : {"_id1", "_id2", "_id3", "_id4", "_id5", "_id7"})
-            EXPECT_EQ(values[name], "0") << name;
-        EXPECT_EQ(values.count("_reg"), 0u);
+        EXPECT_EQ(comms.hit.identity, (std::vector<std::wstring>{L"0", L"0", L"0", L"0", L"0", L"1", L"0"}));
+        // Environment first, then the file's pairs; no "_reg" without a region.
+        const std::wstring eventId = comms.hit.parameters.at(5).second;
+        const std::wstring localTime = comms.hit.parameters.at(6).second;
+        EXPECT_EQ(eventId.size(), 36u);
+        EXPECT_EQ(localTime.size(), 14u);
+        EXPECT_EQ(comms.hit.parameters,
+                  (Pairs{{L"_oi", std::to_wstring(os.osCode)}, {L"_ob", std::to_wstring(os.buildNumber)},
+                         {L"_or", std::to_wstring(os.releaseId)}, {L"_si", L"site-7"}, {L"_di", L""},
+                         {L"_ei", eventId}, {L"_lt", localTime}, {L"_p", std::to_wstring(os.editionCode)},
+                         {L"_os", os.isServer != 0 ? L"1" : L"0"}, {L"_po", row.portable}, {L"a", L"1"}}));
+        ASSERT_EQ(comms.lists.size(), 1u);
+        ASSERT_EQ(comms.trusts.size(), 1u);
+        EXPECT_EQ(comms.hit.proxies, comms.lists[0].get());
+        EXPECT_EQ(comms.hit.trust, comms.trusts[0].get());
     }
+    EXPECT_TRUE(Exists(m_file));
+}
+
+// Runs last: nothing above may have loaded a component library.
+TEST_F(CTrackingSendEventProcessorTest, NoComponentLibraryWasLoaded)
+{
+    EXPECT_EQ(::GetModuleHandleW(L"Quillon.dll"), nullptr);
+    EXPECT_EQ(::GetModuleHandleW(L"QuillonLC.dll"), nullptr);
+    EXPECT_EQ(::GetModuleHandleW(L"Anvara.dll"), nullptr);
 }

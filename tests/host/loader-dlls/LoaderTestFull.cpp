@@ -1,9 +1,9 @@
 // Every export of the components, handing out tokens (or small working objects) and counting calls.
 
+#include "CStubComms.h"
 #include "LoaderTestCounter.h"
 
 #include "host/ComponentExports.h"
-#include "host/ICommsWrapper.h"
 #include "host/IDispatchEvent.h"
 #include "host/ILogService.h"
 
@@ -20,36 +20,7 @@ T* Token()
     return reinterpret_cast<T*>(&g_token);
 }
 
-class CStubComms : public ICommsWrapper
-{
-public:
-    ICommsProxyList* CreateProxyList() override { return nullptr; }
-    void ReleaseProxyList(ICommsProxyList*) override {}
-    ICommsProxyConfig* CreateEmptyProxyConfig() override { return nullptr; }
-    ICommsProxyConfig* CreateProxyConfig(DWORD, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
-                                         const wchar_t*, bool, bool) override
-    {
-        return nullptr;
-    }
-    void ReleaseProxyConfig(ICommsProxyConfig*) override {}
-    ICommsRequest* OpenRequest(const wchar_t*, const wchar_t*, const wchar_t*, DWORD) override { return nullptr; }
-    void ReleaseRequest(ICommsRequest*) override {}
-    IDataServiceClient* CreateDataServiceClient(const wchar_t*, const wchar_t*, const wchar_t*, int, const wchar_t*,
-                                                const wchar_t*, const AuthorizationRecord*, const wchar_t*,
-                                                const wchar_t*) override
-    {
-        return nullptr;
-    }
-    void ReleaseDataServiceClient(IDataServiceClient*) override {}
-    void ReleaseBuffer(void*) override {}
-    void ReleaseResult(CommsResult*) override {}
-    bool SplitUrl(const wchar_t*, CommsUrlComponents*) override { return false; }
-    ITrackingRequest* CreateTrackingRequest(const wchar_t*) override { return nullptr; }
-    void ReleaseTrackingRequest(ITrackingRequest**) override {}
-    void Reserved15() override {}
-    ICertificateTrust* CreateCertificateTrust() override { return nullptr; }
-    void ReleaseCertificateTrust(ICertificateTrust*) override {}
-} g_comms;
+CStubComms g_comms;
 
 class CStubLog : public ILogService
 {

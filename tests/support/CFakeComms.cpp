@@ -1,7 +1,5 @@
 #include "CFakeComms.h"
 
-#include <algorithm>
-
 namespace
 {
 
@@ -13,25 +11,6 @@ std::wstring Text(const wchar_t* text)
 std::wstring Flag(bool value)
 {
     return value ? L"1" : L"0";
-}
-
-template <typename T>
-bool MarkReleased(std::vector<std::unique_ptr<T>>& objects, const void* handle)
-{
-    const auto found = std::find_if(objects.begin(), objects.end(), [&](const std::unique_ptr<T>& object) {
-        return static_cast<const void*>(object.get()) == handle;
-    });
-    if (found == objects.end() || (*found)->released)
-        return false;
-    (*found)->released = true;
-    return true;
-}
-
-template <typename T>
-int CountOutstanding(const std::vector<std::unique_ptr<T>>& objects)
-{
-    return static_cast<int>(std::count_if(objects.begin(), objects.end(),
-                                          [](const std::unique_ptr<T>& object) { return !object->released; }));
 }
 
 } // namespace
@@ -93,35 +72,24 @@ void CFakeTrust::AddTrustedCertificates(const wchar_t* domain, DWORD count, cons
     added.emplace_back(Text(domain), std::move(texts));
 }
 
-int CFakeComms::Outstanding() const
-{
-    return CountOutstanding(lists) + CountOutstanding(configs) + CountOutstanding(trusts);
-}
-
 ICommsProxyList* CFakeComms::CreateProxyList()
 {
     if (failProxyList)
         return nullptr;
     lists.push_back(std::make_unique<CFakeProxyList>());
     lists.back()->accept = listAccepts;
-    return lists.back().get();
-}
-
-void CFakeComms::ReleaseProxyList(ICommsProxyList* list)
-{
-    if (!MarkReleased(lists, list))
-        ++m_badReleases;
+    return HandOut(lists.back().get());
 }
 
 ICommsProxyConfig* CFakeComms::CreateEmptyProxyConfig()
 {
     configs.push_back(std::make_unique<CFakeProxyConfig>());
-    return configs.back().get();
+    return HandOut(configs.back().get());
 }
 
 ICommsProxyConfig* CFakeComms::CreateProxyConfig(DWORD mode, const wchar_t* proxyList, const wchar_t* user,
-                                          const wchar_t* password, const wchar_t* reserved, const wchar_t* pacUrl,
-                                          bool autoDetect, bool fallback)
+                                                 const wchar_t* password, const wchar_t* reserved,
+                                                 const wchar_t* pacUrl, bool autoDetect, bool fallback)
 {
     if (failProxyConfig)
         return nullptr;
@@ -135,13 +103,7 @@ ICommsProxyConfig* CFakeComms::CreateProxyConfig(DWORD mode, const wchar_t* prox
     config->autoDetect = autoDetect;
     config->fallback = fallback;
     configs.push_back(std::move(config));
-    return configs.back().get();
-}
-
-void CFakeComms::ReleaseProxyConfig(ICommsProxyConfig* config)
-{
-    if (!MarkReleased(configs, config))
-        ++m_badReleases;
+    return HandOut(configs.back().get());
 }
 
 ICertificateTrust* CFakeComms::CreateCertificateTrust()
@@ -149,11 +111,5 @@ ICertificateTrust* CFakeComms::CreateCertificateTrust()
     if (failTrust)
         return nullptr;
     trusts.push_back(std::make_unique<CFakeTrust>());
-    return trusts.back().get();
-}
-
-void CFakeComms::ReleaseCertificateTrust(ICertificateTrust* trust)
-{
-    if (!MarkReleased(trusts, trust))
-        ++m_badReleases;
+    return HandOut(trusts.back().get());
 }

@@ -1,0 +1,42 @@
+#include "host/CInstalledComponents.h"
+
+#include "host/CCommsWrapperLoader.h"
+#include "host/CSystemInfoMng.h"
+#include "host/InstallLocations.h"
+
+#include <string>
+
+namespace
+{
+
+// One use of a component through its wrapper over the utilities folder. The wrapper is shared, so that the
+// deleter (a std::function) can be copied; the library's use ends with the owner.
+template <typename Wrapper, typename T>
+bool Use(T* (Wrapper::*get)(), void (Wrapper::*giveBack)(T**), CComponentUse<T>& use)
+{
+    std::wstring folder;
+    GetUtilsFolder(folder);
+    auto wrapper = std::make_shared<Wrapper>(folder);
+    if (!wrapper->Load())
+        return false;
+    use = CComponentUse<T>(((*wrapper).*get)(), [wrapper, giveBack](T* given) { ((*wrapper).*giveBack)(&given); });
+    return true;
+}
+
+} // namespace
+
+CInstalledComponents& CInstalledComponents::Instance()
+{
+    static CInstalledComponents instance;
+    return instance;
+}
+
+bool CInstalledComponents::UseComms(CComponentUse<ICommsWrapper>& use)
+{
+    return Use(&CCommsWrapperLoader::GetCommsWrapper, &CCommsWrapperLoader::FreeCommsWrapper, use);
+}
+
+bool CInstalledComponents::UseHardware(CComponentUse<IHardware>& use)
+{
+    return Use(&CSystemInfoMng::GetHardware, &CSystemInfoMng::FreeHardware, use);
+}

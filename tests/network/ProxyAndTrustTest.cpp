@@ -1,0 +1,42 @@
+#include "CFakeComms.h"
+#include "CFakeConfigUtil.h"
+#include "TraceCapture.h"
+
+#include "network/ProxyAndTrust.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace
+{
+
+constexpr GUID kUnit = trace::ParseGuid("f4172acb-5383-4ae3-9a5d-f132c0249d2a");
+
+// Attaching itself is shown by the dispatcher's and the TrackingSend processor's tests.
+TEST(ProxyAndTrustTest, WhatCannotBeAttachedIsTracedAndLeftOff)
+{
+    CFakeConfigUtil util;
+    CFakeComms comms;
+    comms.listAccepts = false;
+    comms.failTrust = true;
+    CTraceCapture capture;
+    capture.Enable(kTraceLevelWarning, kTraceFlagEvents);
+    CStubRequest request;
+    CStubTrackingRequest hit;
+    AttachProxyAndTrust(request, &util, &comms, true, L"http://a/");
+    AttachProxyAndTrust(hit, &util, &comms, L"http://b/");
+    for (const ULONG number : {10u, 11u})
+        EXPECT_EQ(std::count_if(capture.Messages().begin(), capture.Messages().end(),
+                                [&](const CapturedTrace& m) { return m.unit == kUnit && m.number == number; }),
+                  2)
+            << number;
+    EXPECT_EQ(request.proxies, nullptr);
+    EXPECT_EQ(request.trust, nullptr);
+    EXPECT_EQ(hit.proxies, nullptr);
+    EXPECT_EQ(hit.trust, nullptr);
+    EXPECT_EQ(comms.Outstanding(), 0);
+    EXPECT_EQ(comms.BadReleases(), 0);
+}
+
+} // namespace

@@ -1,0 +1,41 @@
+#include "CStubComms.h"
+
+int CStubComms::Outstanding() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_handedOut.size());
+}
+
+int CStubComms::BadReleases() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_badReleases;
+}
+
+void CStubComms::ReleaseTrackingRequest(ITrackingRequest** request)
+{
+    if (request == nullptr)
+        return;
+    TakeBack(*request);
+    *request = nullptr;
+}
+
+void CStubComms::Note(const void* object)
+{
+    if (object == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handedOut.insert(object);
+}
+
+void CStubComms::TakeBack(const void* object)
+{
+    if (object == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_handedOut.find(object);
+    if (found == m_handedOut.end())
+        ++m_badReleases;
+    else
+        m_handedOut.erase(found);
+}
