@@ -70,6 +70,16 @@ TEST_F(BareNameTest, NoComponentIsTakenFromTheSearchOrder)
     WriteBytes(trackingFile, R"({"TrackIndex":"7"})");
     CMessageObject payload;
     payload.AddString(L"Filename", trackingFile);
+    // No configuration component to stand in for a missing utility.
+    try
+    {
+        CTrackingSendEventProcessor withoutConfiguration(nullptr, &CDispatcherHelper::Instance());
+        ADD_FAILURE() << "a processor without configuration";
+    }
+    catch (const std::logic_error& error)
+    {
+        EXPECT_STREQ("configUtil is nullptr", error.what());
+    }
     CTrackingSendEventProcessor processor(&util, &CDispatcherHelper::Instance());
     EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_INIT_FAILED), processor.Process(&payload));
     EXPECT_TRUE(Exists(trackingFile));   // never sent, so kept

@@ -8,6 +8,7 @@
 #include "ProcessUsage.h"
 #include "TestFiles.h"
 
+#include "host/CCommsWrapperLoader.h"
 #include "host/IPlugin.h"
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
@@ -250,6 +251,25 @@ TEST_F(TrackingSendEndToEndTest, TestModeKeepsTheFileWhenItsLowestBitIsSet)
         EXPECT_EQ(Hits().size(), 1u);
         EXPECT_EQ(Exists(file), stays);
     }
+}
+
+TEST_F(TrackingSendEndToEndTest, MissingComponentsOfTheInstall)
+{
+    // Without the system information component the hit goes out, not portable; without the communications
+    // component nothing does, and the file stays.
+    ASSERT_TRUE(m_install.Remove(L"Utils", L"Anvara.dll"));
+    Configure({{"Anvara.Portable", "true"}});
+    const std::wstring file = m_files + L"missing.json";
+    WriteBytes(file, R"({"TrackIndex":"m"})");
+    ASSERT_EQ(Deliver(file), ERROR_SUCCESS);
+    ASSERT_EQ(Hits().size(), 1u);
+    EXPECT_EQ(Value(Hits()[0].QueryPairs(), "_po"), "0");
+
+    ASSERT_TRUE(m_install.Remove(L"Utils", CommsLibraryName(COperatingSystem().Info().osCode)));
+    WriteBytes(file, R"({"TrackIndex":"m"})");
+    EXPECT_EQ(Deliver(file), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+    EXPECT_TRUE(Exists(file));
+    EXPECT_EQ(Hits().size(), 1u);
 }
 
 TEST_F(TrackingSendEndToEndTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBack)
