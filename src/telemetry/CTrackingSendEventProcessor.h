@@ -5,9 +5,10 @@
 // not, the file is deleted unless the agent is in test mode (bit 0 of "Register.Agent.TestMode"); a file that
 // could not be read, or whose hit could not be built, stays.
 //
-// Results: 0 sent; 13 no payload or the file is not JSON; 123 no "Filename"; 2 no such file; 30 unreadable
-// file; 1413 no "TrackIndex" text; 1114 no communications component; 8 no request, component interface or
-// tracking request; 4320 the send failed. The communications and system information components are
+// Results: ERROR_SUCCESS sent; ERROR_INVALID_DATA no payload or the file is not JSON; ERROR_INVALID_NAME no
+// "Filename"; ERROR_FILE_NOT_FOUND no such file; ERROR_READ_FAULT unreadable file; ERROR_INVALID_INDEX no
+// "TrackIndex" text; ERROR_DLL_INIT_FAILED no communications component; ERROR_NOT_ENOUGH_MEMORY no request,
+// component interface or tracking request; ERROR_REQUEST_REFUSED the send failed. The communications and system information components are
 // used for the one hit and given back on every path. Events run in parallel; the processor keeps no state.
 
 #include "host/IComponentAccess.h"
