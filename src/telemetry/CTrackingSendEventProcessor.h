@@ -8,8 +8,9 @@
 // Results: ERROR_SUCCESS sent; ERROR_INVALID_DATA no payload or the file is not JSON; ERROR_INVALID_NAME no
 // "Filename"; ERROR_FILE_NOT_FOUND no such file; ERROR_READ_FAULT unreadable file; ERROR_INVALID_INDEX no
 // "TrackIndex" text; ERROR_DLL_INIT_FAILED no communications component; ERROR_NOT_ENOUGH_MEMORY no request,
-// component interface or tracking request; ERROR_REQUEST_REFUSED the send failed. The communications and system information components are
-// used for the one hit and given back on every path. Events run in parallel; the processor keeps no state.
+// component interface or tracking request; ERROR_REQUEST_REFUSED the send failed. The communications and
+// system information components are used for the one hit and given back on every path. Events run in
+// parallel; the processor keeps no state.
 
 #include "host/IComponentAccess.h"
 #include "host/IConfigUtil.h"
