@@ -10,5 +10,5 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 std::string Trim(const std::string& text);
 // "%41" becomes "A"; a '%' without two hex digits after it, and '+', stay as they are.
 std::string PercentDecode(const std::string& text);
-// UTF-8 to UTF-16 for file names, through the platform converter; up to the first NUL.
+// UTF-8 to UTF-16 (file names, URLs), through the platform converter.
 std::wstring Utf8ToWide(const std::string& utf8);
