@@ -9,79 +9,17 @@
 // Texts are UTF-8 (or bytes, for bodies). Thread-safe: the test thread may script and read while the
 // server threads answer.
 
+#include "CFaultInjector.h"
+#include "CRecordedRequest.h"
+#include "CReplyScript.h"
+
 #include <chrono>
 #include <cstddef>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
-
-using CHttpHeaders = std::vector<std::pair<std::string, std::string>>;
-using CQueryPairs = std::vector<std::pair<std::string, std::string>>;
-
-struct CRecordedRequest
-{
-    std::string method;
-    std::string target;        // as on the request line
-    std::string path;          // the target's path, still percent-encoded; for absolute form without scheme and host
-    std::string query;         // after '?', without it; empty when there is none
-    CHttpHeaders headers;      // every header line, in the order sent, names as sent
-    std::string body;          // as received (de-chunked)
-    std::string remoteAddress; // the client's address
-    // The request was meant for another server: its target was in absolute form, or (as Wine's WinHTTP
-    // sends it when proxy and server differ only by port) its Host header names another loopback port.
-    bool viaProxy = false;
-    std::string proxyTarget;   // then: "host:port" of the server meant
-    int status = 0;            // the status this fixture answered with (0 when it dropped the connection)
-    bool dropped = false;      // the connection was closed without an answer
-    std::wstring storedFile;   // for uploads: where the body was written
-
-    // The first header of that name (case-insensitive), or "" when there is none.
-    std::string Header(const std::string& name) const;
-    bool HasHeader(const std::string& name) const;
-    // The query's name=value pairs in the order sent, percent-decoded ("+" stays "+"); a pair without "="
-    // has an empty value.
-    CQueryPairs QueryPairs() const;
-};
-
-struct CScriptedReply
-{
-    int status = 200;
-    CHttpHeaders headers;                    // sent as given, after the fixture's own
-    std::string body;
-    std::string contentType = "application/json";
-    std::chrono::milliseconds delay{0};      // wait before answering (time-out tests)
-    bool dropConnection = false;             // after the delay, close the connection without answering
-};
-
-// Random faults for robustness tests, on top of the scripted replies. Every request that the fixture
-// answers itself (not forwarded proxy requests) draws once from a generator seeded with `seed`, under the
-// fixture's lock: one seed always gives the same sequence of decisions, whichever thread draws them.
-struct CFaultPlan
-{
-    unsigned seed = 1;
-    double dropShare = 0;         // the connection is closed without an answer
-    double serverErrorShare = 0;  // answered with one of serverErrors and an empty body instead
-    double delayShare = 0;        // the answer (or the drop) waits a time drawn from [0, maxDelay] first
-    std::chrono::milliseconds maxDelay{0};
-    std::vector<int> serverErrors{500, 502, 503};
-};
-
-// How often each fault of a plan struck.
-struct CFaultCounts
-{
-    std::size_t dropped = 0;
-    std::size_t serverErrors = 0;
-    std::size_t delayed = 0;
-};
-
-enum class EPathMatch
-{
-    Exact,  // the whole path, without the query
-    Prefix, // paths that start with it (repository-style paths)
-};
 
 class CServerFixture
 {
@@ -129,7 +67,8 @@ public:
     // Forgets all scripts (recorded requests stay). A fault plan stays until ClearFaults.
     void ClearReplies();
 
-    // Replaces any earlier plan; counting starts again.
+    // Faults on every request the fixture answers itself (forwarded ones draw none). Replaces any earlier
+    // plan; counting starts again.
     void InjectFaults(const CFaultPlan& plan);
     void ClearFaults();
     CFaultCounts FaultCounts() const;

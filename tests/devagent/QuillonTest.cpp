@@ -13,9 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <memory>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -24,24 +23,7 @@ using namespace std::chrono_literals;
 
 constexpr wchar_t kUserAgent[] = L"QuillonTest/1";
 constexpr DWORD kDispatcherFlags = 10;   // what the request dispatcher always opens with
-
-SYSTEMTIME FixedTime()
-{
-    SYSTEMTIME time{};
-    time.wYear = 2024;
-    time.wMonth = 5;
-    time.wDay = 1;
-    time.wHour = 9;
-    time.wMinute = 3;
-    time.wSecond = 7;
-    time.wMilliseconds = 42;
-    return time;
-}
-
-std::wstring Wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
+const SYSTEMTIME kFixedTime{2024, 5, 0, 1, 9, 3, 7, 42}; // 2024-05-01 09:03:07.042
 
 template <typename Fn>
 Fn Export(HMODULE library, const char* name)
@@ -52,21 +34,31 @@ Fn Export(HMODULE library, const char* name)
 // The port of a loopback listener that was just closed: connections to it are refused.
 unsigned short DeadPort()
 {
-    auto server = std::make_unique<CServerFixture>();
-    const unsigned short port = server->Port();
-    server.reset();
-    return port;
+    return CServerFixture().Port();
+}
+
+// "METHOD path body" of a recorded request.
+std::string Described(const CRecordedRequest& r)
+{
+    return r.method + " " + r.path + " " + r.body;
+}
+
+void ExpectHeaders(const CRecordedRequest& r, std::initializer_list<std::pair<const char*, const char*>> expected)
+{
+    for (const auto& [name, value] : expected)
+        EXPECT_EQ(r.Header(name), value) << name;
 }
 
 class QuillonTest : public ::testing::Test
 {
 protected:
+    virtual const wchar_t* Library() const { return L"Quillon.dll"; }
+
     void SetUp() override
     {
-        ASSERT_TRUE(m_install.Add(L"Quillon.dll", L"Utils"));
-        m_library.Reset(::LoadLibraryExW((Utils() + L"Quillon.dll").c_str(), nullptr,
+        ASSERT_TRUE(m_install.Add(Library(), L"Utils"));
+        m_library.Reset(::LoadLibraryExW((m_install.Folder() + L"Utils\\" + Library()).c_str(), nullptr,
                                          LOAD_WITH_ALTERED_SEARCH_PATH));
-        ASSERT_TRUE(m_library);
         m_get = Export<GetICommsWrapperFn>(m_library.Get(), "GetICommsWrapper");
         m_free = Export<FreeICommsWrapperFn>(m_library.Get(), "FreeICommsWrapper");
         m_outstanding = Export<QuillonOutstandingObjectsFn>(m_library.Get(), "QuillonOutstandingObjects");
@@ -81,29 +73,27 @@ protected:
             m_free(&m_comms);
         EXPECT_EQ(m_comms, nullptr);
         // Every object handed out in the test was given back.
-        if (m_outstanding)
-        {
-            EXPECT_EQ(m_outstanding(), 0u);
-        }
+        EXPECT_EQ(m_outstanding ? m_outstanding() : 0u, 0u);
     }
 
-    std::wstring Utils() const { return m_install.Folder() + L"Utils\\"; }
-    void SetFaults(const std::string& json) { WriteBytes(Utils() + L"config.json", json); }
+    void SetFaults(const std::string& json) { WriteBytes(m_install.Folder() + L"Utils\\config.json", json); }
+    std::wstring Url(const std::wstring& path) const { return m_server.BaseUrlW() + path; }
+    ICommsRequest* Open(const std::wstring& path, const wchar_t* verb = L"GET", DWORD flags = 0)
+    {
+        return m_comms->OpenRequest(kUserAgent, Url(path).c_str(), verb, flags);
+    }
 
     // Opens, sends and fetches the result; the request is released, the result is the caller's.
-    DWORD Exchange(const std::wstring& url, const wchar_t* verb, const std::string& body, CommsResult** result,
-                   ICommsProxyList* proxies = nullptr, const AuthorizationRecord* authorization = nullptr)
+    DWORD Exchange(const std::wstring& path, const wchar_t* verb, const std::string& body, CommsResult** result,
+                   const AuthorizationRecord* authorization = nullptr)
     {
-        ICommsRequest* request = m_comms->OpenRequest(kUserAgent, url.c_str(), verb, kDispatcherFlags);
+        ICommsRequest* request = Open(path, verb, kDispatcherFlags);
         if (request == nullptr)
             return ERROR_INVALID_HANDLE;
         request->AddHeader(L"x-test", L"one");
-        if (proxies != nullptr)
-            request->SetProxy(proxies);
-        DWORD error = authorization != nullptr
-                          ? request->SendSigned(L"application/json", body.data(), static_cast<DWORD>(body.size()), 0,
-                                                authorization)
-                          : request->Send(L"application/json", body.data(), static_cast<DWORD>(body.size()));
+        const DWORD size = static_cast<DWORD>(body.size());
+        DWORD error = authorization != nullptr ? request->SendSigned(L"application/json", body.data(), size, 0, authorization)
+                                               : request->Send(L"application/json", body.data(), size);
         if (error == ERROR_SUCCESS && result != nullptr)
             error = request->GetResult(result);
         if (void* buffer = request->TakeBuffer())
@@ -123,15 +113,12 @@ protected:
 
 TEST_F(QuillonTest, GetAndPutCarryHeadersBodyAndAnswer)
 {
-    CScriptedReply reply;
-    reply.status = 201;
-    reply.headers = {{"X-Reply", "yes"}, {"Date", "Wed, 01 May 2024 09:03:07 GMT"}};
-    reply.body = "{\"ok\":true}";
+    const CScriptedReply reply{201, {{"X-Reply", "yes"}, {"Date", "Wed, 01 May 2024 09:03:07 GMT"}}, "{\"ok\":true}"};
     m_server.Reply("PUT", "/api/items", reply);
     m_server.ReplyJson("GET", "/api/items", 200, "[]");
 
     CommsResult* result = nullptr;
-    ASSERT_EQ(Exchange(m_server.BaseUrlW() + L"/api/items?id=7", L"PUT", "{\"name\":\"x\"}", &result), 0u);
+    ASSERT_EQ(Exchange(L"/api/items?id=7", L"PUT", "{\"name\":\"x\"}", &result), 0u);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->m_size, kCommsResultSize);
     EXPECT_EQ(result->m_status, 201u);
@@ -142,35 +129,28 @@ TEST_F(QuillonTest, GetAndPutCarryHeadersBodyAndAnswer)
     ASSERT_NE(result->m_content, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(result->m_content), result->m_contentLength), reply.body);
     // The server's clock, not ours: the dispatcher estimates the clock offset from it.
-    EXPECT_EQ(result->m_time.wYear, 2024);
-    EXPECT_EQ(result->m_time.wMonth, 5);
-    EXPECT_EQ(result->m_time.wHour, 9);
-    EXPECT_EQ(result->m_time.wSecond, 7);
+    const SYSTEMTIME& t = result->m_time;
+    EXPECT_EQ((std::vector<int>{t.wYear, t.wMonth, t.wHour, t.wSecond}), (std::vector<int>{2024, 5, 9, 7}));
     m_comms->ReleaseResult(result);
 
-    ASSERT_EQ(Exchange(m_server.BaseUrlW() + L"/api/items", L"GET", "", &result), 0u);
+    ASSERT_EQ(Exchange(L"/api/items", L"GET", "", &result), 0u);
     EXPECT_EQ(result->m_status, 200u);
     m_comms->ReleaseResult(result);
 
     const auto requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].method, "PUT");
-    EXPECT_EQ(requests[0].path, "/api/items");
+    EXPECT_EQ(Described(requests[0]), "PUT /api/items {\"name\":\"x\"}");
     EXPECT_EQ(requests[0].query, "id=7");
-    EXPECT_EQ(requests[0].body, "{\"name\":\"x\"}");
-    EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
-    EXPECT_EQ(requests[0].Header("x-test"), "one");
-    EXPECT_EQ(requests[0].Header("User-Agent"), "QuillonTest/1");
+    ExpectHeaders(requests[0], {{"Content-Type", "application/json"}, {"x-test", "one"}, {"User-Agent", "QuillonTest/1"}});
     EXPECT_FALSE(requests[0].HasHeader("Authorization"));
-    EXPECT_EQ(requests[1].method, "GET");
-    EXPECT_TRUE(requests[1].body.empty());
+    EXPECT_EQ(Described(requests[1]), "GET /api/items ");
 }
 
 TEST_F(QuillonTest, ErrorStatusIsAnAnswerAndUnreachableServerIsAnError)
 {
     m_server.ReplyJson("POST", "/fail", 500, "{\"Code\":\"x\"}");
     CommsResult* result = nullptr;
-    ASSERT_EQ(Exchange(m_server.BaseUrlW() + L"/fail", L"POST", "{}", &result), 0u);
+    ASSERT_EQ(Exchange(L"/fail", L"POST", "{}", &result), 0u);
     EXPECT_EQ(result->m_status, 500u);
     EXPECT_EQ(result->m_contentLength, 12u);
     m_comms->ReleaseResult(result);
@@ -189,9 +169,9 @@ TEST_F(QuillonTest, RequestRefusesWhatCannotGoOnTheWire)
 {
     EXPECT_EQ(m_comms->OpenRequest(kUserAgent, L"ftp://127.0.0.1/x", L"GET", 0), nullptr);
     EXPECT_EQ(m_comms->OpenRequest(kUserAgent, L"not a url", L"GET", 0), nullptr);
-    EXPECT_EQ(m_comms->OpenRequest(kUserAgent, (m_server.BaseUrlW() + L"/x").c_str(), L"", 0), nullptr);
+    EXPECT_EQ(Open(L"/x", L""), nullptr);
 
-    ICommsRequest* request = m_comms->OpenRequest(kUserAgent, (m_server.BaseUrlW() + L"/x").c_str(), L"GET", 0);
+    ICommsRequest* request = Open(L"/x");
     ASSERT_NE(request, nullptr);
     EXPECT_FALSE(request->AddHeader(L"x-a", L"1\r\nInjected: yes"));
     EXPECT_FALSE(request->AddHeader(L"x-b\r\nInjected", L"1"));
@@ -205,16 +185,9 @@ TEST_F(QuillonTest, RequestRefusesWhatCannotGoOnTheWire)
 TEST_F(QuillonTest, SendSignedAddsTheAuthorizationOfTheRecord)
 {
     m_server.ReplyJson("POST", "/api/v1/items", 200, "{}");
-    AuthorizationRecord record;
-    record.m_scheme = kAuthorizationScheme2;
-    record.m_schemeName = L"KWS2";
-    record.m_authorizationId = L"agent-1";
-    record.m_secret = "s3cret";
-    record.m_requestTime = FixedTime();
-    record.m_signRequest = true;
+    AuthorizationRecord record{kAuthorizationScheme2, kFixedTime, "s3cret", L"agent-1", L"KWS2", true};
 
-    ICommsRequest* request =
-        m_comms->OpenRequest(kUserAgent, (m_server.BaseUrlW() + L"/api/v1/items?a=1").c_str(), L"POST", 0);
+    ICommsRequest* request = Open(L"/api/v1/items?a=1", L"POST");
     ASSERT_NE(request, nullptr);
     const std::string body = "{\"x\":1}";
     ASSERT_EQ(request->SendSigned(L"application/json", body.data(), static_cast<DWORD>(body.size()), 0, &record), 0u);
@@ -228,60 +201,56 @@ TEST_F(QuillonTest, SendSignedAddsTheAuthorizationOfTheRecord)
     // Scheme 1 leaves the body out of the signature.
     record.m_scheme = kAuthorizationScheme1;
     record.m_schemeName = L"KWS";
-    ASSERT_EQ(Exchange(m_server.BaseUrlW() + L"/api/v1/items?a=1", L"POST", "{\"other\":2}", nullptr, nullptr,
-                       &record),
-              0u);
+    ASSERT_EQ(Exchange(L"/api/v1/items?a=1", L"POST", "{\"other\":2}", nullptr, &record), 0u);
 
     const auto requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].Header("Authorization"), "KWS2 agent-1:CFlJJxjXi166eKxyjT7yqBZwmqgcSMHLykSHmUYygLk=");
-    EXPECT_EQ(requests[0].Header("X-Signature-Date"), "2024-05-01T09:03:07.042Z");
+    ExpectHeaders(requests[0], {{"Authorization", "KWS2 agent-1:CFlJJxjXi166eKxyjT7yqBZwmqgcSMHLykSHmUYygLk="},
+                                {"X-Signature-Date", "2024-05-01T09:03:07.042Z"}});
     EXPECT_EQ(requests[0].body, body);
     EXPECT_EQ(requests[1].Header("Authorization"), "KWS agent-1:9qTK3sQOfp53QIa3CoNorJnwC14iNQszTTjU0RczIEA=");
 }
 
 TEST_F(QuillonTest, DownloadWritesTheFileOnlyForSuccess)
 {
-    const std::wstring served = m_install.Folder() + L"Repository\\";
-    WriteBytes(served + L"package.zip", std::string("PK\x03\x04 package bytes", 19));
-    m_server.ServeFiles("/files/", served);
+    const std::string package("PK\x03\x04 package bytes", 19);
+    WriteBytes(m_install.Folder() + L"Repository\\package.zip", package);
+    m_server.ServeFiles("/files/", m_install.Folder() + L"Repository\\");
     const std::wstring target = m_install.Folder() + L"download.tmp";
 
-    ICommsRequest* request =
-        m_comms->OpenRequest(kUserAgent, (m_server.BaseUrlW() + L"/files/package.zip").c_str(), L"GET", 10);
-    ASSERT_NE(request, nullptr);
-    ASSERT_EQ(request->DownloadToFile(target.c_str()), 0u);
-    EXPECT_EQ(ReadBytes(target), std::string("PK\x03\x04 package bytes", 19));
-    CommsResult* result = nullptr;
-    ASSERT_EQ(request->GetResult(&result), 0u);
-    EXPECT_EQ(result->m_status, 200u);
-    EXPECT_EQ(result->m_content, nullptr);   // the body went to the file
-    EXPECT_NE(std::wstring(result->m_headers).find(L"Last-Modified:"), std::wstring::npos);
-    m_comms->ReleaseResult(result);
-    m_comms->ReleaseRequest(request);
-
     // Not there: the status is reported and the file the caller had stays as it was.
-    WriteBytes(target, "earlier");
-    request = m_comms->OpenRequest(kUserAgent, (m_server.BaseUrlW() + L"/files/missing.zip").c_str(), L"GET", 10);
-    ASSERT_NE(request, nullptr);
-    EXPECT_EQ(request->DownloadToFile(target.c_str()), static_cast<DWORD>(ERROR_CONTINUE));
-    ASSERT_EQ(request->GetResult(&result), 0u);
-    EXPECT_EQ(result->m_status, 404u);
-    m_comms->ReleaseResult(result);
-    m_comms->ReleaseRequest(request);
-    EXPECT_EQ(ReadBytes(target), "earlier");
-    EXPECT_EQ(::GetFileAttributesW((target + L".part").c_str()), INVALID_FILE_ATTRIBUTES);
+    for (const bool found : {true, false})
+    {
+        SCOPED_TRACE(found ? "found" : "missing");
+        WriteBytes(target, "earlier");
+        ICommsRequest* request = Open(found ? L"/files/package.zip" : L"/files/missing.zip", L"GET", 10);
+        ASSERT_NE(request, nullptr);
+        EXPECT_EQ(request->DownloadToFile(target.c_str()), found ? 0u : static_cast<DWORD>(ERROR_CONTINUE));
+        EXPECT_EQ(ReadBytes(target), found ? package : "earlier");
+        CommsResult* result = nullptr;
+        ASSERT_EQ(request->GetResult(&result), 0u);
+        EXPECT_EQ(result->m_status, found ? 200u : 404u);
+        if (found)
+        {
+            EXPECT_EQ(result->m_content, nullptr);   // the body went to the file
+            EXPECT_NE(std::wstring(result->m_headers).find(L"Last-Modified:"), std::wstring::npos);
+        }
+        m_comms->ReleaseResult(result);
+        m_comms->ReleaseRequest(request);
+        EXPECT_FALSE(Exists(target + L".part"));
+    }
 }
 
 TEST_F(QuillonTest, ExplicitProxyRouteIsUsedAndReported)
 {
     CServerFixture proxy;
+    const std::wstring proxyAddress = proxy.BaseUrlW().substr(7); // "127.0.0.1:port"
     m_server.ReplyJson("GET", "/via", 200, "{}");
     ICommsProxyList* list = m_comms->CreateProxyList();
     ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(list->AddExplicit(Wide(proxy.HostAndPort()).c_str(), L"", L"", nullptr, false));
+    ASSERT_TRUE(list->AddExplicit(proxyAddress.c_str(), L"", L"", nullptr, false));
 
-    ICommsRequest* request = m_comms->OpenRequest(kUserAgent, (m_server.BaseUrlW() + L"/via").c_str(), L"GET", 10);
+    ICommsRequest* request = Open(L"/via", L"GET", 10);
     ASSERT_NE(request, nullptr);
     request->SetProxy(list);
     m_comms->ReleaseProxyList(list);   // the request keeps its own copy of the routes
@@ -289,7 +258,7 @@ TEST_F(QuillonTest, ExplicitProxyRouteIsUsedAndReported)
     ICommsProxyConfig* used = m_comms->CreateEmptyProxyConfig();
     ASSERT_TRUE(request->GetProxyUsed(used));
     EXPECT_EQ(used->GetMode(), kProxyModeExplicit);
-    EXPECT_EQ(std::wstring(used->GetProxyList()), Wide(proxy.HostAndPort()));
+    EXPECT_EQ(std::wstring(used->GetProxyList()), proxyAddress);
     m_comms->ReleaseProxyConfig(used);
     m_comms->ReleaseRequest(request);
 
@@ -304,7 +273,6 @@ TEST_F(QuillonTest, UnreachableRouteHandsOverOnlyWhenItMayFallBack)
 {
     m_server.ReplyJson("GET", "/r", 200, "{}");
     const std::wstring deadProxy = L"127.0.0.1:" + std::to_wstring(DeadPort());
-    const std::wstring url = m_server.BaseUrlW() + L"/r";
 
     for (const bool fallback : {true, false})
     {
@@ -314,20 +282,14 @@ TEST_F(QuillonTest, UnreachableRouteHandsOverOnlyWhenItMayFallBack)
                                                              nullptr, nullptr, false, fallback);
         ASSERT_TRUE(list->AddProxyConfig(dead));
         ASSERT_TRUE(list->AddDirect(false));
-        ICommsRequest* request = m_comms->OpenRequest(kUserAgent, url.c_str(), L"GET", 10);
+        ICommsRequest* request = Open(L"/r", L"GET", 10);
         request->SetProxy(list);
-        const DWORD error = request->Send(nullptr, nullptr, 0);
+        EXPECT_EQ(request->Send(nullptr, nullptr, 0), fallback ? 0u : static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
         ICommsProxyConfig* used = m_comms->CreateEmptyProxyConfig();
+        EXPECT_EQ(request->GetProxyUsed(used), fallback);
         if (fallback)
         {
-            EXPECT_EQ(error, 0u);
-            ASSERT_TRUE(request->GetProxyUsed(used));
             EXPECT_EQ(used->GetMode(), 0u);   // the direct route
-        }
-        else
-        {
-            EXPECT_EQ(error, static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
-            EXPECT_FALSE(request->GetProxyUsed(used));
         }
         m_comms->ReleaseProxyConfig(used);
         m_comms->ReleaseRequest(request);
@@ -339,12 +301,12 @@ TEST_F(QuillonTest, UnreachableRouteHandsOverOnlyWhenItMayFallBack)
 
 TEST_F(QuillonTest, ProxyConfigurationsCompareByRoute)
 {
-    ICommsProxyConfig* a = m_comms->CreateProxyConfig(kProxyModeExplicit, L"p:1", L"u", L"pw", nullptr, nullptr,
-                                                      false, true);
-    ICommsProxyConfig* b = m_comms->CreateProxyConfig(kProxyModeExplicit, L"p:1", L"u", L"pw", nullptr, nullptr,
-                                                      false, false);
-    ICommsProxyConfig* c = m_comms->CreateProxyConfig(kProxyModeExplicit, L"p:2", L"u", L"pw", nullptr, nullptr,
-                                                      false, true);
+    const auto explicitRoute = [&](const wchar_t* proxy, bool fallback) {
+        return m_comms->CreateProxyConfig(kProxyModeExplicit, proxy, L"u", L"pw", nullptr, nullptr, false, fallback);
+    };
+    ICommsProxyConfig* a = explicitRoute(L"p:1", true);
+    ICommsProxyConfig* b = explicitRoute(L"p:1", false);
+    ICommsProxyConfig* c = explicitRoute(L"p:2", true);
     ICommsProxyConfig* wpad = m_comms->CreateProxyConfig(kProxyModeWpad, nullptr, nullptr, nullptr, nullptr,
                                                          L"http://pac/x.pac", false, false);
     EXPECT_TRUE(a->Equals(b));   // fallback is not part of the route
@@ -365,16 +327,10 @@ TEST_F(QuillonTest, DataServiceClientUploadsWithItsSettings)
     const std::wstring file = m_install.Folder() + L"report.txt";
     WriteBytes(file, "report body");
 
-    AuthorizationRecord record;
-    record.m_scheme = kAuthorizationScheme2;
-    record.m_schemeName = L"KWS2";
-    record.m_authorizationId = L"svc";
-    record.m_secret = std::string(100, 'k');   // longer than a block: hashed first
-    record.m_requestTime = FixedTime();
-    record.m_signRequest = false;
-    IDataServiceClient* client =
-        m_comms->CreateDataServiceClient(kUserAgent, m_server.BaseUrlW().c_str(), L"upload", 12, L"1.2", L"dev-1",
-                                         &record, L"/data/", L"site-9");
+    // A secret longer than a block is hashed first.
+    const AuthorizationRecord record{kAuthorizationScheme2, kFixedTime, std::string(100, 'k'), L"svc", L"KWS2", false};
+    IDataServiceClient* client = m_comms->CreateDataServiceClient(kUserAgent, m_server.BaseUrlW().c_str(), L"upload", 12,
+                                                                  L"1.2", L"dev-1", &record, L"/data/", L"site-9");
     ASSERT_NE(client, nullptr);
 
     const DataServiceHeaders headers{{L"x-korvo-metadata-status-code", L"0"}, {L"x-korvo-metadata-a", L"2"}};
@@ -386,24 +342,14 @@ TEST_F(QuillonTest, DataServiceClientUploadsWithItsSettings)
 
     const auto requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 3u);
-    const CRecordedRequest& upload = requests[0];
-    EXPECT_EQ(upload.method, "PUT");
-    EXPECT_EQ(upload.path, "/data/upload/op-1/report.txt");
-    EXPECT_EQ(upload.body, "report body");
-    EXPECT_EQ(upload.Header("Content-Type"), "text/plain");
-    EXPECT_EQ(upload.Header("x-operation-id"), "op-1");
-    EXPECT_EQ(upload.Header("x-owner"), "owner-1");
-    EXPECT_EQ(upload.Header("x-korvo-metadata-a"), "2");
-    EXPECT_EQ(upload.Header("x-korvo-metadata-status-code"), "0");
-    EXPECT_EQ(upload.Header("x-device-id"), "dev-1");
-    EXPECT_EQ(upload.Header("x-site-id"), "site-9");
-    EXPECT_EQ(upload.Header("x-product"), "12");
-    EXPECT_EQ(upload.Header("x-product-version"), "1.2");
-    EXPECT_EQ(upload.Header("Authorization"), "KWS2 svc:afxvxvmUB6rfa4+6/H6uPHFJOY2JQ4o38O/jlp3HS7g=");
-    // A name cannot climb out of its container.
-    EXPECT_EQ(requests[1].path, "/data/upload/box/%2E%2E");
-    EXPECT_EQ(requests[2].method, "POST");
-    EXPECT_EQ(requests[2].body, "h\xC3\xA9llo");
+    EXPECT_EQ(Described(requests[0]), "PUT /data/upload/op-1/report.txt report body");
+    ExpectHeaders(requests[0], {{"Content-Type", "text/plain"}, {"x-operation-id", "op-1"}, {"x-owner", "owner-1"},
+                                {"x-korvo-metadata-a", "2"}, {"x-korvo-metadata-status-code", "0"},
+                                {"x-device-id", "dev-1"}, {"x-site-id", "site-9"}, {"x-product", "12"},
+                                {"x-product-version", "1.2"},
+                                {"Authorization", "KWS2 svc:afxvxvmUB6rfa4+6/H6uPHFJOY2JQ4o38O/jlp3HS7g="}});
+    EXPECT_EQ(requests[1].path, "/data/upload/box/%2E%2E"); // a name cannot climb out of its container
+    EXPECT_EQ(requests[2].method + " " + requests[2].body, "POST h\xC3\xA9llo");
     EXPECT_EQ(requests[2].Header("x-message-label"), "lbl");
 }
 
@@ -425,23 +371,17 @@ TEST_F(QuillonTest, DataServiceFailuresAreFalse)
 
 TEST_F(QuillonTest, SplitUrlGivesThePathInPlace)
 {
-    struct Row
+    const std::pair<const wchar_t*, const wchar_t*> rows[] = {{L"http://srv/dir/file.zip?x=1", L"/dir/file.zip"},
+                                                              {L"https://srv:8443/a%20b/c", L"/a%20b/c"},
+                                                              {L"http://srv", L""},
+                                                              {L"http://srv/", L"/"}};
+    for (const auto& [url, path] : rows)
     {
-        const wchar_t* url;
-        const wchar_t* path;
-    };
-    for (const Row& row : {Row{L"http://srv/dir/file.zip?x=1", L"/dir/file.zip"},
-                           Row{L"https://srv:8443/a%20b/c", L"/a%20b/c"}, Row{L"http://srv", L""},
-                           Row{L"http://srv/", L"/"}})
-    {
-        SCOPED_TRACE(testing::Message() << std::string(row.url, row.url + wcslen(row.url)));
+        SCOPED_TRACE(testing::Message() << std::string(url, url + wcslen(url)));
         CommsUrlComponents components{};
-        ASSERT_TRUE(m_comms->SplitUrl(row.url, &components));
-        EXPECT_EQ(std::wstring(components.m_path, components.m_pathLength), row.path);
-        if (components.m_pathLength != 0)
-        {
-            EXPECT_GE(components.m_path, row.url);   // points into the caller's text
-        }
+        ASSERT_TRUE(m_comms->SplitUrl(url, &components));
+        EXPECT_EQ(std::wstring(components.m_path, components.m_pathLength), path);
+        EXPECT_TRUE(components.m_pathLength == 0 || components.m_path >= url);   // points into the caller's text
     }
     CommsUrlComponents components{};
     ::SetLastError(0);
@@ -452,7 +392,7 @@ TEST_F(QuillonTest, SplitUrlGivesThePathInPlace)
 TEST_F(QuillonTest, TrackingHitIsOneGetWithIdentityAndOrderedParameters)
 {
     m_server.ReplyJson("GET", "/track", 200, "");
-    ITrackingRequest* hit = m_comms->CreateTrackingRequest((m_server.BaseUrlW() + L"/track?trackIndex=5").c_str());
+    ITrackingRequest* hit = m_comms->CreateTrackingRequest(Url(L"/track?trackIndex=5").c_str());
     ASSERT_NE(hit, nullptr);
     hit->SetIdentity(L"1103", L"n 1", L"0", L"muid", L"0", L"1", L"a&b");
     hit->AddParameter(L"_oi", L"10");
@@ -469,7 +409,7 @@ TEST_F(QuillonTest, TrackingHitIsOneGetWithIdentityAndOrderedParameters)
                                  "&_oi=10&zeta=%C3%BC%3D&alpha=");
 
     m_server.ReplyJson("GET", "/track", 503, "");
-    hit = m_comms->CreateTrackingRequest((m_server.BaseUrlW() + L"/track").c_str());
+    hit = m_comms->CreateTrackingRequest(Url(L"/track").c_str());
     ASSERT_NE(hit, nullptr);
     EXPECT_FALSE(hit->Send(0));
     m_comms->ReleaseTrackingRequest(&hit);
@@ -477,13 +417,12 @@ TEST_F(QuillonTest, TrackingHitIsOneGetWithIdentityAndOrderedParameters)
 
 TEST_F(QuillonTest, FaultKeysRefuseAndFailAsConfigured)
 {
-    const std::wstring url = m_server.BaseUrlW() + L"/x";
+    const std::wstring url = Url(L"/x");
     SetFaults("{\"Quillon.Fault.RefuseRequest\": true, \"Quillon.Fault.RefuseTrackingRequest\": \"1\","
               " \"Quillon.Fault.RefuseDataServiceClient\": true, \"Quillon.Fault.FailSplitUrl\": true}");
-    EXPECT_EQ(m_comms->OpenRequest(kUserAgent, url.c_str(), L"GET", 0), nullptr);
+    EXPECT_EQ(Open(L"/x"), nullptr);
     EXPECT_EQ(m_comms->CreateTrackingRequest(url.c_str()), nullptr);
-    EXPECT_EQ(m_comms->CreateDataServiceClient(kUserAgent, url.c_str(), L"s", 0, L"", L"", nullptr, L"", L""),
-              nullptr);
+    EXPECT_EQ(m_comms->CreateDataServiceClient(kUserAgent, url.c_str(), L"s", 0, L"", L"", nullptr, L"", L""), nullptr);
     CommsUrlComponents components{};
     ::SetLastError(0);
     EXPECT_FALSE(m_comms->SplitUrl(url.c_str(), &components));
@@ -491,7 +430,7 @@ TEST_F(QuillonTest, FaultKeysRefuseAndFailAsConfigured)
 
     // Switched on between two calls of the same objects.
     SetFaults("{}");
-    ICommsRequest* request = m_comms->OpenRequest(kUserAgent, url.c_str(), L"GET", 0);
+    ICommsRequest* request = Open(L"/x");
     ITrackingRequest* hit = m_comms->CreateTrackingRequest(url.c_str());
     ASSERT_TRUE(request && hit);
     SetFaults("{\"Quillon.Fault.FailSend\": 1460, \"Quillon.Fault.NoInterface\": true}");
@@ -517,7 +456,7 @@ TEST_F(QuillonTest, EveryObjectIsCountedUntilGivenBackAndStrangersAreIgnored)
     ICommsWrapper* second = m_get();
     ICommsProxyList* list = m_comms->CreateProxyList();
     ICertificateTrust* trust = m_comms->CreateCertificateTrust();
-    ITrackingRequest* hit = m_comms->CreateTrackingRequest((m_server.BaseUrlW() + L"/t").c_str());
+    ITrackingRequest* hit = m_comms->CreateTrackingRequest(Url(L"/t").c_str());
     ASSERT_TRUE(second && list && trust && hit);
     const wchar_t* certificates[] = {L"ab:cd", nullptr, L""};
     trust->SetEnabled(false);
@@ -541,24 +480,17 @@ TEST_F(QuillonTest, EveryObjectIsCountedUntilGivenBackAndStrangersAreIgnored)
     EXPECT_EQ(m_outstanding(), base);
 }
 
-TEST(QuillonLegacyTest, TheLegacyLibraryIsTheSameComponent)
+class QuillonLegacyTest : public QuillonTest
 {
-    CAgentInstall install;
-    ASSERT_TRUE(install.Add(L"QuillonLC.dll", L"Utils"));
-    CModule library(::LoadLibraryExW((install.Folder() + L"Utils\\QuillonLC.dll").c_str(), nullptr,
-                                     LOAD_WITH_ALTERED_SEARCH_PATH));
-    ASSERT_TRUE(library);
-    const auto get = Export<GetICommsWrapperFn>(library.Get(), "GetICommsWrapper");
-    const auto release = Export<FreeICommsWrapperFn>(library.Get(), "FreeICommsWrapper");
-    const auto outstanding = Export<QuillonOutstandingObjectsFn>(library.Get(), "QuillonOutstandingObjects");
-    ASSERT_TRUE(get && release && outstanding);
-    ICommsWrapper* comms = get();
-    ASSERT_NE(comms, nullptr);
+protected:
+    const wchar_t* Library() const override { return L"QuillonLC.dll"; }
+};
+
+TEST_F(QuillonLegacyTest, TheLegacyLibraryIsTheSameComponent)
+{
     CommsUrlComponents components{};
-    EXPECT_TRUE(comms->SplitUrl(L"http://srv/a/b", &components));
+    EXPECT_TRUE(m_comms->SplitUrl(L"http://srv/a/b", &components));
     EXPECT_EQ(components.m_pathLength, 4u);
-    release(&comms);
-    EXPECT_EQ(outstanding(), 0u);
 }
 
 } // namespace
