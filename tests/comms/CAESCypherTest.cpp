@@ -38,8 +38,7 @@ public:
 
 TEST(CAESCypherTest, CipherWithoutBlocksIsRefusedWithItsTrace)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
     CStreamCypher cypher;
     std::string out = "kept";
     EXPECT_FALSE(cypher.Encrypt("plain", out));
