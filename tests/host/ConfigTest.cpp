@@ -263,7 +263,7 @@ TEST_F(ConfigComponentTest, StandInKeepsWhatIsWrittenAcrossReloads)
     EXPECT_EQ(L"kept", got);
 }
 
-TEST_F(ConfigComponentTest, StandInReadsHandEditsAndLeavesABrokenFileAlone)
+TEST_F(ConfigComponentTest, StandInReadsHandEditsLeavesABrokenFileAloneAndSizesSectionValues)
 {
     ASSERT_TRUE(WriteConfig("\xEF\xBB\xBF{\"A.B.Num\": 5, \"A.B.Flag\": true, \"A.B.Obj\": {\"k\": [1, \"v\"]}, "
                             "\"A.B.Nil\": null}"));
@@ -284,11 +284,8 @@ TEST_F(ConfigComponentTest, StandInReadsHandEditsAndLeavesABrokenFileAlone)
     EXPECT_EQ(L"error 2:", Query(util, L"A.B.Num"));
     EXPECT_EQ(0u, util->SetValue(L"A.B.New", L"1", 0));
     EXPECT_EQ(L"1", Query(util, L"A.B.New"));
-}
 
-TEST_F(ConfigComponentTest, StandInSectionValueNeedsRoomForTheTerminator)
-{
-    IConfigUtil* util = Load();
+    // A section value needs room for its terminator.
     ASSERT_EQ(0u, util->SetValue(L"Comms.Authorization.Secret", L"abc", 0));
     const struct { DWORD capacity, result, size; const wchar_t* text; } rows[] = {
         {0, ERROR_MORE_DATA, 4, L"zzzz"}, {3, ERROR_MORE_DATA, 4, L"zzzz"}, {4, ERROR_SUCCESS, 4, L"abc"},
