@@ -70,8 +70,7 @@ protected:
     }
 
     CAgentInstall m_install;
-    std::wstring m_companyFolder;
-    std::wstring m_dataFolder;
+    std::wstring m_companyFolder, m_dataFolder;
 };
 
 } // namespace
