@@ -233,7 +233,7 @@ TEST_F(ConfigComponentTest, TestModeIsTheLeadingDecimalOfTheStoredText)
     }
 }
 
-TEST_F(ConfigComponentTest, StandInKeepsWhatIsWrittenAcrossReloads)
+TEST_F(ConfigComponentTest, StandInKeepsWhatIsWrittenAcrossReloadsAndThreads)
 {
     IConfigUtil* util = Load();
     EXPECT_EQ(L"error 2:", Query(util, L"Services.Defaults.Hostname"));
@@ -261,6 +261,33 @@ TEST_F(ConfigComponentTest, StandInKeepsWhatIsWrittenAcrossReloads)
     got = L"kept";
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), util->GetValue(L"Gone.Soon.Key", got, 0));
     EXPECT_EQ(L"kept", got);
+
+    // Several threads at once.
+    constexpr int kThreads = 4;
+    constexpr int kKeys = 15;
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([util, t, &mismatches] {
+            for (int i = 0; i < kKeys; ++i)
+            {
+                const std::wstring key = L"Load.T" + std::to_wstring(t) + L".K" + std::to_wstring(i);
+                const std::wstring value = L"value " + std::to_wstring(t * 100 + i);
+                if (util->SetValue(key.c_str(), value.c_str(), 0) != ERROR_SUCCESS || Query(util, key.c_str()) != value)
+                    ++mismatches[t];
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(std::vector<int>(kThreads, 0), mismatches);
+
+    // No write lost another's: a fresh load sees every key.
+    CConfigHelper::Instance().Release();
+    ASSERT_NE(nullptr, util = CConfigHelper::Instance().GetConfigUtil());
+    CMessageObject all;
+    ASSERT_TRUE(all.FromUtf8Json(ReadBytes(ConfigFile())));
+    EXPECT_EQ(static_cast<size_t>(2 + kThreads * kKeys), all.Items().size());
+    EXPECT_EQ(L"value 314", Query(util, L"Load.T3.K14"));
 }
 
 TEST_F(ConfigComponentTest, StandInReadsHandEditsLeavesABrokenFileAloneAndSizesSectionValues)
@@ -304,40 +331,4 @@ TEST_F(ConfigComponentTest, StandInReadsHandEditsLeavesABrokenFileAloneAndSizesS
     DWORD size = 8;
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
               util->QuerySectionValue(L"Comms", L"Authorization", L"Other", buffer, &size, 0));
-}
-
-TEST_F(ConfigComponentTest, StandInServesSeveralThreadsAtOnce)
-{
-    IConfigUtil* util = Load();
-    constexpr int kThreads = 4;
-    constexpr int kKeys = 15;
-    std::vector<std::thread> threads;
-    std::vector<int> mismatches(kThreads, 0);
-    for (int t = 0; t < kThreads; ++t)
-    {
-        threads.emplace_back([util, t, &mismatches] {
-            for (int i = 0; i < kKeys; ++i)
-            {
-                const std::wstring key = L"Load.T" + std::to_wstring(t) + L".K" + std::to_wstring(i);
-                const std::wstring value = L"value " + std::to_wstring(t * 100 + i);
-                if (util->SetValue(key.c_str(), value.c_str(), 0) != ERROR_SUCCESS)
-                    ++mismatches[t];
-                wchar_t* read = nullptr;
-                if (util->QueryValue(key.c_str(), &read, 0) != ERROR_SUCCESS || read == nullptr || value != read)
-                    ++mismatches[t];
-                util->ReleaseValue(&read);
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(std::vector<int>(kThreads, 0), mismatches);
-
-    // No write lost another's: a fresh load sees every key.
-    CConfigHelper::Instance().Release();
-    ASSERT_NE(nullptr, util = CConfigHelper::Instance().GetConfigUtil());
-    CMessageObject stored;
-    ASSERT_TRUE(stored.FromUtf8Json(ReadBytes(ConfigFile())));
-    EXPECT_EQ(static_cast<size_t>(kThreads * kKeys), stored.Items().size());
-    EXPECT_EQ(L"value 314", Query(util, L"Load.T3.K14"));
 }
