@@ -39,27 +39,14 @@ public:
 
 TEST(AuthorizationTest, ChoosesTheSchemeAndNeedsIdAndSecret)
 {
-    const struct
-    {
-        const wchar_t* id;   // null: not configured
-        const wchar_t* service;
-        const wchar_t* version;
-        const wchar_t* secret;
-        bool ok;
-        DWORD scheme;
-        int calls;    // the version is read only for "KWS"
-        ULONG trace;  // 0: no error trace
-    } rows[] = {
-        {L"me", L"KWS", L"2", L"s", true, 2, 4, 0},
-        {L"me", L"kws", L"2", L"s", true, 1, 3, 11},
-        {L"me", L"KWS", L"3", L"s", true, 1, 4, 0},
-        {L"me", nullptr, L"2", L"s", true, 1, 3, 10},
-        {L"me", L"KWS", nullptr, L"s", true, 1, 4, 12},
-        {L"me", L"KWS", L"abc", L"s", true, 1, 4, 13},
-        {L"me", L"KWS", L"4294967296", L"s", true, 1, 4, 13},
-        {L"me", L"KWS", L"2abc", L"s", true, 2, 4, 0},
-        {L"me", L"KWS", L"2", L"", true, 2, 4, 0},
-        {nullptr, L"KWS", L"2", L"s", false, 0, 1, 14},
+    // A null text is not configured; the version is read only for "KWS"; trace 0: no error trace.
+    const struct { const wchar_t *id, *service, *version, *secret; bool ok; DWORD scheme; int calls; ULONG trace; }
+        rows[] = {
+        {L"me", L"KWS", L"2", L"s", true, 2, 4, 0}, {L"me", L"kws", L"2", L"s", true, 1, 3, 11},
+        {L"me", L"KWS", L"3", L"s", true, 1, 4, 0}, {L"me", nullptr, L"2", L"s", true, 1, 3, 10},
+        {L"me", L"KWS", nullptr, L"s", true, 1, 4, 12}, {L"me", L"KWS", L"abc", L"s", true, 1, 4, 13},
+        {L"me", L"KWS", L"4294967296", L"s", true, 1, 4, 13}, {L"me", L"KWS", L"2abc", L"s", true, 2, 4, 0},
+        {L"me", L"KWS", L"2", L"", true, 2, 4, 0}, {nullptr, L"KWS", L"2", L"s", false, 0, 1, 14},
         {L"me", L"KWS", L"2", nullptr, false, 0, 4, 15},
     };
     for (const auto& row : rows)
@@ -67,16 +54,12 @@ TEST(AuthorizationTest, ChoosesTheSchemeAndNeedsIdAndSecret)
         SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
         CFakeConfigUtil util;
         const std::pair<const wchar_t*, const wchar_t*> settings[] = {
-            {L"AuthorizationId", row.id},
-            {L"AuthorizationService", row.service},
-            {L"AuthorizationServiceVersion", row.version},
-            {L"Secret", row.secret},
-        };
+            {L"AuthorizationId", row.id}, {L"AuthorizationService", row.service},
+            {L"AuthorizationServiceVersion", row.version}, {L"Secret", row.secret}};
         for (const auto& [key, value] : settings)
             if (value != nullptr)
                 util.Set(Key(L"Communications", key), value);
-        CTraceCapture capture;
-        capture.Enable(kTraceLevelError, kTraceFlagEvents);
+        CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
 
         AuthorizationRecord record;
         record.m_authorizationId = L"untouched";
@@ -122,8 +105,7 @@ TEST(AuthorizationTest, HostileComponentsNeitherOverrunNorThrow)
     EXPECT_EQ(std::wstring(256, L'x'), record.m_authorizationId);
     EXPECT_EQ(std::string(256, 'x'), record.m_secret);
 
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
     util.throws = true;
     EXPECT_FALSE(ReadAuthorization(&util, record, L"Communications", nullptr, true));
     EXPECT_TRUE(capture.Has(kAuthorizationUnit, 18));

@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
+#include <regex>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace
 {
@@ -25,43 +23,15 @@ std::string Narrow(const std::wstring& text)
     return std::string(text.begin(), text.end());
 }
 
-bool IsMessageId(const std::wstring& id)
-{
-    if (id.size() != 36)
-        return false;
-    for (std::size_t i = 0; i < id.size(); ++i)
-    {
-        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
-        if (hyphen ? id[i] != L'-' : !(std::iswdigit(id[i]) || (id[i] >= L'a' && id[i] <= L'f')))
-            return false;
-    }
-    return true;
-}
-
-bool IsMessageDate(const std::wstring& date)
-{
-    const std::wstring shape = L"dddd-dd-ddTdd:dd:dd.dddZ";
-    if (date.size() != shape.size())
-        return false;
-    for (std::size_t i = 0; i < shape.size(); ++i)
-        if (shape[i] == L'd' ? !std::iswdigit(date[i]) : date[i] != shape[i])
-            return false;
-    return true;
-}
+const std::wregex kMessageId(L"[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}");
+const std::wregex kMessageDate(L"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z");
 
 } // namespace
 
 TEST(WebApiRequestTest, ComposesTheConfiguredUrl)
 {
-    const struct
-    {
-        const wchar_t* scheme;
-        const wchar_t* host;
-        const wchar_t* path;
-        const wchar_t* resource;
-        UrlParameterMap parameters;
-        const wchar_t* url;
-    } rows[] = {
+    const struct { const wchar_t *scheme, *host, *path, *resource; UrlParameterMap parameters; const wchar_t* url; }
+        rows[] = {
         // Path and resource join without a separator; the unfilled a goes with its "?", "&" becomes "?".
         {L"s", L"srv", L"/api/ver", L"items/{Id}?a={A}&b={B}", {{L"Id", L"7"}, {L"B", L"x"}},
          L"s://srv/api/veritems/7?b=x"},
@@ -116,7 +86,7 @@ TEST(WebApiRequestTest, SettingsFallBackToDefaultsAndAreReadEverySend)
     EXPECT_EQ(L"", WebApiRequest(&empty, L"", nullptr, kService, {}, L"").GetUserAgent());
 }
 
-TEST(WebApiRequestTest, WithoutServiceTheGivenUrlAndVerbAreUsed)
+TEST(WebApiRequestTest, WithoutServiceOrForADownloadTheGivenUrlIsUsed)
 {
     CFakeConfigUtil config;
     config.Set(Key(L"Defaults", L"Scheme"), L"ignored");
@@ -129,12 +99,8 @@ TEST(WebApiRequestTest, WithoutServiceTheGivenUrlAndVerbAreUsed)
     EXPECT_EQ(L"https://host.example:8443/api/items/7", request.GetUrl());
     EXPECT_EQ(L"POST", request.GetVerb());
     EXPECT_EQ(L"Agent/1", request.GetUserAgent());
-}
 
-TEST(WebApiRequestTest, DownloadRequestKeepsItsUrlAndDefaultsToGet)
-{
-    CFakeConfigUtil config;
-    config.Set(Key(L"Defaults", L"Scheme"), L"ignored");
+    // A download keeps its URL and defaults to "GET".
     DownloadRequest download(&config, L"http://host/dir/file.zip");
     EXPECT_EQ(L"Download_File file.zip", download.GetDescription());
     EXPECT_EQ(L"http://host/dir/file.zip", download.GetUrl());
@@ -156,16 +122,9 @@ TEST(WebApiRequestTest, DownloadRequestKeepsItsUrlAndDefaultsToGet)
 
 TEST(WebApiRequestTest, HeadersDependOnTheVerbAndKeepTheirFirstValues)
 {
-    const struct
-    {
-        const wchar_t* verb;
-        const wchar_t* accept;   // null: none
-        bool gzip;
-    } rows[] = {
-        {L"post", L"application/json", true},
-        {L"PUT", L"application/json", true},
-        {L"get", L"*/*", false},
-        {L"DELETE", nullptr, false},
+    const struct { const wchar_t *verb, *accept; bool gzip; } rows[] = {
+        {L"post", L"application/json", true}, {L"PUT", L"application/json", true},
+        {L"get", L"*/*", false}, {L"DELETE", L"<none>", false},
     };
     for (const auto& row : rows)
     {
@@ -176,10 +135,10 @@ TEST(WebApiRequestTest, HeadersDependOnTheVerbAndKeepTheirFirstValues)
         HeaderMap headers{{L"stale", L"x"}};
         request.GetHeaders(headers);
         EXPECT_EQ(0u, headers.count(L"stale"));
-        EXPECT_TRUE(IsMessageId(headers[L"x-korvo-messageId"])) << Narrow(headers[L"x-korvo-messageId"]);
-        EXPECT_TRUE(IsMessageDate(headers[L"x-korvo-messageDate"])) << Narrow(headers[L"x-korvo-messageDate"]);
-        EXPECT_EQ(row.accept != nullptr ? row.accept : L"<none>",
-                  headers.count(L"Accept") == 1 ? headers[L"Accept"] : L"<none>");
+        const std::wstring id = headers[L"x-korvo-messageId"], date = headers[L"x-korvo-messageDate"];
+        EXPECT_TRUE(std::regex_match(id, kMessageId)) << Narrow(id);
+        EXPECT_TRUE(std::regex_match(date, kMessageDate)) << Narrow(date);
+        EXPECT_EQ(row.accept, headers.count(L"Accept") == 1 ? headers[L"Accept"] : L"<none>");
         EXPECT_EQ(row.gzip, headers.count(L"Accept-encoding") == 1);
     }
 
@@ -202,20 +161,12 @@ TEST(WebApiRequestTest, HeadersDependOnTheVerbAndKeepTheirFirstValues)
     EXPECT_NE(first[L"x-korvo-messageId"], third[L"x-korvo-messageId"]);
 }
 
-TEST(WebApiRequestTest, ParsesHeaderLines)
+TEST(WebApiRequestTest, ParsesHeaderLinesAndAddsAllOrNothing)
 {
-    const struct
-    {
-        const wchar_t* text;
-        bool parsed;
-        HeaderMap headers;
-    } rows[] = {
-        {L"", true, {}},
-        {L"A: 1\r\nB:2\r\n", true, {{L"A", L"1"}, {L"B", L"2"}}},
-        {L"  Name  :  x y  \r\n", true, {{L"Name", L"x y"}}},
-        {L"HTTP/1.1 200 OK\r\nA: 1\r\n\r\n", true, {{L"A", L"1"}}},
-        {L"Host: h:80", true, {{L"Host", L"h:80"}}},
-        {L"A: 1\r\nA: 2\r\n", true, {{L"A", L"1"}}},
+    const struct { const wchar_t* text; bool parsed; HeaderMap headers; } rows[] = {
+        {L"", true, {}}, {L"A: 1\r\nB:2\r\n", true, {{L"A", L"1"}, {L"B", L"2"}}},
+        {L"  Name  :  x y  \r\n", true, {{L"Name", L"x y"}}}, {L"Host: h:80", true, {{L"Host", L"h:80"}}},
+        {L"HTTP/1.1 200 OK\r\nA: 1\r\n\r\n", true, {{L"A", L"1"}}}, {L"A: 1\r\nA: 2\r\n", true, {{L"A", L"1"}}},
         {L"A: 1\nB: 22\n", true, {{L"A", L"1"}, {L"B", L"22"}}},
         {L"A: 1\r\n : 2\r\nB: 3\r\n", false, {{L"A", L"1"}}},
         {L"A: 1\r\nB:   \r\nC: 3\r\n", false, {{L"A", L"1"}}},
@@ -230,12 +181,7 @@ TEST(WebApiRequestTest, ParsesHeaderLines)
         EXPECT_EQ(row.parsed, request.ParseHeaderText(row.text, out));
         EXPECT_EQ(row.headers, out);
     }
-}
 
-TEST(WebApiRequestTest, AddHeadersFromTextAddsAllOrNothing)
-{
-    CFakeConfigUtil config;
-    WebApiRequest request(&config, L"", nullptr, kService, {}, L"");
     request.SetHeaders({{L"Keep", L"old"}});
     EXPECT_FALSE(request.AddHeadersFromText(L"New: 1\r\nBroken:\r\n"));
     EXPECT_TRUE(request.AddHeadersFromText(L"Keep: new\r\nAdded: 2\r\n"));

@@ -1,14 +1,13 @@
 #include "CAgentInstall.h"
+#include "TestFiles.h"
 
 #include "comms/WebApiResponse.h"
 #include "host/CDispatcherHelper.h"
-#include "platform/CUniqueHandle.h"
-
-#include <shlobj.h>
+#include "host/InstallLocations.h"
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -52,12 +51,7 @@ std::wstring Json(const CMessageObject& object)
 
 bool IsBracedLowerUuid(const std::wstring& id)
 {
-    if (id.size() != 38 || id.front() != L'{' || id.back() != L'}')
-        return false;
-    for (std::size_t i = 1; i < 37; ++i)
-        if (i == 9 || i == 14 || i == 19 || i == 24 ? id[i] != L'-' : !std::iswxdigit(id[i]) || std::iswupper(id[i]))
-            return false;
-    return true;
+    return std::regex_match(id, std::wregex(L"\\{[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}\\}"));
 }
 
 // What each raised action looks like: A and B stamped, C (no object) and D (an array) left out.
@@ -71,11 +65,7 @@ std::wstring ExpectedEvents(const std::wstring& id)
 
 TEST(WebApiResponseTest, MapsEveryStatusRange)
 {
-    const struct
-    {
-        DWORD status;
-        DWORD error;
-    } rows[] = {
+    const struct { DWORD status, error; } rows[] = {
         {0, ERROR_BAD_NET_RESP}, {100, ERROR_BAD_NET_RESP}, {199, ERROR_BAD_NET_RESP}, {200, 0}, {299, 0},
         {300, ERROR_INVALID_ADDRESS}, {304, ERROR_CONTINUE}, {399, ERROR_INVALID_ADDRESS},
         {400, ERROR_BAD_NETPATH}, {403, ERROR_ACCESS_DENIED}, {404, ERROR_NOT_FOUND}, {499, ERROR_BAD_NETPATH},
@@ -97,61 +87,48 @@ TEST(WebApiResponseTest, ObjectActionsBecomeOneStampedBatch)
     EXPECT_TRUE(response.GetReply().m_hasActions);
     EXPECT_EQ(0u, response.GetActionsResult());
     ASSERT_EQ(1u, dispatcher.batches.size());
-    const CMessageBatch& batch = dispatcher.batches[0];
+    const CMessageBatch batch = dispatcher.batches[0];   // a copy: the next reply grows the vector
     EXPECT_EQ(kEventSource, batch.eventSource);
     EXPECT_TRUE(IsBracedLowerUuid(batch.eventId)) << batch.eventId;
     EXPECT_TRUE(batch.eventSchedulerId.empty() && batch.schedulerExecutionTime.empty());
     ASSERT_EQ(2u, batch.objects.size());
     EXPECT_EQ(ExpectedEvents(batch.eventId), Json(batch.objects[0]) + L"," + Json(batch.objects[1]));
 
+    // A new id for every reply, and the dispatcher's failure is the actions' result.
+    dispatcher.result = ERROR_SERVICE_REQUEST_TIMEOUT;
     Deliver(response, 409, kActionsReply);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), response.GetActionsResult());
     ASSERT_EQ(2u, dispatcher.batches.size());
     EXPECT_NE(batch.eventId, dispatcher.batches[1].eventId);
 }
 
 TEST(WebApiResponseTest, RepliesThatRaiseNothing)
 {
-    const struct
-    {
-        const char* body;
-        const wchar_t* code;
-        bool hasActions;
-        bool handler;
-        DWORD handlerResult;
-        DWORD result;
-    } rows[] = {
-        {R"({"Code":5,"Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"", true, true, 0, ERROR_NO_DATA},
-        {R"({"Code":"c","Message":"m","ServerTime":1,"Actions":{"A":{}}})", L"", true, true, 0, ERROR_NO_DATA},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}})", L"", false, true, 0, ERROR_NO_DATA},
-        {"<html>busy</html>", L"", false, true, 0, ERROR_NO_DATA},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":[{"A":{}}]})", L"c", false, true, 0, ERROR_NO_DATA},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}]}})", L"c", true, true, 0,
-         ERROR_NO_DATA},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, false, 0, ERROR_NO_DATA},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, true,
-         ERROR_SERVICE_REQUEST_TIMEOUT, ERROR_SERVICE_REQUEST_TIMEOUT},
+    const struct { const char* body; const wchar_t* code; bool hasActions, handler; } rows[] = {
+        {R"({"Code":5,"Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"", true, true},
+        {R"({"Code":"c","Message":"m","ServerTime":1,"Actions":{"A":{}}})", L"", true, true},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}})", L"", false, true},
+        {"<html>busy</html>", L"", false, true},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":[{"A":{}}]})", L"c", false, true},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}]}})", L"c", true, true},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, false},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.body);
         CRecordingDispatcher dispatcher;
-        dispatcher.result = row.handlerResult;
         WebApiResponse response(row.handler ? &dispatcher : nullptr);
         Deliver(response, 500, row.body);
         EXPECT_EQ(row.code, response.GetReply().m_code);
         EXPECT_EQ(row.hasActions, response.GetReply().m_hasActions);
-        EXPECT_EQ(row.result, response.GetActionsResult());
-        EXPECT_EQ(row.result == ERROR_NO_DATA ? 0u : 1u, dispatcher.batches.size());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_NO_DATA), response.GetActionsResult());
+        EXPECT_EQ(0u, dispatcher.batches.size());
     }
 }
 
 TEST(WebApiResponseTest, ServerTimeReadsItsLeadingNumber)
 {
-    const struct
-    {
-        const char* text;
-        std::int64_t value;
-    } rows[] = {
+    const struct { const char* text; std::int64_t value; } rows[] = {
         {"12abc", 12}, {"abc", 0}, {"", 0}, {" \t-42", -42}, {"+7", 7}, {"- 7", 0}, {"2147483647", 2147483647},
         {"2147483648", 2147483647}, {"99999999999999999999", 2147483647}, {"-2147483649", -2147483647 - 1},
     };
@@ -168,6 +145,14 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     CRecordingDispatcher dispatcher;
     WebApiResponse response(&dispatcher);
     Deliver(response, 409, kActionsReply);
+    HeaderMap headers;
+    response.AddHeader(L"A", L"1");
+    response.AddHeader(L"A", L"2");
+    response.GetHeaders(headers);
+    EXPECT_EQ((HeaderMap{{L"A", L"1"}}), headers);
+    EXPECT_FALSE(response.ParseHeaderText(L"HTTP/1.1 409 Conflict\r\nB: 2\r\n: 3\r\nC: 4"));
+    response.GetHeaders(headers);
+    EXPECT_EQ((HeaderMap{{L"B", L"2"}}), headers);   // header text replaces the map
 
     // A success is kept as bytes but never read, even when it looks like a reply with actions.
     std::string body = kActionsReply;
@@ -182,7 +167,6 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     EXPECT_EQ(0, reply.m_serverTime);
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_DATA), response.GetActionsResult());
     EXPECT_EQ(1u, dispatcher.batches.size());
-    HeaderMap headers;
     response.GetHeaders(headers);
     EXPECT_TRUE(headers.empty());   // the earlier reply's headers went with it
 
@@ -193,31 +177,15 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     EXPECT_EQ(0u, response.GetContentLength());
 }
 
-TEST(WebApiResponseTest, HeaderTextReplacesTheMap)
-{
-    WebApiResponse response(nullptr);
-    HeaderMap headers;
-    response.AddHeader(L"A", L"1");
-    response.AddHeader(L"A", L"2");
-    response.GetHeaders(headers);
-    EXPECT_EQ((HeaderMap{{L"A", L"1"}}), headers);
-    EXPECT_FALSE(response.ParseHeaderText(L"HTTP/1.1 409 Conflict\r\nB: 2\r\n: 3\r\nC: 4"));
-    response.GetHeaders(headers);
-    EXPECT_EQ((HeaderMap{{L"B", L"2"}}), headers);
-}
-
 // Through the real dispatcher access and its stand-in, which writes each event text as one line of
 // events.jsonl in the agent data folder.
 TEST(WebApiResponseTest, RealDispatcherReceivesTheBatchAsOneArray)
 {
     CAgentInstall install;
-    const std::wstring product = L"Response Test " + std::to_wstring(::GetCurrentProcessId());
-    ASSERT_TRUE(install.SetSetupValue(L"InitialProductName", product));
+    ASSERT_TRUE(install.SetSetupValue(L"InitialProductName", L"Response " + std::to_wstring(::GetCurrentProcessId())));
     ASSERT_TRUE(install.Add(L"Ostrel.dll", L""));
-    wchar_t common[MAX_PATH] = {};
-    ASSERT_EQ(S_OK, ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common));
-    const std::wstring companyFolder = std::wstring(common) + L"\\Korvo Security\\";
-    const std::wstring dataFolder = companyFolder + product + L"\\";
+    std::wstring companyFolder, dataFolder;
+    ASSERT_TRUE(GetCompanyDataFolder(companyFolder) && GetAgentDataFolder(dataFolder));
     RemoveTree(dataFolder);
     {
         CDispatcherHelper helper;
@@ -225,15 +193,7 @@ TEST(WebApiResponseTest, RealDispatcherReceivesTheBatchAsOneArray)
         Deliver(response, 409, kActionsReply);
         EXPECT_EQ(0u, response.GetActionsResult());
     }
-    std::string line;
-    {
-        CFileHandle file(::CreateFileW((dataFolder + L"events.jsonl").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        char buffer[4096];
-        DWORD read = 0;
-        while (file && ::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-            line.append(buffer, read);
-    }
+    const std::string line = ReadBytes(dataFolder + L"events.jsonl");
     RemoveTree(dataFolder);
     ::RemoveDirectoryW(companyFolder.c_str());
 

@@ -1,11 +1,10 @@
 #include "CAgentInstall.h"
+#include "TestFiles.h"
 #include "TraceCapture.h"
 
 #include "host/CDispatcherHelper.h"
 #include "host/CLoader.h"
-#include "platform/CUniqueHandle.h"
-
-#include <shlobj.h>
+#include "host/InstallLocations.h"
 
 #include <gtest/gtest.h>
 
@@ -46,12 +45,9 @@ class DispatcherTest : public ::testing::Test
 protected:
     DispatcherTest()
     {
-        const std::wstring product = L"Dispatcher Test " + std::to_wstring(::GetCurrentProcessId());
-        m_install.SetSetupValue(L"InitialProductName", product);
-        wchar_t common[MAX_PATH] = {};
-        ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
-        m_companyFolder = std::wstring(common) + L"\\Korvo Security\\";
-        m_dataFolder = m_companyFolder + product + L"\\";
+        m_install.SetSetupValue(L"InitialProductName", L"Dispatcher Test " + std::to_wstring(::GetCurrentProcessId()));
+        GetCompanyDataFolder(m_companyFolder);
+        GetAgentDataFolder(m_dataFolder);
         RemoveTree(m_dataFolder);
     }
 
@@ -64,17 +60,8 @@ protected:
 
     std::vector<std::string> Events() const
     {
+        const std::string bytes = ReadBytes(m_dataFolder + L"events.jsonl");
         std::vector<std::string> lines;
-        CFileHandle file(::CreateFileW((m_dataFolder + L"events.jsonl").c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
-            return lines;
-        std::string bytes;
-        char buffer[4096];
-        DWORD read = 0;
-        while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-            bytes.append(buffer, read);
         std::size_t start = 0;
         for (std::size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1)
             lines.push_back(bytes.substr(start, end - start));
@@ -83,30 +70,24 @@ protected:
     }
 
     CAgentInstall m_install;
-    std::wstring m_companyFolder;
-    std::wstring m_dataFolder;
+    std::wstring m_companyFolder, m_dataFolder;
 };
 
 } // namespace
 
-TEST_F(DispatcherTest, EmptyInputIsRefusedWithoutLoading)
-{
-    ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
-    CDispatcherHelper helper;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendText(L"", true));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendObjects(CMessageBatch{}, true));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendEach({}, true));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendAsArray({}, true));
-    EXPECT_FALSE(IsLoaded(L"Ostrel.dll"));
-}
-
 TEST_F(DispatcherTest, FirstSendLoadsOnceAndLaterSendsReuseIt)
 {
     ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelVerbose, kTraceFlagGeneral);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagGeneral);
     {
         CDispatcherHelper helper;
+        // Empty input is refused without loading.
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendText(L"", true));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendObjects(CMessageBatch{}, true));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendEach({}, true));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendAsArray({}, true));
+        EXPECT_FALSE(IsLoaded(L"Ostrel.dll"));
+
         EXPECT_EQ(0u, helper.SendText(L"{\"n\":1}", true));
         EXPECT_TRUE(IsLoaded(L"Ostrel.dll"));
         EXPECT_EQ(0u, helper.SendText(L"{\"n\":2}", false));
@@ -119,19 +100,14 @@ TEST_F(DispatcherTest, FirstSendLoadsOnceAndLaterSendsReuseIt)
         EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 11));
     }
     EXPECT_FALSE(IsLoaded(L"Ostrel.dll"));
-    EXPECT_EQ((std::vector<std::string>{
-                  R"({"option":true,"event":{"n":1}})",
-                  R"({"option":false,"event":{"n":2}})",
-                  R"({"option":true,"event":"not json"})",
-                  R"({"option":false,"event":[1,2]})",
-              }),
+    EXPECT_EQ((std::vector<std::string>{R"({"option":true,"event":{"n":1}})", R"({"option":false,"event":{"n":2}})",
+                                        R"({"option":true,"event":"not json"})", R"({"option":false,"event":[1,2]})"}),
               Events());
 }
 
-TEST_F(DispatcherTest, MissingLibraryFailsEverySendAndIsLoadedOnceItAppears)
+TEST_F(DispatcherTest, MissingOrBrokenComponentFailsEverySendAndIsTriedAgain)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
     CDispatcherHelper helper;
     EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_NOT_FOUND), helper.SendText(L"{}", false));
     EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_NOT_FOUND), helper.SendText(L"{}", false));
@@ -143,15 +119,8 @@ TEST_F(DispatcherTest, MissingLibraryFailsEverySendAndIsLoadedOnceItAppears)
     EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_NOT_FOUND), helper.SendText(L"{}", false));
     EXPECT_FALSE(IsLoaded(L"Ostrel.dll"));
 
+    // Without the export or without an interface it is unloaded again.
     ASSERT_TRUE(m_install.SetSetupValue(L"Path", m_install.Folder()));
-    ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
-    EXPECT_EQ(0u, helper.SendText(L"{}", false));
-    EXPECT_EQ(1u, Events().size());
-}
-
-TEST_F(DispatcherTest, ComponentWithoutExportOrInterfaceIsUnloadedAndTriedAgain)
-{
-    CDispatcherHelper helper;
     ASSERT_TRUE(m_install.Add(L"loadertest_noget.dll", L"", L"Ostrel.dll"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), helper.SendText(L"{}", false));
     EXPECT_FALSE(IsLoaded(L"Ostrel.dll"));
@@ -162,6 +131,7 @@ TEST_F(DispatcherTest, ComponentWithoutExportOrInterfaceIsUnloadedAndTriedAgain)
 
     ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
     EXPECT_EQ(0u, helper.SendText(L"{}", false));
+    EXPECT_EQ(1u, Events().size());
 }
 
 TEST_F(DispatcherTest, BatchesAndArraysBecomeOneEventText)
@@ -181,13 +151,10 @@ TEST_F(DispatcherTest, BatchesAndArraysBecomeOneEventText)
     EXPECT_EQ(0u, helper.SendAsArray({L"{\"d\":4}"}, false));
     EXPECT_EQ(0u, helper.SendAsArray({L"{\"d\":4}", L"5"}, true));
 
-    EXPECT_EQ((std::vector<std::string>{
-                  R"({"option":false,"event":{"a":1}})",
-                  R"({"option":true,"event":[{"a":1},{"b":2}]})",
-                  R"({"option":false,"event":{"c":3}})",
-                  R"({"option":false,"event":[{"d":4}]})",
-                  R"({"option":true,"event":[{"d":4},5]})",
-              }),
+    EXPECT_EQ((std::vector<std::string>{R"({"option":false,"event":{"a":1}})",
+                                        R"({"option":true,"event":[{"a":1},{"b":2}]})",
+                                        R"({"option":false,"event":{"c":3}})", R"({"option":false,"event":[{"d":4}]})",
+                                        R"({"option":true,"event":[{"d":4},5]})"}),
               Events());
 }
 
