@@ -93,7 +93,7 @@ public:
             if (!m_request->AddHeader(name.c_str(), value.c_str()))
                 TRACE_WARNING(kTraceFlagEvents, 12, "header %ls refused for %ls", name, m_url);
         }
-        AttachProxyAndTrust(*m_request, configUtil, m_comms, useProxy, m_url);
+        m_settings = AttachProxyAndTrust(*m_request, configUtil, m_comms, useProxy, m_url);
         return ERROR_SUCCESS;
     }
 
@@ -153,7 +153,8 @@ public:
 private:
     ICommsWrapper* m_comms;
     std::wstring m_url;
-    // Released in reverse: the result and the route first, the request last.
+    // Released in reverse: the result and the route first, then the request, its settings last.
+    CRequestSettings m_settings;
     CCommsRequest m_request;
     CCommsProxyConfig m_proxyUsed;
     bool m_proxyUsedKnown = false;

@@ -1,8 +1,6 @@
 #include "network/ProxyAndTrust.h"
 
 #include "host/Trace.h"
-#include "network/CCertificateTrustworthinessConfig.h"
-#include "network/CProxyConfig.h"
 
 TRACE_UNIT("f4172acb-5383-4ae3-9a5d-f132c0249d2a");
 
@@ -10,39 +8,41 @@ namespace
 {
 
 template <typename SetProxy, typename SetTrust>
-void Attach(IConfigUtil* util, ICommsWrapper* comms, bool withProxy, const std::wstring& url, SetProxy setProxy,
-            SetTrust setTrust)
+CRequestSettings Attach(IConfigUtil* util, ICommsWrapper* comms, bool withProxy, const std::wstring& url,
+                        SetProxy setProxy, SetTrust setTrust)
 {
+    CRequestSettings settings;
     if (withProxy)
     {
+        settings.proxy = std::make_unique<CProxyConfig>(util, comms, false);
         // A list that accepted no route would only make the connection fail.
-        const CProxyConfig proxy(util, comms, false);
-        if (proxy.IsValid())
-            setProxy(proxy.GetProxyList());
+        if (settings.proxy->IsValid())
+            setProxy(settings.proxy->GetProxyList());
         else
             TRACE_WARNING(kTraceFlagEvents, 10, "no proxy routes for %ls", url);
     }
-    const CCertificateTrustworthinessConfig trust(comms, util);
-    if (trust.IsValid())
-        setTrust(trust.GetTrustHandle());
+    settings.trust = std::make_unique<CCertificateTrustworthinessConfig>(comms, util);
+    if (settings.trust->IsValid())
+        setTrust(settings.trust->GetTrustHandle());
     else
         TRACE_WARNING(kTraceFlagEvents, 11, "no certificate trust for %ls", url);
+    return settings;
 }
 
 } // namespace
 
-void AttachProxyAndTrust(ICommsRequest& request, IConfigUtil* util, ICommsWrapper* comms, bool withProxy,
-                         const std::wstring& url)
+CRequestSettings AttachProxyAndTrust(ICommsRequest& request, IConfigUtil* util, ICommsWrapper* comms,
+                                     bool withProxy, const std::wstring& url)
 {
-    Attach(
+    return Attach(
         util, comms, withProxy, url, [&](ICommsProxyList* list) { request.SetProxy(list); },
         [&](ICertificateTrust* trust) { request.SetCertificateTrust(trust); });
 }
 
-void AttachProxyAndTrust(ITrackingRequest& request, IConfigUtil* util, ICommsWrapper* comms,
-                         const std::wstring& url)
+CRequestSettings AttachProxyAndTrust(ITrackingRequest& request, IConfigUtil* util, ICommsWrapper* comms,
+                                     const std::wstring& url)
 {
-    Attach(
+    return Attach(
         util, comms, true, url, [&](ICommsProxyList* list) { request.SetProxyConfig(list); },
         [&](ICertificateTrust* trust) { request.SetCertificateTrustConfig(trust); });
 }

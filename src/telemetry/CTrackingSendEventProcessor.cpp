@@ -129,13 +129,15 @@ DWORD CTrackingSendEventProcessor::SendHit(const TrackingRecord& record, bool& s
     }
 
     const std::wstring url = request->GetUrl();
+    // Declared before the tracking request, so that the request is released before its settings.
+    CRequestSettings settings;
     const CCommsTrackingRequest hit(comms->CreateTrackingRequest(url.c_str()), TrackingRequestRelease{comms.get()});
     if (!hit)
     {
         TRACE_ERROR(kTraceFlagEvents, 22, "no tracking request for %ls", url);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    AttachProxyAndTrust(*hit, m_configUtil, comms.get(), url);
+    settings = AttachProxyAndTrust(*hit, m_configUtil, comms.get(), url);
 
     const auto identity = TrackingIdentity();
     hit->SetIdentity(identity[0].c_str(), identity[1].c_str(), identity[2].c_str(), identity[3].c_str(),

@@ -24,8 +24,10 @@ TEST(ProxyAndTrustTest, WhatCannotBeAttachedIsTracedAndLeftOff)
     capture.Enable(kTraceLevelWarning, kTraceFlagEvents);
     CStubRequest request;
     CStubTrackingRequest hit;
-    AttachProxyAndTrust(request, &util, &comms, true, L"http://a/");
-    AttachProxyAndTrust(hit, &util, &comms, L"http://b/");
+    {
+        const CRequestSettings forRequest = AttachProxyAndTrust(request, &util, &comms, true, L"http://a/");
+        const CRequestSettings forHit = AttachProxyAndTrust(hit, &util, &comms, L"http://b/");
+    }
     for (const ULONG number : {10u, 11u})
         EXPECT_EQ(std::count_if(capture.Messages().begin(), capture.Messages().end(),
                                 [&](const CapturedTrace& m) { return m.unit == kUnit && m.number == number; }),
@@ -37,6 +39,21 @@ TEST(ProxyAndTrustTest, WhatCannotBeAttachedIsTracedAndLeftOff)
     EXPECT_EQ(hit.trust, nullptr);
     EXPECT_EQ(comms.Outstanding(), 0);
     EXPECT_EQ(comms.BadReleases(), 0);
+}
+
+// The request may refer to what it was given until it is released: the settings hold it until then.
+TEST(ProxyAndTrustTest, AttachedObjectsLiveAsLongAsTheSettings)
+{
+    CFakeConfigUtil util;
+    CFakeComms comms;
+    CStubTrackingRequest hit;
+    {
+        const CRequestSettings settings = AttachProxyAndTrust(hit, &util, &comms, L"http://b/");
+        ASSERT_NE(hit.proxies, nullptr);
+        ASSERT_NE(hit.trust, nullptr);
+        EXPECT_EQ(comms.Outstanding(), 2);
+    }
+    EXPECT_EQ(comms.Outstanding(), 0);
 }
 
 } // namespace
