@@ -69,14 +69,9 @@ protected:
 
 TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
 {
-    struct Row
-    {
-        const wchar_t* entries;   // inside "ProxyConfig": [ ... ]
-        std::vector<std::wstring> routes;
-        const wchar_t* explicitProxy;
-        const wchar_t* wpadProxy;
-    };
-    const Row rows[] = {
+    // entries: inside "ProxyConfig": [ ... ]
+    const struct { const wchar_t* entries; std::vector<std::wstring> routes; const wchar_t* explicitProxy;
+                   const wchar_t* wpadProxy; } rows[] = {
         {LR"({"source":"direct","fallback":true})", {L"direct 1"}, L"<none>", L"<none>"},
         {LR"({"source":"winhttp"})", {L"auto 1 0"}, L"<none>", L"<none>"},
         {LR"({"source":"ie","fallback":true})", {L"auto 2 1"}, L"<none>", L"<none>"},
@@ -104,7 +99,7 @@ TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
         {LR"({"source":"proxy"})", {L"direct 1"}, L"<none>", L"<none>"},
         {LR"({"fallback":false})", {L"direct 1"}, L"<none>", L"<none>"},
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.entries);
         util.Set(kFallbackListKey, std::wstring(LR"({"ProxyConfig":[)") + row.entries + L"]}");
@@ -145,12 +140,8 @@ TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
     std::string enciphered;
     ASSERT_TRUE(CAESCypher().EncryptToBase64(
         u8"{\"ProxyConfig\":[{\"source\":\"explicit\",\"proxyList\":\"proxy:8080\",\"user\":\"J\u00fcrgen\"}]}", enciphered));
-    const struct
-    {
-        const wchar_t* stored;   // null: absent
-        const wchar_t* route;
-        bool error;
-    } rows[] = {
+    // A null stored text: the key is absent.
+    const struct { const wchar_t* stored; const wchar_t* route; bool error; } rows[] = {
         {nullptr, L"direct 1", false},
         {LR"({"ProxyConfig":[{"source":"ie"}]})", L"auto 2 0", false},
         {L"enciphered", L"explicit proxy:8080 J\u00fcrgen  <null> 0", false},
@@ -186,42 +177,44 @@ TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
     EXPECT_TRUE(capture.Has(kProxyUnit, 21));   // plain JSON, said at verbose level
 }
 
-TEST_F(ProxyConfigTest, MissingCollaboratorsLeaveItInvalid)
+TEST_F(ProxyConfigTest, WithoutCollaboratorsInvalidOtherwiseAttachesItsList)
 {
     comms.failProxyList = true;
     const auto noList = Make();
     EXPECT_FALSE(noList->IsValid());
     EXPECT_EQ(noList->GetProxyList(), nullptr);
-
     EXPECT_FALSE(CProxyConfig(nullptr, &comms, true).IsValid());
     EXPECT_FALSE(CProxyConfig(&util, nullptr, true).IsValid());
     EXPECT_TRUE(comms.lists.empty());
     EXPECT_TRUE(comms.configs.empty());
-
     CStubRequest request;
     CStubDataServiceClient client;
     noList->AttachToRequest(&request);
     noList->AttachToClient(&client);
     EXPECT_EQ(request.proxies, nullptr);
     EXPECT_EQ(client.proxies, nullptr);
+
+    comms.failProxyList = false;
+    const auto config = Make();
+    config->AttachToRequest(&request);
+    config->AttachToClient(&client);
+    config->AttachToRequest(nullptr);
+    EXPECT_NE(config->GetProxyList(), nullptr);
+    EXPECT_EQ(request.proxies, config->GetProxyList());
+    EXPECT_EQ(client.proxies, config->GetProxyList());
 }
 
 TEST_F(ProxyConfigTest, DevicePortIsAddedToPiecesWithoutOne)
 {
-    struct Row
-    {
-        const wchar_t* port;   // null: the key cannot be read
-        const wchar_t* in;
-        const wchar_t* out;
-    };
-    const Row rows[] = {
+    // A null port: the key cannot be read.
+    const struct { const wchar_t* port; const wchar_t* in; const wchar_t* out; } rows[] = {
         {nullptr, L"a;b:8080", L"a:3128;b:8080"},
         {L"8081", L"a;b", L"a:8081;b:8081"},
         {L"", L"a", L"a:3128"},
         {nullptr, L"a;;b;", L"a:3128;;b:3128;"},
         {nullptr, L"[::1]", L"[::1]"},
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.in);
         CRecordingConfigUtil rowUtil;
@@ -293,15 +286,8 @@ TEST_F(ProxyConfigTest, UsedProxyIsWrittenOnlyWhenItChanges)
 
 TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)
 {
-    UsedProxyRecord full;
-    full.mode = 2;
-    full.proxyList = L"p";
-    full.username = L"u";
-    full.password = L"pw";
-    full.wpadUrl = L"http://w";
-    full.wpadAutoDetect = true;
-    UsedProxyRecord direct;
-    direct.fallback = true;
+    const UsedProxyRecord full{2, L"p", L"u", L"pw", L"http://w", true};
+    const UsedProxyRecord direct{0, L"", L"", L"", L"", false, true};
 
     std::wstring text;
     ASSERT_TRUE(full.ToJson(text));
@@ -315,19 +301,6 @@ TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)
     text.clear();
     ASSERT_TRUE(direct.ToJson(text));
     EXPECT_EQ(text, LR"({"Mode":0,"WPADAutoDetect":false,"Fallback":true})");
-}
-
-TEST_F(ProxyConfigTest, AttachesTheProxyList)
-{
-    const auto config = Make();
-    CStubRequest request;
-    CStubDataServiceClient client;
-    config->AttachToRequest(&request);
-    config->AttachToClient(&client);
-    config->AttachToRequest(nullptr);
-    EXPECT_EQ(request.proxies, config->GetProxyList());
-    EXPECT_EQ(client.proxies, config->GetProxyList());
-    EXPECT_NE(config->GetProxyList(), nullptr);
 }
 
 } // namespace
