@@ -3,9 +3,9 @@
 namespace
 {
 
-std::wstring Text(const wchar_t* text)
+std::wstring Text(const wchar_t* text, const wchar_t* null = L"<null>")
 {
-    return text != nullptr ? std::wstring(text) : std::wstring(L"<null>");
+    return text != nullptr ? text : null;
 }
 
 std::wstring Flag(bool value)
@@ -68,8 +68,7 @@ bool CFakeProxyList::AddProxyConfig(const ICommsProxyConfig* config)
 
 void CFakeTrust::AddTrustedCertificates(const wchar_t* domain, DWORD count, const wchar_t* const* certificates)
 {
-    std::vector<std::wstring> texts(certificates, certificates + count);
-    added.emplace_back(Text(domain), std::move(texts));
+    added.emplace_back(Text(domain), std::vector<std::wstring>(certificates, certificates + count));
 }
 
 ICommsProxyList* CFakeComms::CreateProxyList()
@@ -95,11 +94,11 @@ ICommsProxyConfig* CFakeComms::CreateProxyConfig(DWORD mode, const wchar_t* prox
         return nullptr;
     auto config = std::make_unique<CFakeProxyConfig>();
     config->mode = mode;
-    config->proxyList = proxyList != nullptr ? proxyList : L"";
-    config->user = user != nullptr ? user : L"";
-    config->password = password != nullptr ? password : L"";
+    config->proxyList = Text(proxyList, L"");
+    config->user = Text(user, L"");
+    config->password = Text(password, L"");
     config->reserved = Text(reserved);
-    config->wpadUrl = pacUrl != nullptr ? pacUrl : L"";
+    config->wpadUrl = Text(pacUrl, L"");
     config->autoDetect = autoDetect;
     config->fallback = fallback;
     configs.push_back(std::move(config));

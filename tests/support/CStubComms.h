@@ -9,6 +9,7 @@
 
 #include <mutex>
 #include <set>
+#include <utility>
 
 class CStubComms : public ICommsWrapper
 {
