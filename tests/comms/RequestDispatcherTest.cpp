@@ -20,6 +20,7 @@
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -219,15 +220,8 @@ TEST_F(RequestDispatcherTest, WithoutTheComponentItCannotBeBuilt)
         SCOPED_TRACE(loads ? "no interface" : "not loaded");
         m_components.commsLoads = loads;
         m_components.comms = nullptr;
-        try
-        {
-            CommsWrapperRequestDispatcher(&m_config, false, false, &m_components);
-            ADD_FAILURE() << "built without the component";
-        }
-        catch (const std::logic_error& e)
-        {
-            EXPECT_STREQ(e.what(), "Cannot Initialize CommsWrapper");
-        }
+        EXPECT_THAT([&] { CommsWrapperRequestDispatcher(&m_config, false, false, &m_components); },
+                    ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("Cannot Initialize CommsWrapper")));
     }
 }
 

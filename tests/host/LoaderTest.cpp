@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -43,11 +44,9 @@ bool IsLoaded(const std::wstring& name)
 
 std::size_t CountOf(const CTraceCapture& capture, const GUID& unit, ULONG number)
 {
-    std::size_t count = 0;
-    for (const auto& message : capture.Messages())
-        if (IsEqualGUID(message.unit, unit) && message.number == number)
-            ++count;
-    return count;
+    const auto& all = capture.Messages();
+    return std::count_if(all.begin(), all.end(),
+                         [&](const CapturedTrace& m) { return m.unit == unit && m.number == number; });
 }
 
 // The calls to one export that loadertest_full.dll counted (in the process environment) while `action` ran.
@@ -76,8 +75,7 @@ protected:
 // name would take it.
 TEST(ComponentLibraryTest, NoFullFolderNoLoad)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
     for (const wchar_t* folder : {L"", L"Utils\\", L".\\", L"\\", L"C:"})
     {
         SCOPED_TRACE(folder);
@@ -126,8 +124,7 @@ TEST_F(LoaderTest, LoadsAreCountedAndTheLastUnloadOrTheDestructorFreesTheLibrary
 
 TEST_F(LoaderTest, FailedLoadChangesNothingAndMissingExportIsTracedEveryTime)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelVerbose, kTraceFlagGeneral);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagGeneral);
     CLoader loader(Utils());
     EXPECT_FALSE(loader.Load(L"LoaderA.dll", m_install.Folder() + L"Plugins"));
     EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 10));
@@ -160,8 +157,7 @@ TEST_F(LoaderTest, FailedLoadChangesNothingAndMissingExportIsTracedEveryTime)
 
 TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
     {
         CSystemInfoMng info(Utils());
         EXPECT_FALSE(info.Load());
@@ -304,8 +300,7 @@ TEST_F(LoaderTest, CommsLibraryIsSharedUntilTheLastUserReleasesIt)
 
 TEST_F(LoaderTest, LogServiceIsSharedUntilTheLastLoaderIsDestroyed)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelInformation, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelInformation, kTraceFlagEvents);
     // A loader that could not get the component must not release another's use when it goes.
     auto failed = std::make_unique<CLogServiceLoader>();
     EXPECT_EQ(nullptr, GetILogService());
@@ -379,8 +374,8 @@ TEST_F(LoaderTest, HollinAppendsOneUtf8LinePerWrite)
 
 TEST_F(LoaderTest, CompressionHelperKeepsWhatItResolved)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelVerbose, kTraceFlagCompression | kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose,
+                          kTraceFlagCompression | kTraceFlagEvents);
     {
         CCompressionHelper missing(Utils());
         EXPECT_FALSE(missing.HasGetCompression());

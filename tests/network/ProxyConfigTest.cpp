@@ -114,8 +114,7 @@ TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
 
 TEST_F(ProxyConfigTest, ValidOnlyWhenTheListAcceptsARouteAndEveryRefusalIsTraced)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelWarning, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
     comms.listAccepts = false;
     util.Set(kLastUsedKey, LR"({"Mode":1,"ProxyList":"last:1"})");
     util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"nonsense"},{"source":"ie"},{"source":"winhttp"},
@@ -159,16 +158,14 @@ TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
             util.Set(kFallbackListKey, row.stored == std::wstring(L"enciphered")
                                            ? std::wstring(enciphered.begin(), enciphered.end())
                                            : row.stored);
-        CTraceCapture capture;
-        capture.Enable(kTraceLevelError, kTraceFlagEvents);
+        CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
         const auto config = Make();
         EXPECT_TRUE(config->IsValid());
         EXPECT_EQ(Routes(), std::vector<std::wstring>{row.route});
         EXPECT_EQ(capture.Has(kProxyUnit, 22), row.error);
         EXPECT_EQ(capture.Messages().empty(), !row.error);
     }
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelVerbose, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagEvents);
     util.Set(kFallbackListKey, std::wstring(enciphered.begin(), enciphered.end()));
     Make();
     EXPECT_FALSE(capture.Has(kProxyUnit, 21));
@@ -247,8 +244,7 @@ TEST_F(ProxyConfigTest, LastUsedProxyComesFirstWhenAsked)
     EXPECT_EQ(Describe(config->GetWpadProxy()), L"2||||http://w/p.pac|0|0");
 
     // A record that is not JSON is an error, and no route.
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
     util.Set(kLastUsedKey, LR"({"Mode":1,)");
     EXPECT_EQ((Make(true), Routes()), std::vector<std::wstring>{L"auto 3 0"});
     ASSERT_EQ(capture.Messages().size(), 1u);

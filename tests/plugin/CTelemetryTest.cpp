@@ -4,6 +4,7 @@
 #include "CNoDispatcher.h"
 #include "message/CMessageObject.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -176,15 +177,8 @@ TEST_F(CTelemetryTest, FailuresBecomeNumbers)
 
 TEST_F(CTelemetryTest, NeedsAConfigurationUtility)
 {
-    try
-    {
-        CTelemetry telemetry(nullptr, &m_dispatcher, nullptr);
-        FAIL() << "built without a configuration utility";
-    }
-    catch (const std::logic_error& e)
-    {
-        EXPECT_STREQ("m_configUtil is nullptr", e.what());
-    }
+    EXPECT_THAT([&] { CTelemetry telemetry(nullptr, &m_dispatcher, nullptr); },
+                ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("m_configUtil is nullptr")));
 }
 
 TEST_F(CTelemetryTest, FileUploadsRunOneAfterAnotherWhileOthersGoOn)

@@ -73,26 +73,19 @@ void CFakeTrust::AddTrustedCertificates(const wchar_t* domain, DWORD count, cons
 
 ICommsProxyList* CFakeComms::CreateProxyList()
 {
-    if (failProxyList)
-        return nullptr;
-    lists.push_back(std::make_unique<CFakeProxyList>());
-    lists.back()->accept = listAccepts;
-    return HandOut(lists.back().get());
-}
-
-ICommsProxyConfig* CFakeComms::CreateEmptyProxyConfig()
-{
-    configs.push_back(std::make_unique<CFakeProxyConfig>());
-    return HandOut(configs.back().get());
+    CFakeProxyList* list = Keep(lists, failProxyList);
+    if (list != nullptr)
+        list->accept = listAccepts;
+    return list;
 }
 
 ICommsProxyConfig* CFakeComms::CreateProxyConfig(DWORD mode, const wchar_t* proxyList, const wchar_t* user,
                                                  const wchar_t* password, const wchar_t* reserved,
                                                  const wchar_t* pacUrl, bool autoDetect, bool fallback)
 {
-    if (failProxyConfig)
+    CFakeProxyConfig* config = Keep(configs, failProxyConfig);
+    if (config == nullptr)
         return nullptr;
-    auto config = std::make_unique<CFakeProxyConfig>();
     config->mode = mode;
     config->proxyList = Text(proxyList, L"");
     config->user = Text(user, L"");
@@ -101,14 +94,5 @@ ICommsProxyConfig* CFakeComms::CreateProxyConfig(DWORD mode, const wchar_t* prox
     config->wpadUrl = Text(pacUrl, L"");
     config->autoDetect = autoDetect;
     config->fallback = fallback;
-    configs.push_back(std::move(config));
-    return HandOut(configs.back().get());
-}
-
-ICertificateTrust* CFakeComms::CreateCertificateTrust()
-{
-    if (failTrust)
-        return nullptr;
-    trusts.push_back(std::make_unique<CFakeTrust>());
-    return HandOut(trusts.back().get());
+    return config;
 }

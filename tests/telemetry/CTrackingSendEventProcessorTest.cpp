@@ -12,6 +12,7 @@
 #include "platform/CUniqueHandle.h"
 #include "telemetry/CTrackingSendEventProcessor.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -160,15 +161,8 @@ TEST_F(CTrackingSendEventProcessorTest, EventsThatNameNoReadableFileSendNothing)
     EXPECT_TRUE(Exists(m_file));
     EXPECT_TRUE(comms.urls.empty());
 
-    try
-    {
-        CTrackingSendEventProcessor(&m_config, nullptr);
-        ADD_FAILURE() << "built without dispatcher access";
-    }
-    catch (const std::logic_error& e)
-    {
-        EXPECT_STREQ(e.what(), "dispatcherHelper is nullptr");
-    }
+    EXPECT_THAT([&] { CTrackingSendEventProcessor(&m_config, nullptr); },
+                ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("dispatcherHelper is nullptr")));
 }
 
 TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPairsProxyAndTrust)
