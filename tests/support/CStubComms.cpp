@@ -1,5 +1,7 @@
 #include "CStubComms.h"
 
+#include <utility>
+
 int CStubComms::Outstanding() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -9,7 +9,6 @@
 
 #include <mutex>
 #include <set>
-#include <utility>
 
 class CStubComms : public ICommsWrapper
 {

@@ -25,14 +25,13 @@ void CountCall(const wchar_t* counter)
 }
 
 int g_token;
+CStubComms g_comms;
 
 template <typename T>
 T* Token()
 {
     return reinterpret_cast<T*>(&g_token);
 }
-
-CStubComms g_comms;
 
 struct CStubLog : ILogService
 {
