@@ -20,12 +20,12 @@
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cwchar>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -139,17 +139,16 @@ protected:
             CConfigHelper::Instance().Release();
             EXPECT_TRUE(company.empty() || RemoveTree(company));
         }
-        void Configure(bool withSecret, const std::string& extra = "")
+        void Configure(const std::string& extra = "")
         {
-            std::ofstream((install.Folder() + L"Utils\\config.json").c_str(), std::ios::binary | std::ios::trunc)
-                << "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \""
-                << server.HostAndPort() << "\", \"Communications.Defaults.Path\": \"api\","
-                << " \"Communications.Defaults.Verb\": \"POST\","
-                << " \"Communications.Defaults.User-Agent\": \"DispatchTest/1\","
-                << " \"Communications.Authorization.AuthorizationId\": \"agent-7\","
-                << " \"Communications.Authorization.AuthorizationService\": \"KWS\","
-                << " \"Communications.Authorization.AuthorizationServiceVersion\": \"2\""
-                << (withSecret ? ", \"Communications.Authorization.Secret\": \"s3cret\"" : "") << extra << "}";
+            WriteBytes(install.Folder() + L"Utils\\config.json",
+                       "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \"" +
+                           server.HostAndPort() + "\", \"Communications.Defaults.Path\": \"api\", "
+                           "\"Communications.Defaults.Verb\": \"POST\", \"Communications.Defaults.User-Agent\": "
+                           "\"DispatchTest/1\", \"Communications.Authorization.AuthorizationId\": \"agent-7\", "
+                           "\"Communications.Authorization.AuthorizationService\": \"KWS\", "
+                           "\"Communications.Authorization.AuthorizationServiceVersion\": \"2\", "
+                           "\"Communications.Authorization.Secret\": \"s3cret\"" + extra + "}");
         }
         std::shared_ptr<WebApiRequest> Request(IRequestBody* body, const std::wstring& resource = L"/items")
         {
@@ -170,7 +169,7 @@ protected:
         ASSERT_TRUE(GetCompanyDataFolder(w.company) && GetAgentDataFolder(w.data));
         ::CreateDirectoryW(w.company.c_str(), nullptr);
         ASSERT_TRUE(::CreateDirectoryW(w.data.c_str(), nullptr));
-        w.Configure(true);
+        w.Configure();
         w.util = CConfigHelper::Instance().GetConfigUtil();
         ASSERT_NE(w.util, nullptr);
 
@@ -187,13 +186,12 @@ protected:
 
     void SetUp() override
     {
-        m_config.Set(L"Communications.Defaults.Scheme", L"http");
-        m_config.Set(L"Communications.Defaults.Hostname", L"server.test");
-        m_config.Set(L"Communications.Defaults.Verb", L"POST");
-        m_config.Set(L"Communications.Authorization.AuthorizationId", L"id");
-        m_config.Set(L"Communications.Authorization.AuthorizationService", L"KWS");
-        m_config.Set(L"Communications.Authorization.AuthorizationServiceVersion", L"2");
-        m_config.Set(L"Communications.Authorization.Secret", L"key");
+        for (const auto& [key, value] :
+             {std::pair{L"Defaults.Scheme", L"http"}, {L"Defaults.Hostname", L"server.test"},
+              {L"Defaults.Verb", L"POST"}, {L"Authorization.AuthorizationId", L"id"},
+              {L"Authorization.AuthorizationService", L"KWS"},
+              {L"Authorization.AuthorizationServiceVersion", L"2"}, {L"Authorization.Secret", L"key"}})
+            m_config.Set(std::wstring(L"Communications.") + key, value);
     }
 
     // Every use of the fake component and every object it handed out went back.
@@ -222,15 +220,8 @@ TEST_F(RequestDispatcherTest, WithoutTheComponentItCannotBeBuilt)
         SCOPED_TRACE(loads ? "no interface" : "not loaded");
         m_components.commsLoads = loads;
         m_components.comms = nullptr;
-        try
-        {
-            CommsWrapperRequestDispatcher(&m_config, false, false, &m_components);
-            ADD_FAILURE() << "built without the component";
-        }
-        catch (const std::logic_error& e)
-        {
-            EXPECT_STREQ(e.what(), "Cannot Initialize CommsWrapper");
-        }
+        EXPECT_THAT([&] { CommsWrapperRequestDispatcher(&m_config, false, false, &m_components); },
+                    ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("Cannot Initialize CommsWrapper")));
     }
 }
 
@@ -315,10 +306,7 @@ TEST_F(RequestDispatcherTest, SignedSendDeliversTheAnswerAndTracesTheExchange)
 {
     ASSERT_NO_FATAL_FAILURE(SetUpWire());
     CWire& w = *m_wire;
-    CScriptedReply reply;
-    reply.status = 201;
-    reply.headers = {{"X-Reply", "yes"}};
-    reply.body = "{\"id\":5}";
+    const CScriptedReply reply{201, {{"X-Reply", "yes"}}, "{\"id\":5}"};
     w.server.Reply("POST", "/api/items", reply);
     CTextBody body("{\"x\":1}");
     auto response = std::make_shared<WebApiResponse>(nullptr);
@@ -353,10 +341,7 @@ TEST_F(RequestDispatcherTest, SignedSendDeliversTheAnswerAndTracesTheExchange)
             EXPECT_NE(trace.find(line), std::string::npos) << line << " in\n" << trace;
 
         // What the widened flags do on the wire: no redirect followed, no cached answer taken.
-        CScriptedReply moved;
-        moved.status = 302;
-        moved.headers = {{"Location", "/api/elsewhere"}};
-        w.server.Reply("POST", "/api/moved", moved);
+        w.server.Reply("POST", "/api/moved", CScriptedReply{302, {{"Location", "/api/elsewhere"}}, ""});
         auto request = w.Request(&body, L"/moved");
         request->SetRequestFlags(kRequestNoRedirects | kRequestReload);
         ASSERT_EQ(dispatcher.Send(request, 0, response, nullptr), 0u);
@@ -371,13 +356,11 @@ TEST_F(RequestDispatcherTest, DownloadFillsStatusAndHeadersOfEveryAnswer)
 {
     ASSERT_NO_FATAL_FAILURE(SetUpWire());
     CWire& w = *m_wire;
-    CScriptedReply notModified;
-    notModified.status = 304;
-    notModified.headers = {{"Last-Modified", "Wed, 01 May 2024 09:03:07 GMT"}};
-    w.server.Reply("GET", "/files/old.zip", notModified);
+    w.server.Reply("GET", "/files/old.zip",
+                   CScriptedReply{304, {{"Last-Modified", "Wed, 01 May 2024 09:03:07 GMT"}}, ""});
     w.server.Reply("GET", "/files/new.zip", CScriptedReply{200, {}, "PK bytes", "application/zip", {}});
     const std::wstring target = w.install.Folder() + L"download.tmp";
-    w.Configure(true, ", \"Communications.Download_File.Verb\": \"GET\"");
+    w.Configure(", \"Communications.Download_File.Verb\": \"GET\"");
     auto response = std::make_shared<WebApiResponse>(nullptr);
     CommsWrapperRequestDispatcher dispatcher(w.util, true, false);
 

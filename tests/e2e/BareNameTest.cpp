@@ -11,6 +11,7 @@
 #include "message/CMessageObject.h"
 #include "telemetry/CTrackingSendEventProcessor.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -71,28 +72,14 @@ TEST_F(BareNameTest, NoComponentIsTakenFromTheSearchOrder)
     CMessageObject payload;
     payload.AddString(L"Filename", trackingFile);
     // No configuration component to stand in for a missing utility.
-    try
-    {
-        CTrackingSendEventProcessor withoutConfiguration(nullptr, &CDispatcherHelper::Instance());
-        ADD_FAILURE() << "a processor without configuration";
-    }
-    catch (const std::logic_error& error)
-    {
-        EXPECT_STREQ("configUtil is nullptr", error.what());
-    }
+    EXPECT_THAT([] { CTrackingSendEventProcessor processor(nullptr, &CDispatcherHelper::Instance()); },
+                ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("configUtil is nullptr")));
     CTrackingSendEventProcessor processor(&util, &CDispatcherHelper::Instance());
     EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_INIT_FAILED), processor.Process(&payload));
     EXPECT_TRUE(Exists(trackingFile));   // never sent, so kept
 
-    try
-    {
-        CommsWrapperRequestDispatcher dispatcher(&util, false, false);
-        ADD_FAILURE() << "a dispatcher without its component";
-    }
-    catch (const std::logic_error& error)
-    {
-        EXPECT_STREQ("Cannot Initialize CommsWrapper", error.what());
-    }
+    EXPECT_THAT([&] { CommsWrapperRequestDispatcher dispatcher(&util, false, false); },
+                ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("Cannot Initialize CommsWrapper")));
 
     for (const wchar_t* name : kPlanted)
         EXPECT_EQ(nullptr, ::GetModuleHandleW(name)) << name;

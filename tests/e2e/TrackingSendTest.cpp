@@ -13,7 +13,6 @@
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
-#include "platform/TextUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -34,13 +33,6 @@ constexpr char kHitPath[] = "/api/tracking/hit";
 constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
 using Pairs = CQueryPairs;
-
-std::string Utf8(const std::wstring& text)
-{
-    std::string bytes;
-    WideToBytes(text, bytes, CP_UTF8);
-    return bytes;
-}
 
 std::string Value(const Pairs& pairs, const std::string& name)
 {
@@ -106,19 +98,12 @@ protected:
         ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
         m_files = m_install.Folder() + L"Tracking files\\";
         ::CreateDirectoryW(m_files.c_str(), nullptr);
-        m_settings = {{"Communications.Defaults.Scheme", "http"},
-                      {"Communications.Defaults.Hostname", m_server.HostAndPort()},
-                      {"Communications.Method_TrackingSend.Path", "api/tracking/hit?trackIndex={trackIndex}"},
-                      {"Register.Register.SiteId", "site-7"},
-                      {"Register.Register.DeviceId", "device-7"}};
         Configure({});
         m_server.ReplyJson("GET", kHitPath, 200, "{}");
 
         m_library = std::make_unique<CPluginLibrary>(m_install.Folder() + L"Plugins\\Telemetry.dll");
         ASSERT_TRUE(m_library->IsLoaded());
-        m_list = m_library->Get();
-        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
-        m_plugin = (*m_list)[0].plugin;
+        RebuildPlugin();
     }
 
     void TearDown() override
@@ -131,7 +116,8 @@ protected:
     // record is made of builds the plug-in again.
     void RebuildPlugin()
     {
-        m_library->Free(m_list);
+        if (m_list != nullptr)
+            m_library->Free(std::exchange(m_list, nullptr));
         m_list = m_library->Get();
         ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
         m_plugin = (*m_list)[0].plugin;
@@ -141,7 +127,10 @@ protected:
     // that the configuration stand-in sees every rewrite.
     void Configure(const std::map<std::string, std::string>& changes)
     {
-        auto settings = m_settings;
+        std::map<std::string, std::string> settings = {
+            {"Communications.Defaults.Scheme", "http"}, {"Communications.Defaults.Hostname", m_server.HostAndPort()},
+            {"Communications.Method_TrackingSend.Path", "api/tracking/hit?trackIndex={trackIndex}"},
+            {"Register.Register.SiteId", "site-7"}, {"Register.Register.DeviceId", "device-7"}};
         for (const auto& [key, value] : changes)
             settings[key] = value;
         std::string json = "{\"Test.Revision\":\"" + std::string(++m_revision, 'r') + "\"";
@@ -165,7 +154,6 @@ protected:
     PluginList* m_list = nullptr;
     IPlugin* m_plugin = nullptr;
     std::wstring m_files;
-    std::map<std::string, std::string> m_settings;
     int m_revision = 0;
 };
 
@@ -184,17 +172,11 @@ TEST_F(TrackingSendEndToEndTest, EachEventSendsOneHitWithIdentityEnvironmentAndP
     const COperatingSystem os;   // this process sees the machine as the plug-in does
     const OperatingSystemInfo& info = os.Info();
 
-    const struct
-    {
-        const char* label;
-        const char* file;
-        const char* region;
-        const char* portable;
-        Pairs custom;   // the pairs sent
-    } rows[] = {
+    // custom: the pairs sent
+    const struct { const char *label, *file, *region, *portable; Pairs custom; } rows[] = {
         {"pairs in file order", R"({"TrackIndex":"idx-1","CustomData":[{"Name":"a","Value":"1"},
             {"Name":"dropped","Value":""},{"Value":"nameless"},5,"text",{"Name":"b","Value":"2 \u00e9"}]})",
-         "eu", "true", {{"a", "1"}, {"b", Utf8(L"2 \u00e9")}}},
+         "eu", "true", {{"a", "1"}, {"b", u8"2 \u00e9"}}},
         {"CustomData an object", R"({"TrackIndex":"idx-2","CustomData":{"Name":"a","Value":"1"}})", "", "0", {}},
     };
     std::set<std::string> eventIds;
@@ -211,17 +193,13 @@ TEST_F(TrackingSendEndToEndTest, EachEventSendsOneHitWithIdentityEnvironmentAndP
         const auto hits = Hits();
         ASSERT_EQ(hits.size(), 1u);
         const Pairs pairs = hits[0].QueryPairs();
-        Pairs expected = {{"trackIndex", "idx-" + std::to_string(eventIds.size() + 1)},
-                          {"_id1", "4711"}, {"_id2", "5.6.7"}, {"_id3", "0"}, {"_id4", "muid-1"},
-                          {"_id5", "0"}, {"_id6", "1"}, {"_id7", "2.3.4"},
-                          {"_oi", std::to_string(info.osCode)},
-                          {"_ob", std::to_string(info.buildNumber) + ".4321"},
-                          {"_or", std::to_string(info.releaseId)},
-                          {"_si", "site-7"}, {"_di", "device-7"},
-                          {"_ei", Value(pairs, "_ei")}, {"_lt", Value(pairs, "_lt")},
-                          {"_p", std::to_string(info.editionCode)},
-                          {"_os", info.isServer ? "1" : "0"},
-                          {"_po", std::string(row.portable) == "true" ? "1" : "0"}};
+        Pairs expected = {{"trackIndex", "idx-" + std::to_string(eventIds.size() + 1)}, {"_id1", "4711"},
+                          {"_id2", "5.6.7"}, {"_id3", "0"}, {"_id4", "muid-1"}, {"_id5", "0"}, {"_id6", "1"},
+                          {"_id7", "2.3.4"}, {"_oi", std::to_string(info.osCode)},
+                          {"_ob", std::to_string(info.buildNumber) + ".4321"}, {"_or", std::to_string(info.releaseId)},
+                          {"_si", "site-7"}, {"_di", "device-7"}, {"_ei", Value(pairs, "_ei")},
+                          {"_lt", Value(pairs, "_lt")}, {"_p", std::to_string(info.editionCode)},
+                          {"_os", info.isServer ? "1" : "0"}, {"_po", std::string(row.portable) == "true" ? "1" : "0"}};
         if (*row.region != '\0')
             expected.emplace_back("_reg", row.region);
         expected.insert(expected.end(), row.custom.begin(), row.custom.end());
@@ -292,8 +270,7 @@ TEST_F(TrackingSendEndToEndTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBa
     constexpr int kEvents = 200;
     const auto round = [&](const std::string& tag) {
         m_server.ClearRequests();
-        std::atomic<int> refused{0};
-        std::atomic<int> kept{0};
+        std::atomic<int> refused{0}, kept{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([&, t] {
@@ -310,8 +287,7 @@ TEST_F(TrackingSendEndToEndTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBa
             thread.join();
         EXPECT_EQ(refused.load(), 0);
         EXPECT_EQ(kept.load(), 0);
-        std::set<std::string> indexes;
-        std::set<std::string> eventIds;
+        std::set<std::string> indexes, eventIds;
         const auto hits = Hits();
         for (const auto& hit : hits)
         {

@@ -18,9 +18,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace
 {
@@ -41,25 +44,30 @@ bool IsLoaded(const std::wstring& name)
 
 std::size_t CountOf(const CTraceCapture& capture, const GUID& unit, ULONG number)
 {
-    std::size_t count = 0;
-    for (const auto& message : capture.Messages())
-        if (IsEqualGUID(message.unit, unit) && message.number == number)
-            ++count;
-    return count;
+    const auto& all = capture.Messages();
+    return std::count_if(all.begin(), all.end(),
+                         [&](const CapturedTrace& m) { return m.unit == unit && m.number == number; });
 }
 
-// Calls counted by loadertest_full.dll in the process environment.
-unsigned long Calls(const wchar_t* counter)
+// The calls to one export that loadertest_full.dll counted (in the process environment) while `action` ran.
+template <typename Action>
+unsigned long CallsDuring(const std::wstring& counter, Action action)
 {
+    const std::wstring name = L"LOADERTEST_" + counter;
+    ::SetEnvironmentVariableW(name.c_str(), nullptr);
+    action();
     wchar_t value[16] = {};
-    const DWORD length = ::GetEnvironmentVariableW(counter, value, 16);
+    const DWORD length = ::GetEnvironmentVariableW(name.c_str(), value, 16);
     return length > 0 && length < 16 ? std::wcstoul(value, nullptr, 10) : 0;
 }
 
-void ResetCalls(const wchar_t* counter)
+class LoaderTest : public ::testing::Test
 {
-    ::SetEnvironmentVariableW(counter, nullptr);
-}
+protected:
+    std::wstring Utils() const { return m_install.Folder() + L"Utils\\"; }
+
+    CAgentInstall m_install;
+};
 
 } // namespace
 
@@ -67,8 +75,7 @@ void ResetCalls(const wchar_t* counter)
 // name would take it.
 TEST(ComponentLibraryTest, NoFullFolderNoLoad)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
     for (const wchar_t* folder : {L"", L"Utils\\", L".\\", L"\\", L"C:"})
     {
         SCOPED_TRACE(folder);
@@ -86,46 +93,38 @@ TEST(ComponentLibraryTest, NoFullFolderNoLoad)
     EXPECT_EQ(9u, CountOf(capture, kLoaderUnit, 19));
 }
 
-namespace
-{
-
-class LoaderTest : public ::testing::Test
-{
-protected:
-    std::wstring Utils() const { return m_install.Folder() + L"Utils\\"; }
-
-    CAgentInstall m_install;
-};
-
-} // namespace
-
-TEST_F(LoaderTest, LoadsAreCountedAndTheLastUnloadFreesTheLibrary)
+TEST_F(LoaderTest, LoadsAreCountedAndTheLastUnloadOrTheDestructorFreesTheLibrary)
 {
     ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"LoaderA.dll"));
-    CLoader loader(m_install.Folder() + L"Utils");
-    EXPECT_EQ(Utils(), loader.GetFolder());
+    {
+        CLoader loader(m_install.Folder() + L"Utils");
+        EXPECT_EQ(Utils(), loader.GetFolder());
+        ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
+        EXPECT_TRUE(IsLoaded(L"LoaderA.dll"));
+        // A second load only counts up, whatever it names.
+        EXPECT_TRUE(loader.Load(L"Other.dll", L""));
+        EXPECT_EQ(2u, loader.LoadCount());
+        EXPECT_EQ(L"LoaderA.dll", loader.GetModuleName());
 
-    ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
-    EXPECT_TRUE(IsLoaded(L"LoaderA.dll"));
-    // A second load only counts up, whatever it names.
-    EXPECT_TRUE(loader.Load(L"Other.dll", L""));
-    EXPECT_EQ(2u, loader.LoadCount());
-    EXPECT_EQ(L"LoaderA.dll", loader.GetModuleName());
+        loader.Unload();
+        EXPECT_TRUE(IsLoaded(L"LoaderA.dll"));
+        EXPECT_NE(nullptr, loader.GetProc("LoaderTestPresent"));
+        loader.Unload();
+        EXPECT_FALSE(IsLoaded(L"LoaderA.dll"));
+        EXPECT_EQ(nullptr, loader.GetProc("LoaderTestPresent"));
+        loader.Unload();
+        EXPECT_EQ(0u, loader.LoadCount());
 
-    loader.Unload();
-    EXPECT_TRUE(IsLoaded(L"LoaderA.dll"));
-    EXPECT_NE(nullptr, loader.GetProc("LoaderTestPresent"));
-    loader.Unload();
+        // Whatever its count, a destroyed loader frees its library.
+        ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
+        ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
+    }
     EXPECT_FALSE(IsLoaded(L"LoaderA.dll"));
-    EXPECT_EQ(nullptr, loader.GetProc("LoaderTestPresent"));
-    loader.Unload();
-    EXPECT_EQ(0u, loader.LoadCount());
 }
 
-TEST_F(LoaderTest, FailedLoadIsTracedAndChangesNothing)
+TEST_F(LoaderTest, FailedLoadChangesNothingAndMissingExportIsTracedEveryTime)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagGeneral);
     CLoader loader(Utils());
     EXPECT_FALSE(loader.Load(L"LoaderA.dll", m_install.Folder() + L"Plugins"));
     EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 10));
@@ -135,22 +134,13 @@ TEST_F(LoaderTest, FailedLoadIsTracedAndChangesNothing)
 
     // Another folder given to Load replaces the constructor's.
     ASSERT_TRUE(m_install.Add(kFullDll, L"Plugins", L"LoaderA.dll"));
-    EXPECT_TRUE(loader.Load(L"LoaderA.dll", m_install.Folder() + L"Plugins"));
+    ASSERT_TRUE(loader.Load(L"LoaderA.dll", m_install.Folder() + L"Plugins"));
     EXPECT_EQ(m_install.Folder() + L"Plugins\\", loader.GetFolder());
-}
-
-TEST_F(LoaderTest, MissingExportIsTracedEveryTimeAndPresentOneResolvedOnce)
-{
-    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"LoaderA.dll"));
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelVerbose, kTraceFlagGeneral);
-    CLoader loader(Utils());
-    ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
 
     EXPECT_EQ(nullptr, loader.GetProc("LoaderTestAbsent"));
     EXPECT_FALSE(loader.HasProc("LoaderTestAbsent"));
     EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 14));
-
+    // A present one is resolved once.
     void* first = loader.GetProc("LoaderTestPresent");
     ASSERT_NE(nullptr, first);
     EXPECT_TRUE(loader.HasProc("LoaderTestPresent"));
@@ -165,21 +155,9 @@ TEST_F(LoaderTest, MissingExportIsTracedEveryTimeAndPresentOneResolvedOnce)
     EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 15));
 }
 
-TEST_F(LoaderTest, DestroyedLoaderFreesItsLibraryWhateverItsCount)
-{
-    ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"LoaderA.dll"));
-    {
-        CLoader loader(Utils());
-        ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
-        ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
-    }
-    EXPECT_FALSE(IsLoaded(L"LoaderA.dll"));
-}
-
 TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagGeneral);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
     {
         CSystemInfoMng info(Utils());
         EXPECT_FALSE(info.Load());
@@ -189,27 +167,20 @@ TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
         ASSERT_TRUE(info.Load());
         IHardware* hardware = info.GetHardware();
         EXPECT_NE(nullptr, hardware);
-        ResetCalls(L"LOADERTEST_HARDWARE_FREE");
-        info.FreeHardware(&hardware);
+        EXPECT_EQ(1ul, CallsDuring(L"HARDWARE_FREE", [&] { info.FreeHardware(&hardware); }));
         EXPECT_EQ(nullptr, hardware);
-        EXPECT_EQ(1ul, Calls(L"LOADERTEST_HARDWARE_FREE"));
     }
     EXPECT_FALSE(IsLoaded(L"Anvara.dll"));
 
-    // A component without the export, or handing out nothing: null, traced.
-    ASSERT_TRUE(m_install.Add(kNoGetDll, L"Utils", L"Anvara.dll"));
+    // A component without the export (traced by the loader), or handing out nothing: null, traced.
+    for (const auto& [dll, unit, number] : {std::tuple{kNoGetDll, kLoaderUnit, 18}, {kNullGetDll, kSystemInfoUnit, 10}})
     {
+        SCOPED_TRACE(dll);
+        ASSERT_TRUE(m_install.Add(dll, L"Utils", L"Anvara.dll"));
         CSystemInfoMng info(Utils());
         ASSERT_TRUE(info.Load());
         EXPECT_EQ(nullptr, info.GetHardware());
-        EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 18));
-    }
-    ASSERT_TRUE(m_install.Add(kNullGetDll, L"Utils", L"Anvara.dll"));
-    {
-        CSystemInfoMng info(Utils());
-        ASSERT_TRUE(info.Load());
-        EXPECT_EQ(nullptr, info.GetHardware());
-        EXPECT_EQ(1u, CountOf(capture, kSystemInfoUnit, 10));
+        EXPECT_EQ(1u, CountOf(capture, unit, number));
     }
 }
 
@@ -226,25 +197,19 @@ TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
         ASSERT_TRUE(network.Load());
         IRemoteEndpointControlClient* client = network.GetRemoteEndpointControlClient();
         EXPECT_NE(nullptr, client);
-        ResetCalls(L"LOADERTEST_ENDPOINT_FREE");
-        network.FreeRemoteEndpointControlClient(client);
-        EXPECT_EQ(1ul, Calls(L"LOADERTEST_ENDPOINT_FREE"));
+        EXPECT_EQ(1ul, CallsDuring(L"ENDPOINT_FREE", [&] { network.FreeRemoteEndpointControlClient(client); }));
 
         CRepositoryManagerLoader repository(Utils());
         EXPECT_TRUE(repository.IsAvailable());
         DWORD lowest = 7, highest = 7;
         EXPECT_FALSE(repository.GetSupportedApiVersions(lowest, highest));
-        EXPECT_EQ(0u, lowest);
-        EXPECT_EQ(0u, highest);
+        EXPECT_EQ(std::pair(0ul, 0ul), std::pair(lowest, highest));
         ASSERT_TRUE(repository.Load());
         EXPECT_TRUE(repository.GetSupportedApiVersions(lowest, highest));
-        EXPECT_EQ(1u, lowest);
-        EXPECT_EQ(3u, highest);
+        EXPECT_EQ(std::pair(1ul, 3ul), std::pair(lowest, highest));
         IRepositoryManager* manager = repository.GetRepositoryManager();
         EXPECT_NE(nullptr, manager);
-        ResetCalls(L"LOADERTEST_REPOSITORY_FREE");
-        repository.FreeRepositoryManager(manager);
-        EXPECT_EQ(1ul, Calls(L"LOADERTEST_REPOSITORY_FREE"));
+        EXPECT_EQ(1ul, CallsDuring(L"REPOSITORY_FREE", [&] { repository.FreeRepositoryManager(manager); }));
     }
     for (const wchar_t* name : {L"Yarran.dll", L"Merrow.dll", L"Fenrik.dll"})
         EXPECT_FALSE(IsLoaded(name)) << name;
@@ -263,9 +228,7 @@ TEST_F(LoaderTest, AgentServiceClientLoadsFromThePluginsFolderInItsConstructor)
         CAgentServiceClient client;
         EXPECT_TRUE(IsLoaded(L"Pelter.dll"));
         EXPECT_EQ(42u, client.GetProvidersList(41));
-        ResetCalls(L"LOADERTEST_PROVIDERS_FREE");
-        client.FreeProvidersList(1, 2);
-        EXPECT_EQ(1ul, Calls(L"LOADERTEST_PROVIDERS_FREE"));
+        EXPECT_EQ(1ul, CallsDuring(L"PROVIDERS_FREE", [&] { client.FreeProvidersList(1, 2); }));
     }
     EXPECT_FALSE(IsLoaded(L"Pelter.dll"));
 }
@@ -295,21 +258,10 @@ TEST(LoaderProviderRecordTest, MessageRoundTripAndComparison)
 
 TEST(LoaderCommsChoiceTest, LegacyLibraryBeforeWindows81)
 {
-    const struct
-    {
-        DWORD osCode;
-        const wchar_t* library;
-    } rows[] = {
-        {kOsUnknown, L"QuillonLC.dll"},     {kOsWindows7, L"QuillonLC.dll"},
-        {kOsWindows8, L"QuillonLC.dll"},    {kOsWindowsServer2012, L"QuillonLC.dll"},
-        {kOsWindows81, L"Quillon.dll"},     {kOsWindowsServer2012R2, L"Quillon.dll"},
-        {kOsWindows11, L"Quillon.dll"},     {kOsLater, L"Quillon.dll"},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.osCode);
-        EXPECT_STREQ(row.library, CommsLibraryName(row.osCode));
-    }
+    for (const DWORD legacy : {kOsUnknown, kOsWindows7, kOsWindows8, kOsWindowsServer2012})
+        EXPECT_STREQ(L"QuillonLC.dll", CommsLibraryName(legacy)) << legacy;
+    for (const DWORD current : {kOsWindows81, kOsWindowsServer2012R2, kOsWindows11, kOsLater})
+        EXPECT_STREQ(L"Quillon.dll", CommsLibraryName(current)) << current;
 }
 
 TEST_F(LoaderTest, CommsLibraryIsSharedUntilTheLastUserReleasesIt)
@@ -333,14 +285,13 @@ TEST_F(LoaderTest, CommsLibraryIsSharedUntilTheLastUserReleasesIt)
 
     ICommsWrapper* wrapper = second.GetCommsWrapper();
     ASSERT_NE(nullptr, wrapper);
-    ResetCalls(L"LOADERTEST_COMMS_FREE");
     ICommsWrapper* none = nullptr;
-    second.FreeCommsWrapper(&none);
-    second.FreeCommsWrapper(nullptr);
-    EXPECT_EQ(0ul, Calls(L"LOADERTEST_COMMS_FREE"));
-    second.FreeCommsWrapper(&wrapper);
+    EXPECT_EQ(0ul, CallsDuring(L"COMMS_FREE", [&] {
+                  second.FreeCommsWrapper(&none);
+                  second.FreeCommsWrapper(nullptr);
+              }));
+    EXPECT_EQ(1ul, CallsDuring(L"COMMS_FREE", [&] { second.FreeCommsWrapper(&wrapper); }));
     EXPECT_EQ(nullptr, wrapper);
-    EXPECT_EQ(1ul, Calls(L"LOADERTEST_COMMS_FREE"));
 
     second.Unload();
     EXPECT_FALSE(IsLoaded(library));
@@ -349,8 +300,7 @@ TEST_F(LoaderTest, CommsLibraryIsSharedUntilTheLastUserReleasesIt)
 
 TEST_F(LoaderTest, LogServiceIsSharedUntilTheLastLoaderIsDestroyed)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelInformation, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelInformation, kTraceFlagEvents);
     // A loader that could not get the component must not release another's use when it goes.
     auto failed = std::make_unique<CLogServiceLoader>();
     EXPECT_EQ(nullptr, GetILogService());
@@ -366,10 +316,8 @@ TEST_F(LoaderTest, LogServiceIsSharedUntilTheLastLoaderIsDestroyed)
 
         ILogService* service = GetILogService();
         ASSERT_NE(nullptr, service);
-        ResetCalls(L"LOADERTEST_LOG_FREE");
-        FreeILogService(&service);
+        EXPECT_EQ(1ul, CallsDuring(L"LOG_FREE", [&] { FreeILogService(&service); }));
         EXPECT_EQ(nullptr, service);
-        EXPECT_EQ(1ul, Calls(L"LOADERTEST_LOG_FREE"));
     }
     EXPECT_FALSE(IsLoaded(L"Hollin.dll"));
     EXPECT_EQ(nullptr, GetILogService());
@@ -392,17 +340,14 @@ TEST_F(LoaderTest, LogWriterBorrowsAGivenServiceAndOwnsAnObtainedOne)
     }
     EXPECT_EQ(std::vector<std::wstring>{L"4 borrowed"}, given.lines);
 
-    ResetCalls(L"LOADERTEST_LOG_FREE");
-    ResetCalls(L"LOADERTEST_LOG_WRITE");
-    {
-        CLogWriter owning;
-        EXPECT_TRUE(owning.OwnsService());
-        ASSERT_NE(nullptr, owning.Service());
+    const auto owning = [] {
+        CLogWriter writer;
+        EXPECT_TRUE(writer.OwnsService());
+        ASSERT_NE(nullptr, writer.Service());
         EXPECT_TRUE(IsLoaded(L"Hollin.dll"));
-        owning.Write(4, L"owned");
-    }
-    EXPECT_EQ(1ul, Calls(L"LOADERTEST_LOG_WRITE"));
-    EXPECT_EQ(1ul, Calls(L"LOADERTEST_LOG_FREE"));
+        EXPECT_EQ(1ul, CallsDuring(L"LOG_WRITE", [&] { writer.Write(4, L"owned"); }));
+    };
+    EXPECT_EQ(1ul, CallsDuring(L"LOG_FREE", owning));
     EXPECT_FALSE(IsLoaded(L"Hollin.dll"));
 }
 
@@ -429,8 +374,8 @@ TEST_F(LoaderTest, HollinAppendsOneUtf8LinePerWrite)
 
 TEST_F(LoaderTest, CompressionHelperKeepsWhatItResolved)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelVerbose, kTraceFlagCompression | kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose,
+                          kTraceFlagCompression | kTraceFlagEvents);
     {
         CCompressionHelper missing(Utils());
         EXPECT_FALSE(missing.HasGetCompression());
@@ -446,10 +391,8 @@ TEST_F(LoaderTest, CompressionHelperKeepsWhatItResolved)
         IDecompressor* zip = helper.GetCompression(kArchiveZip);
         EXPECT_NE(nullptr, zip);
         EXPECT_EQ(nullptr, helper.GetCompression(kArchiveRar));
-        ResetCalls(L"LOADERTEST_COMPRESSION_FREE");
-        helper.FreeCompression(kArchiveZip, &zip);
+        EXPECT_EQ(1ul, CallsDuring(L"COMPRESSION_FREE", [&] { helper.FreeCompression(kArchiveZip, &zip); }));
         EXPECT_EQ(nullptr, zip);
-        EXPECT_EQ(1ul, Calls(L"LOADERTEST_COMPRESSION_FREE"));
     }
     EXPECT_FALSE(IsLoaded(L"Brevik.dll"));
     EXPECT_EQ(2u, CountOf(capture, kCompressionUnit, 11));

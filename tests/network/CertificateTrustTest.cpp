@@ -31,12 +31,8 @@ protected:
 
 TEST_F(CertificateTrustTest, EnabledOnlyFromABoolean)
 {
-    struct Row
-    {
-        const wchar_t* settings;   // null: the key is absent
-        bool enabled;
-    };
-    const Row rows[] = {
+    // A null settings text: the key is absent.
+    const struct { const wchar_t* settings; bool enabled; } rows[] = {
         {nullptr, true},
         {LR"({"Enabled":false})", false},
         {LR"({"Enabled":true})", true},
@@ -45,7 +41,7 @@ TEST_F(CertificateTrustTest, EnabledOnlyFromABoolean)
         {LR"({"Enabled":null})", true},
         {LR"({"Enabled":false)", true},   // not JSON
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.settings != nullptr ? row.settings : L"<absent>");
         if (row.settings != nullptr)
@@ -59,42 +55,28 @@ TEST_F(CertificateTrustTest, EnabledOnlyFromABoolean)
     }
 }
 
-TEST_F(CertificateTrustTest, DomainsInCodeUnitOrderWithNonEmptyTexts)
+TEST_F(CertificateTrustTest, RulesOnlyFromAnObjectInCodeUnitOrderAndTrustAttached)
 {
-    util.Set(kSettingsKey, LR"({"TrustedCertificatesByDomain":{
-        "b.example":["c1","",5,null,"c2"],
-        "text":"c3",
-        "B":["k1"],
-        "a":{"first":"o1","second":7},
-        "empty":[]}})");
-    const CCertificateTrustworthinessConfig config(&comms, &util);
-    const Added expected = {
-        {L"B", {L"k1"}},
-        {L"a", {L"o1"}},
-        {L"b.example", {L"c1", L"c2"}},
-        {L"empty", {}},
+    const struct { const wchar_t* settings; Added added; bool enabled; } rows[] = {
+        {LR"({"TrustedCertificatesByDomain":{"b.example":["c1","",5,null,"c2"],"text":"c3","B":["k1"],
+             "a":{"first":"o1","second":7},"empty":[]}})",
+         {{L"B", {L"k1"}}, {L"a", {L"o1"}}, {L"b.example", {L"c1", L"c2"}}, {L"empty", {}}}, true},
+        {LR"({"Enabled":false,"TrustedCertificatesByDomain":[["x"],{"d":["y"]}]})", {}, false},
     };
-    EXPECT_EQ(comms.trusts.back()->added, expected);
-    EXPECT_EQ(comms.trusts.back()->enabledCalls, std::vector<bool>{true});
-}
-
-TEST_F(CertificateTrustTest, RulesOnlyFromAnObject)
-{
-    util.Set(kSettingsKey, LR"({"Enabled":false,"TrustedCertificatesByDomain":[["x"],{"d":["y"]}]})");
-    const CCertificateTrustworthinessConfig config(&comms, &util);
-    EXPECT_TRUE(comms.trusts.back()->added.empty());
-    EXPECT_EQ(comms.trusts.back()->enabledCalls, std::vector<bool>{false});
-}
-
-TEST_F(CertificateTrustTest, AttachesTheTrustObject)
-{
-    CCertificateTrustworthinessConfig config(&comms, &util);
-    CStubRequest request;
-    CStubDataServiceClient client;
-    config.AttachTrustToRequest(&request);
-    config.AttachTrustToClient(&client);
-    EXPECT_EQ(request.trust, comms.trusts.back().get());
-    EXPECT_EQ(client.trust, comms.trusts.back().get());
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.settings);
+        util.Set(kSettingsKey, row.settings);
+        CCertificateTrustworthinessConfig config(&comms, &util);
+        EXPECT_EQ(comms.trusts.back()->added, row.added);
+        EXPECT_EQ(comms.trusts.back()->enabledCalls, std::vector<bool>{row.enabled});
+        CStubRequest request;
+        CStubDataServiceClient client;
+        config.AttachTrustToRequest(&request);
+        config.AttachTrustToClient(&client);
+        EXPECT_EQ(request.trust, comms.trusts.back().get());
+        EXPECT_EQ(client.trust, comms.trusts.back().get());
+    }
 }
 
 TEST_F(CertificateTrustTest, WithoutATrustObjectNothingIsSetOrAttached)

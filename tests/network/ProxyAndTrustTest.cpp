@@ -20,8 +20,7 @@ TEST(ProxyAndTrustTest, WhatCannotBeAttachedIsTracedAndLeftOff)
     CFakeComms comms;
     comms.listAccepts = false;
     comms.failTrust = true;
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelWarning, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
     CStubRequest request;
     CStubTrackingRequest hit;
     {

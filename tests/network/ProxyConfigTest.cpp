@@ -69,14 +69,9 @@ protected:
 
 TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
 {
-    struct Row
-    {
-        const wchar_t* entries;   // inside "ProxyConfig": [ ... ]
-        std::vector<std::wstring> routes;
-        const wchar_t* explicitProxy;
-        const wchar_t* wpadProxy;
-    };
-    const Row rows[] = {
+    // entries: inside "ProxyConfig": [ ... ]
+    const struct { const wchar_t* entries; std::vector<std::wstring> routes; const wchar_t* explicitProxy;
+                   const wchar_t* wpadProxy; } rows[] = {
         {LR"({"source":"direct","fallback":true})", {L"direct 1"}, L"<none>", L"<none>"},
         {LR"({"source":"winhttp"})", {L"auto 1 0"}, L"<none>", L"<none>"},
         {LR"({"source":"ie","fallback":true})", {L"auto 2 1"}, L"<none>", L"<none>"},
@@ -104,7 +99,7 @@ TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
         {LR"({"source":"proxy"})", {L"direct 1"}, L"<none>", L"<none>"},
         {LR"({"fallback":false})", {L"direct 1"}, L"<none>", L"<none>"},
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.entries);
         util.Set(kFallbackListKey, std::wstring(LR"({"ProxyConfig":[)") + row.entries + L"]}");
@@ -119,8 +114,7 @@ TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
 
 TEST_F(ProxyConfigTest, ValidOnlyWhenTheListAcceptsARouteAndEveryRefusalIsTraced)
 {
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelWarning, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
     comms.listAccepts = false;
     util.Set(kLastUsedKey, LR"({"Mode":1,"ProxyList":"last:1"})");
     util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"nonsense"},{"source":"ie"},{"source":"winhttp"},
@@ -145,12 +139,8 @@ TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
     std::string enciphered;
     ASSERT_TRUE(CAESCypher().EncryptToBase64(
         u8"{\"ProxyConfig\":[{\"source\":\"explicit\",\"proxyList\":\"proxy:8080\",\"user\":\"J\u00fcrgen\"}]}", enciphered));
-    const struct
-    {
-        const wchar_t* stored;   // null: absent
-        const wchar_t* route;
-        bool error;
-    } rows[] = {
+    // A null stored text: the key is absent.
+    const struct { const wchar_t* stored; const wchar_t* route; bool error; } rows[] = {
         {nullptr, L"direct 1", false},
         {LR"({"ProxyConfig":[{"source":"ie"}]})", L"auto 2 0", false},
         {L"enciphered", L"explicit proxy:8080 J\u00fcrgen  <null> 0", false},
@@ -168,16 +158,14 @@ TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
             util.Set(kFallbackListKey, row.stored == std::wstring(L"enciphered")
                                            ? std::wstring(enciphered.begin(), enciphered.end())
                                            : row.stored);
-        CTraceCapture capture;
-        capture.Enable(kTraceLevelError, kTraceFlagEvents);
+        CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
         const auto config = Make();
         EXPECT_TRUE(config->IsValid());
         EXPECT_EQ(Routes(), std::vector<std::wstring>{row.route});
         EXPECT_EQ(capture.Has(kProxyUnit, 22), row.error);
         EXPECT_EQ(capture.Messages().empty(), !row.error);
     }
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelVerbose, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagEvents);
     util.Set(kFallbackListKey, std::wstring(enciphered.begin(), enciphered.end()));
     Make();
     EXPECT_FALSE(capture.Has(kProxyUnit, 21));
@@ -186,42 +174,44 @@ TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
     EXPECT_TRUE(capture.Has(kProxyUnit, 21));   // plain JSON, said at verbose level
 }
 
-TEST_F(ProxyConfigTest, MissingCollaboratorsLeaveItInvalid)
+TEST_F(ProxyConfigTest, WithoutCollaboratorsInvalidOtherwiseAttachesItsList)
 {
     comms.failProxyList = true;
     const auto noList = Make();
     EXPECT_FALSE(noList->IsValid());
     EXPECT_EQ(noList->GetProxyList(), nullptr);
-
     EXPECT_FALSE(CProxyConfig(nullptr, &comms, true).IsValid());
     EXPECT_FALSE(CProxyConfig(&util, nullptr, true).IsValid());
     EXPECT_TRUE(comms.lists.empty());
     EXPECT_TRUE(comms.configs.empty());
-
     CStubRequest request;
     CStubDataServiceClient client;
     noList->AttachToRequest(&request);
     noList->AttachToClient(&client);
     EXPECT_EQ(request.proxies, nullptr);
     EXPECT_EQ(client.proxies, nullptr);
+
+    comms.failProxyList = false;
+    const auto config = Make();
+    config->AttachToRequest(&request);
+    config->AttachToClient(&client);
+    config->AttachToRequest(nullptr);
+    EXPECT_NE(config->GetProxyList(), nullptr);
+    EXPECT_EQ(request.proxies, config->GetProxyList());
+    EXPECT_EQ(client.proxies, config->GetProxyList());
 }
 
 TEST_F(ProxyConfigTest, DevicePortIsAddedToPiecesWithoutOne)
 {
-    struct Row
-    {
-        const wchar_t* port;   // null: the key cannot be read
-        const wchar_t* in;
-        const wchar_t* out;
-    };
-    const Row rows[] = {
+    // A null port: the key cannot be read.
+    const struct { const wchar_t* port; const wchar_t* in; const wchar_t* out; } rows[] = {
         {nullptr, L"a;b:8080", L"a:3128;b:8080"},
         {L"8081", L"a;b", L"a:8081;b:8081"},
         {L"", L"a", L"a:3128"},
         {nullptr, L"a;;b;", L"a:3128;;b:3128;"},
         {nullptr, L"[::1]", L"[::1]"},
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.in);
         CRecordingConfigUtil rowUtil;
@@ -254,8 +244,7 @@ TEST_F(ProxyConfigTest, LastUsedProxyComesFirstWhenAsked)
     EXPECT_EQ(Describe(config->GetWpadProxy()), L"2||||http://w/p.pac|0|0");
 
     // A record that is not JSON is an error, and no route.
-    CTraceCapture capture;
-    capture.Enable(kTraceLevelError, kTraceFlagEvents);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
     util.Set(kLastUsedKey, LR"({"Mode":1,)");
     EXPECT_EQ((Make(true), Routes()), std::vector<std::wstring>{L"auto 3 0"});
     ASSERT_EQ(capture.Messages().size(), 1u);
@@ -293,15 +282,8 @@ TEST_F(ProxyConfigTest, UsedProxyIsWrittenOnlyWhenItChanges)
 
 TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)
 {
-    UsedProxyRecord full;
-    full.mode = 2;
-    full.proxyList = L"p";
-    full.username = L"u";
-    full.password = L"pw";
-    full.wpadUrl = L"http://w";
-    full.wpadAutoDetect = true;
-    UsedProxyRecord direct;
-    direct.fallback = true;
+    const UsedProxyRecord full{2, L"p", L"u", L"pw", L"http://w", true};
+    const UsedProxyRecord direct{0, L"", L"", L"", L"", false, true};
 
     std::wstring text;
     ASSERT_TRUE(full.ToJson(text));
@@ -315,19 +297,6 @@ TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)
     text.clear();
     ASSERT_TRUE(direct.ToJson(text));
     EXPECT_EQ(text, LR"({"Mode":0,"WPADAutoDetect":false,"Fallback":true})");
-}
-
-TEST_F(ProxyConfigTest, AttachesTheProxyList)
-{
-    const auto config = Make();
-    CStubRequest request;
-    CStubDataServiceClient client;
-    config->AttachToRequest(&request);
-    config->AttachToClient(&client);
-    config->AttachToRequest(nullptr);
-    EXPECT_EQ(request.proxies, config->GetProxyList());
-    EXPECT_EQ(client.proxies, config->GetProxyList());
-    EXPECT_NE(config->GetProxyList(), nullptr);
 }
 
 } // namespace

@@ -3,9 +3,9 @@
 namespace
 {
 
-std::wstring Text(const wchar_t* text)
+std::wstring Text(const wchar_t* text, const wchar_t* null = L"<null>")
 {
-    return text != nullptr ? std::wstring(text) : std::wstring(L"<null>");
+    return text != nullptr ? text : null;
 }
 
 std::wstring Flag(bool value)
@@ -68,48 +68,31 @@ bool CFakeProxyList::AddProxyConfig(const ICommsProxyConfig* config)
 
 void CFakeTrust::AddTrustedCertificates(const wchar_t* domain, DWORD count, const wchar_t* const* certificates)
 {
-    std::vector<std::wstring> texts(certificates, certificates + count);
-    added.emplace_back(Text(domain), std::move(texts));
+    added.emplace_back(Text(domain), std::vector<std::wstring>(certificates, certificates + count));
 }
 
 ICommsProxyList* CFakeComms::CreateProxyList()
 {
-    if (failProxyList)
-        return nullptr;
-    lists.push_back(std::make_unique<CFakeProxyList>());
-    lists.back()->accept = listAccepts;
-    return HandOut(lists.back().get());
-}
-
-ICommsProxyConfig* CFakeComms::CreateEmptyProxyConfig()
-{
-    configs.push_back(std::make_unique<CFakeProxyConfig>());
-    return HandOut(configs.back().get());
+    CFakeProxyList* list = Keep(lists, failProxyList);
+    if (list != nullptr)
+        list->accept = listAccepts;
+    return list;
 }
 
 ICommsProxyConfig* CFakeComms::CreateProxyConfig(DWORD mode, const wchar_t* proxyList, const wchar_t* user,
                                                  const wchar_t* password, const wchar_t* reserved,
                                                  const wchar_t* pacUrl, bool autoDetect, bool fallback)
 {
-    if (failProxyConfig)
+    CFakeProxyConfig* config = Keep(configs, failProxyConfig);
+    if (config == nullptr)
         return nullptr;
-    auto config = std::make_unique<CFakeProxyConfig>();
     config->mode = mode;
-    config->proxyList = proxyList != nullptr ? proxyList : L"";
-    config->user = user != nullptr ? user : L"";
-    config->password = password != nullptr ? password : L"";
+    config->proxyList = Text(proxyList, L"");
+    config->user = Text(user, L"");
+    config->password = Text(password, L"");
     config->reserved = Text(reserved);
-    config->wpadUrl = pacUrl != nullptr ? pacUrl : L"";
+    config->wpadUrl = Text(pacUrl, L"");
     config->autoDetect = autoDetect;
     config->fallback = fallback;
-    configs.push_back(std::move(config));
-    return HandOut(configs.back().get());
-}
-
-ICertificateTrust* CFakeComms::CreateCertificateTrust()
-{
-    if (failTrust)
-        return nullptr;
-    trusts.push_back(std::make_unique<CFakeTrust>());
-    return HandOut(trusts.back().get());
+    return config;
 }

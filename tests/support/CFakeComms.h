@@ -76,9 +76,20 @@ public:
     std::vector<std::unique_ptr<CFakeTrust>> trusts;
 
     ICommsProxyList* CreateProxyList() override;
-    ICommsProxyConfig* CreateEmptyProxyConfig() override;
+    ICommsProxyConfig* CreateEmptyProxyConfig() override { return Keep(configs, false); }
     ICommsProxyConfig* CreateProxyConfig(DWORD mode, const wchar_t* proxyList, const wchar_t* user,
                                          const wchar_t* password, const wchar_t* reserved, const wchar_t* pacUrl,
                                          bool autoDetect, bool fallback) override;
-    ICertificateTrust* CreateCertificateTrust() override;
+    ICertificateTrust* CreateCertificateTrust() override { return Keep(trusts, failTrust); }
+
+private:
+    // A new object kept in `kept` and handed out; null when the creation is to fail.
+    template <typename T>
+    T* Keep(std::vector<std::unique_ptr<T>>& kept, bool fail)
+    {
+        if (fail)
+            return nullptr;
+        kept.push_back(std::make_unique<T>());
+        return HandOut(kept.back().get());
+    }
 };

@@ -1,5 +1,7 @@
 #include "CStubComms.h"
 
+#include <utility>
+
 int CStubComms::Outstanding() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -14,28 +16,23 @@ int CStubComms::BadReleases() const
 
 void CStubComms::ReleaseTrackingRequest(ITrackingRequest** request)
 {
-    if (request == nullptr)
-        return;
-    TakeBack(*request);
-    *request = nullptr;
+    if (request != nullptr)
+        TakeBack(std::exchange(*request, nullptr));
 }
 
 void CStubComms::Note(const void* object)
 {
-    if (object == nullptr)
-        return;
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_handedOut.insert(object);
+    if (object != nullptr)
+        m_handedOut.insert(object);
 }
 
 void CStubComms::TakeBack(const void* object)
 {
-    if (object == nullptr)
-        return;
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto found = m_handedOut.find(object);
-    if (found == m_handedOut.end())
-        ++m_badReleases;
-    else
+    if (found != m_handedOut.end())
         m_handedOut.erase(found);
+    else if (object != nullptr)
+        ++m_badReleases;
 }

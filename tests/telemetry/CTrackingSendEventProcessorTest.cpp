@@ -12,6 +12,7 @@
 #include "platform/CUniqueHandle.h"
 #include "telemetry/CTrackingSendEventProcessor.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -97,26 +98,12 @@ protected:
 
 TEST_F(CTrackingSendEventProcessorTest, ResultDecidesWhetherTheFileStays)
 {
-    enum Comms
-    {
-        Delivers,
-        NotDelivered,
-        NotLoaded,
-        NoInterface,
-        NoRequest,
-    };
+    enum Comms { Delivers, NotDelivered, NotLoaded, NoInterface, NoRequest };
     const char* index = R"({"TrackIndex":"7"})";
     const wchar_t* url = L"http://tracking.test/api/tracking/hit?trackIndex=7";
-    const struct
-    {
-        const char* label;
-        const char* content;   // null: no file
-        Comms comms;
-        DWORD result;
-        bool stays;
-        int sends;
-        const wchar_t* url;   // of the tracking request asked for; null: none asked for
-    } rows[] = {
+    // content null: no file; url: of the tracking request asked for, null when none was.
+    const struct { const char* label; const char* content; Comms comms; DWORD result; bool stays; int sends;
+                   const wchar_t* url; } rows[] = {
         {"sent", index, Delivers, ERROR_SUCCESS, false, 1, url},
         {"refused or not delivered", index, NotDelivered, ERROR_REQUEST_REFUSED, false, 1, url},
         {"no file", nullptr, Delivers, ERROR_FILE_NOT_FOUND, false, 0, nullptr},
@@ -174,15 +161,8 @@ TEST_F(CTrackingSendEventProcessorTest, EventsThatNameNoReadableFileSendNothing)
     EXPECT_TRUE(Exists(m_file));
     EXPECT_TRUE(comms.urls.empty());
 
-    try
-    {
-        CTrackingSendEventProcessor(&m_config, nullptr);
-        ADD_FAILURE() << "built without dispatcher access";
-    }
-    catch (const std::logic_error& e)
-    {
-        EXPECT_STREQ(e.what(), "dispatcherHelper is nullptr");
-    }
+    EXPECT_THAT([&] { CTrackingSendEventProcessor(&m_config, nullptr); },
+                ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("dispatcherHelper is nullptr")));
 }
 
 TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPairsProxyAndTrust)
@@ -192,20 +172,8 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
     WriteBytes(m_file, R"({"TrackIndex":"7 & _po=1/\u00fc","CustomData":[{"Name":"a","Value":"1"}]})");
     const COperatingSystem machine;   // as the processor sees it
     const OperatingSystemInfo& os = machine.Info();
-    enum Hardware
-    {
-        Portable,
-        NotPortable,
-        NoDescription,
-        NoInterface,
-        NotLoaded,
-    };
-    const struct
-    {
-        const char* label;
-        Hardware hardware;
-        const wchar_t* portable;
-    } rows[] = {
+    enum Hardware { Portable, NotPortable, NoDescription, NoInterface, NotLoaded };
+    const struct { const char* label; Hardware hardware; const wchar_t* portable; } rows[] = {
         {"portable", Portable, L"1"},
         {"not portable", NotPortable, L"0"},
         {"no hardware description", NoDescription, L"0"},
@@ -251,7 +219,6 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
 // Runs last: nothing above may have loaded a component library.
 TEST_F(CTrackingSendEventProcessorTest, NoComponentLibraryWasLoaded)
 {
-    EXPECT_EQ(::GetModuleHandleW(L"Quillon.dll"), nullptr);
-    EXPECT_EQ(::GetModuleHandleW(L"QuillonLC.dll"), nullptr);
-    EXPECT_EQ(::GetModuleHandleW(L"Anvara.dll"), nullptr);
+    for (const wchar_t* library : {L"Quillon.dll", L"QuillonLC.dll", L"Anvara.dll"})
+        EXPECT_EQ(::GetModuleHandleW(library), nullptr) << library;
 }

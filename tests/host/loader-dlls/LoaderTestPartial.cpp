@@ -9,43 +9,13 @@
 #define EXPORT extern "C" __declspec(dllexport)
 
 #ifdef LOADERTEST_NULL_GET
-EXPORT ICommsWrapper* GetICommsWrapper()
-{
-    return nullptr;
-}
-
-EXPORT ILogService* GetILogService()
-{
-    return nullptr;
-}
-
-EXPORT IDispatchEvent* GetIDispatchEvent()
-{
-    return nullptr;
-}
-
-EXPORT IHardware* GetIHardware()
-{
-    return nullptr;
-}
+EXPORT ICommsWrapper* GetICommsWrapper() { return nullptr; }
+EXPORT ILogService* GetILogService() { return nullptr; }
+EXPORT IDispatchEvent* GetIDispatchEvent() { return nullptr; }
+EXPORT IHardware* GetIHardware() { return nullptr; }
 #endif
 
-EXPORT void FreeICommsWrapper(ICommsWrapper** wrapper)
-{
-    *wrapper = nullptr;
-}
-
-EXPORT void FreeILogService(ILogService** service)
-{
-    *service = nullptr;
-}
-
-EXPORT void FreeIDispatchEvent(IDispatchEvent** dispatcher)
-{
-    *dispatcher = nullptr;
-}
-
-EXPORT void FreeIHardware(IHardware** hardware)
-{
-    *hardware = nullptr;
-}
+EXPORT void FreeICommsWrapper(ICommsWrapper** wrapper) { *wrapper = nullptr; }
+EXPORT void FreeILogService(ILogService** service) { *service = nullptr; }
+EXPORT void FreeIDispatchEvent(IDispatchEvent** dispatcher) { *dispatcher = nullptr; }
+EXPORT void FreeIHardware(IHardware** hardware) { *hardware = nullptr; }
