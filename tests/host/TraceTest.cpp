@@ -45,45 +45,33 @@ std::vector<std::size_t> Sizes(const CapturedTrace& message)
 
 TEST(TraceTest, SessionReceivesOnlyItsFlagsUpToItsLevelUntilDisabled)
 {
-    // Without a session nothing is sent and no argument evaluated.
     CTraceCapture capture;
-    g_evaluations = 0;
-    TraceAllLevels(kTraceFlagGeneral);
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_TRUE(capture.Messages().empty());
+    // The numbers that trace points of every level on each of `flags` send.
+    const auto sent = [&capture](std::initializer_list<ULONG> flags) {
+        capture.Clear();
+        g_evaluations = 0;
+        for (const ULONG flag : flags)
+            TraceAllLevels(flag);
+        return Numbers(capture);
+    };
+    // Without a session nothing is sent and no argument evaluated.
+    EXPECT_TRUE(sent({kTraceFlagGeneral, kTraceFlagEvents}).empty());
     EXPECT_EQ(0, g_evaluations);
 
     ASSERT_EQ(static_cast<ULONG>(ERROR_SUCCESS), capture.Enable(kTraceLevelError, kTraceFlagEvents));
-    g_evaluations = 0;
-    TraceAllLevels(kTraceFlagGeneral);
-    TraceAllLevels(kTraceFlagCompression);
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_EQ(std::vector<ULONG>{10}, Numbers(capture));
+    EXPECT_EQ(std::vector<ULONG>{10}, sent({kTraceFlagGeneral, kTraceFlagCompression, kTraceFlagEvents}));
     EXPECT_EQ(1, g_evaluations);
-
-    capture.Clear();
     capture.Enable(kTraceLevelInformation, kTraceFlagGeneral | kTraceFlagEvents);
-    TraceAllLevels(kTraceFlagEvents);
-    TraceAllLevels(kTraceFlagCompression);
-    EXPECT_EQ((std::vector<ULONG>{10, 11, 12}), Numbers(capture));
-
-    capture.Clear();
+    EXPECT_EQ((std::vector<ULONG>{10, 11, 12}), sent({kTraceFlagEvents, kTraceFlagCompression}));
     capture.Enable(kTraceLevelVerbose, 0xFFFFFFFF);
     EXPECT_EQ(static_cast<ULONG>(ERROR_INVALID_PARAMETER), capture.Request(WMI_GET_ALL_DATA));
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_EQ(4u, capture.Messages().size());
+    EXPECT_EQ(4u, sent({kTraceFlagEvents}).size());
 
-    capture.Clear();
     EXPECT_EQ(static_cast<ULONG>(ERROR_SUCCESS), capture.Disable());
-    EXPECT_EQ(0u, trace::g_state.level.load());
-    EXPECT_EQ(0u, trace::g_state.flags.load());
-    EXPECT_EQ(0u, trace::g_state.logger.load());
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_TRUE(capture.Messages().empty());
-
+    EXPECT_EQ(0u, trace::g_state.level.load() | trace::g_state.flags.load() | trace::g_state.logger.load());
+    EXPECT_TRUE(sent({kTraceFlagEvents}).empty());
     EXPECT_EQ(static_cast<ULONG>(ERROR_INVALID_PARAMETER), capture.Request(WMI_ENABLE_COLLECTION));
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_TRUE(capture.Messages().empty());
+    EXPECT_TRUE(sent({kTraceFlagEvents}).empty());
 }
 
 TEST(TraceTest, ArgumentsTravelAsTheirBytes)
