@@ -300,25 +300,21 @@ TEST(ServerFixtureProxy, ForwardsKeepingTheHeaderOrderPassesAnswersOnAndRefusesO
     EXPECT_EQ(proxy.Requests()[0].proxyTarget, "192.0.2.1:8080");
 }
 
-TEST(ServerFixtureLifecycle, ListensOnLoopbackOnlyOnItsOwnPort)
-{
-    CServerFixture a;
-    CServerFixture b;
-    ASSERT_TRUE(a.IsRunning());
-    EXPECT_NE(a.Port(), 0);
-    EXPECT_NE(a.Port(), b.Port());
-    EXPECT_EQ(a.BaseUrl(), "http://127.0.0.1:" + std::to_string(a.Port()));
-    EXPECT_EQ(a.BaseUrlW(), L"http://127.0.0.1:" + std::to_wstring(a.Port()));
-    EXPECT_TRUE(CanConnect("127.0.0.1", a.Port()));
-    // Loopback too, but not the address it is bound to: a wildcard bind would take it.
-    EXPECT_FALSE(CanConnect("127.0.0.2", a.Port()));
-}
-
-TEST(ServerFixtureLifecycle, StopsPromptlyWithOpenConnectionsAndPendingReplies)
+TEST(ServerFixtureLifecycle, ListensOnLoopbackOnlyOnItsOwnPortAndStopsPromptlyWithOpenConnections)
 {
     auto server = std::make_unique<CServerFixture>();
-    server->Reply("GET", "/slow", CScriptedReply{200, {}, {}, {}, 30s});
     const unsigned short port = server->Port();
+    ASSERT_TRUE(server->IsRunning());
+    EXPECT_NE(port, 0);
+    EXPECT_NE(port, CServerFixture().Port());
+    EXPECT_EQ(server->BaseUrl(), "http://127.0.0.1:" + std::to_string(port));
+    EXPECT_EQ(server->BaseUrlW(), L"http://127.0.0.1:" + std::to_wstring(port));
+    EXPECT_TRUE(CanConnect("127.0.0.1", port));
+    // Loopback too, but not the address it is bound to: a wildcard bind would take it.
+    EXPECT_FALSE(CanConnect("127.0.0.2", port));
+
+    // An open connection and a pending reply do not hold the stop up.
+    server->Reply("GET", "/slow", CScriptedReply{200, {}, {}, {}, 30s});
     httplib::Client keeper(server->Host(), port);
     keeper.set_keep_alive(true);
     ASSERT_TRUE(keeper.Get("/kept"));

@@ -93,19 +93,14 @@ TEST(TraceTest, ArgumentsTravelAsTheirBytes)
     EXPECT_EQ(43u, numbers.messageFlags);
     EXPECT_NE(0u, numbers.logger);
     ASSERT_EQ((std::vector<std::size_t>{4, 4, 8, sizeof(std::size_t), sizeof(void*)}), Sizes(numbers));
-    EXPECT_EQ(0xFFFFFFFEu, numbers.Number(0));
-    EXPECT_EQ(7u, numbers.Number(1));
-    EXPECT_EQ(0x1122334455667788ull, numbers.Number(2));
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&marker), numbers.Number(4));
+    EXPECT_EQ((std::vector<std::uint64_t>{0xFFFFFFFEu, 7, 0x1122334455667788ull, reinterpret_cast<std::uintptr_t>(&marker)}),
+              (std::vector<std::uint64_t>{numbers.Number(0), numbers.Number(1), numbers.Number(2), numbers.Number(4)}));
 
     const CapturedTrace& texts = capture.Messages()[1];
     ASSERT_EQ((std::vector<std::size_t>{(path.size() + 1) * sizeof(wchar_t), 14, 10, 4, 5, 3}), Sizes(texts));
-    EXPECT_EQ(path, texts.Wide(0));
-    EXPECT_EQ(L"<NULL>", texts.Wide(1));
-    EXPECT_EQ(L"NULL", texts.Wide(2));
-    EXPECT_EQ(L"x", texts.Wide(3));
-    EXPECT_EQ("NULL", texts.Narrow(4));
-    EXPECT_EQ("ab", texts.Narrow(5));
+    EXPECT_EQ((std::vector<std::wstring>{path, L"<NULL>", L"NULL", L"x"}),
+              (std::vector<std::wstring>{texts.Wide(0), texts.Wide(1), texts.Wide(2), texts.Wide(3)}));
+    EXPECT_EQ("NULL|ab", texts.Narrow(4) + "|" + texts.Narrow(5));
 }
 
 TEST(TraceTest, ProviderRegistersTracesItsLifeAndUnregisters)
