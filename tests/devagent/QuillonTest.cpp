@@ -123,7 +123,7 @@ TEST_F(QuillonTest, GetAndPutCarryHeadersBodyAndAnswer)
     EXPECT_EQ(result->m_size, kCommsResultSize);
     EXPECT_EQ(result->m_status, 201u);
     const std::wstring headers = result->m_headers;
-    EXPECT_TRUE(headers.compare(0, 5, L"HTTP/") == 0 && headers.find(L"X-Reply: yes\r\n") != std::wstring::npos);
+    EXPECT_TRUE(headers.compare(0, 5, L"HTTP/") == 0 && headers.find(L"X-Reply: yes\r\n") != std::wstring::npos) << headers;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(result->m_content), result->m_contentLength), reply.body);
     // The server's clock, not ours: the dispatcher estimates the clock offset from it.
     const SYSTEMTIME& t = result->m_time;

@@ -102,9 +102,9 @@ TEST(ServerFixtureRecording, KeepsTheRequestAsSentWithHeadersInTheirOrder)
     EXPECT_EQ(Line(r), "POST /api/Track%20Send ? x=1&y=%2F&flag&s=a+b%3d%zz -> 404 : {\"a\":1}");
     EXPECT_EQ(r.QueryPairs(), (CQueryPairs{{"x", "1"}, {"y", "/"}, {"flag", ""}, {"s", "a+b=%zz"}}));
     EXPECT_EQ(r.remoteAddress, "127.0.0.1");
+    // In the order sent, and none that the parser adds of its own.
     EXPECT_EQ(r.headers, (CHttpHeaders{{"Zeta", "z"}, {"Host", "h"}, {"X-Twice", "one"}, {"Alpha", "padded folded"},
-                                       {"X-Twice", "two"}, {"Content-Length", "7"}, {"Connection", "close"}}))
-        << "and none that the parser adds of its own";
+                                       {"X-Twice", "two"}, {"Content-Length", "7"}, {"Connection", "close"}}));
     EXPECT_EQ(r.Header("x-twice"), "one");
     EXPECT_FALSE(r.HasHeader("REMOTE_ADDR"));
 }
@@ -130,7 +130,8 @@ TEST(ServerFixtureRecording, SeparatesRequestsAndBodiesOnOneConnectionAndWaitsFo
     const auto r = server.Requests();
     ASSERT_EQ(r.size(), 4u);
     EXPECT_EQ(r[0].body, std::string(5000, 'a'));
-    EXPECT_EQ(Line(r[1]) + r[1].Header("X-N"), "GET /second ?  -> 404 : 2");
+    EXPECT_EQ(Line(r[1]), "GET /second ?  -> 404 : ");
+    EXPECT_EQ(r[1].Header("X-N"), "2");
     EXPECT_NE(r[2].body.find("filename=\"log.txt\""), std::string::npos); // multipart kept as it came
     EXPECT_NE(r[2].body.find("payload-bytes"), std::string::npos);
     EXPECT_EQ(r[3].body, "abcdefg");
