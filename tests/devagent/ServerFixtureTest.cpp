@@ -68,6 +68,20 @@ httplib::Response Must(const httplib::Result& result)
     return result ? result.value() : httplib::Response{};
 }
 
+// "status [header value] body" of an answer.
+std::string Answer(const httplib::Result& result, const char* header = nullptr)
+{
+    const httplib::Response res = Must(result);
+    return std::to_string(res.status) + (header ? " " + res.get_header_value(header) : "") + " " + res.body;
+}
+
+// "METHOD path ? query -> status [via target] : body" of a recorded request.
+std::string Line(const CRecordedRequest& r)
+{
+    return r.method + " " + r.path + " ? " + r.query + " -> " + std::to_string(r.status) +
+           (r.viaProxy ? " via " + r.proxyTarget : "") + " : " + r.body;
+}
+
 const std::time_t kFileTime = 1700000000;
 const char* const kFileDate = "Tue, 14 Nov 2023 22:13:20 GMT";
 
@@ -84,18 +98,13 @@ TEST(ServerFixtureRecording, KeepsTheRequestAsSentWithHeadersInTheirOrder)
 
     ASSERT_EQ(server.RequestCount(), 1u);
     const CRecordedRequest r = server.Requests()[0];
-    EXPECT_EQ(r.method, "POST");
     EXPECT_EQ(r.target, "/api/Track%20Send?x=1&y=%2F&flag&s=a+b%3d%zz");
-    EXPECT_EQ(r.path, "/api/Track%20Send");
-    EXPECT_EQ(r.query, "x=1&y=%2F&flag&s=a+b%3d%zz");
+    EXPECT_EQ(Line(r), "POST /api/Track%20Send ? x=1&y=%2F&flag&s=a+b%3d%zz -> 404 : {\"a\":1}");
     EXPECT_EQ(r.QueryPairs(), (CQueryPairs{{"x", "1"}, {"y", "/"}, {"flag", ""}, {"s", "a+b=%zz"}}));
-    EXPECT_EQ(r.body, "{\"a\":1}");
     EXPECT_EQ(r.remoteAddress, "127.0.0.1");
-    EXPECT_EQ(r.status, 404);
-    EXPECT_FALSE(r.viaProxy);
-    const CHttpHeaders expected = {{"Zeta", "z"},      {"Host", "h"},           {"X-Twice", "one"},   {"Alpha", "padded folded"},
-                                   {"X-Twice", "two"}, {"Content-Length", "7"}, {"Connection", "close"}};
-    EXPECT_EQ(r.headers, expected); // and none that the parser adds of its own
+    // In the order sent, and none that the parser adds of its own.
+    EXPECT_EQ(r.headers, (CHttpHeaders{{"Zeta", "z"}, {"Host", "h"}, {"X-Twice", "one"}, {"Alpha", "padded folded"},
+                                       {"X-Twice", "two"}, {"Content-Length", "7"}, {"Connection", "close"}}));
     EXPECT_EQ(r.Header("x-twice"), "one");
     EXPECT_FALSE(r.HasHeader("REMOTE_ADDR"));
 }
@@ -121,9 +130,8 @@ TEST(ServerFixtureRecording, SeparatesRequestsAndBodiesOnOneConnectionAndWaitsFo
     const auto r = server.Requests();
     ASSERT_EQ(r.size(), 4u);
     EXPECT_EQ(r[0].body, std::string(5000, 'a'));
-    EXPECT_EQ(r[1].path, "/second");
+    EXPECT_EQ(Line(r[1]), "GET /second ?  -> 404 : ");
     EXPECT_EQ(r[1].Header("X-N"), "2");
-    EXPECT_TRUE(r[1].body.empty());
     EXPECT_NE(r[2].body.find("filename=\"log.txt\""), std::string::npos); // multipart kept as it came
     EXPECT_NE(r[2].body.find("payload-bytes"), std::string::npos);
     EXPECT_EQ(r[3].body, "abcdefg");
@@ -132,7 +140,7 @@ TEST(ServerFixtureRecording, SeparatesRequestsAndBodiesOnOneConnectionAndWaitsFo
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
-TEST(ServerFixtureReplies, MatchesMethodAndPathExactlyOrByPrefix)
+TEST(ServerFixtureReplies, MatchesMethodAndPathExactlyOrByPrefixTryingLaterAndCountedScriptsFirst)
 {
     CServerFixture server;
     const std::string actions = R"({"Actions":[{"Name":"Reregister"}]})";
@@ -142,14 +150,10 @@ TEST(ServerFixtureReplies, MatchesMethodAndPathExactlyOrByPrefix)
     server.Reply("", "/any", CScriptedReply{200, {{"Content-Type", "text/xml"}}, "<a/>", "application/json", {}});
     httplib::Client client(server.Host(), server.Port());
 
-    auto res = Must(client.Post("/api/register", std::string("{}"), "application/json"));
-    EXPECT_EQ(res.status, 403);
-    EXPECT_EQ(res.body, actions);
-    EXPECT_EQ(res.get_header_value("Content-Type"), "application/json");
-    res = Must(client.Get("/repository/pkg/1.0/file.cab"));
-    EXPECT_EQ(res.body, "repo");
-    EXPECT_EQ(res.get_header_value("X-Served"), "prefix");
-    res = Must(client.Delete("/any"));
+    EXPECT_EQ(Answer(client.Post("/api/register", std::string("{}"), "application/json"), "Content-Type"),
+              "403 application/json " + actions);
+    EXPECT_EQ(Answer(client.Get("/repository/pkg/1.0/file.cab"), "X-Served"), "200 prefix repo");
+    const auto res = Must(client.Delete("/any"));
     EXPECT_EQ(res.get_header_value("Content-Type"), "text/xml"); // the test's header, not the default
     EXPECT_EQ(res.get_header_value_count("Content-Type"), 1u);
 
@@ -159,25 +163,18 @@ TEST(ServerFixtureReplies, MatchesMethodAndPathExactlyOrByPrefix)
     EXPECT_EQ(Must(client.Get("/repositoryX")).status, 404);
     EXPECT_EQ(server.RequestCount(), 6u);
     EXPECT_EQ(server.Requests()[4].status, 404);
-}
 
-TEST(ServerFixtureReplies, TriesLaterAndCountedScriptsFirst)
-{
-    CServerFixture server;
+    // Later and counted scripts are tried first.
     server.ReplyJson("POST", "/upload", 200, "{}");
     server.ReplyJson("POST", "/upload", 503, "{}", 2);
     server.ReplyWith("GET", "/echo", EPathMatch::Exact, [](const CRecordedRequest& r) {
         return CScriptedReply{r.Header("X-Want") == "teapot" ? 418 : 200, {}, r.query, "text/plain", {}};
     });
-    httplib::Client client(server.Host(), server.Port());
-
     std::vector<int> statuses;
     for (int i = 0; i < 4; ++i)
         statuses.push_back(Must(client.Post("/upload", std::string("x"), "text/plain")).status);
     EXPECT_EQ(statuses, (std::vector<int>{503, 503, 200, 200}));
-    auto res = Must(client.Get("/echo?k=v", httplib::Headers{{"X-Want", "teapot"}}));
-    EXPECT_EQ(res.status, 418);
-    EXPECT_EQ(res.body, "k=v");
+    EXPECT_EQ(Answer(client.Get("/echo?k=v", httplib::Headers{{"X-Want", "teapot"}})), "418 k=v");
 
     server.ClearReplies();
     EXPECT_EQ(Must(client.Post("/upload", std::string("x"), "text/plain")).status, 404);
@@ -200,15 +197,12 @@ TEST(ServerFixtureFiles, ServesFilesInsideTheFolderWithLastModifiedAndAnswers304
     for (const char* since : {"", "Tue, 14 Nov 2023 22:13:19 GMT", "not a date", kFileDate})
     {
         SCOPED_TRACE(since);
+        const auto headers = *since ? httplib::Headers{{"If-Modified-Since", since}} : httplib::Headers{};
         const bool unchanged = std::string(since) == kFileDate;
-        const auto res = Must(client.Get(path, *since ? httplib::Headers{{"If-Modified-Since", since}} : httplib::Headers{}));
-        EXPECT_EQ(res.status, unchanged ? 304 : 200);
-        EXPECT_EQ(res.body, unchanged ? "" : "zip-content");
-        EXPECT_EQ(res.get_header_value("Last-Modified"), kFileDate);
+        EXPECT_EQ(Answer(client.Get(path, headers), "Last-Modified"),
+                  (unchanged ? "304 " : "200 ") + std::string(kFileDate) + (unchanged ? " " : " zip-content"));
     }
-    const auto res = Must(client.Head(path));
-    EXPECT_EQ(res.status, 200);
-    EXPECT_EQ(res.get_header_value("Content-Length"), "11");
+    EXPECT_EQ(Answer(client.Head(path), "Content-Length"), "200 11 ");
     EXPECT_EQ(Must(client.Put(path, std::string("x"), "text/plain")).status, 404); // not a download
 
     for (const char* missing : {"/files/missing.bin", "/files/pkg", "/files/"}) // a folder is no file either
@@ -242,7 +236,7 @@ TEST(ServerFixtureUploads, StoresBodiesInTheNamedFolderWithoutOverwriting)
     }
 }
 
-TEST(ServerFixtureProxy, ForwardsAbsoluteFormAndOtherPortRequestsKeepingTheHeaderOrder)
+TEST(ServerFixtureProxy, ForwardsKeepingTheHeaderOrderPassesAnswersOnAndRefusesOtherTargets)
 {
     CServerFixture origin;
     CServerFixture proxy;
@@ -260,21 +254,16 @@ TEST(ServerFixtureProxy, ForwardsAbsoluteFormAndOtherPortRequestsKeepingTheHeade
 
     ASSERT_EQ(proxy.RequestCount(), 1u);
     const CRecordedRequest atProxy = proxy.Requests()[0];
-    EXPECT_TRUE(atProxy.viaProxy);
-    EXPECT_EQ(atProxy.proxyTarget, origin.HostAndPort());
-    EXPECT_EQ(atProxy.path, "/repo/a%20b.cab");
-    EXPECT_EQ(atProxy.query, "id=7");
-    EXPECT_EQ(atProxy.status, 202);
+    EXPECT_EQ(Line(atProxy), "POST /repo/a%20b.cab ? id=7 -> 202 via " + origin.HostAndPort() + " : hit");
     EXPECT_TRUE(atProxy.HasHeader("Proxy-Authorization"));
 
     ASSERT_EQ(origin.RequestCount(), 1u);
     const CRecordedRequest atOrigin = origin.Requests()[0];
-    EXPECT_FALSE(atOrigin.viaProxy);
+    EXPECT_EQ(Line(atOrigin), "POST /repo/a%20b.cab ? id=7 -> 202 : hit");
     EXPECT_EQ(atOrigin.target, "/repo/a%20b.cab?id=7"); // not decoded on the way
-    EXPECT_EQ(atOrigin.body, "hit");
-    const CHttpHeaders expected = {{"Zeta", "1"}, {"Host", origin.HostAndPort()}, {"Alpha", "2"},
-                                   {"Content-Length", "3"}, {"Connection", "close"}};
-    EXPECT_EQ(atOrigin.headers, expected); // without the proxy's own, and none that the client adds
+    // Without the proxy's own, and none that the client adds.
+    EXPECT_EQ(atOrigin.headers, (CHttpHeaders{{"Zeta", "1"}, {"Host", origin.HostAndPort()}, {"Alpha", "2"},
+                                              {"Content-Length", "3"}, {"Connection", "close"}}));
 
     // What Wine's WinHTTP sends to a proxy on 127.0.0.1 for a server on 127.0.0.1: the origin form.
     origin.ReplyJson("PUT", "/api/y", 200, "{}");
@@ -282,33 +271,22 @@ TEST(ServerFixtureProxy, ForwardsAbsoluteFormAndOtherPortRequestsKeepingTheHeade
                                                           "\r\nContent-Length: 2\r\nConnection: close\r\n\r\nab")
                   .substr(0, 12),
               "HTTP/1.1 200");
-    EXPECT_TRUE(proxy.Requests().at(1).viaProxy);
-    EXPECT_EQ(proxy.Requests().at(1).proxyTarget, origin.HostAndPort());
-    EXPECT_FALSE(origin.Requests().at(1).viaProxy); // its own port
-    EXPECT_EQ(origin.Requests().at(1).body, "ab");
+    EXPECT_EQ(Line(proxy.Requests().at(1)), "PUT /api/y ?  -> 200 via " + origin.HostAndPort() + " : ab");
+    EXPECT_EQ(Line(origin.Requests().at(1)), "PUT /api/y ?  -> 200 : ab"); // its own port
     // A Host that is not a loopback address is taken as the fixture's own name.
     EXPECT_EQ(GetStatus(proxy, "/z", "Host: server.example:8443\r\n"), "HTTP/1.1 404");
     EXPECT_FALSE(proxy.Requests().at(2).viaProxy);
-}
 
-TEST(ServerFixtureProxy, PassesOnAnswersAsGivenOrAnswersForItselfAndRefusesOtherTargets)
-{
-    CServerFixture origin;
-    CServerFixture proxy;
+    // Answers are passed on as given; other targets are refused, or answered by the proxy itself.
     const std::string large(300 * 1024, 'L');
     origin.Reply("GET", "/large", CScriptedReply{200, {}, large, "application/octet-stream", {}});
     origin.Reply("DELETE", "/gone", CScriptedReply{204, {{"X-Done", "1"}}, {}, {}, {}});
     httplib::Client viaProxy(origin.Host(), origin.Port());
     viaProxy.set_proxy(proxy.Host(), proxy.Port());
-    auto res = Must(viaProxy.Get("/large"));
-    EXPECT_EQ(res.status, 200);
-    EXPECT_EQ(res.body, large);
-    EXPECT_EQ(res.get_header_value("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(Answer(viaProxy.Get("/large"), "Content-Type"), "200 application/octet-stream " + large);
     EXPECT_EQ(Must(viaProxy.Head("/large")).status, 404); // HEAD is not scripted at the origin
-    res = Must(viaProxy.Delete("/gone"));
-    EXPECT_EQ(res.status, 204);
-    EXPECT_EQ(res.get_header_value("X-Done"), "1");
-    ASSERT_EQ(origin.RequestCount(), 3u);
+    EXPECT_EQ(Answer(viaProxy.Delete("/gone"), "X-Done"), "204 1 ");
+    ASSERT_EQ(origin.RequestCount(), 5u);
 
     origin.ClearRequests();
     proxy.ClearRequests();
@@ -317,33 +295,27 @@ TEST(ServerFixtureProxy, PassesOnAnswersAsGivenOrAnswersForItselfAndRefusesOther
     EXPECT_EQ(GetStatus(proxy, gone + "/x"), "HTTP/1.1 502");
 
     proxy.ReplyToProxyRequests(CScriptedReply{407, {{"Proxy-Authenticate", "Basic realm=\"p\""}}, {}, {}, {}});
-    res = Must(viaProxy.Get("/api/x"));
-    EXPECT_EQ(res.status, 407);
-    EXPECT_EQ(res.get_header_value("Proxy-Authenticate"), "Basic realm=\"p\"");
+    EXPECT_EQ(Answer(viaProxy.Get("/api/x"), "Proxy-Authenticate"), "407 Basic realm=\"p\" ");
     EXPECT_EQ(origin.RequestCount(), 0u);
     ASSERT_EQ(proxy.RequestCount(), 3u);
     EXPECT_EQ(proxy.Requests()[0].proxyTarget, "192.0.2.1:8080");
 }
 
-TEST(ServerFixtureLifecycle, ListensOnLoopbackOnlyOnItsOwnPort)
-{
-    CServerFixture a;
-    CServerFixture b;
-    ASSERT_TRUE(a.IsRunning());
-    EXPECT_NE(a.Port(), 0);
-    EXPECT_NE(a.Port(), b.Port());
-    EXPECT_EQ(a.BaseUrl(), "http://127.0.0.1:" + std::to_string(a.Port()));
-    EXPECT_EQ(a.BaseUrlW(), L"http://127.0.0.1:" + std::to_wstring(a.Port()));
-    EXPECT_TRUE(CanConnect("127.0.0.1", a.Port()));
-    // Loopback too, but not the address it is bound to: a wildcard bind would take it.
-    EXPECT_FALSE(CanConnect("127.0.0.2", a.Port()));
-}
-
-TEST(ServerFixtureLifecycle, StopsPromptlyWithOpenConnectionsAndPendingReplies)
+TEST(ServerFixtureLifecycle, ListensOnLoopbackOnlyOnItsOwnPortAndStopsPromptlyWithOpenConnections)
 {
     auto server = std::make_unique<CServerFixture>();
-    server->Reply("GET", "/slow", CScriptedReply{200, {}, {}, {}, 30s});
     const unsigned short port = server->Port();
+    ASSERT_TRUE(server->IsRunning());
+    EXPECT_NE(port, 0);
+    EXPECT_NE(port, CServerFixture().Port());
+    EXPECT_EQ(server->BaseUrl(), "http://127.0.0.1:" + std::to_string(port));
+    EXPECT_EQ(server->BaseUrlW(), L"http://127.0.0.1:" + std::to_wstring(port));
+    EXPECT_TRUE(CanConnect("127.0.0.1", port));
+    // Loopback too, but not the address it is bound to: a wildcard bind would take it.
+    EXPECT_FALSE(CanConnect("127.0.0.2", port));
+
+    // An open connection and a pending reply do not hold the stop up.
+    server->Reply("GET", "/slow", CScriptedReply{200, {}, {}, {}, 30s});
     httplib::Client keeper(server->Host(), port);
     keeper.set_keep_alive(true);
     ASSERT_TRUE(keeper.Get("/kept"));

@@ -45,45 +45,33 @@ std::vector<std::size_t> Sizes(const CapturedTrace& message)
 
 TEST(TraceTest, SessionReceivesOnlyItsFlagsUpToItsLevelUntilDisabled)
 {
-    // Without a session nothing is sent and no argument evaluated.
     CTraceCapture capture;
-    g_evaluations = 0;
-    TraceAllLevels(kTraceFlagGeneral);
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_TRUE(capture.Messages().empty());
+    // The numbers that trace points of every level on each of `flags` send.
+    const auto sent = [&capture](std::initializer_list<ULONG> flags) {
+        capture.Clear();
+        g_evaluations = 0;
+        for (const ULONG flag : flags)
+            TraceAllLevels(flag);
+        return Numbers(capture);
+    };
+    // Without a session nothing is sent and no argument evaluated.
+    EXPECT_TRUE(sent({kTraceFlagGeneral, kTraceFlagEvents}).empty());
     EXPECT_EQ(0, g_evaluations);
 
     ASSERT_EQ(static_cast<ULONG>(ERROR_SUCCESS), capture.Enable(kTraceLevelError, kTraceFlagEvents));
-    g_evaluations = 0;
-    TraceAllLevels(kTraceFlagGeneral);
-    TraceAllLevels(kTraceFlagCompression);
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_EQ(std::vector<ULONG>{10}, Numbers(capture));
+    EXPECT_EQ(std::vector<ULONG>{10}, sent({kTraceFlagGeneral, kTraceFlagCompression, kTraceFlagEvents}));
     EXPECT_EQ(1, g_evaluations);
-
-    capture.Clear();
     capture.Enable(kTraceLevelInformation, kTraceFlagGeneral | kTraceFlagEvents);
-    TraceAllLevels(kTraceFlagEvents);
-    TraceAllLevels(kTraceFlagCompression);
-    EXPECT_EQ((std::vector<ULONG>{10, 11, 12}), Numbers(capture));
-
-    capture.Clear();
+    EXPECT_EQ((std::vector<ULONG>{10, 11, 12}), sent({kTraceFlagEvents, kTraceFlagCompression}));
     capture.Enable(kTraceLevelVerbose, 0xFFFFFFFF);
     EXPECT_EQ(static_cast<ULONG>(ERROR_INVALID_PARAMETER), capture.Request(WMI_GET_ALL_DATA));
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_EQ(4u, capture.Messages().size());
+    EXPECT_EQ(4u, sent({kTraceFlagEvents}).size());
 
-    capture.Clear();
     EXPECT_EQ(static_cast<ULONG>(ERROR_SUCCESS), capture.Disable());
-    EXPECT_EQ(0u, trace::g_state.level.load());
-    EXPECT_EQ(0u, trace::g_state.flags.load());
-    EXPECT_EQ(0u, trace::g_state.logger.load());
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_TRUE(capture.Messages().empty());
-
+    EXPECT_EQ(0u, trace::g_state.level.load() | trace::g_state.flags.load() | trace::g_state.logger.load());
+    EXPECT_TRUE(sent({kTraceFlagEvents}).empty());
     EXPECT_EQ(static_cast<ULONG>(ERROR_INVALID_PARAMETER), capture.Request(WMI_ENABLE_COLLECTION));
-    TraceAllLevels(kTraceFlagEvents);
-    EXPECT_TRUE(capture.Messages().empty());
+    EXPECT_TRUE(sent({kTraceFlagEvents}).empty());
 }
 
 TEST(TraceTest, ArgumentsTravelAsTheirBytes)
@@ -105,19 +93,14 @@ TEST(TraceTest, ArgumentsTravelAsTheirBytes)
     EXPECT_EQ(43u, numbers.messageFlags);
     EXPECT_NE(0u, numbers.logger);
     ASSERT_EQ((std::vector<std::size_t>{4, 4, 8, sizeof(std::size_t), sizeof(void*)}), Sizes(numbers));
-    EXPECT_EQ(0xFFFFFFFEu, numbers.Number(0));
-    EXPECT_EQ(7u, numbers.Number(1));
-    EXPECT_EQ(0x1122334455667788ull, numbers.Number(2));
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&marker), numbers.Number(4));
+    EXPECT_EQ((std::vector<std::uint64_t>{0xFFFFFFFEu, 7, 0x1122334455667788ull, reinterpret_cast<std::uintptr_t>(&marker)}),
+              (std::vector<std::uint64_t>{numbers.Number(0), numbers.Number(1), numbers.Number(2), numbers.Number(4)}));
 
     const CapturedTrace& texts = capture.Messages()[1];
     ASSERT_EQ((std::vector<std::size_t>{(path.size() + 1) * sizeof(wchar_t), 14, 10, 4, 5, 3}), Sizes(texts));
-    EXPECT_EQ(path, texts.Wide(0));
-    EXPECT_EQ(L"<NULL>", texts.Wide(1));
-    EXPECT_EQ(L"NULL", texts.Wide(2));
-    EXPECT_EQ(L"x", texts.Wide(3));
-    EXPECT_EQ("NULL", texts.Narrow(4));
-    EXPECT_EQ("ab", texts.Narrow(5));
+    EXPECT_EQ((std::vector<std::wstring>{path, L"<NULL>", L"NULL", L"x"}),
+              (std::vector<std::wstring>{texts.Wide(0), texts.Wide(1), texts.Wide(2), texts.Wide(3)}));
+    EXPECT_EQ("NULL|ab", texts.Narrow(4) + "|" + texts.Narrow(5));
 }
 
 TEST(TraceTest, ProviderRegistersTracesItsLifeAndUnregisters)

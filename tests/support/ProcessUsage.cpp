@@ -5,26 +5,6 @@
 
 #include <string>
 
-namespace
-{
-
-using NtQueryObjectFn = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-
-bool IsThreadOrEvent(NtQueryObjectFn query, HANDLE handle)
-{
-    if (query == nullptr)
-        return false;
-    alignas(8) BYTE buffer[512] = {};
-    ULONG length = 0;
-    if (query(handle, ObjectTypeInformation, buffer, sizeof(buffer), &length) != 0)
-        return false;
-    const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer);
-    const std::wstring type(name->Buffer, name->Length / sizeof(wchar_t));
-    return type == L"Thread" || type == L"Event";
-}
-
-} // namespace
-
 ProcessUsage MeasureProcessUsage()
 {
     ProcessUsage usage;
@@ -32,6 +12,7 @@ ProcessUsage MeasureProcessUsage()
     memory.cb = sizeof(memory);
     if (::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory)))
         usage.committedBytes = memory.PagefileUsage;
+    using NtQueryObjectFn = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
     const auto query = reinterpret_cast<NtQueryObjectFn>(
         reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
     // Handle values are multiples of 4; a process of these tests stays far below this bound.
@@ -41,10 +22,12 @@ ProcessUsage MeasureProcessUsage()
         const HANDLE handle = reinterpret_cast<HANDLE>(value);
         if (!::GetHandleInformation(handle, &flags))
             continue;
-        if (IsThreadOrEvent(query, handle))
-            ++usage.threadAndEventHandles;
-        else
-            ++usage.handles;
+        alignas(8) BYTE buffer[512] = {};
+        const auto* type = reinterpret_cast<const UNICODE_STRING*>(buffer);
+        ULONG length = 0;
+        const bool typed = query && query(handle, ObjectTypeInformation, buffer, sizeof(buffer), &length) == 0;
+        const std::wstring name = typed ? std::wstring(type->Buffer, type->Length / sizeof(wchar_t)) : L"";
+        ++(name == L"Thread" || name == L"Event" ? usage.threadAndEventHandles : usage.handles);
     }
     return usage;
 }

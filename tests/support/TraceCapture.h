@@ -31,11 +31,7 @@ struct CapturedTrace
 class CTraceCapture
 {
 public:
-    enum class Route
-    {
-        TraceMessage,
-        TraceEvent,   // as where advapi32 has no TraceMessage
-    };
+    enum class Route { TraceMessage, TraceEvent /* as where advapi32 has no TraceMessage */ };
 
     // A session already enabled at `level` and `flags` is present when the provider registers; level 0 means none.
     explicit CTraceCapture(Route route = Route::TraceMessage, UCHAR level = 0, ULONG flags = 0,
@@ -49,8 +45,7 @@ public:
     ULONG Disable();
     ULONG Request(WMIDPREQUESTCODE code);
 
-    // Stops the provider before the destructor does.
-    void Stop();
+    void Stop();   // stops the provider before the destructor does
 
     const std::vector<CapturedTrace>& Messages() const;
     bool Has(const GUID& unit, ULONG number) const;
