@@ -4,6 +4,7 @@
 #include "host/InstallLocations.h"
 #include "host/ModuleComponents.h"
 #include "host/Trace.h"
+#include "platform/Path.h"
 
 #include <new>
 
