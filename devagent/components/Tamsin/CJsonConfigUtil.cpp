@@ -1,7 +1,7 @@
 #include "CJsonConfigUtil.h"
 
 #include "message/CMessageObject.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Files.h"
 #include "platform/TextUtil.h"
 
 #include <cwchar>
@@ -12,38 +12,6 @@ namespace
 {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
-
-DWORD ReadWholeFile(const std::wstring& path, std::string& out)
-{
-    // Shared for delete too: a writer elsewhere may replace the file while it is read.
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return ::GetLastError();
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.Get(), &size))
-        return ::GetLastError();
-    if (size.QuadPart > 64 * 1024 * 1024)
-        return ERROR_FILE_TOO_LARGE;
-    std::string text(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!text.empty() && !::ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr))
-        return ::GetLastError();
-    text.resize(read);
-    out = std::move(text);
-    return ERROR_SUCCESS;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& text)
-{
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
-    if (!file)
-        return false;
-    DWORD written = 0;
-    return ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size() && ::FlushFileBuffers(file.Get());
-}
 
 // The value of one member as the configuration gives it: strings as they are, anything else as its JSON text.
 bool ValueText(const CMessageItem& item, std::wstring& out)
@@ -152,7 +120,9 @@ DWORD CJsonConfigUtil::Refresh()
     if (m_loaded && m_present && size == m_size && ::CompareFileTime(&data.ftLastWriteTime, &m_stamp) == 0)
         return ERROR_SUCCESS;
     std::string text;
-    if (const DWORD error = ReadWholeFile(m_path, text); error != ERROR_SUCCESS)
+    // Shared for delete too: a writer elsewhere may replace the file while it is read.
+    if (const DWORD error = ReadWholeFile(m_path, text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        error != ERROR_SUCCESS)
         return error;
     Values values;
     m_writable = Parse(std::move(text), values);
@@ -181,11 +151,10 @@ DWORD CJsonConfigUtil::Store(Values values)
     if (!Format(values, text))
         return ERROR_INVALID_DATA;
     const std::wstring aside = m_path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-    if (!WriteWholeFile(aside, text))
+    if (const DWORD error = WriteWholeFile(aside, text, kFileReplace | kFileFlush); error != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
         ::DeleteFileW(aside.c_str());
-        return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
+        return error;
     }
     if (!::MoveFileExW(aside.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     {
