@@ -21,9 +21,8 @@ struct ComponentPlace
     const wchar_t* subfolder;
 };
 constexpr ComponentPlace kComponentPlaces[] = {
-    {L"Telemetry.dll", L"Plugins"}, {L"Tamsin.dll", L"Utils"},   {L"Hollin.dll", L"Utils"},
-    {L"Quillon.dll", L"Utils"},     {L"QuillonLC.dll", L"Utils"}, {L"Anvara.dll", L"Utils"},
-    {L"Ostrel.dll", L""},
+    {L"Telemetry.dll", L"Plugins"}, {L"Tamsin.dll", L"Utils"}, {L"Hollin.dll", L"Utils"}, {L"Quillon.dll", L"Utils"},
+    {L"QuillonLC.dll", L"Utils"},   {L"Anvara.dll", L"Utils"}, {L"Ostrel.dll", L""},
 };
 
 // Creates folder and its subfolders; those that exist already are kept.

@@ -25,7 +25,7 @@ DWORD ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD share)
     {
         content.resize(static_cast<size_t>(size.QuadPart));
     }
-    catch (const std::exception&)   // bad_alloc, or length_error beyond what a string can hold
+    catch (const std::exception&) // bad_alloc, or length_error beyond what a string can hold
     {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -52,8 +52,7 @@ DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, unsigne
     if (!file)
         return ::GetLastError();
     DWORD written = 0;
-    if (!bytes.empty() &&
-        !::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+    if (!bytes.empty() && !::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
         return ::GetLastError();
     if (written != bytes.size())
         return ERROR_WRITE_FAULT;

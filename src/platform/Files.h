@@ -12,9 +12,9 @@ DWORD ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD share = 
 
 enum FileWriteFlags : unsigned
 {
-    kFileReplace = 0,   // create, or empty what is there
-    kFileAppend = 1,    // add at the end, creating the file when missing; appenders never overwrite each other
-    kFileFlush = 2,     // on the disk before the call returns
+    kFileReplace = 0, // create, or empty what is there
+    kFileAppend = 1,  // add at the end, creating the file when missing; appenders never overwrite each other
+    kFileFlush = 2,   // on the disk before the call returns
 };
 
 // The whole buffer in one write, sharing read and write access, or a failure (ERROR_WRITE_FAULT for a short

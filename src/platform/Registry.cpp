@@ -31,7 +31,7 @@ LONG QueryText(HKEY key, const wchar_t* name, std::wstring& out)
         std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
         status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-        if (status == ERROR_MORE_DATA)   // grew meanwhile: size now says how much
+        if (status == ERROR_MORE_DATA) // grew meanwhile: size now says how much
         {
             status = ERROR_SUCCESS;
             continue;
@@ -82,8 +82,8 @@ LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access)
     return ::RegOpenKeyExW(root, subkey, 0, access, key.Put());
 }
 
-LONG WriteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data,
-                        DWORD size, REGSAM access)
+LONG WriteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, DWORD size,
+                        REGSAM access)
 {
     CRegKey key;
     if (const LONG status = ::RegCreateKeyExW(root, subkey, 0, nullptr, 0, access, nullptr, key.Put(), nullptr);
@@ -92,8 +92,7 @@ LONG WriteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, D
     return ::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
-LONG WriteRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& value,
-                       REGSAM access)
+LONG WriteRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& value, REGSAM access)
 {
     return WriteRegistryValue(root, subkey, name, REG_SZ, value.c_str(),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), access);

@@ -19,8 +19,8 @@ LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DW
 LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access = KEY_QUERY_VALUE);
 
 // Creates subkey when missing and stores the value as given.
-LONG WriteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data,
-                        DWORD size, REGSAM access = KEY_SET_VALUE);
+LONG WriteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, DWORD size,
+                        REGSAM access = KEY_SET_VALUE);
 // A REG_SZ with its terminator.
 LONG WriteRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& value,
                        REGSAM access = KEY_SET_VALUE);

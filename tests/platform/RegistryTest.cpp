@@ -34,7 +34,7 @@ TEST_F(RegistryTest, ReadsCheckTypeAndLeaveOutputOnFailure)
         DWORD type;
         std::vector<BYTE> stored;
         LONG textStatus;
-        const wchar_t* text;   // when textStatus is ERROR_SUCCESS
+        const wchar_t* text; // when textStatus is ERROR_SUCCESS
         LONG numberStatus;
     };
     const Row rows[] = {
@@ -46,12 +46,10 @@ TEST_F(RegistryTest, ReadsCheckTypeAndLeaveOutputOnFailure)
         {"empty", REG_SZ, {}, ERROR_SUCCESS, L"", ERROR_UNSUPPORTED_TYPE},
         {"longer than a number", REG_SZ, Wide(L"a text of some length"), ERROR_SUCCESS, L"a text of some length",
          ERROR_UNSUPPORTED_TYPE},
-        {"not expanded", REG_EXPAND_SZ, Wide(L"%SystemRoot%"), ERROR_SUCCESS, L"%SystemRoot%",
-         ERROR_UNSUPPORTED_TYPE},
+        {"not expanded", REG_EXPAND_SZ, Wide(L"%SystemRoot%"), ERROR_SUCCESS, L"%SystemRoot%", ERROR_UNSUPPORTED_TYPE},
         {"number", REG_DWORD, {sevenBytes, sevenBytes + 4}, ERROR_UNSUPPORTED_TYPE, nullptr, ERROR_SUCCESS},
         {"short number", REG_DWORD, {7, 0}, ERROR_UNSUPPORTED_TYPE, nullptr, ERROR_INVALID_DATA},
-        {"binary", REG_BINARY, {sevenBytes, sevenBytes + 4}, ERROR_UNSUPPORTED_TYPE, nullptr,
-         ERROR_UNSUPPORTED_TYPE},
+        {"binary", REG_BINARY, {sevenBytes, sevenBytes + 4}, ERROR_UNSUPPORTED_TYPE, nullptr, ERROR_UNSUPPORTED_TYPE},
     };
     for (const Row& row : rows)
     {

@@ -9,7 +9,7 @@ TEST(ScopeExitTest, RunsOnceOnEveryWayOutUnlessDismissed)
     int runs = 0;
     {
         auto guard = ScopeExit([&] { ++runs; });
-        auto moved = std::move(guard);   // the moved-from guard no longer runs
+        auto moved = std::move(guard); // the moved-from guard no longer runs
     }
     EXPECT_EQ(runs, 1);
     try
@@ -18,8 +18,7 @@ TEST(ScopeExitTest, RunsOnceOnEveryWayOutUnlessDismissed)
         throw 1;
     }
     catch (int)
-    {
-    }
+    {}
     EXPECT_EQ(runs, 2);
     {
         auto guard = ScopeExit([&] { ++runs; });
