@@ -4,7 +4,6 @@
 #include "host/InstallLocations.h"
 #include "host/ModuleComponents.h"
 #include "host/Trace.h"
-#include "platform/Path.h"
 
 #include <memory>
 #include <mutex>
