@@ -36,8 +36,6 @@ CMessageObject ReadConfig()
     if (ReadWholeFile(folder + L"config.json", text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) !=
         ERROR_SUCCESS)
         return config;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text.erase(0, 3);
     config.FromUtf8Json(text);
     return config;
 }

@@ -11,8 +11,6 @@
 namespace
 {
 
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
-
 // The value of one member as the configuration gives it: strings as they are, anything else as its JSON text.
 bool ValueText(const CMessageItem& item, std::wstring& out)
 {
@@ -36,10 +34,9 @@ bool ValueText(const CMessageItem& item, std::wstring& out)
     return bare.Serialize(out);
 }
 
-bool Parse(std::string text, std::map<std::wstring, std::wstring>& out)
+// A leading byte-order mark is skipped by the JSON reader.
+bool Parse(const std::string& text, std::map<std::wstring, std::wstring>& out)
 {
-    if (text.compare(0, 3, kUtf8Bom) == 0)
-        text.erase(0, 3);
     CMessageObject object;
     if (!object.FromUtf8Json(text) || object.IsArray())
         return false;
@@ -125,7 +122,7 @@ DWORD CJsonConfigUtil::Refresh()
         error != ERROR_SUCCESS)
         return error;
     Values values;
-    m_writable = Parse(std::move(text), values);
+    m_writable = Parse(text, values);
     m_values = std::move(values);
     m_loaded = true;
     m_present = true;
