@@ -79,13 +79,3 @@ TEST_F(RegistryTest, ReadsCheckTypeAndLeaveOutputOnFailure)
     EXPECT_EQ(text, L"kept");
     EXPECT_EQ(number, 77u);
 }
-
-TEST_F(RegistryTest, TextWrittenReadsBackWithItsView)
-{
-    const REGSAM view = KEY_WOW64_64KEY;
-    ASSERT_EQ(WriteRegistryText(HKEY_CURRENT_USER, m_key.c_str(), L"t", L"\u00e9t\u00e9", KEY_SET_VALUE | view),
-              ERROR_SUCCESS);
-    std::wstring text;
-    EXPECT_EQ(ReadRegistryText(HKEY_CURRENT_USER, m_key.c_str(), L"t", text, KEY_QUERY_VALUE | view), ERROR_SUCCESS);
-    EXPECT_EQ(text, L"\u00e9t\u00e9");
-}
