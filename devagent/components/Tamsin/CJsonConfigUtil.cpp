@@ -206,10 +206,8 @@ DWORD CJsonConfigUtil::QuerySectionValue(const wchar_t* section, const wchar_t* 
     });
 }
 
-DWORD CJsonConfigUtil::SetValue(const wchar_t* key, const wchar_t* value, DWORD)
+DWORD CJsonConfigUtil::Edit(const std::function<DWORD(Values&)>& change)
 {
-    if (key == nullptr || value == nullptr)
-        return ERROR_INVALID_PARAMETER;
     return Guarded([&] {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Never write over a file that could not be read or does not parse.
@@ -218,8 +216,19 @@ DWORD CJsonConfigUtil::SetValue(const wchar_t* key, const wchar_t* value, DWORD)
         if (!m_writable)
             return static_cast<DWORD>(ERROR_INVALID_DATA);
         Values values = m_values;
-        values[key] = value;
+        if (const DWORD error = change(values); error != ERROR_SUCCESS)
+            return error;
         return Store(std::move(values));
+    });
+}
+
+DWORD CJsonConfigUtil::SetValue(const wchar_t* key, const wchar_t* value, DWORD)
+{
+    if (key == nullptr || value == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return Edit([&](Values& values) {
+        values[key] = value;
+        return static_cast<DWORD>(ERROR_SUCCESS);
     });
 }
 
@@ -227,18 +236,8 @@ DWORD CJsonConfigUtil::RemoveValue(const wchar_t* key)
 {
     if (key == nullptr)
         return ERROR_INVALID_PARAMETER;
-    return Guarded([&] {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        // Never write over a file that could not be read or does not parse.
-        if (const DWORD error = Refresh(); error != ERROR_SUCCESS)
-            return error;
-        if (!m_writable)
-            return static_cast<DWORD>(ERROR_INVALID_DATA);
-        if (m_values.find(key) == m_values.end())
-            return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
-        Values values = m_values;
-        values.erase(key);
-        return Store(std::move(values));
+    return Edit([&](Values& values) {
+        return static_cast<DWORD>(values.erase(key) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
     });
 }
 
