@@ -16,6 +16,7 @@
 #include "platform/CUniqueHandle.h"
 #include "plugin/CTelemetry.h"
 #include "platform/Digest.h"
+#include "platform/Files.h"
 #include "platform/Win.h"
 
 #include <json.h>
@@ -23,7 +24,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -112,10 +112,7 @@ void DigestFigures()
     wchar_t folder[MAX_PATH];
     ::GetTempPathW(MAX_PATH, folder);
     const std::wstring path = std::wstring(folder) + L"telemetry-bench-digest.bin";
-    {
-        std::ofstream file(path.c_str(), std::ios::binary);
-        file.write(data.data(), static_cast<std::streamsize>(data.size()));
-    }
+    WriteWholeFile(path, data);
     constexpr int kRuns = 3;
     std::wstring hex;
     const double md5Buffer = BestSeconds(kRuns, [&] { Md5HexOfBuffer(data.data(), data.size(), hex); });
@@ -264,18 +261,14 @@ void RequestFigures()
 void TrackingFigures()
 {
     CAgentInstall install;
-    for (const wchar_t* component : {L"Tamsin.dll", L"Hollin.dll", L"Quillon.dll", L"QuillonLC.dll", L"Anvara.dll"})
-        install.Add(component, L"Utils");
-    install.Add(L"Ostrel.dll", L"");
-    install.Add(L"Telemetry.dll", L"Plugins");
+    install.AddComponents();
     CServerFixture server;
     server.Reply("GET", "/hit", CScriptedReply{200, {}, "", "text/plain", {}});
-    {
-        std::ofstream config((install.Folder() + L"Utils\\config.json").c_str(), std::ios::trunc);
-        config << "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \""
-               << server.HostAndPort() << "\", \"Communications.Method_TrackingSend.Path\": "
-               << "\"hit?trackIndex={trackIndex}\", \"Register.Agent.TestMode\": \"0\"}";
-    }
+    WriteWholeFile(install.Folder() + L"Utils\\config.json",
+                   "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \"" +
+                       server.HostAndPort() +
+                       "\", \"Communications.Method_TrackingSend.Path\": \"hit?trackIndex={trackIndex}\", "
+                       "\"Register.Agent.TestMode\": \"0\"}");
     // Each event loads and unloads the communications and system information components; the extra
     // reference keeps them mapped, as a real agent's other users would (and spares 32-bit Wine's TLS slots).
     const CModule pinComms(::LoadLibraryExW((install.Folder() + L"Utils\\Quillon.dll").c_str(), nullptr,
@@ -307,8 +300,7 @@ void TrackingFigures()
             for (int i = 0; i < eventsPerThread; ++i)
             {
                 const std::wstring file = folder + std::to_wstring(t) + L"-" + std::to_wstring(i) + L".json";
-                std::ofstream(file.c_str(), std::ios::trunc)
-                    << R"({"TrackIndex":"bench","CustomData":[{"Name":"screen","Value":"start"}]})";
+                WriteWholeFile(file, R"({"TrackIndex":"bench","CustomData":[{"Name":"screen","Value":"start"}]})");
                 CMessageObject event;
                 event.AddObject(L"TrackingSend", true)->AddString(L"Filename", file);
                 events[t].push_back(std::move(event));

@@ -9,19 +9,18 @@
 #include "host/InstallLocations.h"
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
-#include "platform/ModuleFolder.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/Files.h"
+#include "platform/ModuleFolder.h"
+#include "platform/Path.h"
 #include "platform/TextUtil.h"
 
 #include <shellapi.h>
 
 #include <cstdio>
 #include <exception>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,8 +63,7 @@ std::mutex g_outputMutex;
 
 void PrintLine(const std::wstring& text)
 {
-    std::string utf8;
-    WideToBytes(text, utf8, CP_UTF8);
+    const std::string utf8 = WideToUtf8(text);
     const std::lock_guard<std::mutex> lock(g_outputMutex);
     std::fprintf(stdout, "%s\n", utf8.c_str());
     std::fflush(stdout);
@@ -82,19 +80,6 @@ std::wstring Meaning(DWORD code)
     while (!meaning.empty() && (meaning.back() == L'\n' || meaning.back() == L'\r' || meaning.back() == L' '))
         meaning.pop_back();
     return meaning;
-}
-
-bool ReadFileText(const std::wstring& path, std::string& text)
-{
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return false;
-    char block[4096];
-    DWORD read = 0;
-    text.clear();
-    while (::ReadFile(file.Get(), block, sizeof(block), &read, nullptr) && read > 0)
-        text.append(block, read);
-    return true;
 }
 
 struct Event
@@ -230,13 +215,6 @@ bool PointAgentAt(const CServerFixture& server, std::wstring& error)
     return true;
 }
 
-std::wstring Utf8(const std::string& text)
-{
-    std::wstring wide;
-    BytesToWide(text, wide, CP_UTF8);
-    return wide;
-}
-
 // Each request as the server saw it: the request line, then the query's parameters in the order sent.
 void PrintReceived(const CServerFixture& server)
 {
@@ -244,9 +222,9 @@ void PrintReceived(const CServerFixture& server)
     PrintLine(L"the management server received " + std::to_wstring(requests.size()) + L" request(s)");
     for (const CRecordedRequest& request : requests)
     {
-        PrintLine(L"  " + Utf8(request.method) + L" " + Utf8(request.path) + L" -> " + std::to_wstring(request.status));
+        PrintLine(L"  " + Utf8ToWide(request.method) + L" " + Utf8ToWide(request.path) + L" -> " + std::to_wstring(request.status));
         for (const auto& [name, value] : request.QueryPairs())
-            PrintLine(L"    " + Utf8(name) + L" = " + Utf8(value));
+            PrintLine(L"    " + Utf8ToWide(name) + L" = " + Utf8ToWide(value));
     }
 }
 
@@ -257,7 +235,7 @@ bool LoadEvents(const Options& options, std::vector<Event>& events)
     {
         std::string text;
         Event event{file, CMessageObject()};
-        if (!ReadFileText(file, text))
+        if (ReadWholeFile(file, text) != ERROR_SUCCESS)
         {
             PrintLine(L"event " + file + L": cannot be read");
             allRead = false;
@@ -327,8 +305,7 @@ int Run(const Options& options)
         PrintLine(L"agent-host: no agent install: give --layout or --install, or register one");
         return 1;
     }
-    if (install.back() != L'\\')
-        install += L'\\';
+    install = WithTrailingBackslash(install);
 
     std::unique_ptr<CServerFixture> server;
     if (options.server)
@@ -379,9 +356,7 @@ int Run(const Options& options)
     }
     catch (const std::exception& e)
     {
-        std::wstring what;
-        BytesToWide(e.what(), what, CP_UTF8);
-        PrintLine(L"GetPluginList threw: " + what);
+        PrintLine(L"GetPluginList threw: " + Utf8ToWide(e.what()));
         return 1;
     }
     if (list == nullptr)

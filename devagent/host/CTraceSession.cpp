@@ -1,12 +1,12 @@
 #include "CTraceSession.h"
 
+#include "platform/Files.h"
 #include "platform/TextUtil.h"
 
 #include <evntrace.h>
 
 #include <cstdarg>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -45,11 +45,10 @@ std::string GuidText(const GUID& guid)
 
 bool LoadTable(const std::wstring& path)
 {
-    std::string narrowPath;
-    WideToBytes(path, narrowPath, CP_ACP);
-    std::ifstream file(narrowPath);
-    if (!file)
+    std::string bytes;
+    if (ReadWholeFile(path, bytes) != ERROR_SUCCESS)
         return false;
+    std::istringstream file(bytes);
     std::string line;
     while (std::getline(file, line))
     {
@@ -126,9 +125,7 @@ std::string Format(const std::string& text, const std::vector<Block>& blocks)
                 std::wstring value(reinterpret_cast<const wchar_t*>(block.data), block.size / sizeof(wchar_t));
                 if (!value.empty() && value.back() == L'\0')
                     value.pop_back();
-                std::string utf8;
-                WideToBytes(value, utf8, CP_UTF8);
-                out += utf8;
+                out += WideToUtf8(value);
             }
             else
             {

@@ -59,10 +59,3 @@ std::string PercentDecode(const std::string& text)
     }
     return out;
 }
-
-std::wstring Utf8ToWide(const std::string& utf8)
-{
-    std::wstring wide;
-    BytesToWide(utf8, wide, CP_UTF8);
-    return wide;
-}

@@ -2,17 +2,11 @@
 
 #include "host/ModuleComponents.h"
 #include "host/Trace.h"
+#include "platform/Path.h"
 
 #include <new>
 
 TRACE_UNIT("fd18a8b2-5d58-4979-a9c7-d3079d576549");
-
-std::wstring WithTrailingBackslash(const std::wstring& folder)
-{
-    if (folder.empty() || folder.back() == L'\\')
-        return folder;
-    return folder + L'\\';
-}
 
 namespace
 {

@@ -89,6 +89,3 @@ private:
 // ("C:\..." or "\\server\...") is refused with ERROR_DLL_NOT_FOUND as the last error. Every failure is
 // traced; the caller reads GetLastError right after a null result.
 CModule LoadComponentLibrary(const std::wstring& folder, const std::wstring& name);
-
-// folder with a trailing backslash, unless it is empty.
-std::wstring WithTrailingBackslash(const std::wstring& folder);

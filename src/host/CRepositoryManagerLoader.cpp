@@ -1,6 +1,7 @@
 #include "host/CRepositoryManagerLoader.h"
 
 #include "host/Trace.h"
+#include "platform/Path.h"
 
 TRACE_UNIT("479ae31d-7233-49b0-b88b-17cc81c1f40b");
 

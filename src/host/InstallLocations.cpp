@@ -2,13 +2,13 @@
 
 #include "host/CConfigHelper.h"
 #include "host/Trace.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Path.h"
+#include "platform/Registry.h"
 #include "platform/TextUtil.h"
 
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <vector>
 
 TRACE_UNIT("98a80af4-0768-421f-9b5a-63364ab8c3a7");
@@ -26,12 +26,6 @@ constexpr wchar_t kDefaultProductName[] = L"Korvo Endpoint Agent";
 constexpr wchar_t kDeviceIdKey[] = L"Register.Register.DeviceId";
 constexpr wchar_t kSiteIdKey[] = L"Register.Register.SiteId";
 constexpr wchar_t kTestModeKey[] = L"Register.Agent.TestMode";
-
-void AddBackslash(std::wstring& folder)
-{
-    if (folder.empty() || folder.back() != L'\\')
-        folder.push_back(L'\\');
-}
 
 // A name from the registry that is empty would give a folder without a name ("...\\\\"): treat it as unset.
 bool ReadName(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
@@ -54,17 +48,7 @@ bool GetInstallSubfolder(const wchar_t* name, std::wstring& out)
 
 bool ReadDword(const wchar_t* keyPath, const wchar_t* valueName, DWORD& out)
 {
-    CRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
-        return false;
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    if (::RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) !=
-            ERROR_SUCCESS ||
-        size != sizeof(value))
-        return false;
-    out = value;
-    return true;
+    return ReadRegistryDword(HKEY_LOCAL_MACHINE, keyPath, valueName, out) == ERROR_SUCCESS;
 }
 
 // Gives a QueryValue result back to its component on every path.
@@ -106,35 +90,10 @@ bool GetRegisteredValue(const wchar_t* key, std::wstring& out, IConfigUtil* util
 
 bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
 {
-    CRegKey key;
-    LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.Put());
+    const LONG status = ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, valueName, out);
     if (status != ERROR_SUCCESS)
-    {
-        TRACE_VERBOSE(kTraceFlagGeneral, 11, "cannot open HKLM\\%ls: error %d", keyPath, status);
-        return false;
-    }
-    DWORD size = 0;
-    status = ::RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, nullptr, &size);
-    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
-    {
         TRACE_VERBOSE(kTraceFlagGeneral, 12, "cannot read %ls of HKLM\\%ls: error %d", valueName, keyPath, status);
-        return false;
-    }
-    // Whole UTF-16 units that cover every stored byte: an odd byte count must not write past the buffer.
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
-    DWORD read = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    status = ::RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
-                                &read);
-    if (status != ERROR_SUCCESS)
-    {
-        TRACE_VERBOSE(kTraceFlagGeneral, 13, "cannot read %ls of HKLM\\%ls: error %d", valueName, keyPath, status);
-        return false;
-    }
-    // The stored text need not carry a terminator; a trailing odd byte is not a character.
-    const wchar_t* begin = buffer.data();
-    const wchar_t* end = begin + std::min<size_t>(read / sizeof(wchar_t), buffer.size());
-    out.assign(begin, std::find(begin, end, L'\0'));
-    return true;
+    return status == ERROR_SUCCESS;
 }
 
 bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
@@ -157,8 +116,7 @@ bool GetInstallFolder(std::wstring& out)
         TRACE_WARNING(kTraceFlagGeneral, 14, "no install path in HKLM\\%ls", kAgentSetupKey);
         return false;
     }
-    AddBackslash(folder);
-    out = std::move(folder);
+    out = WithTrailingBackslash(folder);
     return true;
 }
 
@@ -192,9 +150,7 @@ bool GetCommonDataFolder(std::wstring& out)
         return false;
     }
     path[MAX_PATH - 1] = L'\0';
-    std::wstring folder(path);
-    AddBackslash(folder);
-    out = std::move(folder);
+    out = WithTrailingBackslash(path);
     return true;
 }
 

@@ -11,6 +11,7 @@
 // The agent's setup key.
 constexpr wchar_t kAgentSetupKey[] = L"SOFTWARE\\Korvo Security\\SetupEx\\Velnor Agent";
 
+// A REG_SZ or REG_EXPAND_SZ text (platform/Registry.h: ReadRegistryText).
 bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
 // As ReadRegistryString; a text with exactly two "." gets ".0000" appended.
 bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);

@@ -2,33 +2,57 @@
 
 #include "platform/OsProbes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
 
+// Product types that the mingw-w64 headers do not define yet, with their documented values.
+#ifndef PRODUCT_ENTERPRISE_SUBSCRIPTION
+#define PRODUCT_ENTERPRISE_SUBSCRIPTION 0x0000008C
+#endif
+#ifndef PRODUCT_ENTERPRISE_SUBSCRIPTION_N
+#define PRODUCT_ENTERPRISE_SUBSCRIPTION_N 0x0000008D
+#endif
+#ifndef PRODUCT_PRO_WORKSTATION
+#define PRODUCT_PRO_WORKSTATION 0x000000A1
+#endif
+#ifndef PRODUCT_PRO_WORKSTATION_N
+#define PRODUCT_PRO_WORKSTATION_N 0x000000A2
+#endif
+#ifndef PRODUCT_PRO_FOR_EDUCATION
+#define PRODUCT_PRO_FOR_EDUCATION 0x000000A4
+#endif
+#ifndef PRODUCT_PRO_FOR_EDUCATION_N
+#define PRODUCT_PRO_FOR_EDUCATION_N 0x000000A5
+#endif
+#ifndef PRODUCT_SERVERRDSH
+#define PRODUCT_SERVERRDSH 0x000000AF
+#endif
+#ifndef PRODUCT_IOTOS
+#define PRODUCT_IOTOS 0x000000B9
+#endif
+#ifndef PRODUCT_IOTEDGEOS
+#define PRODUCT_IOTEDGEOS 0x000000BB
+#endif
+#ifndef PRODUCT_IOTENTERPRISE
+#define PRODUCT_IOTENTERPRISE 0x000000BC
+#endif
+#ifndef PRODUCT_IOTENTERPRISES
+#define PRODUCT_IOTENTERPRISES 0x000000BF
+#endif
+
 namespace
 {
 constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr wchar_t kServerLevelsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Server\\ServerLevels";
 
-constexpr DWORD kProductTypeMultiSessionDesktop = 175;
-
 std::mutex g_mutex;
 OperatingSystemInfo* g_record = nullptr;
 unsigned g_users = 0;
 IOsProbes* g_testProbes = nullptr;
-
-bool In(DWORD value, std::initializer_list<DWORD> values)
-{
-    for (const DWORD v : values)
-        if (v == value)
-            return true;
-    return false;
-}
-
-bool InRange(DWORD value, DWORD first, DWORD last) { return value >= first && value <= last; }
 
 // Digits only, fitting 32 bits; anything else leaves the field at 0.
 bool ParseDecimal(const std::wstring& text, DWORD& value)
@@ -120,6 +144,171 @@ private:
     }
 
     IOsProbes& m_probes;
+};
+
+// Product types, as a set that a table row holds by value. Built from none: every type.
+class CProductTypes
+{
+public:
+    constexpr CProductTypes() = default;
+    constexpr CProductTypes(std::initializer_list<DWORD> types) : m_any(false)
+    {
+        for (const DWORD type : types)
+            m_bits[type / 32] |= 1u << (type % 32);
+    }
+    constexpr CProductTypes operator|(const CProductTypes& other) const
+    {
+        CProductTypes both;
+        both.m_any = m_any || other.m_any;
+        for (int i = 0; i < 8; ++i)
+            both.m_bits[i] = m_bits[i] | other.m_bits[i];
+        return both;
+    }
+    bool Has(DWORD type) const { return m_any || (type < 256 && (m_bits[type / 32] >> (type % 32) & 1u) != 0); }
+
+private:
+    bool m_any = true;
+    std::uint32_t m_bits[8] = {};
+};
+
+// Architecture classes as bits: 1 << architectureClass.
+enum : unsigned
+{
+    kX86 = 1u << 1,
+    kX64 = 1u << 2,
+    kArm64 = 1u << 3,
+    kAnyArchitecture = ~0u,   // unknown classes too
+};
+
+enum class Holds : std::uint8_t
+{
+    Always,
+    ServerCore,
+    Home,
+    Starter,
+    MediaCenter,
+};
+
+// One edition among a version's: the first choice that holds gives the code.
+struct EditionChoice
+{
+    CProductTypes types;
+    std::uint32_t edition;          // 0: an unused place
+    Holds holds = Holds::Always;
+    WORD suite = 0;                 // a suite that VerifyVersion must confirm
+    const wchar_t* key = nullptr;   // a key under HKEY_LOCAL_MACHINE that must exist
+};
+
+// The editions of one version on some architectures: a choice, else the fallback. No group: 0.
+struct EditionGroup
+{
+    std::uint32_t os;
+    unsigned architectures;
+    std::uint32_t fallback;
+    EditionChoice choices[8];
+};
+
+constexpr CProductTypes kEnterprise{PRODUCT_ENTERPRISE, PRODUCT_ENTERPRISE_N, PRODUCT_ENTERPRISE_E};
+constexpr CProductTypes kProfessional{PRODUCT_PROFESSIONAL, PRODUCT_PROFESSIONAL_N, PRODUCT_PROFESSIONAL_E,
+                                      PRODUCT_PROFESSIONAL_WMC};
+constexpr CProductTypes kEmbedded{PRODUCT_EMBEDDED, PRODUCT_EMBEDDED_A, PRODUCT_EMBEDDED_E, PRODUCT_EMBEDDED_EVAL,
+                                  PRODUCT_EMBEDDED_E_EVAL};
+constexpr CProductTypes kIndustry{PRODUCT_EMBEDDED_INDUSTRY_A,   PRODUCT_EMBEDDED_INDUSTRY,
+                                  PRODUCT_EMBEDDED_INDUSTRY_E,   PRODUCT_EMBEDDED_INDUSTRY_A_E,
+                                  PRODUCT_EMBEDDED_INDUSTRY_EVAL, PRODUCT_EMBEDDED_INDUSTRY_E_EVAL};
+constexpr CProductTypes kServerCores{PRODUCT_DATACENTER_SERVER_CORE, PRODUCT_STANDARD_SERVER_CORE,
+                                     PRODUCT_ENTERPRISE_SERVER_CORE};
+constexpr CProductTypes kStandardServer{PRODUCT_STANDARD_SERVER, PRODUCT_STANDARD_SERVER_V};
+constexpr CProductTypes kDatacenterServer{PRODUCT_DATACENTER_SERVER, PRODUCT_DATACENTER_SERVER_V};
+constexpr CProductTypes kEnterpriseServer{PRODUCT_ENTERPRISE_SERVER, PRODUCT_ENTERPRISE_SERVER_IA64,
+                                          PRODUCT_ENTERPRISE_SERVER_V};
+constexpr CProductTypes kServerCoresV{PRODUCT_DATACENTER_SERVER_CORE_V, PRODUCT_STANDARD_SERVER_CORE_V,
+                                      PRODUCT_ENTERPRISE_SERVER_CORE_V};
+constexpr CProductTypes kSmallBusinessServer{PRODUCT_SMALLBUSINESS_SERVER, PRODUCT_HOME_SERVER,
+                                             PRODUCT_SERVER_FOR_SMALLBUSINESS, PRODUCT_SMALLBUSINESS_SERVER_PREMIUM};
+constexpr CProductTypes kUltimate{PRODUCT_ULTIMATE, PRODUCT_ULTIMATE_N};
+constexpr CProductTypes kUltimate7{PRODUCT_ULTIMATE, PRODUCT_ULTIMATE_N, PRODUCT_ULTIMATE_E};
+constexpr CProductTypes kHomeBasic{PRODUCT_HOME_BASIC, PRODUCT_HOME_BASIC_N, PRODUCT_HOME_BASIC_E};
+constexpr CProductTypes kHomePremium{PRODUCT_HOME_PREMIUM, PRODUCT_HOME_PREMIUM_N};
+constexpr CProductTypes kHomePremium7{PRODUCT_HOME_PREMIUM, PRODUCT_HOME_PREMIUM_N, PRODUCT_HOME_PREMIUM_E};
+constexpr CProductTypes kBusiness{PRODUCT_BUSINESS, PRODUCT_BUSINESS_N};
+constexpr CProductTypes kVistaEnterprise{PRODUCT_ENTERPRISE, PRODUCT_ENTERPRISE_N};
+constexpr CProductTypes kWin10Enterprise =
+    kEnterprise | CProductTypes{PRODUCT_ENTERPRISE_EVALUATION,    PRODUCT_ENTERPRISE_N_EVALUATION,
+                                PRODUCT_ENTERPRISE_S,             PRODUCT_ENTERPRISE_S_N,
+                                PRODUCT_ENTERPRISE_S_EVALUATION,  PRODUCT_ENTERPRISE_S_N_EVALUATION,
+                                PRODUCT_ENTERPRISE_SUBSCRIPTION, PRODUCT_ENTERPRISE_SUBSCRIPTION_N};
+constexpr CProductTypes kWin10Pro{PRODUCT_PROFESSIONAL, PRODUCT_PROFESSIONAL_N, PRODUCT_PROFESSIONAL_WMC,
+                                  PRODUCT_PRO_WORKSTATION, PRODUCT_PRO_WORKSTATION_N};
+constexpr CProductTypes kWin10Education{PRODUCT_EDUCATION, PRODUCT_EDUCATION_N, PRODUCT_PRO_FOR_EDUCATION,
+                                        PRODUCT_PRO_FOR_EDUCATION_N};
+constexpr CProductTypes kIotOs{PRODUCT_IOTOS, PRODUCT_IOTEDGEOS};
+constexpr CProductTypes kIotEnterprise{PRODUCT_IOTENTERPRISE, PRODUCT_IOTENTERPRISES};
+constexpr CProductTypes kMultiSession{PRODUCT_SERVERRDSH};
+constexpr CProductTypes kAny{};
+
+constexpr wchar_t kWepos[] = L"SYSTEM\\WPA\\WEPOS";
+constexpr wchar_t kXpPosReady[] = L"SYSTEM\\WPA\\POSReady";
+constexpr wchar_t kWes[] = L"SYSTEM\\WPA\\WES";
+constexpr wchar_t kPosReady7[] = L"SOFTWARE\\Microsoft\\POSReady";
+constexpr Holds kAlways = Holds::Always;
+
+constexpr EditionGroup kEditionGroups[] = {
+    {kOsWindowsXp, kX86, 66,
+     {{kAny, 124, kAlways, VER_SUITE_EMBEDDEDNT, kWepos}, {kAny, 125, kAlways, VER_SUITE_EMBEDDEDNT, kXpPosReady},
+      {kAny, 126, kAlways, VER_SUITE_EMBEDDEDNT, kWes}, {kAny, 123, kAlways, VER_SUITE_EMBEDDEDNT},
+      {kAny, 65, Holds::Home}, {kAny, 64, Holds::Starter}, {kAny, 67, Holds::MediaCenter}}},
+    {kOsWindowsXp, kX64, 18, {}},
+    {kOsWindowsServer2003, kX86, 69,
+     {{kAny, 70, kAlways, VER_SUITE_ENTERPRISE}, {kAny, 71, kAlways, VER_SUITE_DATACENTER},
+      {kAny, 68, kAlways, VER_SUITE_BLADE}, {kAny, 44, kAlways, VER_SUITE_COMPUTE_SERVER}}},
+    {kOsWindowsServer2003, kX64, 25,
+     {{kAny, 26, kAlways, VER_SUITE_ENTERPRISE}, {kAny, 27, kAlways, VER_SUITE_DATACENTER},
+      {kAny, 21, kAlways, VER_SUITE_BLADE}}},
+    {kOsWindowsVista, kX86, 29,
+     {{kUltimate, 33}, {kHomePremium, 30}, {kVistaEnterprise, 32}, {kBusiness, 31}, {{PRODUCT_STARTER}, 28}}},
+    {kOsWindowsVista, kX64, 34, {{kUltimate, 38}, {kHomePremium, 35}, {kVistaEnterprise, 37}, {kBusiness, 36}}},
+    {kOsWindowsServer2008, kX86, 39, {{kServerCores, 106}}},
+    {kOsWindowsServer2008, kX64, 40, {{kSmallBusinessServer, 45}, {kServerCores, 107}}},
+    {kOsWindows7, kX86, 46,
+     {{kHomeBasic, 47}, {kHomePremium7, 48}, {kBusiness | kProfessional, 49}, {kEnterprise, 50},
+      {kUltimate7, 51}, {kEmbedded, 127, kAlways, 0, kPosReady7}, {kEmbedded, 129}}},
+    {kOsWindows7, kX64, 52,
+     {{kHomePremium7, 53}, {kBusiness | kProfessional, 54}, {kEnterprise, 55}, {kUltimate7, 56},
+      {kEmbedded, 128, kAlways, 0, kPosReady7}, {kEmbedded, 130}}},
+    {kOsWindowsServer2008R2, kAnyArchitecture, 57,
+     {{kStandardServer, 58}, {kEnterpriseServer, 59}, {kDatacenterServer, 60},
+      {{PRODUCT_WEB_SERVER, PRODUCT_WEB_SERVER_CORE}, 61},
+      {{PRODUCT_SMALLBUSINESS_SERVER, PRODUCT_HOME_PREMIUM_SERVER}, 62}, {{PRODUCT_SB_SOLUTION_SERVER}, 63},
+      {kServerCores | kServerCoresV, 108}}},
+    {kOsWindows8, kX86, 73, {{kEnterprise, 82}, {kProfessional, 75}, {kEmbedded, 131}, {kIndustry, 135}}},
+    {kOsWindows8, kX64, 74, {{kEnterprise, 83}, {kProfessional, 76}, {kEmbedded, 132}, {kIndustry, 136}}},
+    {kOsWindowsServer2012, kAnyArchitecture, 77,
+     {{kAny, 109, Holds::ServerCore}, {kStandardServer, 80}, {kDatacenterServer, 81},
+      {{PRODUCT_SERVER_FOUNDATION}, 78}, {{PRODUCT_SB_SOLUTION_SERVER}, 79}}},
+    {kOsWindows81, kX86, 84, {{kEnterprise, 88}, {kProfessional, 86}, {kEmbedded | kIndustry, 137}}},
+    {kOsWindows81, kX64, 85, {{kEnterprise, 89}, {kProfessional, 87}, {kEmbedded | kIndustry, 138}}},
+    {kOsWindowsServer2012R2, kAnyArchitecture, 90,
+     {{kAny, 110, Holds::ServerCore}, {kStandardServer, 93}, {kDatacenterServer, 94},
+      {{PRODUCT_SERVER_FOUNDATION}, 91}, {{PRODUCT_SB_SOLUTION_SERVER}, 92}}},
+    {kOsWindows10, kX86, 95,
+     {{kWin10Enterprise, 99}, {kWin10Pro, 97}, {kWin10Education, 121}, {kIotOs, 139}, {kIotEnterprise, 141},
+      {kMultiSession, 145}}},
+    {kOsWindows10, kX64, 96,
+     {{kWin10Enterprise, 100}, {kWin10Pro, 98}, {kWin10Education, 122}, {kIotOs, 140}, {kIotEnterprise, 142},
+      {kMultiSession, 146}}},
+    {kOsWindows10, kArm64, 143, {{kWin10Pro, 144}}},
+    {kOsWindowsServer2016, kAnyArchitecture, 101,
+     {{kAny, 111, Holds::ServerCore}, {kDatacenterServer, 105}, {kEnterpriseServer, 102},
+      {{PRODUCT_SERVER_FOUNDATION}, 103}, {{PRODUCT_SB_SOLUTION_SERVER}, 104}}},
+    {kOsWindowsServer2019, kAnyArchitecture, 112, {{kAny, 114, Holds::ServerCore}, {kDatacenterServer, 113}}},
+    {kOsWindows11, kX64, 147,
+     {{kWin10Enterprise, 152}, {kWin10Pro, 150}, {kWin10Education, 149}, {kIotEnterprise, 158},
+      {kMultiSession, 153}}},
+    {kOsWindows11, kArm64, 148, {{kWin10Enterprise | kWin10Pro | kMultiSession, 151}, {kWin10Education, 157}}},
+    {kOsWindowsServer2022, kAnyArchitecture, 154, {{kAny, 156, Holds::ServerCore}, {kDatacenterServer, 155}}},
+    {kOsWindowsServer2025, kX64, 159, {{kDatacenterServer, 160}}},
+    {kOsWindowsServer2025, kArm64, 161, {{kDatacenterServer, 162}}},
 };
 
 void ReadArchitecture(IOsProbes& probes, OperatingSystemInfo& info)
@@ -283,7 +472,7 @@ void FindOsCode(CVersionProbe& version, OperatingSystemInfo& info)
 void ApplyProductTypeCorrections(OperatingSystemInfo& info)
 {
     // Multi-session desktops report themselves as servers.
-    if (info.productType == kProductTypeMultiSessionDesktop)
+    if (info.productType == PRODUCT_SERVERRDSH)
     {
         if (info.osCode == kOsWindowsServer2019)
         {
@@ -324,139 +513,34 @@ void BuildFullName(OperatingSystemInfo& info)
 std::uint32_t EditionCode(IOsProbes& probes, const OperatingSystemInfo& info)
 {
     CVersionProbe version(probes);
-    const DWORD type = info.productType;
-    const bool x86 = info.architectureClass == 1;
-    const bool x64 = info.architectureClass == 2;
-    const bool arm64 = info.architectureClass == 3;
-    const bool core = info.isServerCore != 0;
-
-    // Groups of product types that recur across versions.
-    const auto business = [&] { return In(type, {4, 27, 70}); };
-    const auto professional = [&] { return In(type, {48, 49, 69, 103}); };
-    const auto embedded = [&] { return In(type, {65, 88, 90, 107, 108}); };
-    const auto win10Enterprise = [&] { return In(type, {4, 27, 70, 72, 84, 125, 126, 129, 130, 140, 141}); };
-    const auto win10Pro = [&] { return In(type, {48, 49, 103, 161, 162}); };
-    const auto win10Education = [&] { return In(type, {121, 122, 164, 165}); };
-
-    switch (info.osCode)
-    {
-    case kOsWindowsXp:
-        if (x86)
+    const unsigned architecture = 1u << std::min<std::uint32_t>(info.architectureClass, 31);
+    // Later versions are told apart as Windows 11 is.
+    const std::uint32_t os = info.osCode == kOsLater ? kOsWindows11 : info.osCode;
+    const auto holds = [&](Holds what) {
+        switch (what)
         {
-            if (version.HasSuite(VER_SUITE_EMBEDDEDNT))
-            {
-                if (probes.KeyExists(L"SYSTEM\\WPA\\WEPOS"))
-                    return 124;
-                if (probes.KeyExists(L"SYSTEM\\WPA\\POSReady"))
-                    return 125;
-                return probes.KeyExists(L"SYSTEM\\WPA\\WES") ? 126 : 123;
-            }
-            return info.isHome ? 65 : info.isStarter ? 64 : info.isMediaCenter ? 67 : 66;
+        case Holds::ServerCore: return info.isServerCore != 0;
+        case Holds::Home: return info.isHome != 0;
+        case Holds::Starter: return info.isStarter != 0;
+        case Holds::MediaCenter: return info.isMediaCenter != 0;
+        default: return true;
         }
-        return x64 ? 18 : 0;
-    case kOsWindowsServer2003:
+    };
+    const auto chosen = [&](const EditionChoice& choice) {
+        return choice.types.Has(info.productType) && holds(choice.holds) &&
+               (choice.suite == 0 || version.HasSuite(choice.suite)) &&
+               (choice.key == nullptr || probes.KeyExists(choice.key));
+    };
+    for (const EditionGroup& group : kEditionGroups)
     {
-        if (!x86 && !x64)
-            return 0;
-        const bool enterprise = version.HasSuite(VER_SUITE_ENTERPRISE);
-        const bool datacenter = version.HasSuite(VER_SUITE_DATACENTER);
-        const bool web = version.HasSuite(VER_SUITE_BLADE);
-        if (x86)
-        {
-            const bool cluster = version.HasSuite(VER_SUITE_COMPUTE_SERVER);
-            return enterprise ? 70 : datacenter ? 71 : web ? 68 : cluster ? 44 : 69;
-        }
-        return enterprise ? 26 : datacenter ? 27 : web ? 21 : 25;
+        if (group.os != os || (group.architectures & architecture) == 0)
+            continue;
+        for (const EditionChoice& choice : group.choices)
+            if (choice.edition != 0 && chosen(choice))
+                return choice.edition;
+        return group.fallback;
     }
-    case kOsWindowsVista:
-        if (x86)
-            return In(type, {1, 28}) ? 33 : In(type, {3, 26}) ? 30 : In(type, {4, 27}) ? 32
-                 : In(type, {6, 16}) ? 31 : type == 11 ? 28 : 29;
-        if (x64)
-            return In(type, {1, 28}) ? 38 : In(type, {3, 26}) ? 35 : In(type, {4, 27}) ? 37
-                 : In(type, {6, 16}) ? 36 : 34;
-        return 0;
-    case kOsWindowsServer2008:
-        if (x86)
-            return InRange(type, 12, 14) ? 106 : 39;
-        if (x64)
-            return In(type, {9, 19, 24, 25}) ? 45 : InRange(type, 12, 14) ? 107 : 40;
-        return 0;
-    case kOsWindows7:
-    {
-        const bool posReady = embedded() && probes.KeyExists(L"SOFTWARE\\Microsoft\\POSReady");
-        if (x86)
-            return In(type, {2, 5, 67}) ? 47 : In(type, {3, 26, 68}) ? 48
-                 : In(type, {6, 16, 48, 49, 69, 103}) ? 49 : In(type, {4, 27, 70}) ? 50
-                 : In(type, {1, 28, 71}) ? 51 : embedded() ? (posReady ? 127 : 129) : 46;
-        if (x64)
-            return In(type, {3, 26, 68}) ? 53 : In(type, {6, 16, 48, 49, 69, 103}) ? 54
-                 : In(type, {4, 27, 70}) ? 55 : In(type, {1, 28, 71}) ? 56
-                 : embedded() ? (posReady ? 128 : 130) : 52;
-        return 0;
-    }
-    case kOsWindowsServer2008R2:
-        return In(type, {7, 36}) ? 58 : In(type, {10, 15, 38}) ? 59 : In(type, {8, 37}) ? 60
-             : In(type, {17, 29}) ? 61 : In(type, {9, 34}) ? 62 : type == 50 ? 63
-             : In(type, {12, 13, 14, 39, 40, 41}) ? 108 : 57;
-    case kOsWindows8:
-    {
-        const bool thin = In(type, {86, 89, 91, 92, 105, 106});
-        if (x86)
-            return business() ? 82 : professional() ? 75 : embedded() ? 131 : thin ? 135 : 73;
-        if (x64)
-            return business() ? 83 : professional() ? 76 : embedded() ? 132 : thin ? 136 : 74;
-        return 0;
-    }
-    case kOsWindowsServer2012:
-        return core ? 109 : In(type, {7, 36}) ? 80 : In(type, {8, 37}) ? 81 : type == 33 ? 78
-             : type == 50 ? 79 : 77;
-    case kOsWindows81:
-    {
-        const bool embeddedOrThin = In(type, {65, 86, 88, 89, 90, 91, 92, 105, 106, 107, 108});
-        if (x86)
-            return business() ? 88 : professional() ? 86 : embeddedOrThin ? 137 : 84;
-        if (x64)
-            return business() ? 89 : professional() ? 87 : embeddedOrThin ? 138 : 85;
-        return 0;
-    }
-    case kOsWindowsServer2012R2:
-        return core ? 110 : In(type, {7, 36}) ? 93 : In(type, {8, 37}) ? 94 : type == 33 ? 91
-             : type == 50 ? 92 : 90;
-    case kOsWindows10:
-        if (x86)
-            return win10Enterprise() ? 99 : win10Pro() ? 97 : win10Education() ? 121 : In(type, {185, 187}) ? 139
-                 : In(type, {188, 191}) ? 141 : type == 175 ? 145 : 95;
-        if (x64)
-            return win10Enterprise() ? 100 : win10Pro() ? 98 : win10Education() ? 122 : In(type, {185, 187}) ? 140
-                 : In(type, {188, 191}) ? 142 : type == 175 ? 146 : 96;
-        if (arm64)
-            return win10Pro() ? 144 : 143;
-        return 0;
-    case kOsWindowsServer2016:
-        return core ? 111 : In(type, {8, 37}) ? 105 : In(type, {10, 15, 38}) ? 102 : type == 33 ? 103
-             : type == 50 ? 104 : 101;
-    case kOsWindowsServer2019:
-        return core ? 114 : In(type, {8, 37}) ? 113 : 112;
-    case kOsWindows11:
-    case kOsLater:
-        if (x64)
-            return win10Enterprise() ? 152 : win10Pro() ? 150 : win10Education() ? 149 : In(type, {188, 191}) ? 158
-                 : type == 175 ? 153 : 147;
-        if (arm64)
-            return win10Enterprise() || win10Pro() || type == 175 ? 151 : win10Education() ? 157 : 148;
-        return 0;
-    case kOsWindowsServer2022:
-        return core ? 156 : In(type, {8, 37}) ? 155 : 154;
-    case kOsWindowsServer2025:
-        if (x64)
-            return In(type, {8, 37}) ? 160 : 159;
-        if (arm64)
-            return In(type, {8, 37}) ? 162 : 161;
-        return 0;
-    default:
-        return 0;
-    }
+    return 0;
 }
 
 void DetectOperatingSystem(IOsProbes& probes, OperatingSystemInfo& info)

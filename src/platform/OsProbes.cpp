@@ -1,8 +1,6 @@
 #include "platform/OsProbes.h"
 
-#include "platform/CUniqueHandle.h"
-
-#include <vector>
+#include "platform/Registry.h"
 
 namespace
 {
@@ -42,40 +40,17 @@ public:
 
     bool ReadNumber(const wchar_t* key, const wchar_t* name, DWORD& value) override
     {
-        CRegKey handle;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, kQuery64, handle.Put()) != ERROR_SUCCESS)
-            return false;
-        DWORD type = 0, data = 0, size = sizeof data;
-        if (::RegQueryValueExW(handle.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
-                ERROR_SUCCESS ||
-            type != REG_DWORD || size != sizeof data)
-            return false;
-        value = data;
-        return true;
+        return ReadRegistryDword(HKEY_LOCAL_MACHINE, key, name, value, kQuery64) == ERROR_SUCCESS;
     }
 
     bool ReadText(const wchar_t* key, const wchar_t* name, std::wstring& value) override
     {
-        CRegKey handle;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, kQuery64, handle.Put()) != ERROR_SUCCESS)
-            return false;
-        DWORD type = 0, size = 0;
-        if (::RegQueryValueExW(handle.Get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-            (type != REG_SZ && type != REG_EXPAND_SZ))
-            return false;
-        // RegQueryValueExW does not promise a terminator: keep room for one and cut at the first NUL.
-        std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
-        if (::RegQueryValueExW(handle.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                               &size) != ERROR_SUCCESS)
-            return false;
-        value.assign(data.data());
-        return true;
+        return ReadRegistryText(HKEY_LOCAL_MACHINE, key, name, value, kQuery64) == ERROR_SUCCESS;
     }
 
     bool KeyExists(const wchar_t* key) override
     {
-        CRegKey handle;
-        return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, kQuery64, handle.Put()) == ERROR_SUCCESS;
+        return ProbeRegistryKey(HKEY_LOCAL_MACHINE, key, kQuery64) == ERROR_SUCCESS;
     }
 };
 

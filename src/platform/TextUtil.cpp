@@ -78,6 +78,18 @@ bool BytesToWide(const std::string& in, std::wstring& out, UINT codePage)
     return BytesToWide(in.c_str(), std::strlen(in.c_str()), out, codePage);
 }
 
+std::string WideToUtf8(const std::wstring& in)
+{
+    std::string out;
+    return WideToBytes(in, out, CP_UTF8) ? out : std::string();
+}
+
+std::wstring Utf8ToWide(const std::string& in)
+{
+    std::wstring out;
+    return BytesToWide(in, out, CP_UTF8) ? out : std::wstring();
+}
+
 std::wstring UInt32ToText(std::uint32_t value) { return Format(L"%lu", static_cast<unsigned long>(value)); }
 std::wstring Int32ToText(std::int32_t value) { return Format(L"%ld", static_cast<long>(value)); }
 std::wstring SmallIntToText(std::int16_t value) { return Format(L"%d", static_cast<int>(value)); }

@@ -17,6 +17,9 @@ bool BytesToWide(const std::string& in, std::wstring& out, UINT codePage);
 // The same for exactly length units of data, NULs included (bodies and replies, not texts).
 bool WideToBytes(const wchar_t* data, std::size_t length, std::string& out, UINT codePage);
 bool BytesToWide(const char* data, std::size_t length, std::wstring& out, UINT codePage);
+// The same for UTF-8, for callers that have no use for a failure: empty when the text cannot be converted.
+std::string WideToUtf8(const std::wstring& in);
+std::wstring Utf8ToWide(const std::string& in);
 
 // Decimal texts: no padding, no grouping, "-" only for negative values.
 std::wstring UInt32ToText(std::uint32_t value);

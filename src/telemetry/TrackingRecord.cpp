@@ -2,12 +2,9 @@
 
 #include "host/Trace.h"
 #include "message/CMessageObject.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Files.h"
 
 #include <io.h>
-
-#include <new>
-#include <stdexcept>
 
 TRACE_UNIT("9f83585c-9b10-4b9b-9117-2cc0ca503d01");
 
@@ -18,7 +15,6 @@ constexpr wchar_t kTrackIndex[] = L"TrackIndex";
 constexpr wchar_t kCustomData[] = L"CustomData";
 constexpr wchar_t kName[] = L"Name";
 constexpr wchar_t kValue[] = L"Value";
-constexpr LONGLONG kMaxFileSize = 0xFFFFFFFFLL;   // one ReadFile takes a 32-bit count
 
 } // namespace
 
@@ -29,49 +25,12 @@ DWORD ReadTrackingFile(const std::wstring& path, std::string& bytes)
         TRACE_ERROR(kTraceFlagEvents, 10, "tracking file %ls does not exist", path);
         return ERROR_FILE_NOT_FOUND;
     }
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
+    // Shared for reading only: a file that its writer still holds open is not read half-written.
+    if (const DWORD error = ReadWholeFile(path, bytes, FILE_SHARE_READ); error != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
-        TRACE_ERROR(kTraceFlagEvents, 11, "cannot open tracking file %ls: error %u", path, error);
+        TRACE_ERROR(kTraceFlagEvents, 11, "cannot read tracking file %ls: error %u", path, error);
         return ERROR_READ_FAULT;
     }
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.Get(), &size))
-    {
-        const DWORD error = ::GetLastError();
-        TRACE_ERROR(kTraceFlagEvents, 12, "cannot size tracking file %ls: error %u", path, error);
-        return ERROR_READ_FAULT;
-    }
-    if (size.QuadPart > kMaxFileSize)
-    {
-        TRACE_ERROR(kTraceFlagEvents, 13, "tracking file %ls is too large: %lld bytes", path,
-                    static_cast<long long>(size.QuadPart));
-        return ERROR_READ_FAULT;
-    }
-    std::string content;
-    try
-    {
-        content.resize(static_cast<size_t>(size.QuadPart));
-    }
-    catch (const std::exception&)   // bad_alloc, or length_error beyond what a string can hold
-    {
-        TRACE_ERROR(kTraceFlagEvents, 14, "no memory for tracking file %ls of %lld bytes", path,
-                    static_cast<long long>(size.QuadPart));
-        return ERROR_READ_FAULT;
-    }
-    DWORD read = 0;
-    if (!content.empty() &&
-        (!::ReadFile(file.Get(), &content[0], static_cast<DWORD>(content.size()), &read, nullptr) ||
-         read != content.size()))
-    {
-        const DWORD error = ::GetLastError();
-        TRACE_ERROR(kTraceFlagEvents, 15, "cannot read tracking file %ls: %u of %zu bytes, error %u", path, read,
-                    content.size(), error);
-        return ERROR_READ_FAULT;
-    }
-    bytes.swap(content);
     return ERROR_SUCCESS;
 }
 

@@ -1,7 +1,7 @@
 #include "CAgentInstall.h"
 
 #include "host/InstallLocations.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Registry.h"
 
 #include <gtest/gtest.h>
 
@@ -17,23 +17,14 @@ constexpr wchar_t kProductCode[] = L"{6A1D1F0C-51B4-4C2E-9C1A-3C0E5E7F9D01}";
 constexpr wchar_t kLegacySoftware[] = L"SOFTWARE\\Korvo Software\\Setup";
 constexpr wchar_t kLegacySecurity[] = L"SOFTWARE\\Korvo Security\\Setup";
 
-bool WriteRaw(const wchar_t* keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size)
-{
-    CRegKey key;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(), nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    return ::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-}
-
 bool WriteText(const std::wstring& keyPath, const wchar_t* name, const std::wstring& text)
 {
-    return WriteRaw(keyPath.c_str(), name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2));
+    return WriteRegistryText(HKEY_LOCAL_MACHINE, keyPath.c_str(), name, text) == ERROR_SUCCESS;
 }
 
 bool WriteDword(const wchar_t* keyPath, const wchar_t* name, DWORD value)
 {
-    return WriteRaw(keyPath, name, REG_DWORD, &value, sizeof(value));
+    return WriteRegistryValue(HKEY_LOCAL_MACHINE, keyPath, name, REG_DWORD, &value, sizeof(value)) == ERROR_SUCCESS;
 }
 
 // The uninstall entries and legacy product keys are machine state beside the setup key: every test starts and
@@ -95,36 +86,6 @@ TEST_F(InstallLocationsTest, FoldersEndInOneBackslashWhetherOrNotPathHasOne)
             EXPECT_EQ(L"kept", out);
         }
     }
-}
-
-TEST_F(InstallLocationsTest, RegistryTextIsTakenUpToTerminatorOrStoredLength)
-{
-    const struct
-    {
-        const char* name;
-        std::vector<BYTE> bytes;
-        const wchar_t* expected;
-    } rows[] = {
-        {"terminated", {'a', 0, 'b', 0, 0, 0}, L"ab"},
-        {"no terminator", {'a', 0, 'b', 0, 'c', 0}, L"abc"},
-        {"odd byte count", {'a', 0, 'b', 0, 'c'}, L"ab"},
-        {"single byte", {'a'}, L""},
-        {"embedded terminator", {'a', 0, 0, 0, 'b', 0}, L"a"},
-        {"empty", {}, L""},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.name);
-        ASSERT_TRUE(WriteRaw(kAgentSetupKey, L"Raw", REG_SZ, row.bytes.data(), static_cast<DWORD>(row.bytes.size())));
-        std::wstring out = L"before";
-        EXPECT_TRUE(ReadRegistryString(kAgentSetupKey, L"Raw", out));
-        EXPECT_EQ(row.expected, out);
-    }
-
-    std::wstring out = L"kept";
-    EXPECT_FALSE(ReadRegistryString(kAgentSetupKey, L"Missing", out));
-    EXPECT_FALSE(ReadRegistryString(L"SOFTWARE\\Korvo Security\\NoSuchKey", L"Path", out));
-    EXPECT_EQ(L"kept", out);
 }
 
 TEST_F(InstallLocationsTest, ThreePartVersionsGainFourthPart)

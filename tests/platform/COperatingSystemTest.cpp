@@ -130,51 +130,62 @@ OperatingSystemInfo Detect(CModelMachine& machine)
     DetectOperatingSystem(machine, info);
     return info;
 }
+
+struct Version
+{
+    DWORD major, minor, build;
+};
+
+// A machine of that version, a server or not, with that product type.
+void Describe(CModelMachine& machine, const Version& version, bool server, DWORD productType)
+{
+    machine.major = version.major;
+    machine.minor = version.minor;
+    machine.build = version.build;
+    machine.productType = server ? VER_NT_SERVER : VER_NT_WORKSTATION;
+    machine.productInfo = productType;
+    machine.Registry(version.build, L"Windows");
+}
 } // namespace
 
 TEST(COperatingSystemTest, VersionsMapToTheirCodes)
 {
     struct Row
     {
-        DWORD major, minor, build;
+        Version version;
         bool server;
         DWORD productType;
         std::uint32_t code;
     };
     const Row rows[] = {
-        {10, 0, 19045, false, 48, kOsWindows10},       {10, 0, 21999, false, 48, kOsWindows10},
-        {10, 0, 22000, false, 48, kOsWindows11},       {10, 0, 14393, true, 8, kOsWindowsServer2016},
-        {10, 0, 17758, true, 8, kOsWindowsServer2019}, {10, 0, 20347, true, 8, kOsWindowsServer2019},
-        {10, 0, 20348, true, 8, kOsWindowsServer2022}, {10, 0, 26100, true, 8, kOsWindowsServer2025},
-        {10, 0, 19045, true, 175, kOsWindows10},       {10, 0, 22631, true, 175, kOsWindows11},
-        {10, 0, 26100, true, 175, kOsWindows11},       {10, 0, 14393, true, 175, kOsWindowsServer2016},
-        {6, 3, 9600, false, 48, kOsWindows81},         {6, 3, 9600, true, 8, kOsWindowsServer2012R2},
-        {6, 2, 9200, false, 48, kOsWindows8},          {6, 2, 9200, true, 8, kOsWindowsServer2012},
-        {6, 1, 7601, false, 48, kOsWindows7},          {6, 1, 7601, true, 8, kOsWindowsServer2008R2},
-        {6, 0, 6002, false, 48, kOsWindowsVista},      {6, 0, 6002, true, 8, kOsWindowsServer2008},
-        {5, 2, 3790, false, 0, kOsWindowsXp},          {5, 2, 3790, true, 0, kOsWindowsServer2003},
-        {5, 1, 2600, false, 0, kOsWindowsXp},          {11, 0, 30000, false, 48, kOsLater},
-        {10, 1, 30000, false, 48, kOsLater},           {5, 0, 2195, false, 0, kOsUnknown},
+        {{10, 0, 19045}, false, 48, kOsWindows10},       {{10, 0, 21999}, false, 48, kOsWindows10},
+        {{10, 0, 22000}, false, 48, kOsWindows11},       {{10, 0, 14393}, true, 8, kOsWindowsServer2016},
+        {{10, 0, 17758}, true, 8, kOsWindowsServer2019}, {{10, 0, 20347}, true, 8, kOsWindowsServer2019},
+        {{10, 0, 20348}, true, 8, kOsWindowsServer2022}, {{10, 0, 26100}, true, 8, kOsWindowsServer2025},
+        {{10, 0, 19045}, true, 175, kOsWindows10},       {{10, 0, 22631}, true, 175, kOsWindows11},
+        {{10, 0, 26100}, true, 175, kOsWindows11},       {{10, 0, 14393}, true, 175, kOsWindowsServer2016},
+        {{6, 3, 9600}, false, 48, kOsWindows81},         {{6, 3, 9600}, true, 8, kOsWindowsServer2012R2},
+        {{6, 2, 9200}, false, 48, kOsWindows8},          {{6, 2, 9200}, true, 8, kOsWindowsServer2012},
+        {{6, 1, 7601}, false, 48, kOsWindows7},          {{6, 1, 7601}, true, 8, kOsWindowsServer2008R2},
+        {{6, 0, 6002}, false, 48, kOsWindowsVista},      {{6, 0, 6002}, true, 8, kOsWindowsServer2008},
+        {{5, 2, 3790}, false, 0, kOsWindowsXp},          {{5, 2, 3790}, true, 0, kOsWindowsServer2003},
+        {{5, 1, 2600}, false, 0, kOsWindowsXp},          {{11, 0, 30000}, false, 48, kOsLater},
+        {{10, 1, 30000}, false, 48, kOsLater},           {{5, 0, 2195}, false, 0, kOsUnknown},
     };
     for (const Row& row : rows)
     {
-        SCOPED_TRACE(std::to_string(row.major) + "." + std::to_string(row.minor) + " build " +
-                     std::to_string(row.build) + (row.server ? " server" : "") + " type " +
-                     std::to_string(row.productType));
+        SCOPED_TRACE(testing::Message() << row.version.major << "." << row.version.minor << " build "
+                                        << row.version.build << (row.server ? " server" : "") << " type "
+                                        << row.productType);
         CModelMachine machine;
-        machine.major = row.major;
-        machine.minor = row.minor;
-        machine.build = row.build;
-        machine.productType = row.server ? VER_NT_SERVER : VER_NT_WORKSTATION;
-        machine.productInfo = row.productType;
-        machine.Registry(row.build, L"Windows");
+        Describe(machine, row.version, row.server, row.productType);
         const OperatingSystemInfo info = Detect(machine);
         EXPECT_EQ(info.osCode, row.code);
         EXPECT_EQ(info.isServer, row.server && row.productType != 175 ? 1 : row.code == kOsWindowsServer2016);
         if (row.code != kOsUnknown)
         {
-            EXPECT_EQ(info.majorVersion, row.major);
-            EXPECT_EQ(info.minorVersion, row.minor);
+            EXPECT_EQ(info.majorVersion, row.version.major);
+            EXPECT_EQ(info.minorVersion, row.version.minor);
         }
     }
 }
@@ -216,56 +227,48 @@ TEST(COperatingSystemTest, NamesCarryArchitectureAndVersion)
 
 TEST(COperatingSystemTest, EditionCodes)
 {
+    const Version win10{10, 0, 19045}, win11{10, 0, 22631}, server2019{10, 0, 17763}, win7{6, 1, 7601},
+        xp{5, 1, 2600}, server2003{5, 2, 3790};
+    constexpr USHORT x86 = IMAGE_FILE_MACHINE_I386, x64 = IMAGE_FILE_MACHINE_AMD64, arm = IMAGE_FILE_MACHINE_ARM64;
     struct Row
     {
         const char* what;
-        DWORD major, minor, build;
+        Version version;
         bool server;
         DWORD productType;
         USHORT machine;
-        WORD suites;
-        const wchar_t* key; // a registry key that exists
-        bool serverCore;
         std::uint32_t edition;
+        WORD suites = 0;
+        const wchar_t* key = nullptr; // a registry key that exists
+        bool serverCore = false;
     };
     const Row rows[] = {
-        {"10 pro x64", 10, 0, 19045, false, 48, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 98},
-        {"10 other x86", 10, 0, 19045, false, 101, IMAGE_FILE_MACHINE_I386, 0, nullptr, false, 95},
-        {"10 pro arm", 10, 0, 19045, false, 48, IMAGE_FILE_MACHINE_ARM64, 0, nullptr, false, 144},
-        {"10 multi-session", 10, 0, 19045, true, 175, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 146},
-        {"11 enterprise x64", 10, 0, 22631, false, 4, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 152},
-        {"11 x86", 10, 0, 22631, false, 4, IMAGE_FILE_MACHINE_I386, 0, nullptr, false, 0},
-        {"11 education arm", 10, 0, 22631, false, 121, IMAGE_FILE_MACHINE_ARM64, 0, nullptr, false, 157},
-        {"2019 core", 10, 0, 17763, true, 8, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, true, 114},
-        {"2019 datacenter", 10, 0, 17763, true, 8, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 113},
-        {"2025 arm", 10, 0, 26100, true, 7, IMAGE_FILE_MACHINE_ARM64, 0, nullptr, false, 161},
-        {"7 pos x86", 6, 1, 7601, false, 65, IMAGE_FILE_MACHINE_I386, 0, L"SOFTWARE\\Microsoft\\POSReady", false, 127},
-        {"7 embedded x64", 6, 1, 7601, false, 65, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 130},
-        {"xp wepos", 5, 1, 2600, false, 0, IMAGE_FILE_MACHINE_I386, VER_SUITE_EMBEDDEDNT, L"SYSTEM\\WPA\\WEPOS",
-         false, 124},
-        {"xp home", 5, 1, 2600, false, 0, IMAGE_FILE_MACHINE_I386, VER_SUITE_PERSONAL, nullptr, false, 65},
-        {"2003 enterprise", 5, 2, 3790, true, 0, IMAGE_FILE_MACHINE_I386, VER_SUITE_ENTERPRISE, nullptr, false, 70},
-        {"2003 web x64", 5, 2, 3790, true, 0, IMAGE_FILE_MACHINE_AMD64, VER_SUITE_BLADE, nullptr, false, 21},
-        {"2012 core", 6, 2, 9200, true, 7, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, true, 109},
-        {"later", 11, 0, 30000, false, 48, IMAGE_FILE_MACHINE_AMD64, 0, nullptr, false, 150},
-        {"unknown", 4, 0, 1381, false, 0, IMAGE_FILE_MACHINE_I386, 0, nullptr, false, 0},
+        {"10 pro x64", win10, false, 48, x64, 98},           {"10 other x86", win10, false, 101, x86, 95},
+        {"10 pro arm", win10, false, 48, arm, 144},          {"10 multi-session", win10, true, 175, x64, 146},
+        {"11 enterprise x64", win11, false, 4, x64, 152},    {"11 x86", win11, false, 4, x86, 0},
+        {"11 education arm", win11, false, 121, arm, 157},
+        {"2019 core", server2019, true, 8, x64, 114, 0, nullptr, true},
+        {"2019 datacenter", server2019, true, 8, x64, 113},  {"2025 arm", {10, 0, 26100}, true, 7, arm, 161},
+        {"7 pos x86", win7, false, 65, x86, 127, 0, L"SOFTWARE\\Microsoft\\POSReady"},
+        {"7 embedded x64", win7, false, 65, x64, 130},
+        {"xp wepos", xp, false, 0, x86, 124, VER_SUITE_EMBEDDEDNT, L"SYSTEM\\WPA\\WEPOS"},
+        {"xp home", xp, false, 0, x86, 65, VER_SUITE_PERSONAL},
+        {"2003 enterprise", server2003, true, 0, x86, 70, VER_SUITE_ENTERPRISE},
+        {"2003 web x64", server2003, true, 0, x64, 21, VER_SUITE_BLADE},
+        {"2012 core", {6, 2, 9200}, true, 7, x64, 109, 0, nullptr, true},
+        {"later", {11, 0, 30000}, false, 48, x64, 150},      {"unknown", {4, 0, 1381}, false, 0, x86, 0},
     };
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.what);
         CModelMachine machine;
-        machine.major = row.major;
-        machine.minor = row.minor;
-        machine.build = row.build;
-        machine.productType = row.server ? VER_NT_SERVER : VER_NT_WORKSTATION;
-        machine.productInfo = row.productType;
+        Describe(machine, row.version, row.server, row.productType);
         machine.nativeMachine = row.machine;
         machine.suites = row.suites;
         if (row.key)
             machine.keys[row.key] = true;
         if (row.serverCore)
             machine.numbers[L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Server\\ServerLevels|ServerCore"] = 1;
-        machine.Registry(row.build, L"Windows");
         const OperatingSystemInfo info = Detect(machine);
         EXPECT_EQ(info.editionCode, row.edition);
         EXPECT_EQ(info.isServerCore, row.serverCore ? 1 : 0);

@@ -39,6 +39,8 @@ TEST(TextUtilTest, ConversionsRoundTripAndStopAtNul)
     std::wstring back;
     ASSERT_TRUE(BytesToWide(bytes, back, CP_UTF8));
     EXPECT_EQ(back, wide);
+    EXPECT_EQ(WideToUtf8(wide), bytes);
+    EXPECT_EQ(Utf8ToWide(bytes), wide);
 
     ASSERT_TRUE(WideToBytes(std::wstring(L"ab\0cd", 5), bytes, CP_UTF8));
     EXPECT_EQ(bytes, "ab");

@@ -1,24 +1,10 @@
 #include "CAgentInstall.h"
 
-#include "host/InstallLocations.h"
+#include "AgentLayout.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/Path.h"
 
 #include <cwchar>
-
-namespace
-{
-
-bool WriteSetupValue(const wchar_t* name, const std::wstring& value)
-{
-    CRegKey key;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentSetupKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(),
-                          nullptr) != ERROR_SUCCESS)
-        return false;
-    return ::RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
-} // namespace
 
 CAgentInstall::CAgentInstall()
 {
@@ -26,45 +12,42 @@ CAgentInstall::CAgentInstall()
     ::GetTempPathW(MAX_PATH, temp);
     m_folder = std::wstring(temp) + L"agent-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                std::to_wstring(::GetTickCount64()) + L"\\";
-    ::CreateDirectoryW(m_folder.c_str(), nullptr);
-    for (const wchar_t* sub : {L"Utils", L"Plugins", L"Additional files", L"Repository"})
-        ::CreateDirectoryW((m_folder + sub).c_str(), nullptr);
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAgentSetupKey);
-    WriteSetupValue(L"Path", m_folder);
+    devagent::MakeInstallFolders(m_folder);
+    devagent::RemoveSetupKey();
+    devagent::WriteSetupValue(L"Path", m_folder);
 }
 
 CAgentInstall::~CAgentInstall()
 {
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAgentSetupKey);
+    devagent::RemoveSetupKey();
     RemoveTree(m_folder);
 }
 
 bool CAgentInstall::Add(const std::wstring& builtFile, const std::wstring& subfolder, const std::wstring& asName)
 {
-    std::wstring target = m_folder;
-    if (!subfolder.empty())
-        target += subfolder + L"\\";
-    target += asName.empty() ? builtFile : asName;
-    return ::CopyFileW((BuildFolder() + builtFile).c_str(), target.c_str(), FALSE) != FALSE;
+    std::wstring failed;
+    return devagent::CopyIntoInstall(BuildFolder(), builtFile, m_folder, subfolder, asName, failed) == ERROR_SUCCESS;
+}
+
+bool CAgentInstall::AddComponents()
+{
+    std::wstring failed;
+    return devagent::CopyComponents(BuildFolder(), m_folder, failed) == ERROR_SUCCESS;
 }
 
 bool CAgentInstall::Remove(const std::wstring& subfolder, const std::wstring& name)
 {
-    const std::wstring path = m_folder + (subfolder.empty() ? L"" : subfolder + L"\\") + name;
-    return ::DeleteFileW(path.c_str()) != FALSE;
+    return ::DeleteFileW((m_folder + WithTrailingBackslash(subfolder) + name).c_str()) != FALSE;
 }
 
 bool CAgentInstall::SetSetupValue(const wchar_t* name, const std::wstring& value)
 {
-    return WriteSetupValue(name, value);
+    return devagent::WriteSetupValue(name, value) == ERROR_SUCCESS;
 }
 
 bool CAgentInstall::RemoveSetupValue(const wchar_t* name)
 {
-    CRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAgentSetupKey, 0, KEY_SET_VALUE, key.Put()) != ERROR_SUCCESS)
-        return false;
-    return ::RegDeleteValueW(key.Get(), name) == ERROR_SUCCESS;
+    return devagent::RemoveSetupValue(name) == ERROR_SUCCESS;
 }
 
 std::wstring CAgentInstall::BuildFolder()

@@ -22,6 +22,8 @@ public:
     // Copies a library or program of this build (bin folder) into subfolder ("" for the install folder
     // itself, "Utils", "Plugins", ...). The copy may get another name.
     bool Add(const std::wstring& builtFile, const std::wstring& subfolder, const std::wstring& asName = {});
+    // The plug-in and every stand-in component, each in its place.
+    bool AddComponents();
     bool Remove(const std::wstring& subfolder, const std::wstring& name);
 
     // Values of the agent's setup key; "Path" is set by the constructor.

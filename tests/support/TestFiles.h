@@ -1,21 +1,21 @@
 #pragma once
 // Whole files as bytes, for tests that write inputs and read back what the code under test wrote.
 
-#include "platform/Win.h"
+#include "platform/Files.h"
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
+// Empty when the file cannot be read.
 inline std::string ReadBytes(const std::wstring& path)
 {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes;
+    ReadWholeFile(path, bytes, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    return bytes;
 }
 
 inline void WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << bytes;
+    WriteWholeFile(path, bytes);
 }
 
 inline bool Exists(const std::wstring& path)

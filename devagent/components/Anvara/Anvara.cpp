@@ -4,8 +4,9 @@
 #include "host/ComponentExports.h"
 #include "host/IHardware.h"
 #include "message/CMessageObject.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Files.h"
 #include "platform/ModuleFolder.h"
+#include "platform/Registry.h"
 
 #include <cwchar>
 #include <iterator>
@@ -23,7 +24,6 @@ constexpr wchar_t kPortable[] = L"Anvara.Portable";
 constexpr wchar_t kNoInterface[] = L"Anvara.Fault.NoInterface";
 constexpr wchar_t kFailDescription[] = L"Anvara.Fault.FailDescription";
 constexpr wchar_t kProcessorKey[] = L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\";
-constexpr LONGLONG kMaxConfigSize = 4 * 1024 * 1024;
 
 // Read on every call: a description is asked for once per hit, and tests switch keys between hits.
 CMessageObject ReadConfig()
@@ -32,19 +32,10 @@ CMessageObject ReadConfig()
     const std::wstring folder = ThisModuleFolder();
     if (folder.empty())
         return config;
-    CFileHandle file(::CreateFileW((folder + L"config.json").c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxConfigSize)
+    std::string text;
+    if (ReadWholeFile(folder + L"config.json", text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) !=
+        ERROR_SUCCESS)
         return config;
-    std::string text(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!text.empty() && !::ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr))
-        return config;
-    text.resize(read);
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text.erase(0, 3);
     config.FromUtf8Json(text);
     return config;
 }
@@ -71,11 +62,9 @@ bool IsOn(const CMessageObject& config, const wchar_t* key)
 std::wstring ProcessorName(DWORD index)
 {
     const std::wstring key = kProcessorKey + std::to_wstring(index);
-    wchar_t name[256] = {};
-    DWORD size = sizeof(name) - sizeof(wchar_t);
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProcessorNameString", RRF_RT_REG_SZ, nullptr, name,
-                       &size) == ERROR_SUCCESS &&
-        name[0] != L'\0')
+    std::wstring name;
+    if (ReadRegistryText(HKEY_LOCAL_MACHINE, key.c_str(), L"ProcessorNameString", name) == ERROR_SUCCESS &&
+        !name.empty())
         return name;
     return L"Processor " + std::to_wstring(index);
 }

@@ -2,7 +2,7 @@
 // agent.log beside this library.
 
 #include "host/ILogService.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Files.h"
 #include "platform/ModuleFolder.h"
 #include "platform/TextUtil.h"
 #include "platform/Win.h"
@@ -57,17 +57,13 @@ public:
         for (const wchar_t* at = text != nullptr ? text : L""; *at != L'\0'; ++at)
             line.push_back(*at == L'\r' || *at == L'\n' ? L' ' : *at);
         line += L"\r\n";
-        std::string bytes;
-        if (!WideToBytes(line, bytes, CP_UTF8))
+        const std::string bytes = WideToUtf8(line);
+        if (bytes.empty())
             return;
-
+        const std::wstring path = LogPath();
         std::lock_guard<std::mutex> lock(g_fileMutex);
-        CFileHandle file(::CreateFileW(LogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
-            return;
-        DWORD written = 0;
-        ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        if (!path.empty())
+            WriteWholeFile(path, bytes, kFileAppend);
     }
 };
 

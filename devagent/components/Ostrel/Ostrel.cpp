@@ -10,8 +10,10 @@
 // process at once with exit code kCalledAfterDetach, so that the fault cannot pass unseen.
 
 #include "host/IDispatchEvent.h"
+#include "host/InstallLocations.h"
 #include "message/CMessageObject.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Files.h"
+#include "platform/Registry.h"
 #include "platform/TextUtil.h"
 #include "platform/Win.h"
 
@@ -26,7 +28,6 @@
 namespace
 {
 
-constexpr wchar_t kSetupKey[] = L"SOFTWARE\\Korvo Security\\SetupEx\\Velnor Agent";
 constexpr wchar_t kDefaultProductFolder[] = L"Korvo Endpoint Agent";
 constexpr wchar_t kEventsFile[] = L"events.jsonl";
 
@@ -35,17 +36,10 @@ std::mutex g_fileMutex;
 
 std::wstring ProductFolderName()
 {
-    CRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupKey, 0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS)
-    {
-        wchar_t value[MAX_PATH] = {};
-        DWORD size = sizeof(value) - sizeof(wchar_t);   // room for a terminator the registry may not give
-        DWORD type = 0;
-        if (::RegQueryValueExW(key.Get(), L"InitialProductName", nullptr, &type, reinterpret_cast<BYTE*>(value),
-                               &size) == ERROR_SUCCESS &&
-            type == REG_SZ && value[0] != L'\0')
-            return value;
-    }
+    std::wstring name;
+    if (ReadRegistryText(HKEY_LOCAL_MACHINE, kAgentSetupKey, L"InitialProductName", name) == ERROR_SUCCESS &&
+        !name.empty())
+        return name;
     return kDefaultProductFolder;
 }
 
@@ -90,14 +84,7 @@ DWORD AppendLine(const std::string& line)
     const std::wstring folder = DataFolder();
     if (folder.empty())
         return ERROR_PATH_NOT_FOUND;
-    CFileHandle file(::CreateFileW((folder + kEventsFile).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return ::GetLastError();
-    DWORD written = 0;
-    if (!::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
-        return ::GetLastError();
-    return written == line.size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+    return WriteWholeFile(folder + kEventsFile, line, kFileAppend);
 }
 
 constexpr UINT kCalledAfterDetach = 0xDEAD;

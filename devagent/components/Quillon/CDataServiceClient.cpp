@@ -3,6 +3,7 @@
 #include "Signing.h"
 #include "WireText.h"
 #include "host/ICommsRequest.h"
+#include "platform/TextUtil.h"
 
 #include <new>
 
@@ -169,7 +170,7 @@ bool CDataServiceClient::SendToQueue(const wchar_t* queue, const wchar_t* messag
         return false;
     try
     {
-        const std::string body = Utf8Of(message);
+        const std::string body = WideToUtf8(message);
         HttpHeaders headers{{L"Content-Type", kQueueContentType}};
         if (Present(label))
             headers.emplace_back(L"x-message-label", label);

@@ -1,7 +1,7 @@
 #include "CFaults.h"
 
 #include "message/CMessageObject.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Files.h"
 #include "platform/ModuleFolder.h"
 
 #include <winhttp.h>
@@ -24,7 +24,6 @@ constexpr wchar_t kFailSend[] = L"Quillon.Fault.FailSend";
 constexpr wchar_t kDelayMs[] = L"Quillon.Fault.DelayMs";
 
 constexpr DWORD kMaxDelayMs = 60 * 1000;
-constexpr LONGLONG kMaxFileSize = 4 * 1024 * 1024;
 
 std::wstring ConfigPath()
 {
@@ -78,30 +77,12 @@ private:
         m_sizeLow = data.nFileSizeLow;
         m_sizeHigh = data.nFileSizeHigh;
         std::string text;
-        if (!ReadSmallFile(text))
+        if (ReadWholeFile(m_path, text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) != ERROR_SUCCESS)
         {
             m_present = false;   // try again next time: a writer may be replacing it
             return;
         }
-        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-            text.erase(0, 3);
         m_values.FromUtf8Json(text);
-    }
-
-    bool ReadSmallFile(std::string& text) const
-    {
-        CFileHandle file(::CreateFileW(m_path.c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER size{};
-        if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxFileSize)
-            return false;
-        text.resize(static_cast<size_t>(size.QuadPart));
-        DWORD read = 0;
-        if (!text.empty() && !::ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr))
-            return false;
-        text.resize(read);
-        return true;
     }
 
     std::mutex m_mutex;

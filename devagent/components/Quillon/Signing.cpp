@@ -3,6 +3,7 @@
 #include "WireText.h"
 #include "platform/CUniqueHandle.h"
 #include "platform/Digest.h"
+#include "platform/TextUtil.h"
 
 #include <cstring>
 
@@ -88,12 +89,13 @@ bool SignRequest(const AuthorizationRecord& record, const std::wstring& verb, co
                  const std::wstring& bodyHash, SignatureHeaders& out)
 {
     const bool scheme2 = record.m_scheme == kAuthorizationScheme2;
-    const std::wstring date = IsoUtc(SigningTime(record.m_requestTime));
+    std::wstring date;
+    FormatTimestamp(date, SigningTime(record.m_requestTime), false);
     std::wstring text = verb + L"\n" + (pathAndQuery.empty() ? L"/" : pathAndQuery) + L"\n" + date;
     if (scheme2)
         text += L"\n" + (record.m_signRequest ? bodyHash : std::wstring(kUnsignedPayload));
     BYTE mac[32];
-    if (!HmacSha256(record.m_secret, Utf8Of(text), mac))
+    if (!HmacSha256(record.m_secret, WideToUtf8(text), mac))
         return false;
     const std::string signature = Base64Of(mac, sizeof(mac));
     std::wstring scheme = record.m_schemeName;

@@ -3,8 +3,6 @@
 #include "platform/Encoding.h"
 #include "platform/TextUtil.h"
 
-#include <cstdio>
-
 std::string Base64Of(const void* data, size_t length)
 {
     if (data == nullptr || length == 0 || length > 0xBFFFFFFFu)
@@ -17,17 +15,10 @@ std::string Base64Of(const void* data, size_t length)
     return text;
 }
 
-std::string Utf8Of(const std::wstring& text)
-{
-    std::string bytes;
-    WideToBytes(text, bytes, CP_UTF8);
-    return bytes;
-}
-
 std::wstring PercentEncode(const std::wstring& text, bool segment)
 {
     static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-    const std::string bytes = Utf8Of(text);
+    const std::string bytes = WideToUtf8(text);
     const bool dots = segment && (bytes == "." || bytes == "..");
     std::wstring out;
     out.reserve(bytes.size() * 3);
@@ -47,12 +38,4 @@ std::wstring PercentEncode(const std::wstring& text, bool segment)
         }
     }
     return out;
-}
-
-std::wstring IsoUtc(const SYSTEMTIME& time)
-{
-    wchar_t text[32];
-    std::swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", time.wYear, time.wMonth, time.wDay, time.wHour,
-                  time.wMinute, time.wSecond, time.wMilliseconds);
-    return text;
 }

@@ -7,10 +7,6 @@
 
 // Standard Base64 with padding; empty for no bytes.
 std::string Base64Of(const void* data, size_t length);
-// UTF-8 of text; empty when it cannot be converted.
-std::string Utf8Of(const std::wstring& text);
 // Percent-encoded UTF-8: RFC 3986 unreserved characters stay, everything else becomes %XX. With segment
 // set, a text that is "." or ".." is encoded too, so that it cannot climb out of its place in a path.
 std::wstring PercentEncode(const std::wstring& text, bool segment);
-// "2024-03-05T07:08:09.010Z"
-std::wstring IsoUtc(const SYSTEMTIME& time);

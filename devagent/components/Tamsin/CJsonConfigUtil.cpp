@@ -1,7 +1,7 @@
 #include "CJsonConfigUtil.h"
 
 #include "message/CMessageObject.h"
-#include "platform/CUniqueHandle.h"
+#include "platform/Files.h"
 #include "platform/TextUtil.h"
 
 #include <cwchar>
@@ -10,40 +10,6 @@
 
 namespace
 {
-
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
-
-DWORD ReadWholeFile(const std::wstring& path, std::string& out)
-{
-    // Shared for delete too: a writer elsewhere may replace the file while it is read.
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return ::GetLastError();
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.Get(), &size))
-        return ::GetLastError();
-    if (size.QuadPart > 64 * 1024 * 1024)
-        return ERROR_FILE_TOO_LARGE;
-    std::string text(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!text.empty() && !::ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr))
-        return ::GetLastError();
-    text.resize(read);
-    out = std::move(text);
-    return ERROR_SUCCESS;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& text)
-{
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
-    if (!file)
-        return false;
-    DWORD written = 0;
-    return ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size() && ::FlushFileBuffers(file.Get());
-}
 
 // The value of one member as the configuration gives it: strings as they are, anything else as its JSON text.
 bool ValueText(const CMessageItem& item, std::wstring& out)
@@ -68,10 +34,9 @@ bool ValueText(const CMessageItem& item, std::wstring& out)
     return bare.Serialize(out);
 }
 
-bool Parse(std::string text, std::map<std::wstring, std::wstring>& out)
+// A leading byte-order mark is skipped by the JSON reader.
+bool Parse(const std::string& text, std::map<std::wstring, std::wstring>& out)
 {
-    if (text.compare(0, 3, kUtf8Bom) == 0)
-        text.erase(0, 3);
     CMessageObject object;
     if (!object.FromUtf8Json(text) || object.IsArray())
         return false;
@@ -152,10 +117,12 @@ DWORD CJsonConfigUtil::Refresh()
     if (m_loaded && m_present && size == m_size && ::CompareFileTime(&data.ftLastWriteTime, &m_stamp) == 0)
         return ERROR_SUCCESS;
     std::string text;
-    if (const DWORD error = ReadWholeFile(m_path, text); error != ERROR_SUCCESS)
+    // Shared for delete too: a writer elsewhere may replace the file while it is read.
+    if (const DWORD error = ReadWholeFile(m_path, text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        error != ERROR_SUCCESS)
         return error;
     Values values;
-    m_writable = Parse(std::move(text), values);
+    m_writable = Parse(text, values);
     m_values = std::move(values);
     m_loaded = true;
     m_present = true;
@@ -181,11 +148,10 @@ DWORD CJsonConfigUtil::Store(Values values)
     if (!Format(values, text))
         return ERROR_INVALID_DATA;
     const std::wstring aside = m_path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-    if (!WriteWholeFile(aside, text))
+    if (const DWORD error = WriteWholeFile(aside, text, kFileReplace | kFileFlush); error != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
         ::DeleteFileW(aside.c_str());
-        return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
+        return error;
     }
     if (!::MoveFileExW(aside.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     {
@@ -240,10 +206,8 @@ DWORD CJsonConfigUtil::QuerySectionValue(const wchar_t* section, const wchar_t* 
     });
 }
 
-DWORD CJsonConfigUtil::SetValue(const wchar_t* key, const wchar_t* value, DWORD)
+DWORD CJsonConfigUtil::Edit(const std::function<DWORD(Values&)>& change)
 {
-    if (key == nullptr || value == nullptr)
-        return ERROR_INVALID_PARAMETER;
     return Guarded([&] {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Never write over a file that could not be read or does not parse.
@@ -252,8 +216,19 @@ DWORD CJsonConfigUtil::SetValue(const wchar_t* key, const wchar_t* value, DWORD)
         if (!m_writable)
             return static_cast<DWORD>(ERROR_INVALID_DATA);
         Values values = m_values;
-        values[key] = value;
+        if (const DWORD error = change(values); error != ERROR_SUCCESS)
+            return error;
         return Store(std::move(values));
+    });
+}
+
+DWORD CJsonConfigUtil::SetValue(const wchar_t* key, const wchar_t* value, DWORD)
+{
+    if (key == nullptr || value == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return Edit([&](Values& values) {
+        values[key] = value;
+        return static_cast<DWORD>(ERROR_SUCCESS);
     });
 }
 
@@ -261,18 +236,8 @@ DWORD CJsonConfigUtil::RemoveValue(const wchar_t* key)
 {
     if (key == nullptr)
         return ERROR_INVALID_PARAMETER;
-    return Guarded([&] {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        // Never write over a file that could not be read or does not parse.
-        if (const DWORD error = Refresh(); error != ERROR_SUCCESS)
-            return error;
-        if (!m_writable)
-            return static_cast<DWORD>(ERROR_INVALID_DATA);
-        if (m_values.find(key) == m_values.end())
-            return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
-        Values values = m_values;
-        values.erase(key);
-        return Store(std::move(values));
+    return Edit([&](Values& values) {
+        return static_cast<DWORD>(values.erase(key) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
     });
 }
 

@@ -10,6 +10,7 @@
 #include "host/IConfigUtil.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -45,6 +46,8 @@ private:
     // Under m_mutex. Reloads when the file changed; an error when it could not be read, the values then stay.
     DWORD Refresh();
     DWORD Store(Values values);
+    // Takes m_mutex: change is applied to a copy of the values, which is then stored; its error stops the edit.
+    DWORD Edit(const std::function<DWORD(Values&)>& change);
     void RememberStamp();
 
     std::mutex m_mutex;

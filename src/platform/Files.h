@@ -1,0 +1,22 @@
+#pragma once
+// Whole files as bytes. Both return ERROR_SUCCESS or the Windows error; on failure the output is left as it was.
+
+#include "platform/Win.h"
+
+#include <string>
+
+// The whole file in one read, opened for reading with the given sharing, existing files only.
+// ERROR_FILE_TOO_LARGE beyond 4 GiB - 1 (one read takes a 32-bit count), ERROR_NOT_ENOUGH_MEMORY when it
+// cannot be held, ERROR_READ_FAULT when fewer bytes arrive than the file's size.
+DWORD ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD share = FILE_SHARE_READ);
+
+enum FileWriteFlags : unsigned
+{
+    kFileReplace = 0, // create, or empty what is there
+    kFileAppend = 1,  // add at the end, creating the file when missing; appenders never overwrite each other
+    kFileFlush = 2,   // on the disk before the call returns
+};
+
+// The whole buffer in one write, sharing read and write access, or a failure (ERROR_WRITE_FAULT for a short
+// write, ERROR_FILE_TOO_LARGE beyond 4 GiB - 1).
+DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, unsigned flags = kFileReplace);

@@ -1,0 +1,107 @@
+#include "platform/Registry.h"
+
+#include "platform/CUniqueHandle.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace
+{
+// A value that keeps growing between the size query and the read is given up on after this many rounds.
+constexpr int kReadAttempts = 4;
+
+bool IsText(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+LONG QueryText(HKEY key, const wchar_t* name, std::wstring& out)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    LONG status = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt)
+    {
+        if (status != ERROR_SUCCESS)
+            return status;
+        if (!IsText(type))
+            return ERROR_UNSUPPORTED_TYPE;
+        // Whole UTF-16 units that cover every stored byte, and one more: RegQueryValueExW does not promise a
+        // terminator, and an odd byte count must not write past the buffer.
+        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        if (status == ERROR_MORE_DATA) // grew meanwhile: size now says how much
+        {
+            status = ERROR_SUCCESS;
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
+            return status;
+        if (!IsText(type))
+            return ERROR_UNSUPPORTED_TYPE;
+        const wchar_t* begin = buffer.data();
+        const wchar_t* end = begin + std::min<size_t>(size / sizeof(wchar_t), buffer.size());
+        out.assign(begin, std::find(begin, end, L'\0'));
+        return ERROR_SUCCESS;
+    }
+    return ERROR_MORE_DATA;
+}
+} // namespace
+
+LONG ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, std::wstring& out, REGSAM access)
+{
+    CRegKey key;
+    if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
+        return status;
+    return QueryText(key.Get(), name, out);
+}
+
+LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out, REGSAM access)
+{
+    CRegKey key;
+    if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
+        return status;
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LONG status = ::RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    if ((status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type != REG_DWORD)
+        return ERROR_UNSUPPORTED_TYPE;
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (size != sizeof value)
+        return ERROR_INVALID_DATA;
+    out = value;
+    return ERROR_SUCCESS;
+}
+
+LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access)
+{
+    CRegKey key;
+    return ::RegOpenKeyExW(root, subkey, 0, access, key.Put());
+}
+
+LONG WriteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, DWORD size,
+                        REGSAM access)
+{
+    CRegKey key;
+    if (const LONG status = ::RegCreateKeyExW(root, subkey, 0, nullptr, 0, access, nullptr, key.Put(), nullptr);
+        status != ERROR_SUCCESS)
+        return status;
+    return ::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+LONG WriteRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& value, REGSAM access)
+{
+    return WriteRegistryValue(root, subkey, name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), access);
+}
+
+LONG DeleteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, REGSAM access)
+{
+    CRegKey key;
+    if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
+        return status;
+    return ::RegDeleteValueW(key.Get(), name);
+}
