@@ -42,6 +42,12 @@ TEST(JsonTextTest, WritesExactTexts)
     array.AddDouble(L"", 2.5);
     EXPECT_EQ(Text(array), L"[true,null,2.500000]");
 
+    // Named objects write their name as a prefix.
+    CMessageObject named(L"Event");
+    named.AddObject(L"Inner", true)->AddArray(L"List")->AddInt32(L"", 3);
+    EXPECT_EQ(Text(named), LR"("Event":{"Inner":{"List":[3]}})");
+    EXPECT_EQ(Text(named.Items()[0]), LR"("Inner":{"List":[3]})");
+
     struct Row
     {
         CMessageItem item;
@@ -70,14 +76,6 @@ TEST(JsonTextTest, WritesExactTexts)
         SCOPED_TRACE(row.json);
         EXPECT_EQ(Text(row.item), row.json);
     }
-}
-
-TEST(JsonTextTest, NamedObjectsWriteTheirNameAsPrefix)
-{
-    CMessageObject named(L"Event");
-    named.AddObject(L"Inner", true)->AddArray(L"List")->AddInt32(L"", 3);
-    EXPECT_EQ(Text(named), LR"("Event":{"Inner":{"List":[3]}})");
-    EXPECT_EQ(Text(named.Items()[0]), LR"("Inner":{"List":[3]})");
 }
 
 TEST(JsonTextTest, AnUndefinedItemAnywhereFailsTheWholeText)
@@ -143,32 +141,38 @@ TEST(JsonTextTest, IntegersTooLongForSixtyFourBitsAreReadAsDoubles)
     EXPECT_EQ(message.Items()[5].m_value.i64, 7);
     EXPECT_EQ(Read("[9223372036854775807]").Items()[0].m_type, Integer);
 
-    const CMessageObject again = Read(Utf8(message));
-    EXPECT_EQ(Text(again), Text(message));
-    CMessageObject untouched;
-    EXPECT_FALSE(untouched.FromUtf8Json("[99999999999999999999.5.5]"));
+    EXPECT_EQ(Text(Read(Utf8(message))), Text(message));
+    EXPECT_FALSE(CMessageObject().FromUtf8Json("[99999999999999999999.5.5]"));
 }
 
-TEST(JsonTextTest, RepeatedNamesFollowTheAddRules)
+TEST(JsonTextTest, WritingAgainChangesOnlyFormattingAndRepeatedNamesFollowTheAddRules)
 {
     struct Row
     {
         const char* json;
-        const wchar_t* written;
+        const char* written;
     };
     const Row rows[] = {
-        {R"({"a":1,"b":0,"a":2})", LR"({"a":2,"b":0})"},
-        {R"({"o":{},"o":{}})", LR"({"o":{},"o":{}})"},
-        {R"({"l":[1],"l":[2]})", LR"({"l":[2]})"},
-        {R"({"o":{"x":1},"o":5})", LR"({"o":5})"},
-        {R"([1,1,{"a":1,"a":2}])", LR"([1,1,{"a":2}])"},
-        {R"({"":1,"x":{"":[]}})", LR"({"":1,"x":{"":[]}})"},
-        {R"({"s":"a,]\\\"," })", LR"({"s":"a,]\\\","})"},
+        {R"({ "FileUpload" : { "FilePath" : "C:\\ProgramData\\Agent\\Messages\\upload.zip", "Status" : "Success",
+            "MetaData" : [ { "Name" : "Kind", "Value" : "Logs" } ], "RetryCount" : 0, "KeepFile" : false,
+            "Ratio" : 0.25, "Note" : "line\nnext \/ slash \u0041" } })",
+         R"({"FileUpload":{"FilePath":"C:\\ProgramData\\Agent\\Messages\\upload.zip","Status":"Success",)"
+         R"("MetaData":[{"Name":"Kind","Value":"Logs"}],"RetryCount":0,"KeepFile":false,"Ratio":0.250000,)"
+         R"("Note":"line\nnext / slash A"}})"},
+        {R"({"a":1,"b":0,"a":2})", R"({"a":2,"b":0})"},
+        {R"({"o":{},"o":{}})", R"({"o":{},"o":{}})"},
+        {R"({"l":[1],"l":[2]})", R"({"l":[2]})"},
+        {R"({"o":{"x":1},"o":5})", R"({"o":5})"},
+        {R"([1,1,{"a":1,"a":2}])", R"([1,1,{"a":2}])"},
+        {R"({"":1,"x":{"":[]}})", R"({"":1,"x":{"":[]}})"},
+        {R"({"s":"a,]\\\"," })", R"({"s":"a,]\\\","})"},
+        // Names and strings end at U+0000.
+        {R"({"a\u0000b":"x\u0000y","c":"\u0000"})", R"({"a":"x","c":""})"},
     };
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.json);
-        EXPECT_EQ(Text(Read(row.json)), row.written);
+        EXPECT_EQ(Utf8(Read(row.json)), row.written);
     }
 
     // Large objects take another path to the same result.
@@ -184,32 +188,12 @@ TEST(JsonTextTest, RepeatedNamesFollowTheAddRules)
     EXPECT_EQ(Text(Read(json)), written);
 }
 
-TEST(JsonTextTest, NamesAndStringsEndAtNul)
-{
-    EXPECT_EQ(Text(Read(R"({"a\u0000b":"x\u0000y","c":"\u0000"})")), LR"({"a":"x","c":""})");
-}
-
-TEST(JsonTextTest, FailedReadingLeavesTheObjectExactlyAsItWas)
+TEST(JsonTextTest, ReadingReplacesEverythingOrNothing)
 {
     const char* const inputs[] = {
-        "",
-        "   ",
-        "42",
-        R"("text")",
-        "null",
-        R"({"a":1,})",
-        "[1, ]",
-        R"({"a":[1,],"b":"],"})",
-        R"({"a":1 /* note */})",
-        "// note\n{}",
-        R"({"a":)",
-        R"({"a":[1,2})",
-        R"({"a" 1})",
-        "{'a':1}",
-        R"({"a":01})",
-        R"({"a":tru})",
-        "{}}",
-        "[1,2]x",
+        "", "   ", "42", R"("text")", "null", R"({"a":1,})", "[1, ]", R"({"a":[1,],"b":"],"})",
+        R"({"a":1 /* note */})", "// note\n{}", R"({"a":)", R"({"a":[1,2})", R"({"a" 1})", "{'a':1}",
+        R"({"a":01})", R"({"a":tru})", "{}}", "[1,2]x",
     };
     CMessageObject message(L"kept");
     message.m_type = Undefined;
@@ -227,13 +211,7 @@ TEST(JsonTextTest, FailedReadingLeavesTheObjectExactlyAsItWas)
     }
     EXPECT_FALSE(message.FromJson(L""));
     EXPECT_EQ(Text(message), before);
-}
 
-TEST(JsonTextTest, SuccessfulReadingReplacesEverything)
-{
-    CMessageObject message(L"old");
-    message.SetArray(true);
-    message.AddInt32(L"", 1);
     ASSERT_TRUE(message.FromUtf8Json(R"({"new":true})"));
     EXPECT_TRUE(message.m_name.empty());
     EXPECT_EQ(message.m_type, Object);
@@ -243,35 +221,12 @@ TEST(JsonTextTest, SuccessfulReadingReplacesEverything)
 
 TEST(JsonTextTest, NestingStopsAtDepth512)
 {
-    const auto nested = [](unsigned depth) {
-        return std::string(depth, '[') + std::string(depth, ']');
-    };
-    CMessageObject message;
-    ASSERT_TRUE(message.FromUtf8Json(nested(CMessageObject::kMaxJsonDepth)));
-    std::string text;
-    ASSERT_TRUE(message.SerializeUtf8(text));
-    EXPECT_EQ(text, nested(CMessageObject::kMaxJsonDepth));
+    const auto nested = [](unsigned depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    const std::string deepest = nested(CMessageObject::kMaxJsonDepth);
+    CMessageObject message = Read(deepest);
+    EXPECT_EQ(Utf8(message), deepest);
 
     EXPECT_FALSE(message.FromUtf8Json(nested(CMessageObject::kMaxJsonDepth + 1)));
-    EXPECT_FALSE(message.FromUtf8Json(std::string(100000, '[') + std::string(100000, ']')));
-    EXPECT_EQ(Utf8(message), nested(CMessageObject::kMaxJsonDepth));
-}
-
-TEST(JsonTextTest, ReadingAndWritingAgainChangesOnlyFormatting)
-{
-    const std::string event = R"({
-        "FileUpload" : {
-            "FilePath" : "C:\\ProgramData\\Agent\\Messages\\upload.zip",
-            "Status" : "Success",
-            "MetaData" : [ { "Name" : "Kind", "Value" : "Logs" } ],
-            "RetryCount" : 0,
-            "KeepFile" : false,
-            "Ratio" : 0.25,
-            "Note" : "line\nnext \/ slash \u0041"
-        }
-    })";
-    EXPECT_EQ(Utf8(Read(event)),
-              R"({"FileUpload":{"FilePath":"C:\\ProgramData\\Agent\\Messages\\upload.zip","Status":"Success",)"
-              R"("MetaData":[{"Name":"Kind","Value":"Logs"}],"RetryCount":0,"KeepFile":false,"Ratio":0.250000,)"
-              R"("Note":"line\nnext / slash A"}})");
+    EXPECT_FALSE(message.FromUtf8Json(nested(100000)));
+    EXPECT_EQ(Utf8(message), deepest);
 }
