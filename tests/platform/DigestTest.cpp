@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
-#include <vector>
 
 namespace
 {
@@ -21,9 +21,7 @@ public:
         wchar_t name[MAX_PATH];
         ::GetTempFileNameW(folder, L"dig", 0, name);
         m_path = name;
-        CFileHandle file(::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        std::ofstream(name, std::ios::binary) << content;
     }
     ~CTempFile() { ::DeleteFileW(m_path.c_str()); }
     const wchar_t* Path() const { return m_path.c_str(); }
@@ -32,12 +30,13 @@ private:
     std::wstring m_path;
 };
 
-std::string Pattern(size_t size)
+// The digest of the input; the call must succeed.
+template <typename Digest, typename... Input>
+std::wstring Hex(Digest digest, Input... input)
 {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        data[i] = static_cast<char>(i * 7 + i / 251);
-    return data;
+    std::wstring hex;
+    EXPECT_EQ(ERROR_SUCCESS, digest(input..., hex));
+    return hex;
 }
 
 } // namespace
@@ -65,11 +64,8 @@ TEST(DigestTest, PublishedVectors)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.input);
-        std::wstring md5, sha256;
-        EXPECT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(row.input.data(), row.input.size(), md5));
-        EXPECT_EQ(row.md5, md5);
-        EXPECT_EQ(ERROR_SUCCESS, Sha256HexOfBuffer(row.input.data(), row.input.size(), sha256));
-        EXPECT_EQ(row.sha256, sha256);
+        EXPECT_EQ(row.md5, Hex(Md5HexOfBuffer, row.input.data(), row.input.size()));
+        EXPECT_EQ(row.sha256, Hex(Sha256HexOfBuffer, row.input.data(), row.input.size()));
     }
 }
 
@@ -88,18 +84,11 @@ TEST(DigestTest, EmptyOrNullInputIsInvalidAndLeavesOutputAlone)
 
 TEST(DigestTest, WideStringIsHashedAsItsCodeUnits)
 {
-    const unsigned char units[] = {0x61, 0x00, 0x62, 0x00, 0x63, 0x00};
-    std::wstring ofString, ofUnits;
-    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"abc", ofString));
-    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(units, sizeof(units), ofUnits));
-    EXPECT_EQ(ofUnits, ofString);
+    const std::wstring ofString = Hex(Md5HexOfString, L"abc");
+    EXPECT_EQ(Hex(Md5HexOfBuffer, "a\0b\0c\0", 6), ofString);
     EXPECT_NE(L"900150983cd24fb0d6963f7d28e17f72", ofString);
-
     // "é" precomposed and decomposed look alike but are different code units.
-    std::wstring composed, decomposed;
-    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"\u00e9", composed));
-    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"e\u0301", decomposed));
-    EXPECT_NE(composed, decomposed);
+    EXPECT_NE(Hex(Md5HexOfString, L"\u00e9"), Hex(Md5HexOfString, L"e\u0301"));
 }
 
 TEST(DigestTest, FileDigestEqualsDigestOfItsContent)
@@ -108,15 +97,12 @@ TEST(DigestTest, FileDigestEqualsDigestOfItsContent)
     for (size_t size : {size_t{1}, size_t{4096}, size_t{3 * 4096 + 17}})
     {
         SCOPED_TRACE(size);
-        const std::string content = Pattern(size);
+        std::string content(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            content[i] = static_cast<char>(i * 7 + i / 251);
         CTempFile file(content);
-        std::wstring md5File, md5Buffer, shaFile, shaBuffer;
-        ASSERT_EQ(ERROR_SUCCESS, Md5HexOfFile(file.Path(), md5File));
-        ASSERT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(content.data(), content.size(), md5Buffer));
-        EXPECT_EQ(md5Buffer, md5File);
-        ASSERT_EQ(ERROR_SUCCESS, Sha256HexOfFile(file.Path(), shaFile));
-        ASSERT_EQ(ERROR_SUCCESS, Sha256HexOfBuffer(content.data(), content.size(), shaBuffer));
-        EXPECT_EQ(shaBuffer, shaFile);
+        EXPECT_EQ(Hex(Md5HexOfBuffer, content.data(), size), Hex(Md5HexOfFile, file.Path()));
+        EXPECT_EQ(Hex(Sha256HexOfBuffer, content.data(), size), Hex(Sha256HexOfFile, file.Path()));
     }
 }
 
@@ -135,17 +121,16 @@ TEST(DigestTest, FileThatCannotBeReadIsNotFound)
 TEST(DigestTest, FileSharingDecidesWhetherAnOpenFileCanBeHashed)
 {
     CTempFile file("abc");
-    std::wstring hex;
     {
         CFileHandle reader(::CreateFileW(file.Path(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                          nullptr));
         ASSERT_TRUE(reader);
-        EXPECT_EQ(ERROR_SUCCESS, Md5HexOfFile(file.Path(), hex));
-        EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", hex);
+        EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", Hex(Md5HexOfFile, file.Path()));
     }
     // The digest shares reading only, so a file someone is writing is refused, as any other failure is.
     CFileHandle writer(::CreateFileW(file.Path(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                      nullptr));
     ASSERT_TRUE(writer);
+    std::wstring hex;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(file.Path(), hex));
 }
