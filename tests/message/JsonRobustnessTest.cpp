@@ -19,34 +19,7 @@ void* Counted(void* p)
     g_liveBlocks += p ? 1 : 0;
     return p;
 }
-} // namespace
 
-extern "C"
-{
-void* __real_malloc(size_t);
-void* __real_calloc(size_t, size_t);
-void* __real_realloc(void*, size_t);
-void __real_free(void*);
-
-void* __wrap_malloc(size_t size) { return Counted(__real_malloc(size)); }
-void* __wrap_calloc(size_t count, size_t size) { return Counted(__real_calloc(count, size)); }
-
-void* __wrap_realloc(void* old, size_t size)
-{
-    void* p = __real_realloc(old, size);
-    g_liveBlocks += (!old && p ? 1 : 0) - (old && !size ? 1 : 0);
-    return p;
-}
-
-void __wrap_free(void* p)
-{
-    g_liveBlocks -= p ? 1 : 0;
-    __real_free(p);
-}
-}
-
-namespace
-{
 const char* const kDocuments[] = {
     R"({"FileUpload":{"FilePath":"C:\\ProgramData\\Agent\\Messages\\f.zip","Status":"Failed",)"
     R"("MetaData":{"Kind":"Logs","Size":1234},"OperationId":"6f1c","Owner":"Agent","RetryCount":2,)"
@@ -62,9 +35,8 @@ const char* const kBadUtf8[] = {"\xc3", "\xff", "\xed\xa0\x80", "\xf4\x90\x80\x8
 const char* const kHugeNumbers[] = {"99999999999999999999999999", "-9223372036854775809", "1e99999",
                                     "1.7976931348623157e309", "0.0000000000000000000000001e-400"};
 
-std::string Mutate(const std::string& doc, std::mt19937& random)
+std::string Mutate(std::string text, std::mt19937& random)
 {
-    std::string text = doc;
     const auto at = [&](size_t size) { return std::uniform_int_distribution<size_t>(0, size)(random); };
     switch (random() % 8)
     {
@@ -106,6 +78,30 @@ std::string Mutate(const std::string& doc, std::mt19937& random)
     return text;
 }
 } // namespace
+
+extern "C"
+{
+void* __real_malloc(size_t);
+void* __real_calloc(size_t, size_t);
+void* __real_realloc(void*, size_t);
+void __real_free(void*);
+
+void* __wrap_malloc(size_t size) { return Counted(__real_malloc(size)); }
+void* __wrap_calloc(size_t count, size_t size) { return Counted(__real_calloc(count, size)); }
+
+void* __wrap_realloc(void* old, size_t size)
+{
+    void* p = __real_realloc(old, size);
+    g_liveBlocks += (!old && p ? 1 : 0) - (old && !size ? 1 : 0);
+    return p;
+}
+
+void __wrap_free(void* p)
+{
+    g_liveBlocks -= p ? 1 : 0;
+    __real_free(p);
+}
+}
 
 TEST(JsonRobustnessTest, MutatedDocumentsNeverCrashLeakOrHalfFillTheTarget)
 {
@@ -156,9 +152,8 @@ TEST(JsonRobustnessTest, MutatedDocumentsNeverCrashLeakOrHalfFillTheTarget)
         ++failures;
         std::wstring now;
         ASSERT_TRUE(target.Serialize(now));
-        ASSERT_EQ(now, expected) << input;
+        ASSERT_EQ(now, expected) << input; // the name included
         ASSERT_EQ(target.m_type, Undefined);
-        ASSERT_EQ(target.m_name, L"target");
     }
     // Most mutations must break the document, or the test exercises little.
     EXPECT_GT(failures, kMutations / 2);

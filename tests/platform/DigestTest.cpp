@@ -10,24 +10,23 @@
 namespace
 {
 
+std::wstring TempPath(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, folder);
+    return folder + std::wstring(name);
+}
+
 // A file of the test's own in the temporary folder, removed afterwards.
 class CTempFile
 {
 public:
-    explicit CTempFile(const std::string& content)
-    {
-        wchar_t folder[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, folder);
-        wchar_t name[MAX_PATH];
-        ::GetTempFileNameW(folder, L"dig", 0, name);
-        m_path = name;
-        std::ofstream(name, std::ios::binary) << content;
-    }
+    explicit CTempFile(const std::string& content) { std::ofstream(m_path.c_str(), std::ios::binary) << content; }
     ~CTempFile() { ::DeleteFileW(m_path.c_str()); }
     const wchar_t* Path() const { return m_path.c_str(); }
 
 private:
-    std::wstring m_path;
+    const std::wstring m_path = TempPath(L"digest-test.bin");
 };
 
 // The digest of the input; the call must succeed.
@@ -43,12 +42,7 @@ std::wstring Hex(Digest digest, Input... input)
 
 TEST(DigestTest, PublishedVectors)
 {
-    const struct
-    {
-        std::string input;
-        const wchar_t* md5;
-        const wchar_t* sha256;
-    } rows[] = {
+    const struct { std::string input; const wchar_t *md5, *sha256; } rows[] = {
         {"a", L"0cc175b9c0f1b6a831c399e269772661",
          L"ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb"},
         {"abc", L"900150983cd24fb0d6963f7d28e17f72",
@@ -108,28 +102,27 @@ TEST(DigestTest, FileDigestEqualsDigestOfItsContent)
 
 TEST(DigestTest, FileThatCannotBeReadIsNotFound)
 {
-    wchar_t folder[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, folder);
-    const std::wstring missing = std::wstring(folder) + L"no-such-file-7f3a.bin";
+    const std::wstring missing = TempPath(L"no-such-file-7f3a.bin");
     std::wstring hex = L"kept";
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(missing.c_str(), hex));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Sha256HexOfFile(missing.c_str(), hex));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(folder, hex));   // a folder is not a file
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(TempPath(L"").c_str(), hex)); // a folder is not a file
     EXPECT_EQ(L"kept", hex);
 }
 
 TEST(DigestTest, FileSharingDecidesWhetherAnOpenFileCanBeHashed)
 {
     CTempFile file("abc");
+    const auto open = [&](DWORD access) {
+        return CFileHandle(::CreateFileW(file.Path(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    };
     {
-        CFileHandle reader(::CreateFileW(file.Path(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                         nullptr));
+        const CFileHandle reader = open(GENERIC_READ);
         ASSERT_TRUE(reader);
         EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", Hex(Md5HexOfFile, file.Path()));
     }
     // The digest shares reading only, so a file someone is writing is refused, as any other failure is.
-    CFileHandle writer(::CreateFileW(file.Path(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                     nullptr));
+    const CFileHandle writer = open(GENERIC_WRITE);
     ASSERT_TRUE(writer);
     std::wstring hex;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(file.Path(), hex));

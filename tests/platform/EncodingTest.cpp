@@ -23,10 +23,7 @@ std::string Coded(bool (*code)(const In*, DWORD, Out*, DWORD*), const std::strin
 
 TEST(EncodingTest, Base64RoundTripsAndPads)
 {
-    const struct
-    {
-        std::string bytes, standard, url;
-    } rows[] = {
+    const struct { std::string bytes, standard, url; } rows[] = {
         {"f", "Zg==", "Zg"},
         {"fo", "Zm8=", "Zm8"},
         {"foo", "Zm9v", "Zm9v"},
