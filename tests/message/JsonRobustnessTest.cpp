@@ -132,14 +132,12 @@ TEST(JsonRobustnessTest, MutatedDocumentsNeverCrashLeakOrHalfFillTheTarget)
         const std::string input = Mutate(kDocuments[i % 4], random);
         const long live = g_liveBlocks;
         {
-            CMessageObject read;
+            // Whatever was read can be written and read again.
+            CMessageObject read, again;
+            std::string text;
             if (read.FromUtf8Json(input))
             {
-                // Whatever was read can be written and read again.
-                std::string text;
-                ASSERT_TRUE(read.SerializeUtf8(text)) << input;
-                CMessageObject again;
-                ASSERT_TRUE(again.FromUtf8Json(text)) << text;
+                ASSERT_TRUE(read.SerializeUtf8(text) && again.FromUtf8Json(text)) << input << "\nwritten: " << text;
             }
         }
         ASSERT_EQ(g_liveBlocks, live) << "leak reading: " << input;

@@ -103,10 +103,9 @@ TEST(EncodingTest, PlainKeyBlobIsImportable)
                           0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
     const auto blob = MakePlainKeyBlob(key, sizeof(key), CALG_AES_128);
     ASSERT_TRUE(blob);
-    ASSERT_EQ(28u, blob->size());
-    const BYTE header[12] = {8, 2, 0, 0, 0x0e, 0x66, 0, 0, 16, 0, 0, 0};
-    EXPECT_EQ(0, memcmp(header, blob->data(), 12));
-    EXPECT_EQ(0, memcmp(key, blob->data() + 12, 16));
+    std::vector<BYTE> expected = {8, 2, 0, 0, 0x0e, 0x66, 0, 0, 16, 0, 0, 0};
+    expected.insert(expected.end(), key, key + sizeof(key));
+    ASSERT_EQ(expected, *blob);
     EXPECT_EQ(1, blob.use_count());
 
     // The CryptoAPI takes it and encrypts the FIPS-197 example block with it (CBC, zero IV: plain AES).
