@@ -4,12 +4,11 @@
 
 namespace
 {
-std::wstring Names(const CMessageObject& object)
+std::wstring Text(const CMessageObject& object)
 {
-    std::wstring names;
-    for (const CMessageItem& item : object.Items())
-        names += item.m_name + L";";
-    return names;
+    std::wstring text;
+    EXPECT_TRUE(object.Serialize(text));
+    return text;
 }
 } // namespace
 
@@ -19,10 +18,7 @@ TEST(CMessageObjectTest, AddReplacesByNameInPlaceOnPlainObjectsOnly)
     plain.AddInt32(L"a", 1);
     plain.AddBool(L"b", true);
     plain.AddString(L"a", L"x");
-    ASSERT_EQ(plain.Items().size(), 2u);
-    EXPECT_EQ(Names(plain), L"a;b;");
-    EXPECT_EQ(plain.Items()[0].m_type, String);
-    EXPECT_EQ(plain.Items()[0].m_string, L"x");
+    EXPECT_EQ(Text(plain), LR"({"a":"x","b":true})");
 
     CMessageObject array;
     array.SetArray(true);
@@ -33,8 +29,7 @@ TEST(CMessageObjectTest, AddReplacesByNameInPlaceOnPlainObjectsOnly)
     // A replaced Object item gives up its nested object; the new one takes the old position.
     plain.AddObject(L"b", true)->AddInt32(L"inner", 1);
     plain.AddUInt32(L"b", 7);
-    EXPECT_EQ(Names(plain), L"a;b;");
-    EXPECT_EQ(plain.Items()[1].m_type, Integer);
+    EXPECT_EQ(Text(plain), LR"({"a":"x","b":7})");
     EXPECT_TRUE(plain.Items()[1].m_unsigned);
 }
 
@@ -44,19 +39,18 @@ TEST(CMessageObjectTest, ObjectsAndArraysReplaceOnlyWhenAsked)
     CMessageObject* first = message.AddObject(L"o", false);
     first->AddInt32(L"n", 1);
     message.AddObject(L"o", false);
-    EXPECT_EQ(message.Items().size(), 2u);
+    message.AddArray(L"");
+    message.AddArray(L"");
+    EXPECT_EQ(Text(message), LR"({"o":{"n":1},"o":{},"":[],"":[]})");
     CMessageItem* found = nullptr;
     ASSERT_TRUE(message.FindItem(L"o", found));
     EXPECT_EQ(found->m_value.object, first);
 
-    message.AddArray(L"");
-    message.AddArray(L"");
-    EXPECT_EQ(message.Items().size(), 4u);
     message.AddArray(L"o"); // replaces the first "o"
-    EXPECT_EQ(message.Items().size(), 4u);
+    EXPECT_EQ(Text(message), LR"({"o":[],"o":{},"":[],"":[]})");
     const CMessageObject* array = nullptr;
     ASSERT_TRUE(message.GetArray(L"o", array));
-    EXPECT_TRUE(array->Items().empty());
+    EXPECT_EQ(array, message.Items()[0].m_value.object);
 }
 
 TEST(CMessageObjectTest, GettersNeverConvertAndLeaveOutputUntouched)
@@ -67,6 +61,8 @@ TEST(CMessageObjectTest, GettersNeverConvertAndLeaveOutputUntouched)
     message.AddNull(L"nothing");
     message.AddObject(L"plain", true);
     message.AddBool(L"Flag", true);
+    message.AddUInt64(L"big", (1ull << 32) | 5);
+    message.AddInt32(L"minus", -1);
 
     std::wstring text = L"kept";
     bool flag = false;
@@ -87,19 +83,13 @@ TEST(CMessageObjectTest, GettersNeverConvertAndLeaveOutputUntouched)
     const CMessageItem* item = nullptr;
     ASSERT_TRUE(message.FindItem(L"nothing", item));
     EXPECT_EQ(item->m_type, Null);
-}
 
-TEST(CMessageObjectTest, GetUInt32DeliversTheLowHalfOfAnyInteger)
-{
-    CMessageObject message;
-    message.AddUInt64(L"big", (1ull << 32) | 5);
-    message.AddInt32(L"minus", -1);
-    std::uint32_t value = 0;
-    ASSERT_TRUE(message.GetUInt32(L"big", value));
-    EXPECT_EQ(value, 5u);
-    ASSERT_TRUE(message.GetUInt32(L"minus", value));
-    EXPECT_EQ(value, 4294967295u);
-    EXPECT_EQ(message.Items()[1].m_value.i64, -1); // sign-extended to 64 bits
+    // GetUInt32 delivers the low half of any integer.
+    ASSERT_TRUE(message.GetUInt32(L"big", number));
+    EXPECT_EQ(number, 5u);
+    ASSERT_TRUE(message.GetUInt32(L"minus", number));
+    EXPECT_EQ(number, 4294967295u);
+    EXPECT_EQ(message.Items()[6].m_value.i64, -1); // sign-extended to 64 bits
 }
 
 TEST(CMessageObjectTest, RemoveAndClear)
@@ -110,34 +100,30 @@ TEST(CMessageObjectTest, RemoveAndClear)
     message.AddInt32(L"c", 3);
     EXPECT_TRUE(message.RemoveItem(L"b"));
     EXPECT_FALSE(message.RemoveItem(L"b"));
-    EXPECT_EQ(Names(message), L"a;c;");
+    EXPECT_EQ(Text(message), LR"("name":{"a":1,"c":3})");
 
     message.SetArray(true);
     message.m_type = Object;
     message.Clear();
-    EXPECT_TRUE(message.Items().empty());
-    EXPECT_TRUE(message.m_name.empty());
+    EXPECT_EQ(Text(message), L"[]"); // no items, no name, still an array
     EXPECT_EQ(message.m_type, Undefined);
-    EXPECT_TRUE(message.IsArray());
 }
 
 TEST(CMessageObjectTest, GetMessageNamePrefersOwnNameThenFirstObjectItem)
 {
     std::wstring name = L"untouched";
-    CMessageObject empty;
-    EXPECT_FALSE(empty.GetMessageName(name));
+    CMessageObject event;
+    EXPECT_FALSE(event.GetMessageName(name));
     EXPECT_EQ(name, L"untouched");
 
-    CMessageObject event;
     event.AddString(L"Source", L"x");
     event.AddObject(L"FileUpload", true);
     event.AddObject(L"Other", true);
     ASSERT_TRUE(event.GetMessageName(name));
     EXPECT_EQ(name, L"FileUpload");
 
-    CMessageObject named(L"Own");
-    named.AddObject(L"FileUpload", true);
-    ASSERT_TRUE(named.GetMessageName(name));
+    event.m_name = L"Own";
+    ASSERT_TRUE(event.GetMessageName(name));
     EXPECT_EQ(name, L"Own");
 }
 
@@ -147,22 +133,16 @@ TEST(CMessageObjectTest, CopiesAreDeepAndMovesEmptyTheSource)
     original.AddObject(L"child", true)->AddString(L"leaf", L"v");
     {
         CMessageObject copy(original);
-        CMessageObject* copiedChild = nullptr;
-        CMessageItem* item = nullptr;
-        ASSERT_TRUE(copy.FindItem(L"child", item));
-        copiedChild = item->m_value.object;
+        CMessageObject* copiedChild = copy.Items()[0].m_value.object;
         EXPECT_NE(copiedChild, original.Items()[0].m_value.object);
         copiedChild->AddString(L"leaf", L"changed");
     } // the copy and its nested objects are gone
-    std::wstring leaf;
-    ASSERT_TRUE(original.Items()[0].m_value.object->GetString(L"leaf", leaf));
-    EXPECT_EQ(leaf, L"v");
+    EXPECT_EQ(Text(original), LR"("root":{"child":{"leaf":"v"}})");
 
     CMessageObject* nested = original.Items()[0].m_value.object;
     CMessageObject moved(std::move(original));
     EXPECT_EQ(moved.Items()[0].m_value.object, nested); // transferred, not copied
-    EXPECT_TRUE(original.Items().empty());
-    EXPECT_TRUE(original.m_name.empty());
+    EXPECT_EQ(Text(original), L"{}"); // no items, no name
 
     CMessageItem item(moved);
     CMessageItem taken(std::move(item));
@@ -180,8 +160,7 @@ TEST(CMessageObjectTest, NestedObjectsStayPutWhileTheParentGrows)
     for (int i = 0; i < 1000; ++i)
         message.AddInt32(L"n" + std::to_wstring(i), i);
     child->AddBool(L"still", true);
-    bool still = false;
-    EXPECT_TRUE(message.Items()[0].m_value.object->GetBool(L"still", still));
+    EXPECT_EQ(Text(*message.Items()[0].m_value.object), LR"("child":{"still":true})");
     EXPECT_TRUE(message.AddItem(&message.Items()[5]));
     EXPECT_FALSE(message.AddItem(nullptr));
     EXPECT_EQ(message.Items().size(), 1001u);

@@ -10,57 +10,16 @@
 #include <cstdlib>
 #include <random>
 
-extern "C"
-{
-void* __real_malloc(size_t);
-void* __real_calloc(size_t, size_t);
-void* __real_realloc(void*, size_t);
-void __real_free(void*);
-}
-
 namespace
 {
 std::atomic<long> g_liveBlocks{0};
-}
 
-extern "C"
+void* Counted(void* p)
 {
-void* __wrap_malloc(size_t size)
-{
-    void* p = __real_malloc(size);
-    if (p)
-        ++g_liveBlocks;
+    g_liveBlocks += p ? 1 : 0;
     return p;
 }
 
-void* __wrap_calloc(size_t count, size_t size)
-{
-    void* p = __real_calloc(count, size);
-    if (p)
-        ++g_liveBlocks;
-    return p;
-}
-
-void* __wrap_realloc(void* old, size_t size)
-{
-    void* p = __real_realloc(old, size);
-    if (!old && p)
-        ++g_liveBlocks;
-    else if (old && !size)
-        --g_liveBlocks;
-    return p;
-}
-
-void __wrap_free(void* p)
-{
-    if (p)
-        --g_liveBlocks;
-    __real_free(p);
-}
-}
-
-namespace
-{
 const char* const kDocuments[] = {
     R"({"FileUpload":{"FilePath":"C:\\ProgramData\\Agent\\Messages\\f.zip","Status":"Failed",)"
     R"("MetaData":{"Kind":"Logs","Size":1234},"OperationId":"6f1c","Owner":"Agent","RetryCount":2,)"
@@ -72,9 +31,12 @@ const char* const kDocuments[] = {
     R"([{"Actions":[{"Name":"Reboot","Args":{}}],"Code":-1,"Text":"\u20ac \ud83d\ude00 \"q\""}])",
 };
 
-std::string Mutate(const std::string& doc, std::mt19937& random)
+const char* const kBadUtf8[] = {"\xc3", "\xff", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xc0\xaf", "\x80"};
+const char* const kHugeNumbers[] = {"99999999999999999999999999", "-9223372036854775809", "1e99999",
+                                    "1.7976931348623157e309", "0.0000000000000000000000001e-400"};
+
+std::string Mutate(std::string text, std::mt19937& random)
 {
-    std::string text = doc;
     const auto at = [&](size_t size) { return std::uniform_int_distribution<size_t>(0, size)(random); };
     switch (random() % 8)
     {
@@ -90,20 +52,12 @@ std::string Mutate(const std::string& doc, std::mt19937& random)
             text.insert(at(text.size()), 1, "[]{}\",:"[random() % 7]);
         break;
     case 3: // invalid UTF-8
-    {
-        static const char* const bad[] = {"\xc3", "\xff", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xc0\xaf", "\x80"};
-        text.insert(at(text.size()), bad[random() % 6]);
+        text.insert(at(text.size()), kBadUtf8[random() % 6]);
         break;
-    }
     case 4: // huge numbers
-    {
-        static const char* const huge[] = {"99999999999999999999999999", "-9223372036854775809", "1e99999",
-                                           "1.7976931348623157e309", "0.0000000000000000000000001e-400"};
-        const size_t colon = text.find(':', at(text.size()));
-        if (colon != std::string::npos)
-            text.insert(colon + 1, huge[random() % 5]);
+        if (const size_t colon = text.find(':', at(text.size())); colon != std::string::npos)
+            text.insert(colon + 1, kHugeNumbers[random() % 5]);
         break;
-    }
     case 5: // deep nesting
     {
         const size_t depth = 400 + random() % 800;
@@ -125,6 +79,30 @@ std::string Mutate(const std::string& doc, std::mt19937& random)
 }
 } // namespace
 
+extern "C"
+{
+void* __real_malloc(size_t);
+void* __real_calloc(size_t, size_t);
+void* __real_realloc(void*, size_t);
+void __real_free(void*);
+
+void* __wrap_malloc(size_t size) { return Counted(__real_malloc(size)); }
+void* __wrap_calloc(size_t count, size_t size) { return Counted(__real_calloc(count, size)); }
+
+void* __wrap_realloc(void* old, size_t size)
+{
+    void* p = __real_realloc(old, size);
+    g_liveBlocks += (!old && p ? 1 : 0) - (old && !size ? 1 : 0);
+    return p;
+}
+
+void __wrap_free(void* p)
+{
+    g_liveBlocks -= p ? 1 : 0;
+    __real_free(p);
+}
+}
+
 TEST(JsonRobustnessTest, MutatedDocumentsNeverCrashLeakOrHalfFillTheTarget)
 {
     // The counting must see our own allocations, or the leak check below proves nothing.
@@ -137,9 +115,13 @@ TEST(JsonRobustnessTest, MutatedDocumentsNeverCrashLeakOrHalfFillTheTarget)
     EXPECT_EQ(g_liveBlocks, before);
 
     std::mt19937 random(20261206);
-    CMessageObject target(L"target");
-    target.AddString(L"kept", L"value");
-    target.AddObject(L"nested", true)->AddInt32(L"n", 1);
+    const auto fresh = [] {
+        CMessageObject target(L"target");
+        target.AddString(L"kept", L"value");
+        target.AddObject(L"nested", true)->AddInt32(L"n", 1);
+        return target;
+    };
+    CMessageObject target = fresh();
     std::wstring expected;
     ASSERT_TRUE(target.Serialize(expected));
 
@@ -150,33 +132,26 @@ TEST(JsonRobustnessTest, MutatedDocumentsNeverCrashLeakOrHalfFillTheTarget)
         const std::string input = Mutate(kDocuments[i % 4], random);
         const long live = g_liveBlocks;
         {
-            CMessageObject read;
+            // Whatever was read can be written and read again.
+            CMessageObject read, again;
+            std::string text;
             if (read.FromUtf8Json(input))
             {
-                // Whatever was read can be written and read again.
-                std::string text;
-                ASSERT_TRUE(read.SerializeUtf8(text)) << input;
-                CMessageObject again;
-                ASSERT_TRUE(again.FromUtf8Json(text)) << text;
+                ASSERT_TRUE(read.SerializeUtf8(text) && again.FromUtf8Json(text)) << input << "\nwritten: " << text;
             }
         }
         ASSERT_EQ(g_liveBlocks, live) << "leak reading: " << input;
 
-        if (!target.FromUtf8Json(input))
+        if (target.FromUtf8Json(input))
         {
-            ++failures;
-            std::wstring now;
-            ASSERT_TRUE(target.Serialize(now));
-            ASSERT_EQ(now, expected) << input;
-            ASSERT_EQ(target.m_type, Undefined);
-            ASSERT_EQ(target.m_name, L"target");
+            target = fresh();
+            continue;
         }
-        else
-        {
-            target = CMessageObject(L"target");
-            target.AddString(L"kept", L"value");
-            target.AddObject(L"nested", true)->AddInt32(L"n", 1);
-        }
+        ++failures;
+        std::wstring now;
+        ASSERT_TRUE(target.Serialize(now));
+        ASSERT_EQ(now, expected) << input; // the name included
+        ASSERT_EQ(target.m_type, Undefined);
     }
     // Most mutations must break the document, or the test exercises little.
     EXPECT_GT(failures, kMutations / 2);

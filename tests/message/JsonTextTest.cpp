@@ -42,12 +42,20 @@ TEST(JsonTextTest, WritesExactTexts)
     array.AddDouble(L"", 2.5);
     EXPECT_EQ(Text(array), L"[true,null,2.500000]");
 
-    struct Row
-    {
-        CMessageItem item;
-        std::wstring json;
-    };
-    const Row rows[] = {
+    CMessageObject named(L"Event");
+    named.AddObject(L"Inner", true)->AddArray(L"List")->AddInt32(L"", 3);
+    EXPECT_EQ(Text(named), LR"("Event":{"Inner":{"List":[3]}})");
+    EXPECT_EQ(Text(named.Items()[0]), LR"("Inner":{"List":[3]})");
+
+    // The UTF-8 form is converted in one piece, surrogate pairs included, and reads back.
+    CMessageObject wide;
+    wide.AddString(L"k\u00e9y", L"\u20ac \U0001F600");
+    EXPECT_EQ(Utf8(wide), "{\"k\xc3\xa9y\":\"\xe2\x82\xac \xf0\x9f\x98\x80\"}");
+    CMessageObject back;
+    ASSERT_TRUE(back.FromJson(Text(wide)));
+    EXPECT_EQ(Text(back), Text(wide));
+
+    const struct { CMessageItem item; std::wstring json; } rows[] = {
         {CMessageItem(L"s", L"tab\there \u00e9"), L"\"s\":\"tab\there \u00e9\""},
         {CMessageItem(L"s", L"\\n is not a line feed"), LR"("s":"\\n is not a line feed")"},
         {CMessageItem(L"s", L"cr\rlf\n/solidus\x01"), L"\"s\":\"cr\\rlf\\n/solidus\x01\""},
@@ -65,19 +73,8 @@ TEST(JsonTextTest, WritesExactTexts)
         // Texts end at U+0000, as they do when read.
         {CMessageItem(L"s", std::wstring(L"ab\0cd", 5)), L"\"s\":\"ab\""},
     };
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(row.json);
+    for (const auto& row : rows)
         EXPECT_EQ(Text(row.item), row.json);
-    }
-}
-
-TEST(JsonTextTest, NamedObjectsWriteTheirNameAsPrefix)
-{
-    CMessageObject named(L"Event");
-    named.AddObject(L"Inner", true)->AddArray(L"List")->AddInt32(L"", 3);
-    EXPECT_EQ(Text(named), LR"("Event":{"Inner":{"List":[3]}})");
-    EXPECT_EQ(Text(named.Items()[0]), LR"("Inner":{"List":[3]})");
 }
 
 TEST(JsonTextTest, AnUndefinedItemAnywhereFailsTheWholeText)
@@ -93,38 +90,21 @@ TEST(JsonTextTest, AnUndefinedItemAnywhereFailsTheWholeText)
     EXPECT_FALSE(CMessageItem().Serialize(text));
 }
 
-TEST(JsonTextTest, Utf8FormIsConvertedInOnePiece)
-{
-    CMessageObject message;
-    message.AddString(L"k\u00e9y", L"\u20ac \U0001F600");
-    EXPECT_EQ(Utf8(message), "{\"k\xc3\xa9y\":\"\xe2\x82\xac \xf0\x9f\x98\x80\"}");
-    CMessageObject back;
-    ASSERT_TRUE(back.FromJson(Text(message)));
-    EXPECT_EQ(Text(back), Text(message));
-}
-
 TEST(JsonTextTest, ReadsEveryKindOfValue)
 {
     const CMessageObject message = Read(
         R"( { "i": -12, "d": 1.0, "s": "a\tb\u00e9", "t": true, "f": false, "n": null,
               "o": {"x": []}, "a": [1, "two", {}] } )");
     EXPECT_EQ(message.m_type, Object);
-    EXPECT_FALSE(message.IsArray());
+    // The text pins each item's type too: a signed Integer, a Double with decimals.
     EXPECT_EQ(Text(message),
               L"{\"i\":-12,\"d\":1.000000,\"s\":\"a\tb\u00e9\",\"t\":true,\"f\":false,\"n\":null,"
               L"\"o\":{\"x\":[]},\"a\":[1,\"two\",{}]}");
-    EXPECT_EQ(message.Items()[0].m_type, Integer);
-    EXPECT_FALSE(message.Items()[0].m_unsigned);
-    EXPECT_EQ(message.Items()[1].m_type, Double);
 
     // Files written by Windows tools may start with a UTF-8 byte-order mark.
     EXPECT_EQ(Text(Read("\xEF\xBB\xBF{\"a\":1}")), L"{\"a\":1}");
 
-    const CMessageObject array = Read("[1,2]");
-    EXPECT_TRUE(array.IsArray());
-    ASSERT_EQ(array.Items().size(), 2u);
-    EXPECT_TRUE(array.Items()[1].m_name.empty());
-    EXPECT_EQ(array.Items()[1].m_value.i64, 2);
+    EXPECT_EQ(Text(Read("[1,2]")), L"[1,2]"); // an array of unnamed items
 }
 
 TEST(JsonTextTest, IntegersTooLongForSixtyFourBitsAreReadAsDoubles)
@@ -139,37 +119,34 @@ TEST(JsonTextTest, IntegersTooLongForSixtyFourBitsAreReadAsDoubles)
         ASSERT_EQ(message.Items()[i].m_type, Double) << i;
         EXPECT_DOUBLE_EQ(message.Items()[i].m_value.dbl, expected[i]) << i;
     }
-    EXPECT_EQ(message.Items()[5].m_type, Integer);
-    EXPECT_EQ(message.Items()[5].m_value.i64, 7);
-    EXPECT_EQ(Read("[9223372036854775807]").Items()[0].m_type, Integer);
+    EXPECT_EQ(Text(message.Items()[5]), L"7");
+    EXPECT_EQ(Text(Read("[9223372036854775807]")), L"[9223372036854775807]");
 
-    const CMessageObject again = Read(Utf8(message));
-    EXPECT_EQ(Text(again), Text(message));
-    CMessageObject untouched;
-    EXPECT_FALSE(untouched.FromUtf8Json("[99999999999999999999.5.5]"));
+    EXPECT_EQ(Text(Read(Utf8(message))), Text(message));
+    EXPECT_FALSE(CMessageObject().FromUtf8Json("[99999999999999999999.5.5]"));
 }
 
-TEST(JsonTextTest, RepeatedNamesFollowTheAddRules)
+TEST(JsonTextTest, ReadTextsWriteBackCompactAndByTheAddRules)
 {
-    struct Row
-    {
-        const char* json;
-        const wchar_t* written;
+    const struct { const char *json, *written; } rows[] = {
+        {R"({ "FileUpload" : { "FilePath" : "C:\\ProgramData\\Agent\\Messages\\upload.zip", "Status" : "Success",
+            "MetaData" : [ { "Name" : "Kind", "Value" : "Logs" } ], "RetryCount" : 0, "KeepFile" : false,
+            "Ratio" : 0.25, "Note" : "line\nnext \/ slash \u0041" } })",
+         R"({"FileUpload":{"FilePath":"C:\\ProgramData\\Agent\\Messages\\upload.zip","Status":"Success",)"
+         R"("MetaData":[{"Name":"Kind","Value":"Logs"}],"RetryCount":0,"KeepFile":false,"Ratio":0.250000,)"
+         R"("Note":"line\nnext / slash A"}})"},
+        {R"({"a":1,"b":0,"a":2})", R"({"a":2,"b":0})"},
+        {R"({"o":{},"o":{}})", R"({"o":{},"o":{}})"},
+        {R"({"l":[1],"l":[2]})", R"({"l":[2]})"},
+        {R"({"o":{"x":1},"o":5})", R"({"o":5})"},
+        {R"([1,1,{"a":1,"a":2}])", R"([1,1,{"a":2}])"},
+        {R"({"":1,"x":{"":[]}})", R"({"":1,"x":{"":[]}})"},
+        {R"({"s":"a,]\\\"," })", R"({"s":"a,]\\\","})"},
+        // Names and strings end at U+0000.
+        {R"({"a\u0000b":"x\u0000y","c":"\u0000"})", R"({"a":"x","c":""})"},
     };
-    const Row rows[] = {
-        {R"({"a":1,"b":0,"a":2})", LR"({"a":2,"b":0})"},
-        {R"({"o":{},"o":{}})", LR"({"o":{},"o":{}})"},
-        {R"({"l":[1],"l":[2]})", LR"({"l":[2]})"},
-        {R"({"o":{"x":1},"o":5})", LR"({"o":5})"},
-        {R"([1,1,{"a":1,"a":2}])", LR"([1,1,{"a":2}])"},
-        {R"({"":1,"x":{"":[]}})", LR"({"":1,"x":{"":[]}})"},
-        {R"({"s":"a,]\\\"," })", LR"({"s":"a,]\\\","})"},
-    };
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(row.json);
-        EXPECT_EQ(Text(Read(row.json)), row.written);
-    }
+    for (const auto& row : rows)
+        EXPECT_EQ(Utf8(Read(row.json)), row.written) << row.json;
 
     // Large objects take another path to the same result.
     std::string json = "{";
@@ -184,94 +161,40 @@ TEST(JsonTextTest, RepeatedNamesFollowTheAddRules)
     EXPECT_EQ(Text(Read(json)), written);
 }
 
-TEST(JsonTextTest, NamesAndStringsEndAtNul)
-{
-    EXPECT_EQ(Text(Read(R"({"a\u0000b":"x\u0000y","c":"\u0000"})")), LR"({"a":"x","c":""})");
-}
-
-TEST(JsonTextTest, FailedReadingLeavesTheObjectExactlyAsItWas)
+TEST(JsonTextTest, ReadingReplacesEverythingOrNothing)
 {
     const char* const inputs[] = {
-        "",
-        "   ",
-        "42",
-        R"("text")",
-        "null",
-        R"({"a":1,})",
-        "[1, ]",
-        R"({"a":[1,],"b":"],"})",
-        R"({"a":1 /* note */})",
-        "// note\n{}",
-        R"({"a":)",
-        R"({"a":[1,2})",
-        R"({"a" 1})",
-        "{'a':1}",
-        R"({"a":01})",
-        R"({"a":tru})",
-        "{}}",
-        "[1,2]x",
+        "", "   ", "42", R"("text")", "null", R"({"a":1,})", "[1, ]", R"({"a":[1,],"b":"],"})",
+        R"({"a":1 /* note */})", "// note\n{}", R"({"a":)", R"({"a":[1,2})", R"({"a" 1})", "{'a':1}",
+        R"({"a":01})", R"({"a":tru})", "{}}", "[1,2]x",
     };
     CMessageObject message(L"kept");
-    message.m_type = Undefined;
     message.SetArray(true);
     message.AddString(L"", L"value");
-    const std::wstring before = Text(message);
+    const std::wstring before = LR"("kept":["value"])"; // the name and the array flag are part of the text
     for (const char* input : inputs)
     {
         SCOPED_TRACE(input);
         EXPECT_FALSE(message.FromUtf8Json(input));
         EXPECT_EQ(Text(message), before);
-        EXPECT_EQ(message.m_name, L"kept");
         EXPECT_EQ(message.m_type, Undefined);
-        EXPECT_TRUE(message.IsArray());
     }
     EXPECT_FALSE(message.FromJson(L""));
     EXPECT_EQ(Text(message), before);
-}
 
-TEST(JsonTextTest, SuccessfulReadingReplacesEverything)
-{
-    CMessageObject message(L"old");
-    message.SetArray(true);
-    message.AddInt32(L"", 1);
     ASSERT_TRUE(message.FromUtf8Json(R"({"new":true})"));
-    EXPECT_TRUE(message.m_name.empty());
     EXPECT_EQ(message.m_type, Object);
-    EXPECT_FALSE(message.IsArray());
-    EXPECT_EQ(Text(message), LR"({"new":true})");
+    EXPECT_EQ(Text(message), LR"({"new":true})"); // no name, no longer an array
 }
 
 TEST(JsonTextTest, NestingStopsAtDepth512)
 {
-    const auto nested = [](unsigned depth) {
-        return std::string(depth, '[') + std::string(depth, ']');
-    };
-    CMessageObject message;
-    ASSERT_TRUE(message.FromUtf8Json(nested(CMessageObject::kMaxJsonDepth)));
-    std::string text;
-    ASSERT_TRUE(message.SerializeUtf8(text));
-    EXPECT_EQ(text, nested(CMessageObject::kMaxJsonDepth));
+    const auto nested = [](unsigned depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    const std::string deepest = nested(CMessageObject::kMaxJsonDepth);
+    CMessageObject message = Read(deepest);
+    EXPECT_EQ(Utf8(message), deepest);
 
     EXPECT_FALSE(message.FromUtf8Json(nested(CMessageObject::kMaxJsonDepth + 1)));
-    EXPECT_FALSE(message.FromUtf8Json(std::string(100000, '[') + std::string(100000, ']')));
-    EXPECT_EQ(Utf8(message), nested(CMessageObject::kMaxJsonDepth));
-}
-
-TEST(JsonTextTest, ReadingAndWritingAgainChangesOnlyFormatting)
-{
-    const std::string event = R"({
-        "FileUpload" : {
-            "FilePath" : "C:\\ProgramData\\Agent\\Messages\\upload.zip",
-            "Status" : "Success",
-            "MetaData" : [ { "Name" : "Kind", "Value" : "Logs" } ],
-            "RetryCount" : 0,
-            "KeepFile" : false,
-            "Ratio" : 0.25,
-            "Note" : "line\nnext \/ slash \u0041"
-        }
-    })";
-    EXPECT_EQ(Utf8(Read(event)),
-              R"({"FileUpload":{"FilePath":"C:\\ProgramData\\Agent\\Messages\\upload.zip","Status":"Success",)"
-              R"("MetaData":[{"Name":"Kind","Value":"Logs"}],"RetryCount":0,"KeepFile":false,"Ratio":0.250000,)"
-              R"("Note":"line\nnext / slash A"}})");
+    EXPECT_FALSE(message.FromUtf8Json(nested(100000)));
+    EXPECT_EQ(Utf8(message), deepest);
 }

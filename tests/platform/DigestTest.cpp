@@ -4,52 +4,45 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
-#include <vector>
 
 namespace
 {
+
+std::wstring TempPath(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, folder);
+    return folder + std::wstring(name);
+}
 
 // A file of the test's own in the temporary folder, removed afterwards.
 class CTempFile
 {
 public:
-    explicit CTempFile(const std::string& content)
-    {
-        wchar_t folder[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, folder);
-        wchar_t name[MAX_PATH];
-        ::GetTempFileNameW(folder, L"dig", 0, name);
-        m_path = name;
-        CFileHandle file(::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    }
+    explicit CTempFile(const std::string& content) { std::ofstream(m_path.c_str(), std::ios::binary) << content; }
     ~CTempFile() { ::DeleteFileW(m_path.c_str()); }
     const wchar_t* Path() const { return m_path.c_str(); }
 
 private:
-    std::wstring m_path;
+    const std::wstring m_path = TempPath(L"digest-test.bin");
 };
 
-std::string Pattern(size_t size)
+// The digest of the input; the call must succeed.
+template <typename Digest, typename... Input>
+std::wstring Hex(Digest digest, Input... input)
 {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        data[i] = static_cast<char>(i * 7 + i / 251);
-    return data;
+    std::wstring hex;
+    EXPECT_EQ(ERROR_SUCCESS, digest(input..., hex));
+    return hex;
 }
 
 } // namespace
 
 TEST(DigestTest, PublishedVectors)
 {
-    const struct
-    {
-        std::string input;
-        const wchar_t* md5;
-        const wchar_t* sha256;
-    } rows[] = {
+    const struct { std::string input; const wchar_t *md5, *sha256; } rows[] = {
         {"a", L"0cc175b9c0f1b6a831c399e269772661",
          L"ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb"},
         {"abc", L"900150983cd24fb0d6963f7d28e17f72",
@@ -65,11 +58,8 @@ TEST(DigestTest, PublishedVectors)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.input);
-        std::wstring md5, sha256;
-        EXPECT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(row.input.data(), row.input.size(), md5));
-        EXPECT_EQ(row.md5, md5);
-        EXPECT_EQ(ERROR_SUCCESS, Sha256HexOfBuffer(row.input.data(), row.input.size(), sha256));
-        EXPECT_EQ(row.sha256, sha256);
+        EXPECT_EQ(row.md5, Hex(Md5HexOfBuffer, row.input.data(), row.input.size()));
+        EXPECT_EQ(row.sha256, Hex(Sha256HexOfBuffer, row.input.data(), row.input.size()));
     }
 }
 
@@ -88,18 +78,11 @@ TEST(DigestTest, EmptyOrNullInputIsInvalidAndLeavesOutputAlone)
 
 TEST(DigestTest, WideStringIsHashedAsItsCodeUnits)
 {
-    const unsigned char units[] = {0x61, 0x00, 0x62, 0x00, 0x63, 0x00};
-    std::wstring ofString, ofUnits;
-    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"abc", ofString));
-    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(units, sizeof(units), ofUnits));
-    EXPECT_EQ(ofUnits, ofString);
+    const std::wstring ofString = Hex(Md5HexOfString, L"abc");
+    EXPECT_EQ(Hex(Md5HexOfBuffer, "a\0b\0c\0", 6), ofString);
     EXPECT_NE(L"900150983cd24fb0d6963f7d28e17f72", ofString);
-
     // "é" precomposed and decomposed look alike but are different code units.
-    std::wstring composed, decomposed;
-    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"\u00e9", composed));
-    ASSERT_EQ(ERROR_SUCCESS, Md5HexOfString(L"e\u0301", decomposed));
-    EXPECT_NE(composed, decomposed);
+    EXPECT_NE(Hex(Md5HexOfString, L"\u00e9"), Hex(Md5HexOfString, L"e\u0301"));
 }
 
 TEST(DigestTest, FileDigestEqualsDigestOfItsContent)
@@ -108,44 +91,35 @@ TEST(DigestTest, FileDigestEqualsDigestOfItsContent)
     for (size_t size : {size_t{1}, size_t{4096}, size_t{3 * 4096 + 17}})
     {
         SCOPED_TRACE(size);
-        const std::string content = Pattern(size);
+        std::string content(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            content[i] = static_cast<char>(i * 7 + i / 251);
         CTempFile file(content);
-        std::wstring md5File, md5Buffer, shaFile, shaBuffer;
-        ASSERT_EQ(ERROR_SUCCESS, Md5HexOfFile(file.Path(), md5File));
-        ASSERT_EQ(ERROR_SUCCESS, Md5HexOfBuffer(content.data(), content.size(), md5Buffer));
-        EXPECT_EQ(md5Buffer, md5File);
-        ASSERT_EQ(ERROR_SUCCESS, Sha256HexOfFile(file.Path(), shaFile));
-        ASSERT_EQ(ERROR_SUCCESS, Sha256HexOfBuffer(content.data(), content.size(), shaBuffer));
-        EXPECT_EQ(shaBuffer, shaFile);
+        EXPECT_EQ(Hex(Md5HexOfBuffer, content.data(), size), Hex(Md5HexOfFile, file.Path()));
+        EXPECT_EQ(Hex(Sha256HexOfBuffer, content.data(), size), Hex(Sha256HexOfFile, file.Path()));
     }
 }
 
 TEST(DigestTest, FileThatCannotBeReadIsNotFound)
 {
-    wchar_t folder[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, folder);
-    const std::wstring missing = std::wstring(folder) + L"no-such-file-7f3a.bin";
+    const std::wstring missing = TempPath(L"no-such-file-7f3a.bin");
     std::wstring hex = L"kept";
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(missing.c_str(), hex));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Sha256HexOfFile(missing.c_str(), hex));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(folder, hex));   // a folder is not a file
-    EXPECT_EQ(L"kept", hex);
-}
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(TempPath(L"").c_str(), hex)); // a folder is not a file
 
-TEST(DigestTest, FileSharingDecidesWhetherAnOpenFileCanBeHashed)
-{
+    // The digest shares reading only: a file others read can be hashed, one someone is writing cannot.
     CTempFile file("abc");
-    std::wstring hex;
+    const auto open = [&](DWORD access) {
+        return CFileHandle(::CreateFileW(file.Path(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    };
     {
-        CFileHandle reader(::CreateFileW(file.Path(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                         nullptr));
+        const CFileHandle reader = open(GENERIC_READ);
         ASSERT_TRUE(reader);
-        EXPECT_EQ(ERROR_SUCCESS, Md5HexOfFile(file.Path(), hex));
-        EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", hex);
+        EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", Hex(Md5HexOfFile, file.Path()));
     }
-    // The digest shares reading only, so a file someone is writing is refused, as any other failure is.
-    CFileHandle writer(::CreateFileW(file.Path(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                     nullptr));
+    const CFileHandle writer = open(GENERIC_WRITE);
     ASSERT_TRUE(writer);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Md5HexOfFile(file.Path(), hex));
+    EXPECT_EQ(L"kept", hex);
 }

@@ -9,33 +9,21 @@
 
 namespace
 {
-
-std::string Encoded(bool (*encode)(const BYTE*, DWORD, char*, DWORD*), const std::string& bytes)
+// What an encoder or decoder makes of the input, or "<failed>".
+template <typename In, typename Out>
+std::string Coded(bool (*code)(const In*, DWORD, Out*, DWORD*), const std::string& input)
 {
-    char out[256];
+    Out out[256];
     DWORD length = sizeof(out);
-    if (!encode(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), out, &length))
-        return "<failed>";
-    return std::string(out, length);
-}
-
-std::string Decoded(bool (*decode)(const char*, DWORD, BYTE*, DWORD*), const std::string& text)
-{
-    BYTE out[256];
-    DWORD length = sizeof(out);
-    if (!decode(text.data(), static_cast<DWORD>(text.size()), out, &length))
+    if (!code(reinterpret_cast<const In*>(input.data()), static_cast<DWORD>(input.size()), out, &length))
         return "<failed>";
     return std::string(reinterpret_cast<const char*>(out), length);
 }
-
 } // namespace
 
 TEST(EncodingTest, Base64RoundTripsAndPads)
 {
-    const struct
-    {
-        std::string bytes, standard, url;
-    } rows[] = {
+    const struct { std::string bytes, standard, url; } rows[] = {
         {"f", "Zg==", "Zg"},
         {"fo", "Zm8=", "Zm8"},
         {"foo", "Zm9v", "Zm9v"},
@@ -46,29 +34,23 @@ TEST(EncodingTest, Base64RoundTripsAndPads)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.standard);
-        EXPECT_EQ(row.standard, Encoded(Base64Encode, row.bytes));
-        EXPECT_EQ(row.url, Encoded(Base64UrlEncode, row.bytes));
-        EXPECT_EQ(row.bytes, Decoded(Base64Decode, row.standard));
-        EXPECT_EQ(row.bytes, Decoded(Base64UrlDecode, row.url));
+        EXPECT_EQ(row.standard, Coded(Base64Encode, row.bytes));
+        EXPECT_EQ(row.url, Coded(Base64UrlEncode, row.bytes));
+        EXPECT_EQ(row.bytes, Coded(Base64Decode, row.standard));
+        EXPECT_EQ(row.bytes, Coded(Base64UrlDecode, row.url));
     }
-    EXPECT_EQ("A", Decoded(Base64UrlDecode, "QQ"));
+    EXPECT_EQ("A", Coded(Base64UrlDecode, "QQ"));
 }
 
 TEST(EncodingTest, MalformedBase64Fails)
 {
     for (const char* text : {"", "QQ", "QQ=", "QUJDRA", "QU=D", "=QUJ", "Q===", "====", "QUJD\nQQ==", "QU-D",
                              "QQ==QUJD"})
-    {
-        SCOPED_TRACE(text);
-        EXPECT_EQ("<failed>", Decoded(Base64Decode, text));
-    }
+        EXPECT_EQ("<failed>", Coded(Base64Decode, text)) << text;
     for (const char* text : {"", "Q", "QUJDR", "QU.D", "Q-=Q"})
-    {
-        SCOPED_TRACE(text);
-        EXPECT_EQ("<failed>", Decoded(Base64UrlDecode, text));
-    }
-    EXPECT_EQ("<failed>", Encoded(Base64Encode, ""));
-    EXPECT_EQ("<failed>", Encoded(Base64UrlEncode, ""));
+        EXPECT_EQ("<failed>", Coded(Base64UrlDecode, text)) << text;
+    EXPECT_EQ("<failed>", Coded(Base64Encode, ""));
+    EXPECT_EQ("<failed>", Coded(Base64UrlEncode, ""));
 }
 
 TEST(EncodingTest, SmallBuffersAreNeverOverrun)
@@ -95,23 +77,19 @@ TEST(EncodingTest, SmallBuffersAreNeverOverrun)
 TEST(EncodingTest, HexCapacityRules)
 {
     const BYTE bytes[] = {0x00, 0x9f, 0xa0, 0xff};
-    char out[10];
-
-    memset(out, '#', sizeof(out));
-    DWORD capacity = 8;   // exactly the characters: no room for a terminator, none written
-    ASSERT_TRUE(HexEncode(bytes, 4, out, &capacity));
-    EXPECT_EQ(8u, capacity);
-    EXPECT_EQ("009fa0ff#", std::string(out, 9));
-
-    capacity = 9;
-    ASSERT_TRUE(HexEncode(bytes, 4, out, &capacity));
-    EXPECT_STREQ("009fa0ff", out);
-
-    memset(out, '#', sizeof(out));
-    capacity = 7;
+    char out[10] = "#########";
+    DWORD capacity = 7;
     EXPECT_FALSE(HexEncode(bytes, 4, out, &capacity));
     EXPECT_EQ(8u, capacity);
     EXPECT_EQ('#', out[0]);
+
+    // Exactly the characters: no room for a terminator, none written.
+    ASSERT_TRUE(HexEncode(bytes, 4, out, &capacity));
+    EXPECT_EQ(8u, capacity);
+    EXPECT_EQ("009fa0ff#", std::string(out, 9));
+    capacity = 9;
+    ASSERT_TRUE(HexEncode(bytes, 4, out, &capacity));
+    EXPECT_STREQ("009fa0ff", out);
 
     capacity = 10;
     EXPECT_FALSE(HexEncode(bytes, 0, out, &capacity));
@@ -125,10 +103,9 @@ TEST(EncodingTest, PlainKeyBlobIsImportable)
                           0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
     const auto blob = MakePlainKeyBlob(key, sizeof(key), CALG_AES_128);
     ASSERT_TRUE(blob);
-    ASSERT_EQ(28u, blob->size());
-    const BYTE header[12] = {8, 2, 0, 0, 0x0e, 0x66, 0, 0, 16, 0, 0, 0};
-    EXPECT_EQ(0, memcmp(header, blob->data(), 12));
-    EXPECT_EQ(0, memcmp(key, blob->data() + 12, 16));
+    std::vector<BYTE> expected = {8, 2, 0, 0, 0x0e, 0x66, 0, 0, 16, 0, 0, 0};
+    expected.insert(expected.end(), key, key + sizeof(key));
+    ASSERT_EQ(expected, *blob);
     EXPECT_EQ(1, blob.use_count());
 
     // The CryptoAPI takes it and encrypts the FIPS-197 example block with it (CBC, zero IV: plain AES).
