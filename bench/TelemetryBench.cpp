@@ -102,6 +102,15 @@ void JsonFigures()
     std::printf("  SerializeUtf8           %8.1f MB/s   %.2f of raw parse\n", MBps(doc.size(), write), raw / write);
 }
 
+// A set whose set-up fails measures nothing: the bench stops with the reason.
+void Require(DWORD error, const char* what)
+{
+    if (error == ERROR_SUCCESS)
+        return;
+    std::fprintf(stderr, "telemetry_bench: %s failed with error %lu\n", what, static_cast<unsigned long>(error));
+    std::exit(1);
+}
+
 void DigestFigures()
 {
     constexpr size_t kBytes = 64u << 20;
@@ -112,13 +121,15 @@ void DigestFigures()
     wchar_t folder[MAX_PATH];
     ::GetTempPathW(MAX_PATH, folder);
     const std::wstring path = std::wstring(folder) + L"telemetry-bench-digest.bin";
-    WriteWholeFile(path, data);
+    Require(WriteWholeFile(path, data), "writing the digest file");
     constexpr int kRuns = 3;
     std::wstring hex;
-    const double md5Buffer = BestSeconds(kRuns, [&] { Md5HexOfBuffer(data.data(), data.size(), hex); });
-    const double md5File = BestSeconds(kRuns, [&] { Md5HexOfFile(path.c_str(), hex); });
-    const double shaBuffer = BestSeconds(kRuns, [&] { Sha256HexOfBuffer(data.data(), data.size(), hex); });
-    const double shaFile = BestSeconds(kRuns, [&] { Sha256HexOfFile(path.c_str(), hex); });
+    const double md5Buffer = BestSeconds(kRuns, [&] { Require(Md5HexOfBuffer(data.data(), data.size(), hex), "MD5"); });
+    const double md5File = BestSeconds(kRuns, [&] { Require(Md5HexOfFile(path.c_str(), hex), "MD5 of a file"); });
+    const double shaBuffer =
+        BestSeconds(kRuns, [&] { Require(Sha256HexOfBuffer(data.data(), data.size(), hex), "SHA-256"); });
+    const double shaFile =
+        BestSeconds(kRuns, [&] { Require(Sha256HexOfFile(path.c_str(), hex), "SHA-256 of a file"); });
     ::DeleteFileW(path.c_str());
 
     std::printf("Digests, %zu MB (the file is in the system's cache)\n", kBytes >> 20);
@@ -264,11 +275,12 @@ void TrackingFigures()
     install.AddComponents();
     CServerFixture server;
     server.Reply("GET", "/hit", CScriptedReply{200, {}, "", "text/plain", {}});
-    WriteWholeFile(install.Folder() + L"Utils\\config.json",
-                   "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \"" +
-                       server.HostAndPort() +
-                       "\", \"Communications.Method_TrackingSend.Path\": \"hit?trackIndex={trackIndex}\", "
-                       "\"Register.Agent.TestMode\": \"0\"}");
+    const std::string settings =
+        "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \"" +
+        server.HostAndPort() +
+        "\", \"Communications.Method_TrackingSend.Path\": \"hit?trackIndex={trackIndex}\", "
+        "\"Register.Agent.TestMode\": \"0\"}";
+    Require(WriteWholeFile(install.Folder() + L"Utils\\config.json", settings), "writing the settings");
     // Each event loads and unloads the communications and system information components; the extra
     // reference keeps them mapped, as a real agent's other users would (and spares 32-bit Wine's TLS slots).
     const CModule pinComms(::LoadLibraryExW((install.Folder() + L"Utils\\Quillon.dll").c_str(), nullptr,
@@ -300,7 +312,9 @@ void TrackingFigures()
             for (int i = 0; i < eventsPerThread; ++i)
             {
                 const std::wstring file = folder + std::to_wstring(t) + L"-" + std::to_wstring(i) + L".json";
-                WriteWholeFile(file, R"({"TrackIndex":"bench","CustomData":[{"Name":"screen","Value":"start"}]})");
+                Require(
+                    WriteWholeFile(file, R"({"TrackIndex":"bench","CustomData":[{"Name":"screen","Value":"start"}]})"),
+                    "writing a tracking file");
                 CMessageObject event;
                 event.AddObject(L"TrackingSend", true)->AddString(L"Filename", file);
                 events[t].push_back(std::move(event));

@@ -9,5 +9,5 @@
 // scheme is 2 only for the service "KWS" with a version that reads as 2, otherwise 1 (a version that is no
 // 32-bit decimal number is traced and gives 1). requestTime may be null (the record's time is then all zero).
 // Never throws.
-bool ReadAuthorization(IConfigUtil* configUtil, AuthorizationRecord& out, const wchar_t* section,
+[[nodiscard]] bool ReadAuthorization(IConfigUtil* configUtil, AuthorizationRecord& out, const wchar_t* section,
                        const SYSTEMTIME* requestTime, bool signRequest);

@@ -15,23 +15,23 @@ class ICypher
 {
 public:
     virtual ~ICypher() = default;                                                       // slot 0
-    virtual bool Encrypt(const std::string& plain, std::string& cipher) = 0;           // slot 1
-    virtual bool Decrypt(const std::string& cipher, std::string& plain) = 0;           // slot 2
-    virtual bool EncryptToBase64(const std::string& plain, std::string& base64) = 0;   // slot 3
-    virtual bool DecryptFromBase64(const std::string& base64, std::string& plain) = 0; // slot 4
+    [[nodiscard]] virtual bool Encrypt(const std::string& plain, std::string& cipher) = 0;           // slot 1
+    [[nodiscard]] virtual bool Decrypt(const std::string& cipher, std::string& plain) = 0;           // slot 2
+    [[nodiscard]] virtual bool EncryptToBase64(const std::string& plain, std::string& base64) = 0;   // slot 3
+    [[nodiscard]] virtual bool DecryptFromBase64(const std::string& base64, std::string& plain) = 0; // slot 4
     virtual ALG_ID GetAlgorithmId() const = 0;                                          // slot 5
     // Derives the key when needed; copies it when *size allows, always reports its length in *size.
-    virtual bool GetKey(BYTE* buffer, DWORD* size) = 0;                                 // slot 6
+    [[nodiscard]] virtual bool GetKey(BYTE* buffer, DWORD* size) = 0;                                 // slot 6
     // CBC mode and, when there is one, the IV.
-    virtual bool ApplyKeyParameters(HCRYPTKEY key) = 0;                                 // slot 7
+    [[nodiscard]] virtual bool ApplyKeyParameters(HCRYPTKEY key) = 0;                                 // slot 7
 };
 
 // The Base64 forms, on top of any cipher's bytes.
 class CCypher : public ICypher
 {
 public:
-    bool EncryptToBase64(const std::string& plain, std::string& base64) override;
-    bool DecryptFromBase64(const std::string& base64, std::string& plain) override;
+    [[nodiscard]] bool EncryptToBase64(const std::string& plain, std::string& base64) override;
+    [[nodiscard]] bool DecryptFromBase64(const std::string& base64, std::string& plain) override;
 };
 
 class CAESCypher : public CCypher
@@ -39,19 +39,19 @@ class CAESCypher : public CCypher
 public:
     CAESCypher();
 
-    bool Encrypt(const std::string& plain, std::string& cipher) override;
-    bool Decrypt(const std::string& cipher, std::string& plain) override;
+    [[nodiscard]] bool Encrypt(const std::string& plain, std::string& cipher) override;
+    [[nodiscard]] bool Decrypt(const std::string& cipher, std::string& plain) override;
     ALG_ID GetAlgorithmId() const override { return m_algorithm; }
-    bool GetKey(BYTE* buffer, DWORD* size) override;
-    bool ApplyKeyParameters(HCRYPTKEY key) override;
+    [[nodiscard]] bool GetKey(BYTE* buffer, DWORD* size) override;
+    [[nodiscard]] bool ApplyKeyParameters(HCRYPTKEY key) override;
 
     // Both refuse an empty value; a change discards the derived key and IV.
-    bool SetPassword(const std::string& password);
-    bool SetSalt(const std::string& salt);
+    [[nodiscard]] bool SetPassword(const std::string& password);
+    [[nodiscard]] bool SetSalt(const std::string& salt);
 
 private:
-    bool DeriveKey();
-    bool Transform(const std::string& in, std::string& out, bool encrypt);
+    [[nodiscard]] bool DeriveKey();
+    [[nodiscard]] bool Transform(const std::string& in, std::string& out, bool encrypt);
 
     ALG_ID m_algorithm = CALG_AES_256;
     DWORD m_keyBits = 256;
@@ -62,4 +62,4 @@ private:
 };
 
 // HMAC-SHA1 of data keyed with key, on the CryptoAPI; false when it cannot be computed.
-bool HmacSha1(const std::vector<BYTE>& key, const BYTE* data, DWORD length, BYTE (&mac)[20]);
+[[nodiscard]] bool HmacSha1(const std::vector<BYTE>& key, const BYTE* data, DWORD length, BYTE (&mac)[20]);

@@ -31,10 +31,10 @@ public:
     CommsWrapperRequestDispatcher(const CommsWrapperRequestDispatcher&) = delete;
     CommsWrapperRequestDispatcher& operator=(const CommsWrapperRequestDispatcher&) = delete;
 
-    DWORD Send(const std::shared_ptr<IRequest>& request, DWORD signingOption,
+    [[nodiscard]] DWORD Send(const std::shared_ptr<IRequest>& request, DWORD signingOption,
                const std::shared_ptr<IRequestResponse>& response,
                const std::shared_ptr<IProxyConfig>& proxyReport) override;
-    DWORD Download(const std::shared_ptr<IRequest>& request, const std::wstring& path,
+    [[nodiscard]] DWORD Download(const std::shared_ptr<IRequest>& request, const std::wstring& path,
                    const std::shared_ptr<IRequestResponse>& response) override;
 
     // On from construction; off, bodies go out without an authorization record.

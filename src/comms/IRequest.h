@@ -19,9 +19,9 @@ class IRequestBody
 public:
     virtual ~IRequestBody() = default;                       // slot 0
     virtual std::wstring GetContentType() const = 0;         // slot 1
-    virtual bool IsCompressed() const = 0;                   // slot 2
+    [[nodiscard]] virtual bool IsCompressed() const = 0;                   // slot 2
     // Stored form, or the uncompressed form when asked.
-    virtual DWORD GetLength(bool uncompressed) const = 0;    // slot 3
+    [[nodiscard]] virtual DWORD GetLength(bool uncompressed) const = 0;    // slot 3
     virtual const BYTE* GetData(bool uncompressed) const = 0;   // slot 4
 };
 
@@ -43,10 +43,10 @@ public:
     // The Add operations never change the value of a name already present.
     virtual void AddHeader(const std::wstring& name, const std::wstring& value) = 0;   // slot 9
     // Adds nothing unless the whole text parses.
-    virtual bool AddHeadersFromText(const std::wstring& text) = 0;          // slot 10
+    [[nodiscard]] virtual bool AddHeadersFromText(const std::wstring& text) = 0;          // slot 10
     virtual void AddHeaders(const HeaderMap& headers) = 0;                  // slot 11
-    virtual bool ParseHeaderText(const std::wstring& text, HeaderMap& out) const = 0;   // slot 12
+    [[nodiscard]] virtual bool ParseHeaderText(const std::wstring& text, HeaderMap& out) const = 0;   // slot 12
     virtual void SetHeaders(const HeaderMap& headers) = 0;                  // slot 13
     virtual void SetRequestFlags(DWORD flags) = 0;                          // slot 14
-    virtual DWORD GetRequestFlags() const = 0;                              // slot 15
+    [[nodiscard]] virtual DWORD GetRequestFlags() const = 0;                              // slot 15
 };

@@ -28,12 +28,12 @@ public:
     // Slot 2: a name already present keeps its value.
     virtual void AddHeader(const std::wstring& name, const std::wstring& value) = 0;
     // Slot 3: the header map is cleared first, then filled from "Name: value" lines.
-    virtual bool ParseHeaderText(const std::wstring& text) = 0;
+    [[nodiscard]] virtual bool ParseHeaderText(const std::wstring& text) = 0;
     virtual void SetHeaders(const HeaderMap& headers) = 0;      // slot 4
-    virtual DWORD GetStatusCode() const = 0;                    // slot 5
+    [[nodiscard]] virtual DWORD GetStatusCode() const = 0;                    // slot 5
     virtual void GetHeaders(HeaderMap& out) const = 0;          // slot 6
     virtual SYSTEMTIME GetTime() const = 0;                     // slot 7
     virtual const BYTE* GetContent() const = 0;                 // slot 8: null when there is none
-    virtual DWORD GetContentLength() const = 0;                 // slot 9
+    [[nodiscard]] virtual DWORD GetContentLength() const = 0;                 // slot 9
     virtual const WebApiReply& GetReply() const = 0;            // slot 10
 };

@@ -226,8 +226,9 @@ void WebApiRequest::RebuildDescription()
         const std::size_t scheme = m_url.find(L"://");
         const std::size_t hostStart = scheme == std::wstring::npos ? 0 : scheme + 3;
         const std::size_t hostEnd = m_url.find(L'/', hostStart);
-        m_description = verb + L' ' +
-                        m_url.substr(hostStart, hostEnd == std::wstring::npos ? std::wstring::npos : hostEnd - hostStart);
+        m_description =
+            verb + L' ' +
+            m_url.substr(hostStart, hostEnd == std::wstring::npos ? std::wstring::npos : hostEnd - hostStart);
     }
 }
 
@@ -246,7 +247,7 @@ void WebApiRequest::SetBaseUrl(const std::wstring& url)
 {
     m_url = url + m_resource;
     ToForwardSlashes(m_url);
-    FillPlaceholders();
+    static_cast<void>(FillPlaceholders());   // a failure clears the URL, traced
     RebuildDescription();
 }
 

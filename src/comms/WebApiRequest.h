@@ -14,7 +14,7 @@ constexpr wchar_t kDownloadService[] = L"Download_File";
 
 // Parses "Name: value" lines ended by CR LF (the last may lack them) into out, keeping names already there.
 // Lines without ":" are skipped. False when a name or value is only blanks; the pairs before it stay in out.
-bool ParseHeaderLines(const std::wstring& text, HeaderMap& out);
+[[nodiscard]] bool ParseHeaderLines(const std::wstring& text, HeaderMap& out);
 
 class WebApiRequest : public IRequest
 {
@@ -33,12 +33,12 @@ public:
     IRequestBody* GetBody() const override;
     void GetHeaders(HeaderMap& out) override;
     void AddHeader(const std::wstring& name, const std::wstring& value) override;
-    bool AddHeadersFromText(const std::wstring& text) override;
+    [[nodiscard]] bool AddHeadersFromText(const std::wstring& text) override;
     void AddHeaders(const HeaderMap& headers) override;
-    bool ParseHeaderText(const std::wstring& text, HeaderMap& out) const override;
+    [[nodiscard]] bool ParseHeaderText(const std::wstring& text, HeaderMap& out) const override;
     void SetHeaders(const HeaderMap& headers) override;
     void SetRequestFlags(DWORD flags) override;
-    DWORD GetRequestFlags() const override;
+    [[nodiscard]] DWORD GetRequestFlags() const override;
 
     // The verb of a request without a service name (a configured service reads its own).
     void SetVerb(std::wstring verb);
@@ -50,7 +50,7 @@ protected:
 private:
     std::wstring ReadSetting(const wchar_t* key) const;
     std::wstring ComposeConfiguredUrl() const;
-    bool FillPlaceholders();
+    [[nodiscard]] bool FillPlaceholders();
     void RebuildDescription();
 
     IConfigUtil* m_configUtil;

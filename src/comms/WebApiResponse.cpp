@@ -165,7 +165,7 @@ bool WebApiResponse::ReadReply()
     m_reply.m_code = std::move(code);
     m_reply.m_messageText = std::move(messageText);
     std::int32_t seconds = 0;
-    ReadLeadingInt32(serverTime, seconds);
+    static_cast<void>(ReadLeadingInt32(serverTime, seconds));   // no digits read as 0
     m_reply.m_serverTime = seconds;
     TRACE_INFO(kTraceFlagEvents, 19, "server reply: code %ls, message %ls, server time %lld", m_reply.m_code,
                m_reply.m_messageText, static_cast<long long>(m_reply.m_serverTime));

@@ -14,7 +14,7 @@
 // ERROR_SUCCESS for 200-299; 304 ERROR_CONTINUE; other 3xx ERROR_INVALID_ADDRESS; 403 ERROR_ACCESS_DENIED;
 // 404 ERROR_NOT_FOUND; other 4xx ERROR_BAD_NETPATH; 5xx ERROR_INVALID_SERVER_STATE; anything else (below 200,
 // 600 and above) ERROR_BAD_NET_RESP.
-DWORD HttpStatusToError(DWORD status);
+[[nodiscard]] DWORD HttpStatusToError(DWORD status);
 
 class WebApiResponse : public IRequestResponse
 {
@@ -23,23 +23,23 @@ public:
 
     void SetResult(const SYSTEMTIME& time, DWORD status, const BYTE* content, DWORD length) override;
     void AddHeader(const std::wstring& name, const std::wstring& value) override;
-    bool ParseHeaderText(const std::wstring& text) override;
+    [[nodiscard]] bool ParseHeaderText(const std::wstring& text) override;
     void SetHeaders(const HeaderMap& headers) override;
-    DWORD GetStatusCode() const override;
+    [[nodiscard]] DWORD GetStatusCode() const override;
     void GetHeaders(HeaderMap& out) const override;
     SYSTEMTIME GetTime() const override;
     const BYTE* GetContent() const override;
-    DWORD GetContentLength() const override;
+    [[nodiscard]] DWORD GetContentLength() const override;
     const WebApiReply& GetReply() const override;
 
     // What raising the last SetResult's actions gave: the handler's result once a batch was handed over;
     // ERROR_NO_DATA when there was nothing to raise (no reply read, no handler, no "Actions" object, no object
     // member); ERROR_INVALID_PARAMETER when an action could not be written.
-    DWORD GetActionsResult() const { return m_actionsResult; }
+    [[nodiscard]] DWORD GetActionsResult() const { return m_actionsResult; }
 
 private:
-    bool ReadReply();
-    DWORD ProcessActions() const;
+    [[nodiscard]] bool ReadReply();
+    [[nodiscard]] DWORD ProcessActions() const;
 
     SYSTEMTIME m_time = {};
     DWORD m_status = 0;

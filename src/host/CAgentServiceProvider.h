@@ -13,12 +13,12 @@ public:
     virtual ~CAgentServiceProvider() = default;                               // slot 0
 
     // Same address, code unit by code unit, and same port.
-    virtual bool Equals(const CAgentServiceProvider& other) const;            // slot 1
-    virtual bool IsUsable() const;                                             // slot 2
+    [[nodiscard]] virtual bool Equals(const CAgentServiceProvider& other) const;            // slot 1
+    [[nodiscard]] virtual bool IsUsable() const;                                             // slot 2
     // Adds "Address" (text) and "Port" (integer).
     virtual void ToMessage(CMessageObject& message) const;                    // slot 3
     // Reads "Address" when it is a text and "Port" when it is an integer; true when either was read.
-    virtual bool FromMessage(const CMessageObject& message);                  // slot 4
+    [[nodiscard]] virtual bool FromMessage(const CMessageObject& message);                  // slot 4
 
     const std::wstring& Address() const { return m_address; }
     std::uint32_t Port() const { return m_port; }

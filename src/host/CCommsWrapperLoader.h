@@ -21,7 +21,7 @@ public:
     CCommsWrapperLoader& operator=(const CCommsWrapperLoader&) = delete;
 
     // Takes one use of the shared library; loading it when no instance holds one. Repeated calls hold one use.
-    bool Load();
+    [[nodiscard]] bool Load();
     void Unload();
 
     // Null without a use, the export or an interface.

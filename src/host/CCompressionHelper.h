@@ -18,8 +18,8 @@ public:
     CCompressionHelper(const CCompressionHelper&) = delete;
     CCompressionHelper& operator=(const CCompressionHelper&) = delete;
 
-    bool HasGetCompression() const { return m_getCompression != nullptr; }
-    bool HasFreeCompression() const { return m_freeCompression != nullptr; }
+    [[nodiscard]] bool HasGetCompression() const { return m_getCompression != nullptr; }
+    [[nodiscard]] bool HasFreeCompression() const { return m_freeCompression != nullptr; }
 
     // kind is kArchiveZip or kArchiveRar. Null when the export is missing or the component has none.
     IDecompressor* GetCompression(DWORD kind) const;

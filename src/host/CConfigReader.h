@@ -16,7 +16,7 @@ public:
 
     // Parses the JSON text stored under key into object. False when the key cannot be read or its text is
     // not JSON; object is then left as the parser left it.
-    bool ReadObject(const std::wstring& key, CMessageObject& object) const;
+    [[nodiscard]] bool ReadObject(const std::wstring& key, CMessageObject& object) const;
 
 protected:
     IConfigUtil* m_configUtil;

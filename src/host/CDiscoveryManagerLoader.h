@@ -12,7 +12,7 @@ class CDiscoveryManagerLoader
 public:
     explicit CDiscoveryManagerLoader(const std::wstring& folder);
 
-    bool Load();
+    [[nodiscard]] bool Load();
     // Null without the library, its export or an interface (the component's error code is traced).
     IDiscoveryInterface* GetDiscoveryInterface();
 

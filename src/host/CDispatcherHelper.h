@@ -22,11 +22,11 @@ class CDispatcherHelper : public IDispatcherHelper
 public:
     static CDispatcherHelper& Instance();
 
-    DWORD SendObjects(const CMessageBatch& batch, bool option) override;
-    DWORD SendObject(const CMessageObject& object, bool option) override;
-    DWORD SendText(const std::wstring& text, bool option) override;
-    DWORD SendEach(const std::vector<std::wstring>& texts, bool option) override;
-    DWORD SendAsArray(const std::vector<std::wstring>& texts, bool option) override;
+    [[nodiscard]] DWORD SendObjects(const CMessageBatch& batch, bool option) override;
+    [[nodiscard]] DWORD SendObject(const CMessageObject& object, bool option) override;
+    [[nodiscard]] DWORD SendText(const std::wstring& text, bool option) override;
+    [[nodiscard]] DWORD SendEach(const std::vector<std::wstring>& texts, bool option) override;
+    [[nodiscard]] DWORD SendAsArray(const std::vector<std::wstring>& texts, bool option) override;
 
     // Gives the interface back and unloads the component; the next send loads it again.
     void UnloadDispatcher();
@@ -37,7 +37,7 @@ public:
     CDispatcherHelper& operator=(const CDispatcherHelper&) = delete;
 
 private:
-    DWORD LoadDispatcher();   // with m_mutex held
+    [[nodiscard]] DWORD LoadDispatcher();   // with m_mutex held
 
     std::mutex m_mutex;
     std::unique_ptr<CLoader> m_loader;

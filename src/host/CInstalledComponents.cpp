@@ -15,7 +15,7 @@ template <typename Wrapper, typename T>
 bool Use(T* (Wrapper::*get)(), void (Wrapper::*giveBack)(T**), CComponentUse<T>& use)
 {
     std::wstring folder;
-    GetUtilsFolder(folder);
+    static_cast<void>(GetUtilsFolder(folder));   // without one, the wrapper refuses to load
     auto wrapper = std::make_shared<Wrapper>(folder);
     if (!wrapper->Load())
         return false;

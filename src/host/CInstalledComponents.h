@@ -10,6 +10,6 @@ public:
     // The one instance; it keeps no state of its own.
     static CInstalledComponents& Instance();
 
-    bool UseComms(CComponentUse<ICommsWrapper>& use) override;
-    bool UseHardware(CComponentUse<IHardware>& use) override;
+    [[nodiscard]] bool UseComms(CComponentUse<ICommsWrapper>& use) override;
+    [[nodiscard]] bool UseHardware(CComponentUse<IHardware>& use) override;
 };

@@ -19,10 +19,10 @@ class ILoader
 public:
     virtual ~ILoader() = default;                                                       // slot 0
     // True when a library is loaded afterwards. A loaded library only has its count raised, whatever the name.
-    virtual bool Load(const std::wstring& name, const std::wstring& folder) = 0;       // slot 1
+    [[nodiscard]] virtual bool Load(const std::wstring& name, const std::wstring& folder) = 0;       // slot 1
     virtual void Unload() = 0;                                                          // slot 2
     virtual void* GetProc(const std::string& name) = 0;                                 // slot 3
-    virtual bool HasProc(const std::string& name) = 0;                                  // slot 4
+    [[nodiscard]] virtual bool HasProc(const std::string& name) = 0;                                  // slot 4
     virtual std::wstring GetModuleName() const = 0;                                     // slot 5
     virtual std::wstring GetFolder() const = 0;                                         // slot 6
 };
@@ -39,10 +39,10 @@ public:
     CLoader& operator=(const CLoader&) = delete;
 
     // A non-empty folder replaces the one given at construction. A failed Load leaves name and folder as they were.
-    bool Load(const std::wstring& name, const std::wstring& folder) override;
+    [[nodiscard]] bool Load(const std::wstring& name, const std::wstring& folder) override;
     void Unload() override;
     void* GetProc(const std::string& name) override;
-    bool HasProc(const std::string& name) override;
+    [[nodiscard]] bool HasProc(const std::string& name) override;
     std::wstring GetModuleName() const override;
     std::wstring GetFolder() const override;
 
@@ -64,8 +64,8 @@ class CComponentLibrary
 public:
     CComponentLibrary(const std::wstring& folder, const wchar_t* fileName);
 
-    bool Load();
-    bool IsLoaded() const { return m_loader != nullptr; }
+    [[nodiscard]] bool Load();
+    [[nodiscard]] bool IsLoaded() const { return m_loader != nullptr; }
     const std::wstring& Folder() const { return m_folder; }
     // Null without a library or when the export is missing (traced).
     void* Find(const char* exportName);

@@ -18,7 +18,7 @@ public:
 
     // May be null: the component could not be had.
     ILogService* Service() const { return m_service; }
-    bool OwnsService() const { return m_ownsService; }
+    [[nodiscard]] bool OwnsService() const { return m_ownsService; }
 
     // level as the trace levels; nothing happens without a service.
     void Write(DWORD level, const std::wstring& text) const;

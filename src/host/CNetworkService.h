@@ -13,7 +13,7 @@ class CNetworkService
 public:
     explicit CNetworkService(const std::wstring& folder);
 
-    bool Load();
+    [[nodiscard]] bool Load();
     // Null without the library, its export or a client.
     IRemoteEndpointControlClient* GetRemoteEndpointControlClient();
     void FreeRemoteEndpointControlClient(IRemoteEndpointControlClient* client);

@@ -13,14 +13,14 @@ public:
     explicit CRepositoryManagerLoader(const std::wstring& folder);
 
     // True when Merrow.dll exists in the folder; nothing is loaded.
-    bool IsAvailable() const;
-    bool Load();
+    [[nodiscard]] bool IsAvailable() const;
+    [[nodiscard]] bool Load();
 
     // Null without the library, its export or an interface.
     IRepositoryManager* GetRepositoryManager();
     void FreeRepositoryManager(IRepositoryManager* manager);
     // Both outputs are 0 unless the component sets them; false when the export cannot be called.
-    bool GetSupportedApiVersions(DWORD& lowest, DWORD& highest);
+    [[nodiscard]] bool GetSupportedApiVersions(DWORD& lowest, DWORD& highest);
 
 private:
     CComponentLibrary m_library;

@@ -13,7 +13,7 @@ class CSystemInfoMng
 public:
     explicit CSystemInfoMng(const std::wstring& folder);
 
-    bool Load();
+    [[nodiscard]] bool Load();
     // Null without the library, its export or an interface.
     IHardware* GetHardware();
     // Clears *hardware through the component; nothing happens without the library or its export.

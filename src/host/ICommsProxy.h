@@ -22,17 +22,17 @@ class ICommsProxyConfig
 {
 public:
     virtual ~ICommsProxyConfig() = default;                  // slot 0
-    virtual DWORD GetMode() const = 0;                       // slot 1
+    [[nodiscard]] virtual DWORD GetMode() const = 0;                       // slot 1
     virtual const wchar_t* GetProxyList() const = 0;         // slot 2
     virtual const wchar_t* GetUser() const = 0;              // slot 3
     virtual const wchar_t* GetPassword() const = 0;          // slot 4
     virtual const wchar_t* GetWpadUrl() const = 0;           // slot 5
     virtual const wchar_t* GetReserved() const = 0;          // slot 6: the fifth creation text
-    virtual bool GetAutoDetect() const = 0;                  // slot 7
-    virtual bool GetFallback() const = 0;                    // slot 8
+    [[nodiscard]] virtual bool GetAutoDetect() const = 0;                  // slot 7
+    [[nodiscard]] virtual bool GetFallback() const = 0;                    // slot 8
     virtual void Reserved9() = 0;
     // Slot 10: same route as other (the fallback flag is not part of the comparison). False for null.
-    virtual bool Equals(const ICommsProxyConfig* other) const = 0;
+    [[nodiscard]] virtual bool Equals(const ICommsProxyConfig* other) const = 0;
 };
 
 // Each Add returns whether the list accepted the route.
@@ -40,19 +40,19 @@ class ICommsProxyList
 {
 public:
     virtual ~ICommsProxyList() = default;                                                      // slot 0
-    virtual bool AddDirect(bool fallback) = 0;                                                 // slot 1
+    [[nodiscard]] virtual bool AddDirect(bool fallback) = 0;                                                 // slot 1
     // proxyList: "host[:port]" pieces separated by ";".
-    virtual bool AddExplicit(const wchar_t* proxyList, const wchar_t* user, const wchar_t* password,
+    [[nodiscard]] virtual bool AddExplicit(const wchar_t* proxyList, const wchar_t* user, const wchar_t* password,
                              const wchar_t* reserved, bool fallback) = 0;                      // slot 2
-    virtual bool AddPac(const wchar_t* pacUrl, const wchar_t* user, const wchar_t* password, DWORD reserved1,
-                        DWORD reserved2, bool fallback) = 0;                                   // slot 3
+    [[nodiscard]] virtual bool AddPac(const wchar_t* pacUrl, const wchar_t* user, const wchar_t* password,
+                                      DWORD reserved1, DWORD reserved2, bool fallback) = 0; // slot 3
     // kind: kAutoProxyWinHttp, kAutoProxyIe or kAutoProxyWpad.
-    virtual bool AddAutomatic(DWORD kind, bool fallback) = 0;                                  // slot 4
+    [[nodiscard]] virtual bool AddAutomatic(DWORD kind, bool fallback) = 0;                                  // slot 4
     virtual void Reserved5() = 0;
     virtual void Reserved6() = 0;
     virtual void Reserved7() = 0;
     virtual void Reserved8() = 0;
     virtual void Reserved9() = 0;
     // Slot 10: adds a route equal to config; the list keeps its own copy, config stays the caller's.
-    virtual bool AddProxyConfig(const ICommsProxyConfig* config) = 0;
+    [[nodiscard]] virtual bool AddProxyConfig(const ICommsProxyConfig* config) = 0;
 };

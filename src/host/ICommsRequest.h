@@ -46,19 +46,19 @@ class ICommsRequest
 public:
     virtual ~ICommsRequest() = default;   // slot 0
     // Slot 1: sends the body (data may be null when length is 0).
-    virtual DWORD Send(const wchar_t* contentType, const void* data, DWORD length) = 0;
+    [[nodiscard]] virtual DWORD Send(const wchar_t* contentType, const void* data, DWORD length) = 0;
     // Slot 2: as Send, with an "Authorization" header computed from the record (README of the stand-in).
     // The signing option is accepted for compatibility; every value signs the same way.
-    virtual DWORD SendSigned(const wchar_t* contentType, const void* data, DWORD length, DWORD signingOption,
-                             const AuthorizationRecord* authorization) = 0;
+    [[nodiscard]] virtual DWORD SendSigned(const wchar_t* contentType, const void* data, DWORD length,
+                                           DWORD signingOption, const AuthorizationRecord* authorization) = 0;
     // Slot 3: sends without a body and writes the body of a 2xx answer to path (replacing the file).
-    virtual DWORD DownloadToFile(const wchar_t* path) = 0;
+    [[nodiscard]] virtual DWORD DownloadToFile(const wchar_t* path) = 0;
     // Slot 4: *result receives a new record (ERROR_INVALID_STATE before an exchange has been answered).
-    virtual DWORD GetResult(CommsResult** result) = 0;
+    [[nodiscard]] virtual DWORD GetResult(CommsResult** result) = 0;
     virtual void Reserved5() = 0;
     virtual void SetProxy(ICommsProxyList* proxies) = 0;   // slot 6: null means a direct connection
     // Slot 7: false for an empty name or a name or value that holds CR or LF.
-    virtual bool AddHeader(const wchar_t* name, const wchar_t* value) = 0;
+    [[nodiscard]] virtual bool AddHeader(const wchar_t* name, const wchar_t* value) = 0;
     virtual void Reserved8() = 0;
     // Slot 9: the buffer a signed send produced (the "Authorization" header value as a wide C string), or
     // null; the caller gives it back through ICommsWrapper slot 10. Handed out once.
@@ -66,7 +66,7 @@ public:
     // Slot 10: fills config (made by ICommsWrapper slot 3) with the route the last exchange used: mode 0 for
     // a direct connection, kProxyModeExplicit with the proxy text, kProxyModeWpad with the PAC address.
     // False before an exchange or for a configuration this component did not make.
-    virtual bool GetProxyUsed(ICommsProxyConfig* config) = 0;
+    [[nodiscard]] virtual bool GetProxyUsed(ICommsProxyConfig* config) = 0;
     virtual void Reserved11() = 0;
     virtual void SetCertificateTrust(ICertificateTrust* trust) = 0;   // slot 12
 };

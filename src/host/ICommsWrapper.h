@@ -42,7 +42,7 @@ public:
     virtual void ReleaseBuffer(void* buffer) = 0;                                            // slot 10
     virtual void ReleaseResult(CommsResult* result) = 0;                                     // slot 11
     // Slot 12: false with the reason in GetLastError.
-    virtual bool SplitUrl(const wchar_t* url, CommsUrlComponents* components) = 0;
+    [[nodiscard]] virtual bool SplitUrl(const wchar_t* url, CommsUrlComponents* components) = 0;
     virtual ITrackingRequest* CreateTrackingRequest(const wchar_t* url) = 0;                 // slot 13
     virtual void ReleaseTrackingRequest(ITrackingRequest** request) = 0;                     // slot 14: clears
     virtual void Reserved15() = 0;

@@ -20,6 +20,6 @@ public:
     virtual ~IComponentAccess() = default;
     // False when the component cannot be loaded; otherwise use receives its interface, null when the
     // component gave none. Safe on any thread.
-    virtual bool UseComms(CComponentUse<ICommsWrapper>& use) = 0;
-    virtual bool UseHardware(CComponentUse<IHardware>& use) = 0;
+    [[nodiscard]] virtual bool UseComms(CComponentUse<ICommsWrapper>& use) = 0;
+    [[nodiscard]] virtual bool UseHardware(CComponentUse<IHardware>& use) = 0;
 };

@@ -22,16 +22,16 @@ public:
     virtual void Reserved6() = 0;
     virtual void Reserved7() = 0;
     // Slot 8: the component allocates *value; give it back with ReleaseValue whether or not it was used.
-    virtual DWORD QueryValue(const wchar_t* key, wchar_t** value, DWORD flags) = 0;
+    [[nodiscard]] virtual DWORD QueryValue(const wchar_t* key, wchar_t** value, DWORD flags) = 0;
     // Slot 9: into the caller's string.
-    virtual DWORD GetValue(const wchar_t* key, std::wstring& value, DWORD flags) = 0;
+    [[nodiscard]] virtual DWORD GetValue(const wchar_t* key, std::wstring& value, DWORD flags) = 0;
     // Slot 10: section.group.key into the caller's buffer; *size is its capacity in characters (with the
     // terminator) and receives the length needed (ERROR_MORE_DATA) or written.
-    virtual DWORD QuerySectionValue(const wchar_t* section, const wchar_t* group, const wchar_t* key,
+    [[nodiscard]] virtual DWORD QuerySectionValue(const wchar_t* section, const wchar_t* group, const wchar_t* key,
                                     wchar_t* buffer, DWORD* size, DWORD flags) = 0;
-    virtual DWORD SetValue(const wchar_t* key, const wchar_t* value, DWORD flags) = 0;   // slot 11
+    [[nodiscard]] virtual DWORD SetValue(const wchar_t* key, const wchar_t* value, DWORD flags) = 0;   // slot 11
     virtual void Reserved12() = 0;
-    virtual DWORD RemoveValue(const wchar_t* key) = 0;   // slot 13
+    [[nodiscard]] virtual DWORD RemoveValue(const wchar_t* key) = 0;   // slot 13
     virtual void Reserved14() = 0;
     virtual void ReleaseValue(wchar_t** value) = 0;      // slot 15: clears *value
 };

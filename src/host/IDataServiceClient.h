@@ -20,12 +20,13 @@ class IDataServiceClient
 public:
     virtual ~IDataServiceClient() = default;   // slot 0
     // Slot 1: the file's bytes stored as name in container.
-    virtual bool UploadFile(const wchar_t* container, const wchar_t* name, const wchar_t* filePath) = 0;
+    [[nodiscard]] virtual bool UploadFile(const wchar_t* container, const wchar_t* name, const wchar_t* filePath) = 0;
     // Slot 2: one message to queue; label may be null or empty.
-    virtual bool SendToQueue(const wchar_t* queue, const wchar_t* message, const wchar_t* label) = 0;
+    [[nodiscard]] virtual bool SendToQueue(const wchar_t* queue, const wchar_t* message, const wchar_t* label) = 0;
     // Slot 3: the file as part of the operation's data container, with extra request headers.
-    virtual bool UploadToDataContainer(const wchar_t* operationId, const wchar_t* owner, const wchar_t* filePath,
-                                       const wchar_t* contentType, const DataServiceHeaders& headers) = 0;
+    [[nodiscard]] virtual bool UploadToDataContainer(const wchar_t* operationId, const wchar_t* owner,
+                                                     const wchar_t* filePath, const wchar_t* contentType,
+                                                     const DataServiceHeaders& headers) = 0;
     virtual void SetProxy(ICommsProxyList* proxies) = 0;   // slot 4
     // Slots 5 to 14 belong to data services that this system does not call (data by id, event hub).
     virtual void Reserved5() = 0;

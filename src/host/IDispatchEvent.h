@@ -8,7 +8,7 @@ class IDispatchEvent
 {
 public:
     virtual ~IDispatchEvent() = default;                          // slot 0
-    virtual DWORD Send(const wchar_t* text, bool option) = 0;     // slot 1: 0 on success
+    [[nodiscard]] virtual DWORD Send(const wchar_t* text, bool option) = 0;     // slot 1: 0 on success
 };
 
 using GetIDispatchEventFn = IDispatchEvent* (*)();

@@ -22,9 +22,9 @@ class IDispatcherHelper
 {
 public:
     virtual ~IDispatcherHelper() = default;                                                   // slot 0
-    virtual DWORD SendObjects(const CMessageBatch& batch, bool option) = 0;                  // slot 1
-    virtual DWORD SendObject(const CMessageObject& object, bool option) = 0;                 // slot 2
-    virtual DWORD SendText(const std::wstring& text, bool option) = 0;                       // slot 3
-    virtual DWORD SendEach(const std::vector<std::wstring>& texts, bool option) = 0;         // slot 4
-    virtual DWORD SendAsArray(const std::vector<std::wstring>& texts, bool option) = 0;      // slot 5
+    [[nodiscard]] virtual DWORD SendObjects(const CMessageBatch& batch, bool option) = 0;                  // slot 1
+    [[nodiscard]] virtual DWORD SendObject(const CMessageObject& object, bool option) = 0;                 // slot 2
+    [[nodiscard]] virtual DWORD SendText(const std::wstring& text, bool option) = 0;                       // slot 3
+    [[nodiscard]] virtual DWORD SendEach(const std::vector<std::wstring>& texts, bool option) = 0;         // slot 4
+    [[nodiscard]] virtual DWORD SendAsArray(const std::vector<std::wstring>& texts, bool option) = 0;      // slot 5
 };

@@ -22,5 +22,5 @@ class IHardware
 public:
     virtual ~IHardware() = default;   // slot 0
     // Slot 1: replaces the description's content; false when it could not be filled (then left as found).
-    virtual bool GetDescription(HardwareDescription& description) = 0;
+    [[nodiscard]] virtual bool GetDescription(HardwareDescription& description) = 0;
 };

@@ -16,11 +16,11 @@ class IPlugin
 {
 public:
     virtual ~IPlugin() = default;                                // slot 0
-    virtual DWORD Initialize() = 0;                              // slot 1
+    [[nodiscard]] virtual DWORD Initialize() = 0;                              // slot 1
     virtual void Uninitialize() = 0;                             // slot 2
     virtual std::wstring GetName() = 0;                          // slot 3
     virtual void GetEvents(std::vector<std::wstring>& events) = 0;   // slot 4
-    virtual DWORD ProcessEvent(CMessageObject* event) = 0;       // slot 5
+    [[nodiscard]] virtual DWORD ProcessEvent(CMessageObject* event) = 0;       // slot 5
 };
 
 // The host reads an entry as the standard wide string followed by the pointer.

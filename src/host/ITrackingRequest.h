@@ -19,6 +19,6 @@ public:
     virtual void AddParameter(const wchar_t* name, const wchar_t* value) = 0;   // slot 2
     virtual void SetProxyConfig(ICommsProxyList* proxies) = 0;                   // slot 3
     // Slot 4: true when the server answered with a 2xx status. flags: no bit has a meaning yet.
-    virtual bool Send(DWORD flags) = 0;
+    [[nodiscard]] virtual bool Send(DWORD flags) = 0;
     virtual void SetCertificateTrustConfig(ICertificateTrust* trust) = 0;        // slot 5
 };

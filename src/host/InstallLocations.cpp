@@ -242,7 +242,7 @@ bool GetTestMode(int& out, IConfigUtil* util)
     if (ReadConfigValue(kTestModeKey, text, util) != ERROR_SUCCESS)
         return false;
     std::int32_t mode = 0;
-    ReadLeadingInt32(text, mode);
+    static_cast<void>(ReadLeadingInt32(text, mode));   // no digits read as 0
     out = mode;
     return true;
 }

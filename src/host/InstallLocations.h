@@ -12,31 +12,31 @@
 constexpr wchar_t kAgentSetupKey[] = L"SOFTWARE\\Korvo Security\\SetupEx\\Velnor Agent";
 
 // A REG_SZ or REG_EXPAND_SZ text (platform/Registry.h: ReadRegistryText).
-bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
+[[nodiscard]] bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
 // As ReadRegistryString; a text with exactly two "." gets ".0000" appended.
-bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
+[[nodiscard]] bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
 
 // False when "Path" cannot be read.
-bool GetInstallFolder(std::wstring& out);
-bool GetUtilsFolder(std::wstring& out);
-bool GetPluginsFolder(std::wstring& out);
-bool GetAdditionalFilesFolder(std::wstring& out);
-bool GetRepositoryFolder(std::wstring& out);
+[[nodiscard]] bool GetInstallFolder(std::wstring& out);
+[[nodiscard]] bool GetUtilsFolder(std::wstring& out);
+[[nodiscard]] bool GetPluginsFolder(std::wstring& out);
+[[nodiscard]] bool GetAdditionalFilesFolder(std::wstring& out);
+[[nodiscard]] bool GetRepositoryFolder(std::wstring& out);
 
 // False when the common application data folder cannot be obtained.
-bool GetCommonDataFolder(std::wstring& out);
-bool GetCompanyDataFolder(std::wstring& out);
-bool GetAgentDataFolder(std::wstring& out);
+[[nodiscard]] bool GetCommonDataFolder(std::wstring& out);
+[[nodiscard]] bool GetCompanyDataFolder(std::wstring& out);
+[[nodiscard]] bool GetAgentDataFolder(std::wstring& out);
 
 // Always fills out (last resort "Korvo Endpoint Agent").
 void GetProductDisplayName(std::wstring& out);
-bool GetMainProductId(DWORD& out);
-bool GetLegacyProductVersion(std::wstring& out, const std::vector<DWORD>& allowedIds);
-bool GetAgentVersion(std::wstring& out);
+[[nodiscard]] bool GetMainProductId(DWORD& out);
+[[nodiscard]] bool GetLegacyProductVersion(std::wstring& out, const std::vector<DWORD>& allowedIds);
+[[nodiscard]] bool GetAgentVersion(std::wstring& out);
 
 // util may be null: the module's configuration utility is used. ERROR_DLL_NOT_FOUND without one.
-DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util);
-bool GetRegisteredDeviceId(std::wstring& out, IConfigUtil* util);
-bool GetRegisteredSiteId(std::wstring& out, IConfigUtil* util);
+[[nodiscard]] DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util);
+[[nodiscard]] bool GetRegisteredDeviceId(std::wstring& out, IConfigUtil* util);
+[[nodiscard]] bool GetRegisteredSiteId(std::wstring& out, IConfigUtil* util);
 // "Register.Agent.TestMode" as a decimal number (0 without digits, saturated beyond 32 bits).
-bool GetTestMode(int& out, IConfigUtil* util = nullptr);
+[[nodiscard]] bool GetTestMode(int& out, IConfigUtil* util = nullptr);

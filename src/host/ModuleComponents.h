@@ -17,4 +17,4 @@ void ReleaseModuleComponents();
 
 // DLL_PROCESS_DETACH at process exit: from now on every owner leaves its sibling library and what it handed out.
 void AbandonModuleComponents();
-bool ModuleComponentsAbandoned();
+[[nodiscard]] bool ModuleComponentsAbandoned();

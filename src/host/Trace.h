@@ -76,7 +76,7 @@ struct ProviderState
 };
 extern ProviderState g_state;
 
-inline bool IsEnabled(UCHAR level, ULONG flag)
+[[nodiscard]] inline bool IsEnabled(UCHAR level, ULONG flag)
 {
     return (g_state.flags.load(std::memory_order_relaxed) & flag) != 0 &&
            g_state.level.load(std::memory_order_relaxed) >= level;
@@ -88,7 +88,10 @@ void Send(UCHAR level, const GUID* unit, ULONG number, ...);
 
 constexpr int HexDigit(char c)
 {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
 }
 
 // "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx". A malformed text is not a constant expression, so it fails to compile.

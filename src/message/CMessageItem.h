@@ -31,11 +31,11 @@ public:
     CMessageItem& operator=(CMessageItem&& other) noexcept;
     ~CMessageItem() override;
 
-    bool SerializeUtf8(std::string& out) const override;
-    bool Serialize(std::wstring& out) const override;
+    [[nodiscard]] bool SerializeUtf8(std::string& out) const override;
+    [[nodiscard]] bool Serialize(std::wstring& out) const override;
 
     // Appends the item's text to out; false when the item cannot be written (out is then partial).
-    bool AppendJson(std::wstring& out) const;
+    [[nodiscard]] bool AppendJson(std::wstring& out) const;
 
     std::wstring m_string;   // String
     bool m_unsigned = false; // Integer: the value is unsigned

@@ -23,7 +23,7 @@ public:
     ~CMessageObject() override = default;
 
     void AddItem(CMessageItem item, bool replace);
-    bool AddItem(const CMessageItem* item); // copies it, replacing by name; false for nullptr
+    [[nodiscard]] bool AddItem(const CMessageItem* item); // copies it, replacing by name; false for nullptr
 
     void AddString(const std::wstring& name, const std::wstring& value);
     void AddBool(const std::wstring& name, bool value);
@@ -40,6 +40,8 @@ public:
     CMessageObject* AddArray(const std::wstring& name);
     void AddObjectCopy(const CMessageObject& object);
 
+    // Lookups: false when the name is absent or of another type, the output then untouched. Optional members are
+    // read without looking at the answer, so these carry no [[nodiscard]].
     bool FindItem(const std::wstring& name, CMessageItem*& item);
     bool FindItem(const std::wstring& name, const CMessageItem*& item) const;
     bool GetString(const std::wstring& name, std::wstring& value) const;
@@ -52,20 +54,20 @@ public:
     // Removes every item and the name, sets the type to Undefined; the array flag stays.
     void Clear();
     // The object's own name, else the name of its first Object item; false when neither exists.
-    bool GetMessageName(std::wstring& name) const;
+    [[nodiscard]] bool GetMessageName(std::wstring& name) const;
 
     const std::vector<CMessageItem>& Items() const { return m_items; }
-    bool IsArray() const { return m_isArray; }
+    [[nodiscard]] bool IsArray() const { return m_isArray; }
     void SetArray(bool isArray) { m_isArray = isArray; }
 
-    bool SerializeUtf8(std::string& out) const override;
-    bool Serialize(std::wstring& out) const override;
+    [[nodiscard]] bool SerializeUtf8(std::string& out) const override;
+    [[nodiscard]] bool Serialize(std::wstring& out) const override;
     // Parse JSON text; on success the whole content is replaced (name empty, type Object), on failure the
     // object is left exactly as it was. Nesting deeper than kMaxJsonDepth fails.
-    bool FromJson(const std::wstring& text);
-    bool FromUtf8Json(const std::string& text);
+    [[nodiscard]] bool FromJson(const std::wstring& text);
+    [[nodiscard]] bool FromUtf8Json(const std::string& text);
 
-    bool AppendJson(std::wstring& out) const;
+    [[nodiscard]] bool AppendJson(std::wstring& out) const;
 
     static constexpr unsigned kMaxJsonDepth = 512;
 

@@ -34,7 +34,7 @@ class ISerializableClass
 public:
     virtual ~ISerializableClass() = default;
     // UTF-8 form of Serialize; false if writing or the conversion fails.
-    virtual bool SerializeUtf8(std::string& out) const = 0;
+    [[nodiscard]] virtual bool SerializeUtf8(std::string& out) const = 0;
     // False, with nothing delivered, when an item in the tree cannot be written (Undefined).
-    virtual bool Serialize(std::wstring& out) const = 0;
+    [[nodiscard]] virtual bool Serialize(std::wstring& out) const = 0;
 };

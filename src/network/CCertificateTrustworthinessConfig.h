@@ -17,7 +17,7 @@ class ICertificateTrustworthinessConfig
 public:
     virtual ~ICertificateTrustworthinessConfig() = default;
     // False when there is no trust object: nothing is then set or attached.
-    virtual bool IsValid() const = 0;
+    [[nodiscard]] virtual bool IsValid() const = 0;
     virtual ICertificateTrust* GetTrustHandle() const = 0;
     // Hand the trust object to a data-service client or a request of the communications component; nothing
     // happens when either is null.
@@ -35,7 +35,7 @@ public:
     CCertificateTrustworthinessConfig(const CCertificateTrustworthinessConfig&) = delete;
     CCertificateTrustworthinessConfig& operator=(const CCertificateTrustworthinessConfig&) = delete;
 
-    bool IsValid() const override { return m_valid; }
+    [[nodiscard]] bool IsValid() const override { return m_valid; }
     ICertificateTrust* GetTrustHandle() const override { return m_trust.get(); }
     void AttachTrustToClient(IDataServiceClient* client) override;
     void AttachTrustToRequest(ICommsRequest* request) override;
@@ -44,7 +44,7 @@ private:
     // Domains in ascending code-unit order.
     using Rules = std::map<std::wstring, std::vector<std::wstring>>;
 
-    bool Load();
+    [[nodiscard]] bool Load();
     void ReadSettings(bool& enabled, Rules& rules) const;
 
     ICommsWrapper* m_comms;

@@ -19,7 +19,7 @@ class IProxyConfig
 {
 public:
     virtual ~IProxyConfig() = default;
-    virtual bool IsValid() const = 0;
+    [[nodiscard]] virtual bool IsValid() const = 0;
     virtual ICommsProxyList* GetProxyList() const = 0;
     // The first explicit route, null if none.
     virtual ICommsProxyConfig* GetExplicitProxy() const = 0;
@@ -27,7 +27,7 @@ public:
     virtual ICommsProxyConfig* GetWpadProxy() const = 0;
     // Records proxy as the last-used (alternative false) or alternative proxy; a null proxy removes the
     // record. True only when the configuration was changed.
-    virtual bool SetProxyConfigUsed(const ICommsProxyConfig* proxy, bool alternative) = 0;
+    [[nodiscard]] virtual bool SetProxyConfigUsed(const ICommsProxyConfig* proxy, bool alternative) = 0;
     // Reloads the record of that kind; null when none is stored or it does not parse.
     virtual ICommsProxyConfig* GetProxyConfigUsed(bool alternative) = 0;
     // Hand the proxy list to a data-service client or a request of the communications component; nothing
@@ -45,11 +45,11 @@ public:
     CProxyConfig(const CProxyConfig&) = delete;
     CProxyConfig& operator=(const CProxyConfig&) = delete;
 
-    bool IsValid() const override { return m_valid; }
+    [[nodiscard]] bool IsValid() const override { return m_valid; }
     ICommsProxyList* GetProxyList() const override { return m_proxyList.get(); }
     ICommsProxyConfig* GetExplicitProxy() const override { return m_explicitProxy.get(); }
     ICommsProxyConfig* GetWpadProxy() const override { return m_wpadProxy.get(); }
-    bool SetProxyConfigUsed(const ICommsProxyConfig* proxy, bool alternative) override;
+    [[nodiscard]] bool SetProxyConfigUsed(const ICommsProxyConfig* proxy, bool alternative) override;
     ICommsProxyConfig* GetProxyConfigUsed(bool alternative) override;
     void AttachToClient(IDataServiceClient* client) override;
     void AttachToRequest(ICommsRequest* request) override;
@@ -58,15 +58,15 @@ public:
     std::wstring AddDefaultPort(const std::wstring& proxyText) const;
 
 private:
-    bool Load();
-    bool ApplyLastUsed();
+    [[nodiscard]] bool Load();
+    [[nodiscard]] bool ApplyLastUsed();
     // False, traced, when the list cannot be read or is empty, or when it is neither enciphered nor JSON.
-    bool ReadFallbackList(CMessageObject& document) const;
-    bool ParseEntry(const CMessageObject& entry, bool first);
-    bool ParseExplicit(const CMessageObject& entry, bool fallback);
-    bool AddExplicitRoute(const std::wstring& proxyText, const std::wstring& user, const std::wstring& password,
-                          bool fallback);
-    bool IsOwnDeviceId(const std::wstring& deviceId) const;
+    [[nodiscard]] bool ReadFallbackList(CMessageObject& document) const;
+    [[nodiscard]] bool ParseEntry(const CMessageObject& entry, bool first);
+    [[nodiscard]] bool ParseExplicit(const CMessageObject& entry, bool fallback);
+    [[nodiscard]] bool AddExplicitRoute(const std::wstring& proxyText, const std::wstring& user,
+                                        const std::wstring& password, bool fallback);
+    [[nodiscard]] bool IsOwnDeviceId(const std::wstring& deviceId) const;
     CCommsProxyConfig CreateConfig(DWORD mode, const wchar_t* proxyList, const wchar_t* user,
                                    const wchar_t* password, const wchar_t* pacUrl, bool autoDetect,
                                    bool fallback) const;

@@ -21,8 +21,8 @@ struct UsedProxyRecord
 
     // Items in order "Mode", "ProxyList", "Username", "Password", "WPADUrl" (texts only when not empty),
     // "WPADAutoDetect", "Fallback". False, with out unchanged, when the text cannot be written.
-    bool ToJson(std::wstring& out) const;
+    [[nodiscard]] bool ToJson(std::wstring& out) const;
     // Missing or mistyped items keep their defaults. False, with the record unchanged, when text is empty
     // or not a JSON object.
-    bool FromJson(const std::wstring& text);
+    [[nodiscard]] bool FromJson(const std::wstring& text);
 };

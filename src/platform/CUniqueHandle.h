@@ -28,7 +28,7 @@ public:
     }
 
     T Get() const noexcept { return m_handle; }
-    bool IsValid() const noexcept { return m_handle != Traits::None(); }
+    [[nodiscard]] bool IsValid() const noexcept { return m_handle != Traits::None(); }
     explicit operator bool() const noexcept { return IsValid(); }
 
     // Closes what is held and hands out the address for an out-parameter.

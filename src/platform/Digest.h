@@ -10,10 +10,10 @@
 #include <cstddef>
 #include <string>
 
-DWORD Md5HexOfBuffer(const void* data, std::size_t length, std::wstring& hex);
+[[nodiscard]] DWORD Md5HexOfBuffer(const void* data, std::size_t length, std::wstring& hex);
 // The string's UTF-16LE code units, 2 bytes per character, no terminator.
-DWORD Md5HexOfString(const wchar_t* text, std::wstring& hex);
-DWORD Md5HexOfFile(const wchar_t* path, std::wstring& hex);
+[[nodiscard]] DWORD Md5HexOfString(const wchar_t* text, std::wstring& hex);
+[[nodiscard]] DWORD Md5HexOfFile(const wchar_t* path, std::wstring& hex);
 
-DWORD Sha256HexOfBuffer(const void* data, std::size_t length, std::wstring& hex);
-DWORD Sha256HexOfFile(const wchar_t* path, std::wstring& hex);
+[[nodiscard]] DWORD Sha256HexOfBuffer(const void* data, std::size_t length, std::wstring& hex);
+[[nodiscard]] DWORD Sha256HexOfFile(const wchar_t* path, std::wstring& hex);

@@ -14,18 +14,18 @@
 #include <vector>
 
 // Standard alphabet, "=" padding to a multiple of four. A zero length fails.
-bool Base64Encode(const BYTE* data, DWORD length, char* out, DWORD* outLength);
+[[nodiscard]] bool Base64Encode(const BYTE* data, DWORD length, char* out, DWORD* outLength);
 // The length must be a non-zero multiple of four; "=" may only end the text (at most two).
-bool Base64Decode(const char* text, DWORD length, BYTE* out, DWORD* outLength);
+[[nodiscard]] bool Base64Decode(const char* text, DWORD length, BYTE* out, DWORD* outLength);
 
 // "-" and "_" instead of "+" and "/", no padding.
-bool Base64UrlEncode(const BYTE* data, DWORD length, char* out, DWORD* outLength);
+[[nodiscard]] bool Base64UrlEncode(const BYTE* data, DWORD length, char* out, DWORD* outLength);
 // Missing padding is restored first; a length that leaves 1 after division by four fails.
-bool Base64UrlDecode(const char* text, DWORD length, BYTE* out, DWORD* outLength);
+[[nodiscard]] bool Base64UrlDecode(const char* text, DWORD length, BYTE* out, DWORD* outLength);
 
 // Two characters per byte, high nibble first. A terminating NUL is written only when the capacity leaves
 // room for it. A null input, a zero length or a null capacity fail.
-bool HexEncode(const BYTE* data, DWORD length, char* out, DWORD* capacity);
+[[nodiscard]] bool HexEncode(const BYTE* data, DWORD length, char* out, DWORD* capacity);
 
 // PLAINTEXTKEYBLOB: 8, 2, 0, 0, the algorithm id and the key length (both little-endian), then the key.
 // Null when the key is null but its length is not.

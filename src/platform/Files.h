@@ -8,7 +8,7 @@
 // The whole file in one read, opened for reading with the given sharing, existing files only.
 // ERROR_FILE_TOO_LARGE beyond 4 GiB - 1 (one read takes a 32-bit count), ERROR_NOT_ENOUGH_MEMORY when it
 // cannot be held, ERROR_READ_FAULT when fewer bytes arrive than the file's size.
-DWORD ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD share = FILE_SHARE_READ);
+[[nodiscard]] DWORD ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD share = FILE_SHARE_READ);
 
 enum FileWriteFlags : unsigned
 {
@@ -19,4 +19,4 @@ enum FileWriteFlags : unsigned
 
 // The whole buffer in one write, sharing read and write access, or a failure (ERROR_WRITE_FAULT for a short
 // write, ERROR_FILE_TOO_LARGE beyond 4 GiB - 1).
-DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, unsigned flags = kFileReplace);
+[[nodiscard]] DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, unsigned flags = kFileReplace);

@@ -10,18 +10,19 @@
 
 // REG_SZ or REG_EXPAND_SZ (not expanded); ERROR_UNSUPPORTED_TYPE for any other type. The text ends at its first
 // NUL or where the stored bytes end, whichever comes first; a trailing odd byte is not a character.
-LONG ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, std::wstring& out,
+[[nodiscard]] LONG ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, std::wstring& out,
                       REGSAM access = KEY_QUERY_VALUE);
 // REG_DWORD only: ERROR_UNSUPPORTED_TYPE for any other type, ERROR_INVALID_DATA when it does not hold 4 bytes.
-LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out,
+[[nodiscard]] LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out,
                        REGSAM access = KEY_QUERY_VALUE);
 // ERROR_SUCCESS when subkey opens with access.
-LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access = KEY_QUERY_VALUE);
+[[nodiscard]] LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access = KEY_QUERY_VALUE);
 
 // Creates subkey when missing and stores the value as given.
-LONG WriteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, DWORD size,
-                        REGSAM access = KEY_SET_VALUE);
+[[nodiscard]] LONG WriteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type,
+                                      const void* data, DWORD size, REGSAM access = KEY_SET_VALUE);
 // A REG_SZ with its terminator.
-LONG WriteRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& value,
+[[nodiscard]] LONG WriteRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& value,
                        REGSAM access = KEY_SET_VALUE);
-LONG DeleteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, REGSAM access = KEY_SET_VALUE);
+[[nodiscard]] LONG DeleteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name,
+                                       REGSAM access = KEY_SET_VALUE);

@@ -12,11 +12,11 @@ void FormatTimestamp(std::wstring& out, const SYSTEMTIME& time, bool localForm);
 
 // Convert between UTF-16 and the byte text of codePage (CP_UTF8, or GetACP()). An empty input gives an empty
 // output. On failure the output is left as it was. Text is taken up to its first NUL, as Windows converts it.
-bool WideToBytes(const std::wstring& in, std::string& out, UINT codePage);
-bool BytesToWide(const std::string& in, std::wstring& out, UINT codePage);
+[[nodiscard]] bool WideToBytes(const std::wstring& in, std::string& out, UINT codePage);
+[[nodiscard]] bool BytesToWide(const std::string& in, std::wstring& out, UINT codePage);
 // The same for exactly length units of data, NULs included (bodies and replies, not texts).
-bool WideToBytes(const wchar_t* data, std::size_t length, std::string& out, UINT codePage);
-bool BytesToWide(const char* data, std::size_t length, std::wstring& out, UINT codePage);
+[[nodiscard]] bool WideToBytes(const wchar_t* data, std::size_t length, std::string& out, UINT codePage);
+[[nodiscard]] bool BytesToWide(const char* data, std::size_t length, std::wstring& out, UINT codePage);
 // The same for UTF-8, for callers that have no use for a failure: empty when the text cannot be converted.
 std::string WideToUtf8(const std::wstring& in);
 std::wstring Utf8ToWide(const std::string& in);
@@ -32,4 +32,4 @@ std::wstring Int64ToText(std::int64_t value);
 // well-defined: blanks (space, tab to carriage return), an optional sign, then decimal digits up to the first
 // other character. False when there are no digits (value 0). A number beyond 32 bits saturates at the
 // nearest limit and sets *overflowed when given.
-bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overflowed = nullptr);
+[[nodiscard]] bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overflowed = nullptr);

@@ -22,7 +22,7 @@ public:
     CEventControl(const CEventControl&) = delete;
     CEventControl& operator=(const CEventControl&) = delete;
 
-    bool TryEnter();
+    [[nodiscard]] bool TryEnter();
     void Leave();
 
 private:
@@ -44,7 +44,7 @@ public:
     CAutoEventControl(const CAutoEventControl&) = delete;
     CAutoEventControl& operator=(const CAutoEventControl&) = delete;
 
-    bool Entered() const { return m_entered; }
+    [[nodiscard]] bool Entered() const { return m_entered; }
 
 private:
     CEventControl* m_control;

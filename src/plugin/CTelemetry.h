@@ -41,15 +41,15 @@ public:
     CTelemetry(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper, ProcessorFactory factory);
     ~CTelemetry() override;
 
-    DWORD Initialize() override;
+    [[nodiscard]] DWORD Initialize() override;
     void Uninitialize() override;
     std::wstring GetName() override;
     void GetEvents(std::vector<std::wstring>& events) override;
-    DWORD ProcessEvent(CMessageObject* event) override;
+    [[nodiscard]] DWORD ProcessEvent(CMessageObject* event) override;
 
 private:
-    DWORD Route(CMessageObject& event);
-    DWORD Run(TelemetryEvent kind, CMessageObject& payload);
+    [[nodiscard]] DWORD Route(CMessageObject& event);
+    [[nodiscard]] DWORD Run(TelemetryEvent kind, CMessageObject& payload);
     std::shared_ptr<ITelemetryEventProcessor> MakeProcessor(TelemetryEvent kind);
 
     // Keeps the process-wide operating-system record while the plug-in lives: detecting it costs

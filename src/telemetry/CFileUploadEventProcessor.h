@@ -10,7 +10,7 @@ class CFileUploadEventProcessor : public ITelemetryEventProcessor
 {
 public:
     CFileUploadEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper);
-    DWORD Process(CMessageObject* payload) override;
+    [[nodiscard]] DWORD Process(CMessageObject* payload) override;
 
 private:
     IConfigUtil* m_configUtil;

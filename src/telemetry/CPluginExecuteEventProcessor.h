@@ -10,7 +10,7 @@ class CPluginExecuteEventProcessor : public ITelemetryEventProcessor
 {
 public:
     CPluginExecuteEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper, ILogService* logService);
-    DWORD Process(CMessageObject* payload) override;
+    [[nodiscard]] DWORD Process(CMessageObject* payload) override;
 
 private:
     IConfigUtil* m_configUtil;

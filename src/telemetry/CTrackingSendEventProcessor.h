@@ -27,12 +27,12 @@ public:
     // installed ones; given ones must outlive the processor.
     CTrackingSendEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper,
                                 IComponentAccess* components = nullptr);
-    DWORD Process(CMessageObject* payload) override;
+    [[nodiscard]] DWORD Process(CMessageObject* payload) override;
 
 private:
     // sent: Send was called, whatever it answered.
-    DWORD SendHit(const TrackingRecord& record, bool& sent);
-    bool InTestMode() const;
+    [[nodiscard]] DWORD SendHit(const TrackingRecord& record, bool& sent);
+    [[nodiscard]] bool InTestMode() const;
 
     IConfigUtil* m_configUtil;
     IDispatcherHelper* m_dispatcherHelper;

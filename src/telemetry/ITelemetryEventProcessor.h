@@ -10,5 +10,5 @@ class ITelemetryEventProcessor
 public:
     virtual ~ITelemetryEventProcessor() = default;
     // The payload object of the event; the result is a Windows error number.
-    virtual DWORD Process(CMessageObject* payload) = 0;
+    [[nodiscard]] virtual DWORD Process(CMessageObject* payload) = 0;
 };

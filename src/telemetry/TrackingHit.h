@@ -27,4 +27,4 @@ std::wstring EncodeQueryValue(const std::wstring& text);
 
 // The portable flag of the system information component; false when the component, its interface or its
 // description cannot be had.
-bool ReadPortableFlag(IComponentAccess& components);
+[[nodiscard]] bool ReadPortableFlag(IComponentAccess& components);

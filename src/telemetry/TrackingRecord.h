@@ -17,12 +17,12 @@ struct TrackingRecord
 
 // The whole file. ERROR_FILE_NOT_FOUND when it does not exist; ERROR_READ_FAULT when it cannot be opened for
 // reading (another holder may refuse to share it), is 4 GiB or more, or cannot be held in memory or read whole.
-DWORD ReadTrackingFile(const std::wstring& path, std::string& bytes);
+[[nodiscard]] DWORD ReadTrackingFile(const std::wstring& path, std::string& bytes);
 
 // ERROR_INVALID_DATA when the bytes are not JSON; ERROR_INVALID_INDEX when "TrackIndex" is missing or not a
 // text (an empty text is an index). A "CustomData" that is not an array holds no pairs; elements that are not
 // objects, and pairs whose "Name" or "Value" is missing, not a text or empty, are left out.
-DWORD ParseTrackingRecord(const std::string& bytes, TrackingRecord& record);
+[[nodiscard]] DWORD ParseTrackingRecord(const std::string& bytes, TrackingRecord& record);
 
 // Both, in order: the code of the first that fails.
-DWORD ReadTrackingRecord(const std::wstring& path, TrackingRecord& record);
+[[nodiscard]] DWORD ReadTrackingRecord(const std::wstring& path, TrackingRecord& record);

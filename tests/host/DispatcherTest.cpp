@@ -46,8 +46,7 @@ protected:
     DispatcherTest()
     {
         m_install.SetSetupValue(L"InitialProductName", L"Dispatcher Test " + std::to_wstring(::GetCurrentProcessId()));
-        GetCompanyDataFolder(m_companyFolder);
-        GetAgentDataFolder(m_dataFolder);
+        EXPECT_TRUE(GetCompanyDataFolder(m_companyFolder) && GetAgentDataFolder(m_dataFolder));
         RemoveTree(m_dataFolder);
     }
 

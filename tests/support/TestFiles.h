@@ -3,19 +3,24 @@
 
 #include "platform/Files.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 // Empty when the file cannot be read.
 inline std::string ReadBytes(const std::wstring& path)
 {
     std::string bytes;
-    ReadWholeFile(path, bytes, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    static_cast<void>(ReadWholeFile(path, bytes, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
     return bytes;
 }
 
+// A test whose input cannot be written fails.
 inline void WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    WriteWholeFile(path, bytes);
+    const DWORD error = WriteWholeFile(path, bytes);
+    if (error != ERROR_SUCCESS)
+        ADD_FAILURE() << "cannot write the test's file: error " << error;
 }
 
 inline bool Exists(const std::wstring& path)

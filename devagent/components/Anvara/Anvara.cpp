@@ -36,7 +36,9 @@ CMessageObject ReadConfig()
     if (ReadWholeFile(folder + L"config.json", text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) !=
         ERROR_SUCCESS)
         return config;
-    config.FromUtf8Json(text);
+    // A file that is not JSON holds no settings.
+    if (!config.FromUtf8Json(text))
+        return CMessageObject();
     return config;
 }
 

@@ -63,7 +63,7 @@ public:
         const std::wstring path = LogPath();
         std::lock_guard<std::mutex> lock(g_fileMutex);
         if (!path.empty())
-            WriteWholeFile(path, bytes, kFileAppend);
+            static_cast<void>(WriteWholeFile(path, bytes, kFileAppend));   // logging never fails its caller
     }
 };
 

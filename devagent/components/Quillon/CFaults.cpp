@@ -82,7 +82,7 @@ private:
             m_present = false;   // try again next time: a writer may be replacing it
             return;
         }
-        m_values.FromUtf8Json(text);
+        static_cast<void>(m_values.FromUtf8Json(text));   // a broken file keeps the faults read before
     }
 
     std::mutex m_mutex;

@@ -74,7 +74,8 @@ bool IsTrustedCertificate(PCCERT_CONTEXT certificate, const std::vector<std::wst
     if (certificate == nullptr || trusted.empty())
         return false;
     std::wstring sha256;
-    Sha256HexOfBuffer(certificate->pbCertEncoded, certificate->cbCertEncoded, sha256);
+    // Without a digest the text stays empty and matches no rule.
+    static_cast<void>(Sha256HexOfBuffer(certificate->pbCertEncoded, certificate->cbCertEncoded, sha256));
     std::wstring sha1;
     BYTE hash[20];
     DWORD hashLength = sizeof(hash);
