@@ -360,7 +360,8 @@ void TrackingFigures()
                 one.millis[one.millis.size() / 2], one.millis[one.millis.size() * 99 / 100]);
     std::printf("  4 host threads  %8.0f events/s   median %6.2f ms   99th percentile %6.2f ms\n", fourRate,
                 four.millis[four.millis.size() / 2], four.millis[four.millis.size() * 99 / 100]);
-    std::printf("  4 threads / 1 thread  %.2f (%u processors)\n", fourRate / oneRate, std::thread::hardware_concurrency());
+    std::printf("  4 threads / 1 thread  %.2f (%u processors)\n", fourRate / oneRate,
+                std::thread::hardware_concurrency());
 }
 } // namespace
 

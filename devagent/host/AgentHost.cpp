@@ -222,7 +222,8 @@ void PrintReceived(const CServerFixture& server)
     PrintLine(L"the management server received " + std::to_wstring(requests.size()) + L" request(s)");
     for (const CRecordedRequest& request : requests)
     {
-        PrintLine(L"  " + Utf8ToWide(request.method) + L" " + Utf8ToWide(request.path) + L" -> " + std::to_wstring(request.status));
+        PrintLine(L"  " + Utf8ToWide(request.method) + L" " + Utf8ToWide(request.path) + L" -> " +
+                  std::to_wstring(request.status));
         for (const auto& [name, value] : request.QueryPairs())
             PrintLine(L"    " + Utf8ToWide(name) + L" = " + Utf8ToWide(value));
     }

@@ -6,7 +6,8 @@
 
 std::string CRecordedRequest::Header(const std::string& name) const
 {
-    const auto it = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return EqualsNoCase(h.first, name); });
+    const auto it =
+        std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return EqualsNoCase(h.first, name); });
     return it == headers.end() ? std::string() : it->second;
 }
 

@@ -51,7 +51,8 @@ private:
 class COpenConnection
 {
 public:
-    COpenConnection(std::mutex& mutex, std::set<socket_t>& sockets, socket_t sock) : m_mutex(mutex), m_sockets(sockets), m_sock(sock)
+    COpenConnection(std::mutex& mutex, std::set<socket_t>& sockets, socket_t sock)
+        : m_mutex(mutex), m_sockets(sockets), m_sock(sock)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_sockets.insert(m_sock);

@@ -95,7 +95,8 @@ CScriptedReply CReplyScript::Answer(CRecordedRequest& rec)
     CRoute route;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = std::find_if(m_routes.rbegin(), m_routes.rend(), [&](const CRoute& r) { return Matches(r, rec); });
+        const auto it =
+            std::find_if(m_routes.rbegin(), m_routes.rend(), [&](const CRoute& r) { return Matches(r, rec); });
         if (it == m_routes.rend())
             return TextReply(404, "Not scripted");
         if (it->limited)

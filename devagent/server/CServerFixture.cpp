@@ -16,7 +16,8 @@ class CServerFixture::CImpl
 {
 public:
     explicit CImpl(std::chrono::seconds idleTimeout)
-        : m_server([this] { CheckIdle(); }), m_idleTimeout(idleTimeout), m_lastActivity(std::chrono::steady_clock::now())
+        : m_server([this] { CheckIdle(); }), m_idleTimeout(idleTimeout),
+          m_lastActivity(std::chrono::steady_clock::now())
     {
         // No SO_REUSEADDR: the system picks a free port, and nobody else may share it.
         m_server.set_socket_options([](socket_t) {});
@@ -93,7 +94,8 @@ private:
         const auto headEnd = seen.find("\r\n\r\n");
         ReadRequestHead(seen.substr(0, headEnd), req.target, rec);
         // Multipart bodies are taken apart by the parser; keep them as they came.
-        if (!req.files.empty() && headEnd != std::string::npos && !EqualsNoCase(rec.Header("Transfer-Encoding"), "chunked"))
+        if (!req.files.empty() && headEnd != std::string::npos &&
+            !EqualsNoCase(rec.Header("Transfer-Encoding"), "chunked"))
             rec.body = seen.substr(headEnd + 4);
         CProxyForwarder::NoticeOtherPort(rec, m_port);
         return rec;

@@ -26,8 +26,8 @@ bool ModifiedTime(const std::wstring& path, std::time_t& modified)
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    const unsigned long long ticks =
-        (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    const unsigned long long ticks = (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                     data.ftLastWriteTime.dwLowDateTime;
     modified = static_cast<std::time_t>((ticks - 116444736000000000ULL) / 10000000ULL);
     return true;
 }
@@ -162,7 +162,8 @@ bool ParseHttpDate(const std::string& text, std::time_t& utc)
     if (std::sscanf(text.c_str(), "%3s, %u %3s %d %u:%u:%u %3s", weekday, &d, month, &y, &hh, &mm, &ss, zone) != 8 ||
         std::strlen(weekday) != 3 || std::strcmp(zone, "GMT") != 0 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 60)
         return false;
-    const auto it = std::find_if(std::begin(kMonths), std::end(kMonths), [&](const char* m) { return std::strcmp(m, month) == 0; });
+    const auto it =
+        std::find_if(std::begin(kMonths), std::end(kMonths), [&](const char* m) { return std::strcmp(m, month) == 0; });
     if (it == std::end(kMonths))
         return false;
     const unsigned m = static_cast<unsigned>(it - std::begin(kMonths)) + 1;

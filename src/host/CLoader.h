@@ -1,9 +1,10 @@
 #pragma once
 // Loading of the agent's sibling component libraries.
 //
-// CLoader owns one library, loaded through LoadComponentLibrary (below). Loads are counted: every successful Load needs one Unload, and the last one frees the library.
-// Export addresses are cached while the library stays loaded; missing exports are looked up (and traced)
-// again on every call. Every operation takes the loader's own mutex.
+// CLoader owns one library, loaded through LoadComponentLibrary (below). Loads are counted: every successful
+// Load needs one Unload, and the last one frees the library. Export addresses are cached while the library
+// stays loaded; missing exports are looked up (and traced) again on every call. Every operation takes the
+// loader's own mutex.
 
 #include "platform/CUniqueHandle.h"
 #include "platform/Win.h"

@@ -299,8 +299,8 @@ CCommsProxyConfig CProxyConfig::CreateConfig(DWORD mode, const wchar_t* proxyLis
         m_comms->CreateProxyConfig(mode, proxyList, user, password, nullptr, pacUrl, autoDetect, fallback),
         ProxyConfigRelease{m_comms});
     if (!config)
-        TRACE_ERROR(kTraceFlagEvents, 17, "proxy settings: the communications component gave no configuration of mode %u",
-                    mode);
+        TRACE_ERROR(kTraceFlagEvents, 17,
+                    "proxy settings: the communications component gave no configuration of mode %u", mode);
     return config;
 }
 

@@ -92,8 +92,9 @@ protected:
             return ERROR_INVALID_HANDLE;
         request->AddHeader(L"x-test", L"one");
         const DWORD size = static_cast<DWORD>(body.size());
-        DWORD error = authorization != nullptr ? request->SendSigned(L"application/json", body.data(), size, 0, authorization)
-                                               : request->Send(L"application/json", body.data(), size);
+        DWORD error = authorization != nullptr
+                          ? request->SendSigned(L"application/json", body.data(), size, 0, authorization)
+                          : request->Send(L"application/json", body.data(), size);
         if (error == ERROR_SUCCESS && result != nullptr)
             error = request->GetResult(result);
         if (void* buffer = request->TakeBuffer())
@@ -123,7 +124,8 @@ TEST_F(QuillonTest, GetAndPutCarryHeadersBodyAndAnswer)
     EXPECT_EQ(result->m_size, kCommsResultSize);
     EXPECT_EQ(result->m_status, 201u);
     const std::wstring headers = result->m_headers;
-    EXPECT_TRUE(headers.compare(0, 5, L"HTTP/") == 0 && headers.find(L"X-Reply: yes\r\n") != std::wstring::npos) << headers;
+    EXPECT_TRUE(headers.compare(0, 5, L"HTTP/") == 0 && headers.find(L"X-Reply: yes\r\n") != std::wstring::npos)
+        << headers;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(result->m_content), result->m_contentLength), reply.body);
     // The server's clock, not ours: the dispatcher estimates the clock offset from it.
     const SYSTEMTIME& t = result->m_time;
@@ -137,7 +139,8 @@ TEST_F(QuillonTest, GetAndPutCarryHeadersBodyAndAnswer)
     const auto requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(Described(requests[0]), "PUT /api/items?id=7 {\"name\":\"x\"}");
-    ExpectHeaders(requests[0], {{"Content-Type", "application/json"}, {"x-test", "one"}, {"User-Agent", "QuillonTest/1"}});
+    ExpectHeaders(requests[0],
+                  {{"Content-Type", "application/json"}, {"x-test", "one"}, {"User-Agent", "QuillonTest/1"}});
     EXPECT_FALSE(requests[0].HasHeader("Authorization"));
     EXPECT_EQ(Described(requests[1]), "GET /api/items ");
 }
@@ -320,8 +323,8 @@ TEST_F(QuillonTest, DataServiceClientUploadsWithItsSettingsAndFailuresAreFalse)
 
     // A secret longer than a block is hashed first.
     const AuthorizationRecord record{kAuthorizationScheme2, kFixedTime, std::string(100, 'k'), L"svc", L"KWS2", false};
-    IDataServiceClient* client = m_comms->CreateDataServiceClient(kUserAgent, m_server.BaseUrlW().c_str(), L"upload", 12,
-                                                                  L"1.2", L"dev-1", &record, L"/data/", L"site-9");
+    IDataServiceClient* client = m_comms->CreateDataServiceClient(kUserAgent, m_server.BaseUrlW().c_str(), L"upload",
+                                                                  12, L"1.2", L"dev-1", &record, L"/data/", L"site-9");
     ASSERT_NE(client, nullptr);
 
     const DataServiceHeaders headers{{L"x-korvo-metadata-status-code", L"0"}, {L"x-korvo-metadata-a", L"2"}};

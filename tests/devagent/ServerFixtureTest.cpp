@@ -20,7 +20,8 @@ using namespace std::chrono_literals;
 
 // Sends bytes exactly as given and reads the reply until the server closes the connection; with an empty
 // request only tells (in *connected) whether a connection is taken.
-std::string RawExchange(const std::string& host, unsigned short port, const std::string& request, bool* connected = nullptr)
+std::string RawExchange(const std::string& host, unsigned short port, const std::string& request,
+                        bool* connected = nullptr)
 {
     const CSocket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in addr{AF_INET, htons(port), {}, {}};
@@ -116,7 +117,8 @@ TEST(ServerFixtureRecording, SeparatesRequestsAndBodiesOnOneConnectionAndWaitsFo
     client.set_keep_alive(true);
     ASSERT_TRUE(client.Post("/first", std::string(5000, 'a'), "text/plain")); // longer than one socket read
     ASSERT_TRUE(client.Get("/second", httplib::Headers{{"X-N", "2"}}));
-    ASSERT_TRUE(client.Post("/form", httplib::MultipartFormDataItems{{"file", "payload-bytes", "log.txt", "text/plain"}}));
+    ASSERT_TRUE(
+        client.Post("/form", httplib::MultipartFormDataItems{{"file", "payload-bytes", "log.txt", "text/plain"}}));
     std::thread later([&] {
         std::this_thread::sleep_for(100ms);
         RawExchange(server.Host(), server.Port(),
@@ -145,7 +147,8 @@ TEST(ServerFixtureReplies, MatchesMethodAndPathExactlyOrByPrefixTryingLaterAndCo
     CServerFixture server;
     const std::string actions = R"({"Actions":[{"Name":"Reregister"}]})";
     server.ReplyJson("POST", "/api/register", 403, actions);
-    server.Reply("GET", "/repository/", CScriptedReply{200, {{"X-Served", "prefix"}}, "repo", "application/octet-stream", {}},
+    server.Reply("GET", "/repository/",
+                 CScriptedReply{200, {{"X-Served", "prefix"}}, "repo", "application/octet-stream", {}},
                  EPathMatch::Prefix);
     server.Reply("", "/any", CScriptedReply{200, {{"Content-Type", "text/xml"}}, "<a/>", "application/json", {}});
     httplib::Client client(server.Host(), server.Port());
@@ -243,11 +246,15 @@ TEST(ServerFixtureProxy, ForwardsKeepingTheHeaderOrderPassesAnswersOnAndRefusesO
     origin.Reply("POST", "/repo/", CScriptedReply{202, {{"Last-Modified", kFileDate}}, "payload", "text/plain", {}},
                  EPathMatch::Prefix);
 
-    const std::string reply = RawExchange(proxy.Host(), proxy.Port(),
-                                          "POST " + origin.BaseUrl() + "/repo/a%20b.cab?id=7 HTTP/1.1\r\n"
-                                          "Zeta: 1\r\nHost: " + origin.HostAndPort() + "\r\nProxy-Connection: Keep-Alive\r\n"
-                                          "Alpha: 2\r\nProxy-Authorization: Basic dXNlcjpwYXNz\r\nContent-Length: 3\r\n"
-                                          "Connection: close\r\n\r\nhit");
+    const std::string reply =
+        RawExchange(proxy.Host(), proxy.Port(),
+                    "POST " + origin.BaseUrl() +
+                        "/repo/a%20b.cab?id=7 HTTP/1.1\r\n"
+                        "Zeta: 1\r\nHost: " +
+                        origin.HostAndPort() +
+                        "\r\nProxy-Connection: Keep-Alive\r\n"
+                        "Alpha: 2\r\nProxy-Authorization: Basic dXNlcjpwYXNz\r\nContent-Length: 3\r\n"
+                        "Connection: close\r\n\r\nhit");
     EXPECT_EQ(reply.substr(0, 12), "HTTP/1.1 202") << reply;
     EXPECT_NE(reply.find(std::string("Last-Modified: ") + kFileDate), std::string::npos) << reply;
     EXPECT_EQ(reply.substr(reply.size() - 7), "payload");
@@ -347,17 +354,20 @@ TEST(ServerFixtureLifecycle, StopsItselfWhenIdle)
 TEST(ServerFixtureHttpDate, FormatsAndParsesImfFixdate)
 {
     // The last is the latest that a 32-bit time_t (i686) holds.
-    const std::pair<std::time_t, const char*> rows[] = {
-        {0, "Thu, 01 Jan 1970 00:00:00 GMT"}, {784111777, "Sun, 06 Nov 1994 08:49:37 GMT"},
-        {951782400, "Tue, 29 Feb 2000 00:00:00 GMT"}, {kFileTime, kFileDate}, {2145916799, "Thu, 31 Dec 2037 23:59:59 GMT"}};
+    const std::pair<std::time_t, const char*> rows[] = {{0, "Thu, 01 Jan 1970 00:00:00 GMT"},
+                                                        {784111777, "Sun, 06 Nov 1994 08:49:37 GMT"},
+                                                        {951782400, "Tue, 29 Feb 2000 00:00:00 GMT"},
+                                                        {kFileTime, kFileDate},
+                                                        {2145916799, "Thu, 31 Dec 2037 23:59:59 GMT"}};
     std::time_t t = 0;
     for (const auto& [utc, text] : rows)
     {
         EXPECT_EQ(CServerFixture::HttpDate(utc), text);
         EXPECT_TRUE(CServerFixture::ParseHttpDate(text, t) && t == utc) << text;
     }
-    for (const char* bad : {"", "Sun, 06 Nov 1994 08:49:37", "Sun, 06 Foo 1994 08:49:37 GMT", "Sun, 06 Nov 1994 25:49:37 GMT",
-                            "Sunday, 06-Nov-94 08:49:37 GMT", "Sun 06 Nov 1994 08:49:37 GMT"})
+    for (const char* bad :
+         {"", "Sun, 06 Nov 1994 08:49:37", "Sun, 06 Foo 1994 08:49:37 GMT", "Sun, 06 Nov 1994 25:49:37 GMT",
+          "Sunday, 06-Nov-94 08:49:37 GMT", "Sun 06 Nov 1994 08:49:37 GMT"})
         EXPECT_FALSE(CServerFixture::ParseHttpDate(bad, t)) << bad;
     EXPECT_EQ(t, 2145916799); // left as it was
 }

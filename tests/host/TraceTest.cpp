@@ -93,8 +93,9 @@ TEST(TraceTest, ArgumentsTravelAsTheirBytes)
     EXPECT_EQ(43u, numbers.messageFlags);
     EXPECT_NE(0u, numbers.logger);
     ASSERT_EQ((std::vector<std::size_t>{4, 4, 8, sizeof(std::size_t), sizeof(void*)}), Sizes(numbers));
-    EXPECT_EQ((std::vector<std::uint64_t>{0xFFFFFFFEu, 7, 0x1122334455667788ull, reinterpret_cast<std::uintptr_t>(&marker)}),
-              (std::vector<std::uint64_t>{numbers.Number(0), numbers.Number(1), numbers.Number(2), numbers.Number(4)}));
+    EXPECT_EQ(
+        (std::vector<std::uint64_t>{0xFFFFFFFEu, 7, 0x1122334455667788ull, reinterpret_cast<std::uintptr_t>(&marker)}),
+        (std::vector<std::uint64_t>{numbers.Number(0), numbers.Number(1), numbers.Number(2), numbers.Number(4)}));
 
     const CapturedTrace& texts = capture.Messages()[1];
     ASSERT_EQ((std::vector<std::size_t>{(path.size() + 1) * sizeof(wchar_t), 14, 10, 4, 5, 3}), Sizes(texts));
@@ -162,7 +163,8 @@ TEST(TraceTest, WithoutTraceMessageBlocksGoOutAsOneEvent)
 TEST(TraceTest, FormatCheckKnowsEveryPlaceholder)
 {
     using trace::ArgKind;
-    static constexpr ArgKind kinds[] = {ArgKind::Int32, ArgKind::Int64, ArgKind::Wide, ArgKind::Narrow, ArgKind::Pointer};
+    static constexpr ArgKind kinds[] = {ArgKind::Int32, ArgKind::Int64, ArgKind::Wide, ArgKind::Narrow,
+                                        ArgKind::Pointer};
     static_assert(trace::FormatMatches("100%% %08x %llu %ls %s %p", kinds, 5));
     static_assert(!trace::FormatMatches("%u %u %ls %s %p", kinds, 5));
     static_assert(!trace::FormatMatches("%x %llu %ls %s", kinds, 5));

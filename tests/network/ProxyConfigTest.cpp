@@ -138,7 +138,8 @@ TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
 {
     std::string enciphered;
     ASSERT_TRUE(CAESCypher().EncryptToBase64(
-        u8"{\"ProxyConfig\":[{\"source\":\"explicit\",\"proxyList\":\"proxy:8080\",\"user\":\"J\u00fcrgen\"}]}", enciphered));
+        u8"{\"ProxyConfig\":[{\"source\":\"explicit\",\"proxyList\":\"proxy:8080\",\"user\":\"J\u00fcrgen\"}]}",
+        enciphered));
     // A null stored text: the key is absent.
     const struct { const wchar_t* stored; const wchar_t* route; bool error; } rows[] = {
         {nullptr, L"direct 1", false},
@@ -224,8 +225,9 @@ TEST_F(ProxyConfigTest, DevicePortIsAddedToPiecesWithoutOne)
 TEST_F(ProxyConfigTest, LastUsedProxyComesFirstWhenAsked)
 {
     util.Set(kFallbackListKey, LR"({"ProxyConfig":[{"source":"explicit","proxyList":"list:1"},{"source":"wpad"}]})");
-    util.Set(kLastUsedKey,
-             LR"({"Mode":1,"ProxyList":"last:8080","Username":"lu","Password":"lp","WPADAutoDetect":false,"Fallback":true})");
+    util.Set(
+        kLastUsedKey,
+        LR"({"Mode":1,"ProxyList":"last:8080","Username":"lu","Password":"lp","WPADAutoDetect":false,"Fallback":true})");
     {
         const auto config = Make(true);
         EXPECT_EQ(Routes(), (std::vector<std::wstring>{L"config 1|last:8080|lu|lp||0|1", L"explicit list:1   <null> 0",
@@ -287,8 +289,9 @@ TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)
 
     std::wstring text;
     ASSERT_TRUE(full.ToJson(text));
-    EXPECT_EQ(text,
-              LR"({"Mode":2,"ProxyList":"p","Username":"u","Password":"pw","WPADUrl":"http://w","WPADAutoDetect":true,"Fallback":false})");
+    EXPECT_EQ(
+        text,
+        LR"({"Mode":2,"ProxyList":"p","Username":"u","Password":"pw","WPADUrl":"http://w","WPADAutoDetect":true,"Fallback":false})");
     UsedProxyRecord read;
     ASSERT_TRUE(read.FromJson(text));
     EXPECT_EQ(read.wpadUrl, L"http://w");

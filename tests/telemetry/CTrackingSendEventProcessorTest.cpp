@@ -77,7 +77,8 @@ protected:
         // A name as other components write them: spaces and characters beyond ASCII.
         wchar_t temp[MAX_PATH] = {};
         ::GetTempPathW(MAX_PATH, temp);
-        m_file = temp + (L"\u00e9v\u00e9nement hit \u65e5\u672c " + std::to_wstring(::GetCurrentProcessId()) + L".json");
+        m_file =
+            temp + (L"\u00e9v\u00e9nement hit \u65e5\u672c " + std::to_wstring(::GetCurrentProcessId()) + L".json");
     }
     void TearDown() override { ::DeleteFileW(m_file.c_str()); }
 
