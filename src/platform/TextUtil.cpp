@@ -15,6 +15,28 @@ std::wstring Format(const wchar_t* pattern, Args... args)
     const int n = std::swprintf(buffer, 64, pattern, args...);
     return n > 0 ? std::wstring(buffer, static_cast<size_t>(n)) : std::wstring();
 }
+// Exactly length units of data through convert(data, count, buffer, size), the Windows conversion that gives
+// the size it needs for a null buffer. The output is replaced only on success.
+template <typename In, typename Out, typename Convert>
+bool ConvertLength(const In* data, std::size_t length, Out& out, Convert convert)
+{
+    if (length == 0)
+    {
+        out.clear();
+        return true;
+    }
+    if (length > static_cast<std::size_t>(INT_MAX))
+        return false;
+    const int count = static_cast<int>(length);
+    const int size = convert(data, count, nullptr, 0);
+    if (size < 1)
+        return false;
+    Out converted(static_cast<std::size_t>(size), typename Out::value_type());
+    if (convert(data, count, converted.data(), size) != size)
+        return false;
+    out = std::move(converted);
+    return true;
+}
 } // namespace
 
 void FormatTimestamp(std::wstring& out, const SYSTEMTIME& t, bool localForm)
@@ -30,42 +52,16 @@ void FormatTimestamp(std::wstring& out, const SYSTEMTIME& t, bool localForm)
 
 bool WideToBytes(const wchar_t* data, std::size_t length, std::string& out, UINT codePage)
 {
-    if (length == 0)
-    {
-        out.clear();
-        return true;
-    }
-    if (length > static_cast<std::size_t>(INT_MAX))
-        return false;
-    const int count = static_cast<int>(length);
-    const int size = ::WideCharToMultiByte(codePage, 0, data, count, nullptr, 0, nullptr, nullptr);
-    if (size < 1)
-        return false;
-    std::string converted(static_cast<std::size_t>(size), '\0');
-    if (::WideCharToMultiByte(codePage, 0, data, count, converted.data(), size, nullptr, nullptr) != size)
-        return false;
-    out = std::move(converted);
-    return true;
+    return ConvertLength(data, length, out, [codePage](const wchar_t* in, int count, char* buffer, int size) {
+        return ::WideCharToMultiByte(codePage, 0, in, count, buffer, size, nullptr, nullptr);
+    });
 }
 
 bool BytesToWide(const char* data, std::size_t length, std::wstring& out, UINT codePage)
 {
-    if (length == 0)
-    {
-        out.clear();
-        return true;
-    }
-    if (length > static_cast<std::size_t>(INT_MAX))
-        return false;
-    const int count = static_cast<int>(length);
-    const int size = ::MultiByteToWideChar(codePage, 0, data, count, nullptr, 0);
-    if (size < 1)
-        return false;
-    std::wstring converted(static_cast<std::size_t>(size), L'\0');
-    if (::MultiByteToWideChar(codePage, 0, data, count, converted.data(), size) != size)
-        return false;
-    out = std::move(converted);
-    return true;
+    return ConvertLength(data, length, out, [codePage](const char* in, int count, wchar_t* buffer, int size) {
+        return ::MultiByteToWideChar(codePage, 0, in, count, buffer, size);
+    });
 }
 
 bool WideToBytes(const std::wstring& in, std::string& out, UINT codePage)
