@@ -67,31 +67,20 @@ public:
                      {VER_MINORVERSION, minor, info.dwMinorVersion},
                      {VER_SERVICEPACKMAJOR, spMajor, info.wServicePackMajor},
                      {VER_SERVICEPACKMINOR, 0, info.wServicePackMinor}};
-        bool decided = false, result = true;
-        DWORD last = 0;
+        bool result = true;
         for (const auto& part : parts)
-        {
-            if (!(typeMask & part.type))
-                continue;
-            last = part.type;
-            if (part.actual != part.wanted)
+            if (typeMask & part.type)
             {
                 result = compare(part.actual, part.wanted, condition(part.type));
-                decided = true;
-                break;
+                if (part.actual != part.wanted)
+                    break;
             }
-        }
-        if (!decided && last)
-            result = compare(0, 0, condition(last));
-        if ((typeMask & VER_PLATFORMID) && !compare(2, info.dwPlatformId, condition(VER_PLATFORMID)))
-            result = false;
-        if ((typeMask & VER_PRODUCT_TYPE) && !compare(productType, info.wProductType, condition(VER_PRODUCT_TYPE)))
-            result = false;
-        if ((typeMask & VER_SUITENAME) && !compare(suites, info.wSuiteMask, condition(VER_SUITENAME)))
-            result = false;
-        if ((typeMask & VER_BUILDNUMBER) && !compare(build, info.dwBuildNumber, condition(VER_BUILDNUMBER)))
-            result = false;
-        return result;
+        const auto holds = [&](DWORD type, DWORD actual, DWORD wanted) {
+            return !(typeMask & type) || compare(actual, wanted, condition(type));
+        };
+        return result && holds(VER_PLATFORMID, 2, info.dwPlatformId) &&
+               holds(VER_PRODUCT_TYPE, productType, info.wProductType) &&
+               holds(VER_SUITENAME, suites, info.wSuiteMask) && holds(VER_BUILDNUMBER, build, info.dwBuildNumber);
     }
     void GetNativeSystemInfo(SYSTEM_INFO& info) override { info.wProcessorArchitecture = nativeArchitecture; }
     bool GetNativeMachine(USHORT& machine) override
@@ -105,23 +94,18 @@ public:
         type = productInfo;
         return true;
     }
-    bool ReadNumber(const wchar_t* key, const wchar_t* name, DWORD& value) override
-    {
-        const auto it = numbers.find(std::wstring(key) + L"|" + name);
-        if (it == numbers.end())
-            return false;
-        value = it->second;
-        return true;
-    }
-    bool ReadText(const wchar_t* key, const wchar_t* name, std::wstring& value) override
-    {
-        const auto it = texts.find(std::wstring(key) + L"|" + name);
-        if (it == texts.end())
-            return false;
-        value = it->second;
-        return true;
-    }
+    bool ReadNumber(const wchar_t* k, const wchar_t* n, DWORD& out) override { return Find(numbers, k, n, out); }
+    bool ReadText(const wchar_t* k, const wchar_t* n, std::wstring& out) override { return Find(texts, k, n, out); }
     bool KeyExists(const wchar_t* key) override { return keys.count(key) != 0; }
+
+    template <typename T>
+    static bool Find(const std::map<std::wstring, T>& values, const wchar_t* key, const wchar_t* name, T& out)
+    {
+        const auto it = values.find(std::wstring(key) + L"|" + name);
+        if (it != values.end())
+            out = it->second;
+        return it != values.end();
+    }
 };
 
 OperatingSystemInfo Detect(CModelMachine& machine)
