@@ -10,7 +10,6 @@
 
 namespace
 {
-
 constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr wchar_t kAgentEntry[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvo Velnor Agent";
 constexpr wchar_t kProductCode[] = L"{6A1D1F0C-51B4-4C2E-9C1A-3C0E5E7F9D01}";
@@ -45,7 +44,6 @@ protected:
 
     CAgentInstall m_install;
 };
-
 } // namespace
 
 TEST_F(InstallLocationsTest, FoldersEndInOneBackslashWhetherOrNotPathHasOne)
@@ -55,13 +53,8 @@ TEST_F(InstallLocationsTest, FoldersEndInOneBackslashWhetherOrNotPathHasOne)
     {
         Getter get;
         const wchar_t* suffix;
-    } folders[] = {
-        {GetInstallFolder, L""},
-        {GetUtilsFolder, L"Utils\\"},
-        {GetPluginsFolder, L"Plugins\\"},
-        {GetAdditionalFilesFolder, L"Additional files\\"},
-        {GetRepositoryFolder, L"Repository\\"},
-    };
+    } folders[] = {{GetInstallFolder, L""}, {GetUtilsFolder, L"Utils\\"}, {GetPluginsFolder, L"Plugins\\"},
+                   {GetAdditionalFilesFolder, L"Additional files\\"}, {GetRepositoryFolder, L"Repository\\"}};
     for (const wchar_t* path : {L"C:\\Agent", L"C:\\Agent\\"})
     {
         ASSERT_TRUE(m_install.SetSetupValue(L"Path", path));
@@ -94,12 +87,7 @@ TEST_F(InstallLocationsTest, ThreePartVersionsGainFourthPart)
     {
         const wchar_t* stored;
         const wchar_t* expected;
-    } rows[] = {
-        {L"1.2.3", L"1.2.3.0000"},
-        {L"1.2.3.4", L"1.2.3.4"},
-        {L"1.2", L"1.2"},
-        {L"7", L"7"},
-    };
+    } rows[] = {{L"1.2.3", L"1.2.3.0000"}, {L"1.2.3.4", L"1.2.3.4"}, {L"1.2", L"1.2"}, {L"7", L"7"}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(testing::Message() << row.stored);
@@ -163,22 +151,19 @@ TEST_F(InstallLocationsTest, DataFoldersUseSetupNamesOrDefaults)
     EXPECT_EQ(L'\\', common.back());
     EXPECT_NE(L'\\', common[common.size() - 2]);
 
-    std::wstring company, agent;
-    EXPECT_TRUE(GetCompanyDataFolder(company));
-    EXPECT_EQ(common + L"Korvo Security\\", company);
-    EXPECT_TRUE(GetAgentDataFolder(agent));
-    EXPECT_EQ(common + L"Korvo Security\\Korvo Endpoint Agent\\", agent);
-
+    const auto expectFolders = [&](const wchar_t* company, const wchar_t* agent) {
+        std::wstring out;
+        EXPECT_TRUE(GetCompanyDataFolder(out));
+        EXPECT_EQ(common + company, out);
+        EXPECT_TRUE(GetAgentDataFolder(out));
+        EXPECT_EQ(common + agent, out);
+    };
+    expectFolders(L"Korvo Security\\", L"Korvo Security\\Korvo Endpoint Agent\\");
     ASSERT_TRUE(m_install.SetSetupValue(L"LProductName", L"Setup Name"));
-    EXPECT_TRUE(GetAgentDataFolder(agent));
-    EXPECT_EQ(common + L"Korvo Security\\Setup Name\\", agent);
-
+    expectFolders(L"Korvo Security\\", L"Korvo Security\\Setup Name\\");
     ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName", L"Company"));
     ASSERT_TRUE(m_install.SetSetupValue(L"InitialProductName", L"Product"));
-    EXPECT_TRUE(GetCompanyDataFolder(company));
-    EXPECT_EQ(common + L"Company\\", company);
-    EXPECT_TRUE(GetAgentDataFolder(agent));
-    EXPECT_EQ(common + L"Company\\Product\\", agent);
+    expectFolders(L"Company\\", L"Company\\Product\\");
 }
 
 TEST_F(InstallLocationsTest, LegacyVersionOnlyForAllowedProducts)
@@ -200,11 +185,7 @@ TEST_F(InstallLocationsTest, LegacyVersionOnlyForAllowedProducts)
         const char* name;
         std::vector<DWORD> allowed;
         bool accepted;
-    } rows[] = {
-        {"any product", {}, true},
-        {"listed", {7, 42}, true},
-        {"not listed", {7, 8}, false},
-    };
+    } rows[] = {{"any product", {}, true}, {"listed", {7, 42}, true}, {"not listed", {7, 8}, false}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.name);
