@@ -55,28 +55,17 @@ TEST_F(InstallLocationsTest, FoldersEndInOneBackslashWhetherOrNotPathHasOne)
         const wchar_t* suffix;
     } folders[] = {{GetInstallFolder, L""}, {GetUtilsFolder, L"Utils\\"}, {GetPluginsFolder, L"Plugins\\"},
                    {GetAdditionalFilesFolder, L"Additional files\\"}, {GetRepositoryFolder, L"Repository\\"}};
-    for (const wchar_t* path : {L"C:\\Agent", L"C:\\Agent\\"})
+    // Without a usable "Path" (empty, none) every one fails and leaves its output alone.
+    for (const wchar_t* path : {L"C:\\Agent", L"C:\\Agent\\", L"", static_cast<const wchar_t*>(nullptr)})
     {
-        ASSERT_TRUE(m_install.SetSetupValue(L"Path", path));
+        ASSERT_TRUE(path ? m_install.SetSetupValue(L"Path", path) : m_install.RemoveSetupValue(L"Path"));
+        const bool usable = path && *path;
         for (const auto& folder : folders)
         {
-            SCOPED_TRACE(testing::Message() << "Path " << path << ", folder " << folder.suffix);
-            std::wstring out;
-            EXPECT_TRUE(folder.get(out));
-            EXPECT_EQ(std::wstring(L"C:\\Agent\\") + folder.suffix, out);
-        }
-    }
-
-    // Without a usable "Path" every one fails and leaves its output alone.
-    for (bool present : {false, true})
-    {
-        ASSERT_TRUE(present ? m_install.SetSetupValue(L"Path", L"") : m_install.RemoveSetupValue(L"Path"));
-        for (const auto& folder : folders)
-        {
-            SCOPED_TRACE(testing::Message() << (present ? "empty" : "no") << " Path, folder " << folder.suffix);
+            SCOPED_TRACE(testing::Message() << "Path " << (path ? path : L"none") << ", folder " << folder.suffix);
             std::wstring out = L"kept";
-            EXPECT_FALSE(folder.get(out));
-            EXPECT_EQ(L"kept", out);
+            EXPECT_EQ(usable, folder.get(out));
+            EXPECT_EQ(usable ? std::wstring(L"C:\\Agent\\") + folder.suffix : L"kept", out);
         }
     }
 }
@@ -87,19 +76,17 @@ TEST_F(InstallLocationsTest, ThreePartVersionsGainFourthPart)
     {
         const wchar_t* stored;
         const wchar_t* expected;
-    } rows[] = {{L"1.2.3", L"1.2.3.0000"}, {L"1.2.3.4", L"1.2.3.4"}, {L"1.2", L"1.2"}, {L"7", L"7"}};
+    } rows[] = {{L"1.2.3", L"1.2.3.0000"}, {L"1.2.3.4", L"1.2.3.4"}, {L"1.2", L"1.2"}, {L"7", L"7"},
+                {nullptr, nullptr}};
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(testing::Message() << row.stored);
-        ASSERT_TRUE(m_install.SetSetupValue(L"Normal", row.stored));
-        std::wstring out;
-        EXPECT_TRUE(GetAgentVersion(out));
-        EXPECT_EQ(row.expected, out);
+        SCOPED_TRACE(testing::Message() << (row.stored ? row.stored : L"none"));
+        ASSERT_TRUE(row.stored ? m_install.SetSetupValue(L"Normal", row.stored)
+                               : m_install.RemoveSetupValue(L"Normal"));
+        std::wstring out = L"kept";
+        EXPECT_EQ(row.expected != nullptr, GetAgentVersion(out));
+        EXPECT_EQ(row.expected ? row.expected : L"kept", out);
     }
-    ASSERT_TRUE(m_install.RemoveSetupValue(L"Normal"));
-    std::wstring out = L"kept";
-    EXPECT_FALSE(GetAgentVersion(out));
-    EXPECT_EQ(L"kept", out);
 }
 
 TEST_F(InstallLocationsTest, DisplayNameFallsBackAlongItsChain)

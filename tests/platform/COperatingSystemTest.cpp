@@ -7,6 +7,11 @@
 
 namespace
 {
+struct Version
+{
+    DWORD major, minor, build;
+};
+
 // A machine described by its numbers. VerifyVersion is answered the way Windows answers it: major, minor
 // and service pack compare as one version, the first differing part deciding.
 class CModelMachine : public IOsProbes
@@ -22,6 +27,15 @@ public:
     std::map<std::wstring, std::wstring> texts;
     std::map<std::wstring, bool> keys;
     int verifyCalls = 0;
+
+    CModelMachine() = default;
+    // A machine of that version, a server or not, with that product type.
+    CModelMachine(const Version& version, bool server, DWORD type)
+        : major(version.major), minor(version.minor), build(version.build),
+          productType(server ? VER_NT_SERVER : VER_NT_WORKSTATION), productInfo(type)
+    {
+        Registry(version.build, L"Windows");
+    }
 
     void Registry(DWORD registryBuild, const wchar_t* productName, const wchar_t* displayVersion = nullptr)
     {
@@ -115,21 +129,6 @@ OperatingSystemInfo Detect(CModelMachine& machine)
     return info;
 }
 
-struct Version
-{
-    DWORD major, minor, build;
-};
-
-// A machine of that version, a server or not, with that product type.
-void Describe(CModelMachine& machine, const Version& version, bool server, DWORD productType)
-{
-    machine.major = version.major;
-    machine.minor = version.minor;
-    machine.build = version.build;
-    machine.productType = server ? VER_NT_SERVER : VER_NT_WORKSTATION;
-    machine.productInfo = productType;
-    machine.Registry(version.build, L"Windows");
-}
 } // namespace
 
 TEST(COperatingSystemTest, VersionsMapToTheirCodes)
@@ -158,11 +157,9 @@ TEST(COperatingSystemTest, VersionsMapToTheirCodes)
     };
     for (const Row& row : rows)
     {
-        SCOPED_TRACE(testing::Message() << row.version.major << "." << row.version.minor << " build "
-                                        << row.version.build << (row.server ? " server" : "") << " type "
-                                        << row.productType);
-        CModelMachine machine;
-        Describe(machine, row.version, row.server, row.productType);
+        SCOPED_TRACE(testing::Message() << row.version.major << "." << row.version.minor << "." << row.version.build
+                                        << (row.server ? " server" : "") << " type " << row.productType);
+        CModelMachine machine(row.version, row.server, row.productType);
         const OperatingSystemInfo info = Detect(machine);
         EXPECT_EQ(info.osCode, row.code);
         EXPECT_EQ(info.isServer, row.server && row.productType != 175 ? 1 : row.code == kOsWindowsServer2016);
@@ -245,8 +242,7 @@ TEST(COperatingSystemTest, EditionCodes)
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.what);
-        CModelMachine machine;
-        Describe(machine, row.version, row.server, row.productType);
+        CModelMachine machine(row.version, row.server, row.productType);
         machine.nativeMachine = row.machine;
         machine.suites = row.suites;
         if (row.key)
