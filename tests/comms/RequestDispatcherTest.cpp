@@ -37,22 +37,16 @@ namespace
 
 using namespace std::literals;
 
-// Notes which proxy it is told about.
-struct CProxyReport : IProxyConfig
+// Notes which proxy it is told about; the rest is an empty proxy configuration.
+struct CProxyReport : CProxyConfig
 {
     std::vector<DWORD> modes;
+    CProxyReport() : CProxyConfig(nullptr, nullptr, false) {}
     bool SetProxyConfigUsed(const ICommsProxyConfig* proxy, bool alternative) override
     {
         modes.push_back(alternative ? 99 : proxy->GetMode());
         return true;
     }
-    bool IsValid() const override { return true; }
-    ICommsProxyList* GetProxyList() const override { return nullptr; }
-    ICommsProxyConfig* GetExplicitProxy() const override { return nullptr; }
-    ICommsProxyConfig* GetWpadProxy() const override { return nullptr; }
-    ICommsProxyConfig* GetProxyConfigUsed(bool) override { return nullptr; }
-    void AttachToClient(IDataServiceClient*) override {}
-    void AttachToRequest(ICommsRequest*) override {}
 };
 
 // The component and its one request at once, noting the calls that tell. Its exchanges went through an

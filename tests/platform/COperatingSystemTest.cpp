@@ -128,7 +128,6 @@ OperatingSystemInfo Detect(CModelMachine& machine)
     DetectOperatingSystem(machine, info);
     return info;
 }
-
 } // namespace
 
 TEST(COperatingSystemTest, VersionsMapToTheirCodes)
