@@ -84,10 +84,9 @@ struct CRecordingComms : CFakeComms, CStubRequest
     DWORD GetResult(CommsResult** out) override
     {
         calls.push_back("result");
-        if (resultError != ERROR_SUCCESS)
-            return resultError;
-        *out = HandOut(&result);
-        return ERROR_SUCCESS;
+        if (resultError == ERROR_SUCCESS)
+            *out = HandOut(&result);
+        return resultError;
     }
     void* TakeBuffer() override { return HandOut(static_cast<void*>(signature)); }
     bool GetProxyUsed(ICommsProxyConfig* config) override
