@@ -35,24 +35,18 @@
 namespace
 {
 
-using namespace std::chrono_literals;
+using namespace std::literals;
 
-// Notes which proxy it is told about.
-struct CProxyReport : IProxyConfig
+// Notes which proxy it is told about; the rest is an empty proxy configuration.
+struct CProxyReport : CProxyConfig
 {
     std::vector<DWORD> modes;
+    CProxyReport() : CProxyConfig(nullptr, nullptr, false) {}
     bool SetProxyConfigUsed(const ICommsProxyConfig* proxy, bool alternative) override
     {
         modes.push_back(alternative ? 99 : proxy->GetMode());
         return true;
     }
-    bool IsValid() const override { return true; }
-    ICommsProxyList* GetProxyList() const override { return nullptr; }
-    ICommsProxyConfig* GetExplicitProxy() const override { return nullptr; }
-    ICommsProxyConfig* GetWpadProxy() const override { return nullptr; }
-    ICommsProxyConfig* GetProxyConfigUsed(bool) override { return nullptr; }
-    void AttachToClient(IDataServiceClient*) override {}
-    void AttachToRequest(ICommsRequest*) override {}
 };
 
 // The component and its one request at once, noting the calls that tell. Its exchanges went through an
@@ -90,10 +84,9 @@ struct CRecordingComms : CFakeComms, CStubRequest
     DWORD GetResult(CommsResult** out) override
     {
         calls.push_back("result");
-        if (resultError != ERROR_SUCCESS)
-            return resultError;
-        *out = HandOut(&result);
-        return ERROR_SUCCESS;
+        if (resultError == ERROR_SUCCESS)
+            *out = HandOut(&result);
+        return resultError;
     }
     void* TakeBuffer() override { return HandOut(static_cast<void*>(signature)); }
     bool GetProxyUsed(ICommsProxyConfig* config) override
@@ -332,12 +325,12 @@ TEST_F(RequestDispatcherTest, SignedSendDeliversTheAnswerAndTracesTheExchange)
         EXPECT_EQ(sent.Header("Authorization").rfind("KWS2 agent-7:", 0), 0u) << sent.Header("Authorization");
         const std::string trace = ReadBytes(dispatcher.GetTraceFilePath());
         for (const std::string& line :
-             {"\r\nURL=" + w.server.BaseUrl() + "/api/items\r\n", std::string("\r\nProxy=No proxy\r\n"),
+             {"\r\nURL=" + w.server.BaseUrl() + "/api/items\r\n", "\r\nProxy=No proxy\r\n"s,
               "\r\nHeaders=Accept: application/json | Accept-encoding: gzip | x-korvo-messageDate: " +
                   sent.Header("x-korvo-messageDate") + " | x-korvo-messageId: " + sent.Header("x-korvo-messageId") +
                   " | \r\n",
-              std::string("\r\nBody={\"x\":1}\r\n\r\n[RESPONSE]\r\nTime="), std::string("\r\nHTTPStatusCode=201\r\n"),
-              std::string("\r\nResponseContent={\"id\":5}\r\n"), std::string(" | X-Reply: yes | ")})
+              "\r\nBody={\"x\":1}\r\n\r\n[RESPONSE]\r\nTime="s, "\r\nHTTPStatusCode=201\r\n"s,
+              "\r\nResponseContent={\"id\":5}\r\n"s, " | X-Reply: yes | "s})
             EXPECT_NE(trace.find(line), std::string::npos) << line << " in\n" << trace;
 
         // What the widened flags do on the wire: no redirect followed, no cached answer taken.
@@ -371,7 +364,7 @@ TEST_F(RequestDispatcherTest, DownloadFillsStatusAndHeadersOfEveryAnswer)
     HeaderMap headers;
     response->GetHeaders(headers);
     EXPECT_EQ(headers[L"Last-Modified"], L"Wed, 01 May 2024 09:03:07 GMT");
-    EXPECT_EQ(::GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(Exists(target));
     const std::string trace = ReadBytes(dispatcher.GetTraceFilePath());
     EXPECT_NE(trace.find("\r\nVerb=GET\r\n"), std::string::npos) << trace;
     EXPECT_NE(trace.find("\r\nLastError=1246\r\nHTTPStatusCode=304\r\n"), std::string::npos) << trace;

@@ -10,7 +10,6 @@
 
 namespace
 {
-
 constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr wchar_t kAgentEntry[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvo Velnor Agent";
 constexpr wchar_t kProductCode[] = L"{6A1D1F0C-51B4-4C2E-9C1A-3C0E5E7F9D01}";
@@ -45,7 +44,6 @@ protected:
 
     CAgentInstall m_install;
 };
-
 } // namespace
 
 TEST_F(InstallLocationsTest, FoldersEndInOneBackslashWhetherOrNotPathHasOne)
@@ -55,35 +53,19 @@ TEST_F(InstallLocationsTest, FoldersEndInOneBackslashWhetherOrNotPathHasOne)
     {
         Getter get;
         const wchar_t* suffix;
-    } folders[] = {
-        {GetInstallFolder, L""},
-        {GetUtilsFolder, L"Utils\\"},
-        {GetPluginsFolder, L"Plugins\\"},
-        {GetAdditionalFilesFolder, L"Additional files\\"},
-        {GetRepositoryFolder, L"Repository\\"},
-    };
-    for (const wchar_t* path : {L"C:\\Agent", L"C:\\Agent\\"})
+    } folders[] = {{GetInstallFolder, L""}, {GetUtilsFolder, L"Utils\\"}, {GetPluginsFolder, L"Plugins\\"},
+                   {GetAdditionalFilesFolder, L"Additional files\\"}, {GetRepositoryFolder, L"Repository\\"}};
+    // Without a usable "Path" (empty, none) every one fails and leaves its output alone.
+    for (const wchar_t* path : {L"C:\\Agent", L"C:\\Agent\\", L"", static_cast<const wchar_t*>(nullptr)})
     {
-        ASSERT_TRUE(m_install.SetSetupValue(L"Path", path));
+        ASSERT_TRUE(path ? m_install.SetSetupValue(L"Path", path) : m_install.RemoveSetupValue(L"Path"));
+        const bool usable = path && *path;
         for (const auto& folder : folders)
         {
-            SCOPED_TRACE(testing::Message() << "Path " << path << ", folder " << folder.suffix);
-            std::wstring out;
-            EXPECT_TRUE(folder.get(out));
-            EXPECT_EQ(std::wstring(L"C:\\Agent\\") + folder.suffix, out);
-        }
-    }
-
-    // Without a usable "Path" every one fails and leaves its output alone.
-    for (bool present : {false, true})
-    {
-        ASSERT_TRUE(present ? m_install.SetSetupValue(L"Path", L"") : m_install.RemoveSetupValue(L"Path"));
-        for (const auto& folder : folders)
-        {
-            SCOPED_TRACE(testing::Message() << (present ? "empty" : "no") << " Path, folder " << folder.suffix);
+            SCOPED_TRACE(testing::Message() << "Path " << (path ? path : L"none") << ", folder " << folder.suffix);
             std::wstring out = L"kept";
-            EXPECT_FALSE(folder.get(out));
-            EXPECT_EQ(L"kept", out);
+            EXPECT_EQ(usable, folder.get(out));
+            EXPECT_EQ(usable ? std::wstring(L"C:\\Agent\\") + folder.suffix : L"kept", out);
         }
     }
 }
@@ -94,24 +76,17 @@ TEST_F(InstallLocationsTest, ThreePartVersionsGainFourthPart)
     {
         const wchar_t* stored;
         const wchar_t* expected;
-    } rows[] = {
-        {L"1.2.3", L"1.2.3.0000"},
-        {L"1.2.3.4", L"1.2.3.4"},
-        {L"1.2", L"1.2"},
-        {L"7", L"7"},
-    };
+    } rows[] = {{L"1.2.3", L"1.2.3.0000"}, {L"1.2.3.4", L"1.2.3.4"}, {L"1.2", L"1.2"}, {L"7", L"7"},
+                {nullptr, nullptr}};
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(testing::Message() << row.stored);
-        ASSERT_TRUE(m_install.SetSetupValue(L"Normal", row.stored));
-        std::wstring out;
-        EXPECT_TRUE(GetAgentVersion(out));
-        EXPECT_EQ(row.expected, out);
+        SCOPED_TRACE(testing::Message() << (row.stored ? row.stored : L"none"));
+        ASSERT_TRUE(row.stored ? m_install.SetSetupValue(L"Normal", row.stored)
+                               : m_install.RemoveSetupValue(L"Normal"));
+        std::wstring out = L"kept";
+        EXPECT_EQ(row.expected != nullptr, GetAgentVersion(out));
+        EXPECT_EQ(row.expected ? row.expected : L"kept", out);
     }
-    ASSERT_TRUE(m_install.RemoveSetupValue(L"Normal"));
-    std::wstring out = L"kept";
-    EXPECT_FALSE(GetAgentVersion(out));
-    EXPECT_EQ(L"kept", out);
 }
 
 TEST_F(InstallLocationsTest, DisplayNameFallsBackAlongItsChain)
@@ -163,22 +138,19 @@ TEST_F(InstallLocationsTest, DataFoldersUseSetupNamesOrDefaults)
     EXPECT_EQ(L'\\', common.back());
     EXPECT_NE(L'\\', common[common.size() - 2]);
 
-    std::wstring company, agent;
-    EXPECT_TRUE(GetCompanyDataFolder(company));
-    EXPECT_EQ(common + L"Korvo Security\\", company);
-    EXPECT_TRUE(GetAgentDataFolder(agent));
-    EXPECT_EQ(common + L"Korvo Security\\Korvo Endpoint Agent\\", agent);
-
+    const auto expectFolders = [&](const wchar_t* company, const wchar_t* agent) {
+        std::wstring out;
+        EXPECT_TRUE(GetCompanyDataFolder(out));
+        EXPECT_EQ(common + company, out);
+        EXPECT_TRUE(GetAgentDataFolder(out));
+        EXPECT_EQ(common + agent, out);
+    };
+    expectFolders(L"Korvo Security\\", L"Korvo Security\\Korvo Endpoint Agent\\");
     ASSERT_TRUE(m_install.SetSetupValue(L"LProductName", L"Setup Name"));
-    EXPECT_TRUE(GetAgentDataFolder(agent));
-    EXPECT_EQ(common + L"Korvo Security\\Setup Name\\", agent);
-
+    expectFolders(L"Korvo Security\\", L"Korvo Security\\Setup Name\\");
     ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName", L"Company"));
     ASSERT_TRUE(m_install.SetSetupValue(L"InitialProductName", L"Product"));
-    EXPECT_TRUE(GetCompanyDataFolder(company));
-    EXPECT_EQ(common + L"Company\\", company);
-    EXPECT_TRUE(GetAgentDataFolder(agent));
-    EXPECT_EQ(common + L"Company\\Product\\", agent);
+    expectFolders(L"Company\\", L"Company\\Product\\");
 }
 
 TEST_F(InstallLocationsTest, LegacyVersionOnlyForAllowedProducts)
@@ -200,11 +172,7 @@ TEST_F(InstallLocationsTest, LegacyVersionOnlyForAllowedProducts)
         const char* name;
         std::vector<DWORD> allowed;
         bool accepted;
-    } rows[] = {
-        {"any product", {}, true},
-        {"listed", {7, 42}, true},
-        {"not listed", {7, 8}, false},
-    };
+    } rows[] = {{"any product", {}, true}, {"listed", {7, 42}, true}, {"not listed", {7, 8}, false}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.name);

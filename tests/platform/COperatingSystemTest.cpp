@@ -7,6 +7,11 @@
 
 namespace
 {
+struct Version
+{
+    DWORD major, minor, build;
+};
+
 // A machine described by its numbers. VerifyVersion is answered the way Windows answers it: major, minor
 // and service pack compare as one version, the first differing part deciding.
 class CModelMachine : public IOsProbes
@@ -22,6 +27,15 @@ public:
     std::map<std::wstring, std::wstring> texts;
     std::map<std::wstring, bool> keys;
     int verifyCalls = 0;
+
+    CModelMachine() = default;
+    // A machine of that version, a server or not, with that product type.
+    CModelMachine(const Version& version, bool server, DWORD type)
+        : major(version.major), minor(version.minor), build(version.build),
+          productType(server ? VER_NT_SERVER : VER_NT_WORKSTATION), productInfo(type)
+    {
+        Registry(version.build, L"Windows");
+    }
 
     void Registry(DWORD registryBuild, const wchar_t* productName, const wchar_t* displayVersion = nullptr)
     {
@@ -67,31 +81,20 @@ public:
                      {VER_MINORVERSION, minor, info.dwMinorVersion},
                      {VER_SERVICEPACKMAJOR, spMajor, info.wServicePackMajor},
                      {VER_SERVICEPACKMINOR, 0, info.wServicePackMinor}};
-        bool decided = false, result = true;
-        DWORD last = 0;
+        bool result = true;
         for (const auto& part : parts)
-        {
-            if (!(typeMask & part.type))
-                continue;
-            last = part.type;
-            if (part.actual != part.wanted)
+            if (typeMask & part.type)
             {
                 result = compare(part.actual, part.wanted, condition(part.type));
-                decided = true;
-                break;
+                if (part.actual != part.wanted)
+                    break;
             }
-        }
-        if (!decided && last)
-            result = compare(0, 0, condition(last));
-        if ((typeMask & VER_PLATFORMID) && !compare(2, info.dwPlatformId, condition(VER_PLATFORMID)))
-            result = false;
-        if ((typeMask & VER_PRODUCT_TYPE) && !compare(productType, info.wProductType, condition(VER_PRODUCT_TYPE)))
-            result = false;
-        if ((typeMask & VER_SUITENAME) && !compare(suites, info.wSuiteMask, condition(VER_SUITENAME)))
-            result = false;
-        if ((typeMask & VER_BUILDNUMBER) && !compare(build, info.dwBuildNumber, condition(VER_BUILDNUMBER)))
-            result = false;
-        return result;
+        const auto holds = [&](DWORD type, DWORD actual, DWORD wanted) {
+            return !(typeMask & type) || compare(actual, wanted, condition(type));
+        };
+        return result && holds(VER_PLATFORMID, 2, info.dwPlatformId) &&
+               holds(VER_PRODUCT_TYPE, productType, info.wProductType) &&
+               holds(VER_SUITENAME, suites, info.wSuiteMask) && holds(VER_BUILDNUMBER, build, info.dwBuildNumber);
     }
     void GetNativeSystemInfo(SYSTEM_INFO& info) override { info.wProcessorArchitecture = nativeArchitecture; }
     bool GetNativeMachine(USHORT& machine) override
@@ -105,23 +108,18 @@ public:
         type = productInfo;
         return true;
     }
-    bool ReadNumber(const wchar_t* key, const wchar_t* name, DWORD& value) override
-    {
-        const auto it = numbers.find(std::wstring(key) + L"|" + name);
-        if (it == numbers.end())
-            return false;
-        value = it->second;
-        return true;
-    }
-    bool ReadText(const wchar_t* key, const wchar_t* name, std::wstring& value) override
-    {
-        const auto it = texts.find(std::wstring(key) + L"|" + name);
-        if (it == texts.end())
-            return false;
-        value = it->second;
-        return true;
-    }
+    bool ReadNumber(const wchar_t* k, const wchar_t* n, DWORD& out) override { return Find(numbers, k, n, out); }
+    bool ReadText(const wchar_t* k, const wchar_t* n, std::wstring& out) override { return Find(texts, k, n, out); }
     bool KeyExists(const wchar_t* key) override { return keys.count(key) != 0; }
+
+    template <typename T>
+    static bool Find(const std::map<std::wstring, T>& values, const wchar_t* key, const wchar_t* name, T& out)
+    {
+        const auto it = values.find(std::wstring(key) + L"|" + name);
+        if (it != values.end())
+            out = it->second;
+        return it != values.end();
+    }
 };
 
 OperatingSystemInfo Detect(CModelMachine& machine)
@@ -129,22 +127,6 @@ OperatingSystemInfo Detect(CModelMachine& machine)
     OperatingSystemInfo info;
     DetectOperatingSystem(machine, info);
     return info;
-}
-
-struct Version
-{
-    DWORD major, minor, build;
-};
-
-// A machine of that version, a server or not, with that product type.
-void Describe(CModelMachine& machine, const Version& version, bool server, DWORD productType)
-{
-    machine.major = version.major;
-    machine.minor = version.minor;
-    machine.build = version.build;
-    machine.productType = server ? VER_NT_SERVER : VER_NT_WORKSTATION;
-    machine.productInfo = productType;
-    machine.Registry(version.build, L"Windows");
 }
 } // namespace
 
@@ -174,11 +156,9 @@ TEST(COperatingSystemTest, VersionsMapToTheirCodes)
     };
     for (const Row& row : rows)
     {
-        SCOPED_TRACE(testing::Message() << row.version.major << "." << row.version.minor << " build "
-                                        << row.version.build << (row.server ? " server" : "") << " type "
-                                        << row.productType);
-        CModelMachine machine;
-        Describe(machine, row.version, row.server, row.productType);
+        SCOPED_TRACE(testing::Message() << row.version.major << "." << row.version.minor << "." << row.version.build
+                                        << (row.server ? " server" : "") << " type " << row.productType);
+        CModelMachine machine(row.version, row.server, row.productType);
         const OperatingSystemInfo info = Detect(machine);
         EXPECT_EQ(info.osCode, row.code);
         EXPECT_EQ(info.isServer, row.server && row.productType != 175 ? 1 : row.code == kOsWindowsServer2016);
@@ -261,8 +241,7 @@ TEST(COperatingSystemTest, EditionCodes)
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.what);
-        CModelMachine machine;
-        Describe(machine, row.version, row.server, row.productType);
+        CModelMachine machine(row.version, row.server, row.productType);
         machine.nativeMachine = row.machine;
         machine.suites = row.suites;
         if (row.key)

@@ -51,31 +51,28 @@ TEST_F(RegistryTest, ReadsCheckTypeAndLeaveOutputOnFailure)
         {"short number", REG_DWORD, {7, 0}, ERROR_UNSUPPORTED_TYPE, nullptr, ERROR_INVALID_DATA},
         {"binary", REG_BINARY, {sevenBytes, sevenBytes + 4}, ERROR_UNSUPPORTED_TYPE, nullptr, ERROR_UNSUPPORTED_TYPE},
     };
+    const auto expectReads = [](const std::wstring& key, LONG textStatus, const wchar_t* expected, LONG numberStatus) {
+        std::wstring text = L"kept";
+        EXPECT_EQ(ReadRegistryText(HKEY_CURRENT_USER, key.c_str(), L"v", text), textStatus);
+        EXPECT_EQ(text, textStatus == ERROR_SUCCESS ? expected : L"kept");
+        DWORD number = 77;
+        EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, key.c_str(), L"v", number), numberStatus);
+        EXPECT_EQ(number, numberStatus == ERROR_SUCCESS ? 7u : 77u);
+    };
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.what);
         ASSERT_EQ(WriteRegistryValue(HKEY_CURRENT_USER, m_key.c_str(), L"v", row.type, row.stored.data(),
                                      static_cast<DWORD>(row.stored.size())),
                   ERROR_SUCCESS);
-        std::wstring text = L"kept";
-        EXPECT_EQ(ReadRegistryText(HKEY_CURRENT_USER, m_key.c_str(), L"v", text), row.textStatus);
-        EXPECT_EQ(text, row.textStatus == ERROR_SUCCESS ? row.text : L"kept");
-        DWORD number = 77;
-        EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, m_key.c_str(), L"v", number), row.numberStatus);
-        EXPECT_EQ(number, row.numberStatus == ERROR_SUCCESS ? 7u : 77u);
+        expectReads(m_key, row.textStatus, row.text, row.numberStatus);
     }
 
     // A missing value, then a missing key.
-    std::wstring text = L"kept";
-    DWORD number = 77;
     ASSERT_EQ(DeleteRegistryValue(HKEY_CURRENT_USER, m_key.c_str(), L"v"), ERROR_SUCCESS);
-    EXPECT_EQ(ReadRegistryText(HKEY_CURRENT_USER, m_key.c_str(), L"v", text), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, m_key.c_str(), L"v", number), ERROR_FILE_NOT_FOUND);
+    expectReads(m_key, ERROR_FILE_NOT_FOUND, nullptr, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ProbeRegistryKey(HKEY_CURRENT_USER, m_key.c_str()), ERROR_SUCCESS);
     const std::wstring missing = m_key + L"\\missing";
-    EXPECT_EQ(ReadRegistryText(HKEY_CURRENT_USER, missing.c_str(), L"v", text), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, missing.c_str(), L"v", number), ERROR_FILE_NOT_FOUND);
+    expectReads(missing, ERROR_FILE_NOT_FOUND, nullptr, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ProbeRegistryKey(HKEY_CURRENT_USER, missing.c_str()), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(text, L"kept");
-    EXPECT_EQ(number, 77u);
 }

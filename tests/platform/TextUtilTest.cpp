@@ -2,31 +2,16 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
-SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms)
-{
-    SYSTEMTIME t = {};
-    t.wYear = year;
-    t.wMonth = month;
-    t.wDay = day;
-    t.wHour = hour;
-    t.wMinute = minute;
-    t.wSecond = second;
-    t.wMilliseconds = ms;
-    return t;
-}
-} // namespace
-
 TEST(TextUtilTest, TimestampsHaveTheirFixedForms)
 {
+    // Year, month, day of the week (not read), day, hour, minute, second, milliseconds.
     std::wstring text;
-    FormatTimestamp(text, Time(2024, 1, 1, 0, 0, 0, 0), false);
+    FormatTimestamp(text, {2024, 1, 0, 1, 0, 0, 0, 0}, false);
     EXPECT_EQ(text, L"2024-01-01T00:00:00.000Z");
-    FormatTimestamp(text, Time(2024, 3, 5, 7, 8, 9, 5), true);
+    FormatTimestamp(text, {2024, 3, 0, 5, 7, 8, 9, 5}, true);
     EXPECT_EQ(text, L"2024-03-05 07:08:09.005");
     // A field wider than its pattern pushes the text past 23 characters: it is cut, then marked UTC.
-    FormatTimestamp(text, Time(20240, 3, 5, 7, 8, 9, 10), false);
+    FormatTimestamp(text, {20240, 3, 0, 5, 7, 8, 9, 10}, false);
     EXPECT_EQ(text, L"20240-03-05T07:08:09.01Z");
 }
 
