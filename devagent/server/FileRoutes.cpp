@@ -2,13 +2,12 @@
 
 #include "HttpText.h"
 
+#include "platform/Files.h"
 #include "platform/Win.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace
 {
@@ -30,23 +29,6 @@ bool ModifiedTime(const std::wstring& path, std::time_t& modified)
                                      data.ftLastWriteTime.dwLowDateTime;
     modified = static_cast<std::time_t>((ticks - 116444736000000000ULL) / 10000000ULL);
     return true;
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string& content)
-{
-    std::ifstream in(path.c_str(), std::ios::binary);
-    if (!in)
-        return false;
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& content)
-{
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    return out.good();
 }
 
 // Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
@@ -106,7 +88,7 @@ CScriptedReply ServeFile(const std::string& prefix, const std::wstring& folder, 
         reply.status = 304;
         return reply;
     }
-    if (!ReadWholeFile(file, reply.body))
+    if (ReadWholeFile(file, reply.body, FILE_SHARE_READ | FILE_SHARE_WRITE) != ERROR_SUCCESS)
         return TextReply(500, "Cannot read the file");
     reply.contentType = "application/octet-stream";
     return reply;
@@ -128,7 +110,7 @@ CScriptedReply StoreUpload(const std::wstring& folder, const CScriptedReply& rep
     std::wstring file = base + wideName;
     for (int i = 1; ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
         file = base + wideName + L"." + std::to_wstring(i);
-    if (!WriteWholeFile(file, rec.body))
+    if (WriteWholeFile(file, rec.body) != ERROR_SUCCESS)
         return TextReply(500, "Cannot store the upload");
     rec.storedFile = file;
     return reply;

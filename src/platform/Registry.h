@@ -11,10 +11,10 @@
 // REG_SZ or REG_EXPAND_SZ (not expanded); ERROR_UNSUPPORTED_TYPE for any other type. The text ends at its first
 // NUL or where the stored bytes end, whichever comes first; a trailing odd byte is not a character.
 [[nodiscard]] LONG ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, std::wstring& out,
-                      REGSAM access = KEY_QUERY_VALUE);
+                                    REGSAM access = KEY_QUERY_VALUE);
 // REG_DWORD only: ERROR_UNSUPPORTED_TYPE for any other type, ERROR_INVALID_DATA when it does not hold 4 bytes.
 [[nodiscard]] LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out,
-                       REGSAM access = KEY_QUERY_VALUE);
+                                     REGSAM access = KEY_QUERY_VALUE);
 // ERROR_SUCCESS when subkey opens with access.
 [[nodiscard]] LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access = KEY_QUERY_VALUE);
 
@@ -23,6 +23,6 @@
                                       const void* data, DWORD size, REGSAM access = KEY_SET_VALUE);
 // A REG_SZ with its terminator.
 [[nodiscard]] LONG WriteRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& value,
-                       REGSAM access = KEY_SET_VALUE);
+                                     REGSAM access = KEY_SET_VALUE);
 [[nodiscard]] LONG DeleteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name,
                                        REGSAM access = KEY_SET_VALUE);

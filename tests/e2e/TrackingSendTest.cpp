@@ -13,6 +13,7 @@
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/Registry.h"
 
 #include <gtest/gtest.h>
 
@@ -47,43 +48,35 @@ class CMachineValues
 {
 public:
     static constexpr wchar_t kLegacyKey[] = L"SOFTWARE\\Korvo Software";
+    static constexpr wchar_t kSetupKey[] = L"SOFTWARE\\Korvo Software\\Setup";
+    static constexpr wchar_t kUidsKey[] = L"SOFTWARE\\Korvo Software\\Setup\\UIDS";
 
     // An empty key left by an earlier run does not count.
     static bool Absent()
     {
-        const auto missing = [](const wchar_t* key, const wchar_t* name, DWORD view = 0) {
-            return ::RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | view, nullptr, nullptr, nullptr) !=
-                   ERROR_SUCCESS;
-        };
-        return missing(L"SOFTWARE\\Korvo Software\\Setup", L"MainProductID") &&
-               missing(L"SOFTWARE\\Korvo Software\\Setup", L"Normal") &&
-               missing(L"SOFTWARE\\Korvo Software\\Setup\\UIDS", L"MUID") &&
-               missing(kCurrentVersionKey, L"UBR", RRF_SUBKEY_WOW6464KEY);
+        std::wstring text;
+        DWORD number = 0;
+        return ReadRegistryDword(HKEY_LOCAL_MACHINE, kSetupKey, L"MainProductID", number) != ERROR_SUCCESS &&
+               ReadRegistryText(HKEY_LOCAL_MACHINE, kSetupKey, L"Normal", text) != ERROR_SUCCESS &&
+               ReadRegistryText(HKEY_LOCAL_MACHINE, kUidsKey, L"MUID", text) != ERROR_SUCCESS &&
+               ReadRegistryDword(HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"UBR", number,
+                                 KEY_QUERY_VALUE | KEY_WOW64_64KEY) != ERROR_SUCCESS;
     }
     ~CMachineValues()
     {
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacyKey);
-        CRegKey versions;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                            versions.Put()) == ERROR_SUCCESS)
-            ::RegDeleteValueW(versions.Get(), L"UBR");
+        static_cast<void>(
+            DeleteRegistryValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"UBR", KEY_SET_VALUE | KEY_WOW64_64KEY));
     }
     // view: the operating system's values live in the 64-bit view, the agent's in the one this process sees.
-    static bool Write(const std::wstring& key, const wchar_t* name, DWORD type, const void* data, DWORD size,
-                      REGSAM view = 0)
+    static bool Write(const wchar_t* key, const wchar_t* name, const std::wstring& text)
     {
-        CRegKey target;
-        return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
-                                 nullptr, target.Put(), nullptr) == ERROR_SUCCESS &&
-               ::RegSetValueExW(target.Get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+        return WriteRegistryText(HKEY_LOCAL_MACHINE, key, name, text) == ERROR_SUCCESS;
     }
-    static bool Write(const std::wstring& key, const wchar_t* name, const std::wstring& text)
+    static bool Write(const wchar_t* key, const wchar_t* name, DWORD number, REGSAM view = 0)
     {
-        return Write(key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
-    static bool Write(const std::wstring& key, const wchar_t* name, DWORD number, REGSAM view = 0)
-    {
-        return Write(key, name, REG_DWORD, &number, sizeof(number), view);
+        return WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &number, sizeof(number),
+                                  KEY_SET_VALUE | view) == ERROR_SUCCESS;
     }
 };
 
@@ -163,9 +156,9 @@ TEST_F(TrackingSendEndToEndTest, EachEventSendsOneHitWithIdentityEnvironmentAndP
 {
     ASSERT_TRUE(CMachineValues::Absent());
     const CMachineValues cleanup;
-    ASSERT_TRUE(CMachineValues::Write(L"SOFTWARE\\Korvo Software\\Setup", L"MainProductID", DWORD{4711}));
-    ASSERT_TRUE(CMachineValues::Write(L"SOFTWARE\\Korvo Software\\Setup", L"Normal", L"5.6.7"));
-    ASSERT_TRUE(CMachineValues::Write(L"SOFTWARE\\Korvo Software\\Setup\\UIDS", L"MUID", L"muid-1"));
+    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kSetupKey, L"MainProductID", DWORD{4711}));
+    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kSetupKey, L"Normal", L"5.6.7"));
+    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kUidsKey, L"MUID", L"muid-1"));
     ASSERT_TRUE(CMachineValues::Write(kCurrentVersionKey, L"UBR", DWORD{4321}, KEY_WOW64_64KEY));
     ASSERT_TRUE(m_install.SetSetupValue(L"Normal", L"2.3.4"));   // sent as stored, not as a four-part version
     RebuildPlugin();

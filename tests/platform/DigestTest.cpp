@@ -1,10 +1,9 @@
-#include "platform/Digest.h"
-
 #include "platform/CUniqueHandle.h"
+#include "platform/Digest.h"
+#include "platform/Files.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 namespace
@@ -21,7 +20,7 @@ std::wstring TempPath(const wchar_t* name)
 class CTempFile
 {
 public:
-    explicit CTempFile(const std::string& content) { std::ofstream(m_path.c_str(), std::ios::binary) << content; }
+    explicit CTempFile(const std::string& content) { EXPECT_EQ(DWORD{ERROR_SUCCESS}, WriteWholeFile(m_path, content)); }
     ~CTempFile() { ::DeleteFileW(m_path.c_str()); }
     const wchar_t* Path() const { return m_path.c_str(); }
 
