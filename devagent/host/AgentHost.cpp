@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>

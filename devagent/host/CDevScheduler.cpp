@@ -4,6 +4,7 @@
 
 #include "platform/TextUtil.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <utility>
@@ -16,6 +17,8 @@ constexpr wchar_t kTaskEnable[] = L"SchedulerTaskEnable";
 constexpr wchar_t kTaskDisable[] = L"SchedulerTaskDisable";
 constexpr wchar_t kTaskKeyPrefix[] = L"Scheduler.Tasks.";
 constexpr wchar_t kIndexKey[] = L"Scheduler.TaskIds";
+// A wait for a task due in centuries would overflow the clock's nanoseconds; waking hourly costs nothing.
+constexpr std::uint64_t kLongestWaitMs = 3600000;
 
 const CMessageObject* Request(const CMessageObject& event, const wchar_t* kind)
 {
@@ -226,7 +229,7 @@ void CDevScheduler::Run()
             if (next == nullptr)
                 m_changed.wait(lock);
             else
-                m_changed.wait_for(lock, std::chrono::milliseconds(next->due - now));
+                m_changed.wait_for(lock, std::chrono::milliseconds(std::min(next->due - now, kLongestWaitMs)));
             continue;
         }
         std::wstring id;

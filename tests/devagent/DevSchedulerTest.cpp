@@ -4,11 +4,12 @@
 #include "CAgentInstall.h"
 #include "CDevScheduler.h"
 #include "CFakeConfigUtil.h"
-#include "OstrelListener.h"
+#include "COstrelTap.h"
 #include "ScheduleTime.h"
 
 #include "host/IDispatchEvent.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/ScopeExit.h"
 
 #include <gtest/gtest.h>
 
@@ -231,37 +232,33 @@ TEST(ScheduleTimeTest, ReadsTheStartTimeForms)
     }
 }
 
-// The host hears the dispatcher through the listener export, outside its locks: the listener may send again.
-TEST(OstrelListenerTest, HearsEverySendUntilRemoved)
+// The host hears the dispatcher through the tap, outside the dispatcher's locks: what it hears may send again.
+TEST(COstrelTapTest, HearsEverySendUntilGone)
 {
-    CModule library(::LoadLibraryExW((CAgentInstall::BuildFolder() + L"Ostrel.dll").c_str(), nullptr,
-                                     LOAD_WITH_ALTERED_SEARCH_PATH));
+    const std::wstring folder = CAgentInstall::BuildFolder();
+    CModule library(::LoadLibraryExW((folder + L"Ostrel.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     const auto find = [&](const char* name) {
         return reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), name));
     };
-    const auto setListener = reinterpret_cast<OstrelSetListenerFn>(find(kOstrelSetListenerExport));
     const auto get = reinterpret_cast<GetIDispatchEventFn>(find("GetIDispatchEvent"));
     const auto release = reinterpret_cast<FreeIDispatchEventFn>(find("FreeIDispatchEvent"));
-    ASSERT_TRUE(setListener && get && release);
-    struct Heard
+    ASSERT_TRUE(get && release);
+    IDispatchEvent* dispatcher = get();
+    const auto releaseDispatcher = ScopeExit([&] { release(&dispatcher); });
+    ASSERT_NE(dispatcher, nullptr);
+    std::vector<std::wstring> heard;
     {
-        IDispatchEvent* dispatcher;
-        std::vector<std::wstring> texts;
-    } heard{get(), {}};
-    ASSERT_NE(heard.dispatcher, nullptr);
-    setListener(
-        [](const wchar_t* text, bool, void* context) {
-            auto* heard = static_cast<Heard*>(context);
-            heard->texts.push_back(text);
-            if (heard->texts.size() == 1)
+        COstrelTap tap([&](const std::wstring& text) {
+            heard.push_back(text);
+            if (heard.size() == 1)
             {
-                EXPECT_EQ(heard->dispatcher->Send(L"{\"Again\":{}}", true), ERROR_SUCCESS);
+                EXPECT_EQ(dispatcher->Send(L"{\"Again\":{}}", true), ERROR_SUCCESS);
             }
-        },
-        &heard);
-    EXPECT_EQ(heard.dispatcher->Send(L"{\"First\":{}}", true), ERROR_SUCCESS);
-    setListener(nullptr, nullptr);
-    EXPECT_EQ(heard.dispatcher->Send(L"{\"Unheard\":{}}", true), ERROR_SUCCESS);
-    EXPECT_EQ(heard.texts, (std::vector<std::wstring>{L"{\"First\":{}}", L"{\"Again\":{}}"}));
-    release(&heard.dispatcher);
+        });
+        std::wstring error;
+        ASSERT_TRUE(tap.Attach(folder, error)) << error;
+        EXPECT_EQ(dispatcher->Send(L"{\"First\":{}}", true), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(dispatcher->Send(L"{\"Unheard\":{}}", true), ERROR_SUCCESS);
+    EXPECT_EQ(heard, (std::vector<std::wstring>{L"{\"First\":{}}", L"{\"Again\":{}}"}));
 }
