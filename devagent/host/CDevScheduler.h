@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 
+// Both must be set.
 struct SchedulerCallbacks
 {
     // Called on the scheduler thread without its lock held: it may raise events that reach OnEvent.
