@@ -1,7 +1,9 @@
 // agent-host: loads Telemetry.dll as the agent's host does and delivers events to it.
 #include "CAgentLayout.h"
+#include "CHostScheduler.h"
 #include "CServerFixture.h"
 #include "CTraceSession.h"
+#include "HostOutput.h"
 
 #include "host/CConfigHelper.h"
 
@@ -20,7 +22,6 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,35 +53,16 @@ options:
   --repeat N           deliver each event N times
   --threads N          deliver from N threads at once (each thread delivers every event)
   --os                 print the operating-system record that identification fills
+  --scheduler-scale X  the scheduler's time scale: offsets and intervals take X times their seconds
+                       (default 1; 0.01 makes a retry after 300 s arrive after 3 s)
+  --scheduler-wait S   before freeing the plug-in, wait up to S seconds for the scheduled deliveries due
+                       within them (default 0)
   --keep-loaded        end without FreePluginList and without freeing the library, as a host that exits
                        while it holds the plug-in
   --help               this text
 
 exit status: 0 when every event was delivered, 1 when the host could not do its part, 2 for a usage error.
 )";
-
-std::mutex g_outputMutex;
-
-void PrintLine(const std::wstring& text)
-{
-    const std::string utf8 = WideToUtf8(text);
-    const std::lock_guard<std::mutex> lock(g_outputMutex);
-    std::fprintf(stdout, "%s\n", utf8.c_str());
-    std::fflush(stdout);
-}
-
-std::wstring Meaning(DWORD code)
-{
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring meaning = length != 0 ? std::wstring(text, length) : L"no description";
-    ::LocalFree(text);
-    while (!meaning.empty() && (meaning.back() == L'\n' || meaning.back() == L'\r' || meaning.back() == L' '))
-        meaning.pop_back();
-    return meaning;
-}
 
 struct Event
 {
@@ -102,6 +84,8 @@ struct Options
     bool os = false;
     bool server = false;
     bool keepLoaded = false;
+    double schedulerScale = 1.0;
+    unsigned long schedulerWait = 0;
     std::vector<std::wstring> events;
 };
 
@@ -110,6 +94,13 @@ bool ParseNumber(const std::wstring& text, unsigned long& value)
     wchar_t* end = nullptr;
     value = std::wcstoul(text.c_str(), &end, 0);
     return !text.empty() && *end == L'\0';
+}
+
+bool ParseScale(const std::wstring& text, double& value)
+{
+    wchar_t* end = nullptr;
+    value = std::wcstod(text.c_str(), &end);
+    return !text.empty() && *end == L'\0' && value > 0;
 }
 
 bool ParseOptions(int argc, wchar_t** argv, Options& options)
@@ -161,6 +152,16 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
             if (!next(value) || !ParseNumber(value, number) || number == 0 || number > 10000)
                 return false;
             (arg == L"--repeat" ? options.repeat : options.threads) = static_cast<unsigned>(number);
+        }
+        else if (arg == L"--scheduler-scale")
+        {
+            if (!next(value) || !ParseScale(value, options.schedulerScale))
+                return false;
+        }
+        else if (arg == L"--scheduler-wait")
+        {
+            if (!next(value) || !ParseNumber(value, options.schedulerWait) || options.schedulerWait > 86400)
+                return false;
         }
         else if (arg == L"--os")
             options.os = true;
@@ -365,6 +366,10 @@ int Run(const Options& options)
         PrintLine(L"GetPluginList gave no list");
         return 1;
     }
+    // Hears what the plug-in raises from here on; stopped before the list is given back.
+    CHostScheduler scheduler(*list, options.schedulerScale);
+    if (!scheduler.Start(install, error))
+        PrintLine(L"agent-host: the scheduler hears no events: " + error);
     for (const PluginListEntry& entry : *list)
     {
         if (entry.plugin == nullptr)
@@ -386,6 +391,7 @@ int Run(const Options& options)
     }
     if (list->empty())
         PrintLine(L"the plug-in list is empty");
+    scheduler.Finish(options.schedulerWait);
     if (options.keepLoaded)
     {
         // The process ends with the plug-in and everything it holds still in place.

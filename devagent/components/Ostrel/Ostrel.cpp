@@ -5,9 +5,12 @@
 //     {"option":false,"event":"..."}     any other text, as a string
 //
 // OSTREL_FAIL_AFTER=<n>, read when an interface is handed out, makes every Send after the n-th fail.
+// OstrelSetListener (OstrelListener.h) lets the development host hear every event that was written.
 //
 // A call into the library after it was detached (a user that calls in while the process ends) ends the
 // process at once with exit code kCalledAfterDetach, so that the fault cannot pass unseen.
+
+#include "OstrelListener.h"
 
 #include "host/IDispatchEvent.h"
 #include "host/InstallLocations.h"
@@ -20,6 +23,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cwchar>
 #include <mutex>
 #include <new>
@@ -87,6 +91,34 @@ DWORD AppendLine(const std::string& line)
     return WriteWholeFile(folder + kEventsFile, line, kFileAppend);
 }
 
+// The listener is called outside every lock (it may send again); removing it waits for the calls in flight,
+// so that its context can be destroyed right after.
+std::mutex g_listenerMutex;
+std::condition_variable g_listenerIdle;
+OstrelListenerFn g_listener = nullptr;
+void* g_listenerContext = nullptr;
+unsigned g_listenerCalls = 0;
+
+void Notify(const wchar_t* text, bool option)
+{
+    OstrelListenerFn listener = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_listenerMutex);
+        if (g_listener == nullptr)
+            return;
+        listener = g_listener;
+        context = g_listenerContext;
+        ++g_listenerCalls;
+    }
+    listener(text != nullptr ? text : L"", option, context);
+    {
+        std::lock_guard<std::mutex> lock(g_listenerMutex);
+        --g_listenerCalls;
+    }
+    g_listenerIdle.notify_all();
+}
+
 constexpr UINT kCalledAfterDetach = 0xDEAD;
 std::atomic<bool> g_detached{false};
 
@@ -109,7 +141,10 @@ public:
         std::string line;
         if (!BuildLine(text, option, line))
             return ERROR_INVALID_DATA;
-        return AppendLine(line);
+        const DWORD written = AppendLine(line);
+        if (written == ERROR_SUCCESS)
+            Notify(text, option);
+        return written;
     }
 
 private:
@@ -150,4 +185,13 @@ extern "C" __declspec(dllexport) void FreeIDispatchEvent(IDispatchEvent** dispat
         return;
     delete *dispatcher;
     *dispatcher = nullptr;
+}
+
+extern "C" __declspec(dllexport) void OstrelSetListener(OstrelListenerFn listener, void* context)
+{
+    RefuseCallAfterDetach();
+    std::unique_lock<std::mutex> lock(g_listenerMutex);
+    g_listenerIdle.wait(lock, [] { return g_listenerCalls == 0; });
+    g_listener = listener;
+    g_listenerContext = context;
 }

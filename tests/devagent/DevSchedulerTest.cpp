@@ -1,0 +1,264 @@
+// The development scheduler driven in process: task requests as the plug-in's scheduler client writes them, a
+// map for the configuration, a recording delivery and a time scale of 0.01 (a second takes 10 ms).
+
+#include "CAgentInstall.h"
+#include "CDevScheduler.h"
+#include "CFakeConfigUtil.h"
+#include "COstrelTap.h"
+#include "ScheduleTime.h"
+
+#include "host/IDispatchEvent.h"
+#include "platform/CUniqueHandle.h"
+#include "platform/ScopeExit.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace
+{
+constexpr unsigned long kBoundMs = 5000;
+
+std::wstring AddRequest(const std::wstring& id, const std::wstring& info, const std::wstring& operation,
+                        const std::wstring& failIfExists = L"false", const wchar_t* enabled = L"true")
+{
+    return L"{\"SchedulerTaskAdd\":{\"EventSource\":\"CFileUploadEventProcessor::Process\"," +
+           (failIfExists.empty() ? L"" : L"\"FailIfExists\":" + failIfExists + L",") + L"\"ScheduleId\":\"" + id +
+           L"\",\"Enabled\":" + enabled + L",\"ScheduleInfo\":{\"StartTime\":\"%Now()%\"," + info +
+           L"},\"Actions\":{\"FileUpload\":{\"OperationId\":\"" + operation + L"\"}}}}";
+}
+
+std::wstring Offset(const wchar_t* seconds)
+{
+    return std::wstring(L"\"Offset\":\"") + seconds + L"\"";
+}
+
+std::wstring Request(const wchar_t* kind, const std::wstring& id)
+{
+    return std::wstring(L"{\"") + kind + L"\":{\"ScheduleId\":\"" + id + L"\"}}";
+}
+
+std::wstring Upload(const wchar_t* operation)
+{
+    return std::wstring(L"{\"FileUpload\":{\"OperationId\":\"") + operation + L"\"}}";
+}
+} // namespace
+
+class CDevSchedulerTest : public ::testing::Test
+{
+protected:
+    void Start()
+    {
+        SchedulerCallbacks callbacks{[this](const std::wstring& id, CMessageObject& event) { Record(id, event); },
+                                     [this](const std::wstring&) { ++m_notes; }};
+        m_scheduler = std::make_unique<CDevScheduler>(&m_config, std::set<std::wstring>{L"FileUpload", L"TrackingSend"},
+                                                      0.01, callbacks);
+        m_scheduler->Start();
+    }
+
+    void Record(const std::wstring& id, CMessageObject& event)
+    {
+        std::wstring json;
+        EXPECT_TRUE(event.Serialize(json));
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_delivered.push_back(id + L" " + json);
+            m_otherThread = m_otherThread && ::GetCurrentThreadId() != m_testThread;
+        }
+        if (m_onDelivery)
+            m_onDelivery();
+    }
+
+    std::vector<std::wstring> Delivered()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_delivered;
+    }
+
+    std::wstring Stored(const std::wstring& key)
+    {
+        std::wstring value;
+        return m_config.GetValue(key.c_str(), value, 0) == ERROR_SUCCESS ? value : L"(none)";
+    }
+
+    bool StoredHas(const std::wstring& id, const std::wstring& text)
+    {
+        return Stored(L"Scheduler.Tasks." + id).find(text) != std::wstring::npos;
+    }
+
+    CFakeConfigUtil m_config;
+    std::mutex m_mutex;
+    std::vector<std::wstring> m_delivered;
+    const DWORD m_testThread = ::GetCurrentThreadId();
+    bool m_otherThread = true;
+    std::atomic<int> m_notes{0};
+    std::function<void()> m_onDelivery;
+    std::unique_ptr<CDevScheduler> m_scheduler; // last: stopped before what it calls goes
+};
+
+TEST_F(CDevSchedulerTest, TaskIsDeliveredWhenDueThenForgotten)
+{
+    Start();
+    const ULONGLONG added = ::GetTickCount64();
+    m_scheduler->OnEvent(AddRequest(L"RetryFileUpload_42", Offset(L"30"), L"42"));
+    EXPECT_TRUE(StoredHas(L"RetryFileUpload_42", L"\"Actions\":{\"FileUpload\""));
+    EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"[\"RetryFileUpload_42\"]");
+    EXPECT_TRUE(Delivered().empty());
+
+    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
+    EXPECT_GE(::GetTickCount64() - added, 250u);
+    EXPECT_EQ(Delivered(), std::vector<std::wstring>{L"RetryFileUpload_42 " + Upload(L"42")});
+    EXPECT_TRUE(m_otherThread);
+    EXPECT_EQ(Stored(L"Scheduler.Tasks.RetryFileUpload_42"), L"(none)");
+    EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"[]");
+}
+
+TEST_F(CDevSchedulerTest, FailIfExistsDecidesWhetherATaskIsReplaced)
+{
+    Start();
+    m_scheduler->OnEvent(AddRequest(L"T", Offset(L"100000"), L"1", L""));
+    m_scheduler->OnEvent(AddRequest(L"T", Offset(L"100000"), L"2", L"true"));
+    EXPECT_TRUE(StoredHas(L"T", L"\"OperationId\":\"1\""));
+    EXPECT_EQ(m_notes, 1);
+    m_scheduler->OnEvent(AddRequest(L"T", Offset(L"100000"), L"3", L"false"));
+    EXPECT_TRUE(StoredHas(L"T", L"\"OperationId\":\"3\""));
+}
+
+TEST_F(CDevSchedulerTest, DisabledTaskWaitsForEnableAndRemovedTaskNeverRuns)
+{
+    Start();
+    m_scheduler->OnEvent(AddRequest(L"Off", Offset(L"1"), L"1", L"false", L"false"));
+    m_scheduler->OnEvent(AddRequest(L"Paused", Offset(L"20"), L"2"));
+    m_scheduler->OnEvent(Request(L"SchedulerTaskDisable", L"Paused"));
+    m_scheduler->OnEvent(AddRequest(L"Gone", Offset(L"20"), L"3"));
+    m_scheduler->OnEvent(Request(L"SchedulerTaskRemove", L"Gone"));
+    EXPECT_TRUE(StoredHas(L"Paused", L"\"Enabled\":false"));
+    EXPECT_EQ(Stored(L"Scheduler.Tasks.Gone"), L"(none)");
+    ::Sleep(400);
+    EXPECT_TRUE(Delivered().empty());
+
+    m_scheduler->OnEvent(Request(L"SchedulerTaskEnable", L"Paused"));
+    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
+    EXPECT_EQ(Delivered(), std::vector<std::wstring>{L"Paused " + Upload(L"2")});
+    EXPECT_TRUE(StoredHas(L"Off", L"\"Enabled\":false"));
+}
+
+TEST_F(CDevSchedulerTest, StoredTasksAreLoadedAndOverdueOnesRunAtStart)
+{
+    const auto stored = [](const wchar_t* id, const wchar_t* operation, const wchar_t* nextRun) {
+        return std::wstring(L"{\"ScheduleId\":\"") + id +
+               L"\",\"Enabled\":true,\"ScheduleInfo\":{\"StartTime\":\"%Now()%\",\"Offset\":\"300\"},"
+               L"\"Actions\":" +
+               Upload(operation) + L",\"NextRun\":\"" + nextRun + L"\"}";
+    };
+    m_config.Set(L"Scheduler.TaskIds", L"[\"Overdue\",\"Later\",\"Lost\"]");
+    m_config.Set(L"Scheduler.Tasks.Overdue", stored(L"Overdue", L"7", L"2001-01-01T00:00:00.000Z"));
+    m_config.Set(L"Scheduler.Tasks.Later", stored(L"Later", L"8", L"2101-01-01T00:00:00.000Z"));
+    Start();
+    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
+    EXPECT_EQ(Delivered(), std::vector<std::wstring>{L"Overdue " + Upload(L"7")});
+    EXPECT_EQ(Stored(L"Scheduler.Tasks.Overdue"), L"(none)");
+    EXPECT_TRUE(StoredHas(L"Later", L"2101-01-01T00:00:00.000Z"));
+    EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"[\"Later\"]");
+    EXPECT_EQ(m_notes, 1); // the listed task without an entry
+}
+
+TEST_F(CDevSchedulerTest, RaisedEventsForHandledNamesAreDeliveredAtOnce)
+{
+    Start();
+    m_scheduler->OnEvent(Upload(L"9"));
+    m_scheduler->OnEvent(L"{\"InventoryScan\":{}}");
+    m_scheduler->OnEvent(L"[{\"TrackingSend\":{\"Filename\":\"t\"}},{\"Unknown\":{}}]");
+    m_scheduler->OnEvent(L"not JSON");
+    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
+    EXPECT_EQ(Delivered(),
+              (std::vector<std::wstring>{L" " + Upload(L"9"), L" {\"TrackingSend\":{\"Filename\":\"t\"}}"}));
+    EXPECT_TRUE(m_otherThread);
+    EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"(none)");
+}
+
+// A retry that schedules the next attempt under the same id while it is delivered.
+TEST_F(CDevSchedulerTest, OneShotTaskRegisteredAgainDuringItsDeliveryStays)
+{
+    Start();
+    m_onDelivery = [this] { m_scheduler->OnEvent(AddRequest(L"R", Offset(L"100000"), L"2")); };
+    m_scheduler->OnEvent(AddRequest(L"R", Offset(L"1"), L"1"));
+    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
+    EXPECT_EQ(Delivered().size(), 1u);
+    EXPECT_TRUE(StoredHas(L"R", L"\"OperationId\":\"2\""));
+}
+
+TEST_F(CDevSchedulerTest, RepeatingTaskRunsEveryIntervalAndStaysStored)
+{
+    Start();
+    m_scheduler->OnEvent(AddRequest(L"Every", L"\"Every\":2", L"5"));
+    const std::wstring first = Stored(L"Scheduler.Tasks.Every");
+    for (int waited = 0; Delivered().size() < 3 && waited < 500; ++waited)
+        ::Sleep(10);
+    m_scheduler->Stop();
+    EXPECT_GE(Delivered().size(), 3u);
+    EXPECT_NE(Stored(L"Scheduler.Tasks.Every"), first); // "NextRun" moved on
+}
+
+TEST(ScheduleTimeTest, ReadsTheStartTimeForms)
+{
+    std::uint64_t base = 0, ms = 0;
+    ASSERT_TRUE(ParseScheduleTime(L"2026-12-07T04:05:06Z", false, base));
+    EXPECT_EQ(FormatScheduleTime(base + 7), L"2026-12-07T04:05:06.007Z");
+    const struct
+    {
+        const wchar_t* text;
+        bool valid;
+        std::uint64_t offset;
+    } rows[] = {{L"2026-12-07 04:05:06", true, 0},
+                {L"2026-12-07T04:05:06.250Z", true, 250},
+                {L"2026-12-08T04:05:06", true, 86400000},
+                {L"2026-02-30T04:05:06", false, 0},
+                {L"2026-12-07", false, 0},
+                {L"2026-12-07T04:05:06Zx", false, 0},
+                {L"2026-12-07T4:05:06", false, 0}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.text);
+        ms = 1;
+        EXPECT_EQ(ParseScheduleTime(row.text, false, ms), row.valid);
+        EXPECT_EQ(ms, row.valid ? base + row.offset : 1);
+    }
+}
+
+// The host hears the dispatcher through the tap, outside the dispatcher's locks: what it hears may send again.
+TEST(COstrelTapTest, HearsEverySendUntilGone)
+{
+    const std::wstring folder = CAgentInstall::BuildFolder();
+    CModule library(::LoadLibraryExW((folder + L"Ostrel.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    const auto find = [&](const char* name) {
+        return reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), name));
+    };
+    const auto get = reinterpret_cast<GetIDispatchEventFn>(find("GetIDispatchEvent"));
+    const auto release = reinterpret_cast<FreeIDispatchEventFn>(find("FreeIDispatchEvent"));
+    ASSERT_TRUE(get && release);
+    IDispatchEvent* dispatcher = get();
+    const auto releaseDispatcher = ScopeExit([&] { release(&dispatcher); });
+    ASSERT_NE(dispatcher, nullptr);
+    std::vector<std::wstring> heard;
+    {
+        COstrelTap tap([&](const std::wstring& text) {
+            heard.push_back(text);
+            if (heard.size() == 1)
+            {
+                EXPECT_EQ(dispatcher->Send(L"{\"Again\":{}}", true), ERROR_SUCCESS);
+            }
+        });
+        std::wstring error;
+        ASSERT_TRUE(tap.Attach(folder, error)) << error;
+        EXPECT_EQ(dispatcher->Send(L"{\"First\":{}}", true), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(dispatcher->Send(L"{\"Unheard\":{}}", true), ERROR_SUCCESS);
+    EXPECT_EQ(heard, (std::vector<std::wstring>{L"{\"First\":{}}", L"{\"Again\":{}}"}));
+}
