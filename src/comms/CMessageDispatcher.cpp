@@ -19,14 +19,6 @@ namespace
 
 constexpr wchar_t kAuthorizationSection[] = L"Services";
 
-struct DataServiceClientRelease
-{
-    ICommsWrapper* comms = nullptr;
-    void operator()(IDataServiceClient* client) const { comms->ReleaseDataServiceClient(client); }
-};
-
-using CDataServiceClient = std::unique_ptr<IDataServiceClient, DataServiceClientRelease>;
-
 // An HTTP token: what a header name may be made of.
 bool IsHeaderName(const std::wstring& name)
 {
@@ -82,7 +74,7 @@ struct CMessageDispatcher::CServiceKind
 class CMessageDispatcher::COpenClient
 {
 public:
-    COpenClient(CRequestSettings settings, CDataServiceClient client)
+    COpenClient(CRequestSettings settings, CCommsDataServiceClient client)
         : m_settings(std::move(settings)), m_client(std::move(client))
     {}
 
@@ -90,7 +82,7 @@ public:
 
 private:
     CRequestSettings m_settings;
-    CDataServiceClient m_client;
+    CCommsDataServiceClient m_client;
 };
 
 CMessageDispatcher::CMessageDispatcher(IConfigUtil* configUtil, IComponentAccess* components) : m_configUtil(configUtil)
@@ -160,7 +152,7 @@ CMessageDispatcher::Open(const std::wstring& serviceName, const CServiceKind& ki
     ICommsWrapper* comms = m_comms.get();
     // Declared first, so that the client goes before the proxy routes and trust it may refer to.
     CRequestSettings attached;
-    CDataServiceClient client(comms->CreateDataServiceClient(
+    CCommsDataServiceClient client(comms->CreateDataServiceClient(
                                   userAgent.c_str(), hostname.c_str(), service.c_str(), product, productVersion.c_str(),
                                   deviceId == nullptr ? configuredDeviceId.c_str() : deviceId->c_str(), &authorization,
                                   pathPrefix.c_str(), siteId.c_str()),
@@ -172,16 +164,7 @@ CMessageDispatcher::Open(const std::wstring& serviceName, const CServiceKind& ki
         return nullptr;
     }
 
-    attached.proxy = std::make_unique<CProxyConfig>(m_configUtil, comms, false);
-    if (attached.proxy->IsValid())
-        attached.proxy->AttachToClient(client.get());
-    else
-        TRACE_WARNING(kTraceFlagEvents, 19, "%ls: no proxy routes for service %ls", kind.operation, serviceName);
-    attached.trust = std::make_unique<CCertificateTrustworthinessConfig>(comms, m_configUtil);
-    if (attached.trust->IsValid())
-        attached.trust->AttachTrustToClient(client.get());
-    else
-        TRACE_WARNING(kTraceFlagEvents, 20, "%ls: no certificate trust for service %ls", kind.operation, serviceName);
+    attached = AttachProxyAndTrust(*client, m_configUtil, comms, hostname);
     return std::make_unique<COpenClient>(std::move(attached), std::move(client));
 }
 

@@ -44,6 +44,12 @@ struct ResultRelease
     void operator()(CommsResult* result) const { comms->ReleaseResult(result); }
 };
 
+struct DataServiceClientRelease
+{
+    ICommsWrapper* comms = nullptr;
+    void operator()(IDataServiceClient* client) const { comms->ReleaseDataServiceClient(client); }
+};
+
 struct BufferRelease
 {
     ICommsWrapper* comms = nullptr;
@@ -57,3 +63,4 @@ using CCommsRequest = std::unique_ptr<ICommsRequest, RequestRelease>;
 using CCommsTrackingRequest = std::unique_ptr<ITrackingRequest, TrackingRequestRelease>;
 using CCommsResult = std::unique_ptr<CommsResult, ResultRelease>;
 using CCommsBuffer = std::unique_ptr<void, BufferRelease>;
+using CCommsDataServiceClient = std::unique_ptr<IDataServiceClient, DataServiceClientRelease>;

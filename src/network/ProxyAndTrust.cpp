@@ -46,3 +46,11 @@ CRequestSettings AttachProxyAndTrust(ITrackingRequest& request, IConfigUtil* uti
         util, comms, true, url, [&](ICommsProxyList* list) { request.SetProxyConfig(list); },
         [&](ICertificateTrust* trust) { request.SetCertificateTrustConfig(trust); });
 }
+
+CRequestSettings AttachProxyAndTrust(IDataServiceClient& client, IConfigUtil* util, ICommsWrapper* comms,
+                                     const std::wstring& url)
+{
+    return Attach(
+        util, comms, true, url, [&](ICommsProxyList* list) { client.SetProxy(list); },
+        [&](ICertificateTrust* trust) { client.SetCertificateTrust(trust); });
+}

@@ -1,6 +1,6 @@
 #pragma once
 // The configured proxy routes and certificate trust, attached to one request of the communications component
-// (an exchange or a tracking hit). Both are read afresh for each request. The request is given the
+// (an exchange, a tracking hit or a data-service client). Both are read afresh for each request. The request is given the
 // component's own objects, which it may refer to until it is released: the caller keeps the settings returned
 // until then. What cannot be attached is traced, and the request goes out without it. util and comms must not
 // be null.
@@ -24,3 +24,6 @@ struct CRequestSettings
                                                    bool withProxy, const std::wstring& url);
 [[nodiscard]] CRequestSettings AttachProxyAndTrust(ITrackingRequest& request, IConfigUtil* util,
                                                    ICommsWrapper* comms, const std::wstring& url);
+// A data-service client; it refers to what it is given until it is released.
+[[nodiscard]] CRequestSettings AttachProxyAndTrust(IDataServiceClient& client, IConfigUtil* util, ICommsWrapper* comms,
+                                                   const std::wstring& url);
