@@ -1,13 +1,12 @@
 #include "telemetry/CFileUploadEventProcessor.h"
 
 #include "comms/CMessageDispatcher.h"
-#include "host/CConfigHelper.h"
-#include "host/CInstalledComponents.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
 #include "message/CMessageObject.h"
 #include "platform/TextUtil.h"
 #include "scheduler/CSchedulerHelper.h"
+#include "telemetry/ProcessorCollaborators.h"
 
 #include <io.h>
 
@@ -54,11 +53,6 @@ const CMessageObject* ChildObject(const CMessageObject& parent, const wchar_t* n
     return item->m_value.object;
 }
 
-IConfigUtil* ConfigUtilOrModules(IConfigUtil* configUtil)
-{
-    return configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil();
-}
-
 } // namespace
 
 UploadRecord ReadUploadRecord(const CMessageObject& payload)
@@ -96,19 +90,10 @@ UploadRecord ReadUploadRecord(const CMessageObject& payload)
 
 CFileUploadEventProcessor::CFileUploadEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper,
                                                      IComponentAccess* components)
-    : m_configUtil(ConfigUtilOrModules(configUtil)), m_dispatcherHelper(dispatcherHelper),
-      m_components(components != nullptr ? *components : CInstalledComponents::Instance())
+    : m_configUtil(RequireConfigUtil(configUtil, kFileUploadEvent)),
+      m_dispatcherHelper(RequireDispatcherHelper(dispatcherHelper, kFileUploadEvent)),
+      m_components(ComponentsOrInstalled(components))
 {
-    if (m_configUtil == nullptr)
-    {
-        TRACE_ERROR(kTraceFlagEvents, 11, "FileUpload without a configuration component");
-        throw std::logic_error("configUtil is nullptr");
-    }
-    if (m_dispatcherHelper == nullptr)
-    {
-        TRACE_ERROR(kTraceFlagEvents, 12, "FileUpload without dispatcher access");
-        throw std::logic_error("dispatcherHelper is nullptr");
-    }
 }
 
 DWORD CFileUploadEventProcessor::Process(CMessageObject* payload)

@@ -1,14 +1,13 @@
 #include "telemetry/CTrackingSendEventProcessor.h"
 
 #include "comms/WebApiRequest.h"
-#include "host/CConfigHelper.h"
-#include "host/CInstalledComponents.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
 #include "message/CMessageObject.h"
 #include "network/CommsObjects.h"
 #include "network/ProxyAndTrust.h"
 #include "platform/COperatingSystem.h"
+#include "telemetry/ProcessorCollaborators.h"
 #include "telemetry/TrackingHit.h"
 #include "telemetry/TrackingRecord.h"
 
@@ -22,34 +21,21 @@ TRACE_UNIT("ce41f26c-bd3b-4384-ba4f-2ac2c574080e");
 namespace
 {
 
+constexpr wchar_t kTrackingSendEvent[] = L"TrackingSend";
 constexpr wchar_t kFilename[] = L"Filename";
 constexpr wchar_t kOperationId[] = L"OperationId";
 constexpr wchar_t kOwner[] = L"Owner";
 constexpr wchar_t kTrackingSendService[] = L"Method_TrackingSend";
 constexpr wchar_t kTrackIndexParameter[] = L"trackIndex";
 
-IConfigUtil* ConfigUtilOrModules(IConfigUtil* configUtil)
-{
-    return configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil();
-}
-
 } // namespace
 
 CTrackingSendEventProcessor::CTrackingSendEventProcessor(IConfigUtil* configUtil, IDispatcherHelper* dispatcherHelper,
                                                          IComponentAccess* components)
-    : m_configUtil(ConfigUtilOrModules(configUtil)), m_dispatcherHelper(dispatcherHelper),
-      m_components(components != nullptr ? *components : CInstalledComponents::Instance())
+    : m_configUtil(RequireConfigUtil(configUtil, kTrackingSendEvent)),
+      m_dispatcherHelper(RequireDispatcherHelper(dispatcherHelper, kTrackingSendEvent)),
+      m_components(ComponentsOrInstalled(components))
 {
-    if (m_configUtil == nullptr)
-    {
-        TRACE_ERROR(kTraceFlagEvents, 10, "TrackingSend without a configuration component");
-        throw std::logic_error("configUtil is nullptr");
-    }
-    if (m_dispatcherHelper == nullptr)
-    {
-        TRACE_ERROR(kTraceFlagEvents, 11, "TrackingSend without dispatcher access");
-        throw std::logic_error("dispatcherHelper is nullptr");
-    }
 }
 
 DWORD CTrackingSendEventProcessor::Process(CMessageObject* payload)
