@@ -9,7 +9,7 @@ namespace devagent
 namespace
 {
 
-constexpr char kDevelopmentConfig[] = R"({
+constexpr char kDevelopmentConfig[] = R"json({
   "Register.Register.DeviceId": "dev-device-0001",
   "Register.Register.SiteId": "dev-site-0001",
   "Register.Register.Region": "dev",
@@ -28,7 +28,7 @@ constexpr char kDevelopmentConfig[] = R"({
   "Services.Service_TelemetryFileUpload.Service": "telemetry-files",
   "Services.Service_TelemetryFileUpload.Container": "uploads"
 }
-)";
+)json";
 
 } // namespace
 
