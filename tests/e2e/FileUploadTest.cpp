@@ -15,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -35,9 +34,9 @@ const std::string kContent("line one\r\nbytes \x00\x01\xff\x7f end\r\n", 29);
 
 std::string Escaped(const std::wstring& path)
 {
-    std::string text;
-    for (const char c : WideToUtf8(path))
-        text += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    std::string text = WideToUtf8(path);
+    for (std::size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2))
+        text.insert(at, 1, '\\');
     return text;
 }
 
@@ -58,7 +57,16 @@ protected:
         ASSERT_TRUE(m_install.AddComponents());
         m_file = m_install.Folder() + L"upload.bin";
         WriteBytes(m_file, kContent);
-        WriteBytes(m_install.Folder() + L"Utils\\config.json", Configuration());
+        WriteBytes(m_install.Folder() + L"Utils\\config.json",
+                   R"({"Register.Register.DeviceId":"device-7","Register.Register.SiteId":"site-7",)"
+                   R"("Register.Agent.TestMode":"0","Services.Defaults.Hostname":")" +
+                       m_server.BaseUrl() +
+                       R"(","Services.Defaults.DeviceId":"device-7","Services.Defaults.SiteId":"site-7",)"
+                       R"("Services.Defaults.Product":"3","Services.Defaults.ProductVersion":"1.2.3",)"
+                       R"("Services.Authorization.AuthorizationId":"auth-7","Services.Authorization.Secret":"s-7",)"
+                       R"("Services.Service_TelemetryFileUpload.Type":"DataContainer",)"
+                       R"("Services.Service_TelemetryFileUpload.PathPrefix":"data",)"
+                       R"("Services.Service_TelemetryFileUpload.Service":"telemetry-files"})");
         m_server.StoreUploads(kUploadPrefix, m_install.Folder() + L"Received");
         StartHost();
     }
@@ -67,28 +75,6 @@ protected:
     {
         StopHost();
         EXPECT_TRUE(m_notes.empty()) << WideToUtf8(m_notes.front());
-    }
-
-    std::string Configuration() const
-    {
-        const std::map<std::string, std::string> settings = {
-            {"Register.Register.DeviceId", "device-7"},
-            {"Register.Register.SiteId", "site-7"},
-            {"Register.Agent.TestMode", "0"},
-            {"Services.Defaults.Hostname", m_server.BaseUrl()},
-            {"Services.Defaults.DeviceId", "device-7"},
-            {"Services.Defaults.SiteId", "site-7"},
-            {"Services.Defaults.Product", "3"},
-            {"Services.Defaults.ProductVersion", "1.2.3"},
-            {"Services.Authorization.AuthorizationId", "auth-7"},
-            {"Services.Authorization.Secret", "secret-7"},
-            {"Services.Service_TelemetryFileUpload.Type", "DataContainer"},
-            {"Services.Service_TelemetryFileUpload.PathPrefix", "data"},
-            {"Services.Service_TelemetryFileUpload.Service", "telemetry-files"}};
-        std::string json = "{";
-        for (const auto& [key, value] : settings)
-            json += (json.size() > 1 ? ",\"" : "\"") + key + "\":\"" + value + "\"";
-        return json + "}";
     }
 
     // The plug-in, the scheduler over the kept store, and its ear on the install's dispatcher, as the host
@@ -147,10 +133,10 @@ protected:
         return m_answers;
     }
 
-    bool TaskStored(const wchar_t* key = kRetryTask)
+    bool TaskStored()
     {
         std::wstring value;
-        return m_store.GetValue(key, value, 0) == ERROR_SUCCESS;
+        return m_store.GetValue(kRetryTask, value, 0) == ERROR_SUCCESS;
     }
 
     CAgentInstall m_install;
