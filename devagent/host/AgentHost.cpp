@@ -4,6 +4,7 @@
 #include "CServerFixture.h"
 #include "CTraceSession.h"
 #include "HostOutput.h"
+#include "HttpText.h"
 
 #include "host/CConfigHelper.h"
 
@@ -12,6 +13,7 @@
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/Digest.h"
 #include "platform/Files.h"
 #include "platform/ModuleFolder.h"
 #include "platform/Path.h"
@@ -48,8 +50,10 @@ options:
                        (1 general, 2 compression, 4 events; e.g. 7 for all) and print every message decoded
   --trace-table FILE   the decode table (default: trace-messages.tsv in the folder above this program)
   --server             start the development management server on 127.0.0.1 (it answers 200 to everything),
-                       point the agent's "Communications" settings at it, and print every request it
-                       received once the events are delivered
+                       point the agent's "Communications" settings and its data services' "Hostname" at
+                       it, store the files uploaded to it under "Server uploads" of the install, and print
+                       every request and every stored upload once the events are delivered
+  --upload-failures N  with --server: answer the first N uploads with 503
   --repeat N           deliver each event N times
   --threads N          deliver from N threads at once (each thread delivers every event)
   --os                 print the operating-system record that identification fills
@@ -86,6 +90,7 @@ struct Options
     bool keepLoaded = false;
     double schedulerScale = 1.0;
     unsigned long schedulerWait = 0;
+    unsigned long uploadFailures = 0;
     std::vector<std::wstring> events;
 };
 
@@ -163,6 +168,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
             if (!next(value) || !ParseNumber(value, options.schedulerWait) || options.schedulerWait > 86400)
                 return false;
         }
+        else if (arg == L"--upload-failures")
+        {
+            if (!next(value) || !ParseNumber(value, options.uploadFailures))
+                return false;
+        }
         else if (arg == L"--os")
             options.os = true;
         else if (arg == L"--server")
@@ -204,6 +214,7 @@ bool PointAgentAt(const CServerFixture& server, std::wstring& error)
         {L"Communications.Defaults.Hostname", server.BaseUrlW().substr(7)},
         {L"Communications.Defaults.User-Agent", L"Velnor Agent (development)"},
         {L"Communications.Method_TrackingSend.Path", L"api/tracking/hit?trackIndex={trackIndex}"},
+        {L"Services.Defaults.Hostname", server.BaseUrlW()},
     };
     for (const auto& [key, value] : settings)
     {
@@ -227,6 +238,30 @@ void PrintReceived(const CServerFixture& server)
                   std::to_wstring(request.status));
         for (const auto& [name, value] : request.QueryPairs())
             PrintLine(L"    " + Utf8ToWide(name) + L" = " + Utf8ToWide(value));
+    }
+}
+
+// Each stored upload as the server received it: its path, the metadata headers in the order sent, and what
+// was stored.
+void PrintUploads(const CServerFixture& server)
+{
+    for (const CRecordedRequest& request : server.Requests())
+    {
+        if (request.storedFile.empty())
+            continue;
+        std::string body;
+        std::wstring md5;
+        if (ReadWholeFile(request.storedFile, body) != ERROR_SUCCESS ||
+            Md5HexOfFile(request.storedFile.c_str(), md5) != ERROR_SUCCESS)
+        {
+            PrintLine(L"stored upload " + Utf8ToWide(request.path) + L": cannot read " + request.storedFile);
+            continue;
+        }
+        PrintLine(L"stored upload " + Utf8ToWide(request.path) + L": " + std::to_wstring(body.size()) +
+                  L" bytes, MD5 " + md5);
+        for (const auto& [name, value] : request.headers)
+            if (StartsWithNoCase(name, "x-korvo-metadata-"))
+                PrintLine(L"    " + Utf8ToWide(name) + L": " + Utf8ToWide(value));
     }
 }
 
@@ -314,6 +349,10 @@ int Run(const Options& options)
     {
         server = std::make_unique<CServerFixture>();
         server->Reply("", "/", CScriptedReply{200, {}, "{}", "application/json", {}}, EPathMatch::Prefix);
+        server->StoreUploads(devagent::kUploadPathPrefix, install + L"Server uploads");
+        if (options.uploadFailures != 0)
+            server->Reply("PUT", devagent::kUploadPathPrefix, CScriptedReply{503, {}, "busy", "text/plain", {}},
+                          EPathMatch::Prefix, options.uploadFailures);
         if (!server->IsRunning() || !PointAgentAt(*server, error))
         {
             PrintLine(L"agent-host: the development management server: " +
@@ -400,7 +439,10 @@ int Run(const Options& options)
     }
     freeList(list);
     if (server)
+    {
         PrintReceived(*server);
+        PrintUploads(*server);
+    }
     return allRead ? 0 : 1;
 }
 

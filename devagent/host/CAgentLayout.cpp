@@ -9,13 +9,26 @@ namespace devagent
 namespace
 {
 
-constexpr char kDevelopmentConfig[] = R"({
+constexpr char kDevelopmentConfig[] = R"json({
   "Register.Register.DeviceId": "dev-device-0001",
   "Register.Register.SiteId": "dev-site-0001",
   "Register.Register.Region": "dev",
-  "Register.Agent.TestMode": "1"
+  "Register.Agent.TestMode": "1",
+  "Services.Defaults.DeviceId": "dev-device-0001",
+  "Services.Defaults.SiteId": "dev-site-0001",
+  "Services.Defaults.Product": "1",
+  "Services.Defaults.ProductVersion": "1.0.0",
+  "Services.Defaults.User-Agent": "Velnor Agent (development)",
+  "Services.Authorization.AuthorizationId": "dev-authorization",
+  "Services.Authorization.Secret": "dev-secret",
+  "Services.Authorization.AuthorizationService": "KWS",
+  "Services.Authorization.AuthorizationServiceVersion": "2",
+  "Services.Service_TelemetryFileUpload.Type": "DataContainer",
+  "Services.Service_TelemetryFileUpload.PathPrefix": "data",
+  "Services.Service_TelemetryFileUpload.Service": "telemetry-files",
+  "Services.Service_TelemetryFileUpload.Container": "uploads"
 }
-)";
+)json";
 
 } // namespace
 
