@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,7 @@ namespace
 {
 
 constexpr char kUploadPath[] = "/data/Service_TelemetryFileUpload/";
+constexpr std::wstring_view kRetryTask = L"RetryFileUpload_";
 
 class FileUploadLoadTest : public ::testing::Test
 {
@@ -103,8 +105,7 @@ TEST_F(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNever
         const int now = ++running;
         int most = mostRunning.load();
         while (now > most && !mostRunning.compare_exchange_weak(most, now))
-        {
-        }
+        {}
         ::Sleep(2);
         --running;
         return CScriptedReply{200, {}, {}, "text/plain", {}};
@@ -120,8 +121,8 @@ TEST_F(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNever
     std::atomic<int> tasksAdded{0};
     CDevScheduler scheduler(nullptr, {}, 0.001,
                             {[&](const std::wstring& taskId, CMessageObject& event) {
-                                 ASSERT_EQ(taskId.rfind(L"RetryFileUpload_", 0), 0u) << taskId;
-                                 Deliver(taskId.substr(16), event);
+                                 ASSERT_EQ(taskId.rfind(kRetryTask, 0), 0u) << taskId;
+                                 Deliver(taskId.substr(kRetryTask.size()), event);
                              },
                              [](const std::wstring& text) { ADD_FAILURE() << std::string(text.begin(), text.end()); }});
     scheduler.Start();
@@ -134,13 +135,20 @@ TEST_F(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNever
 
     constexpr int kThreads = 4;
     constexpr int kFilesEach = 25;
+    std::map<std::wstring, std::string> contents;
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kFilesEach; ++i)
+        {
+            const std::wstring id = L"op-" + std::to_wstring(t) + L"-" + std::to_wstring(i);
+            contents[id] = std::string(1000 + 97 * i, static_cast<char>('a' + t));
+            WriteBytes(m_files + id + L".bin", contents[id]);
+        }
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kFilesEach; ++i)
             {
                 const std::wstring id = L"op-" + std::to_wstring(t) + L"-" + std::to_wstring(i);
-                WriteBytes(m_files + id + L".bin", std::string(1000 + 97 * i, static_cast<char>('a' + t)));
                 CMessageObject event;
                 CMessageObject* payload = event.AddObject(L"FileUpload", true);
                 payload->AddString(L"Filename", m_files + id + L".bin");
@@ -176,6 +184,8 @@ TEST_F(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNever
         const auto accepted = std::count_if(seen.begin(), seen.end(), [](const CRecordedRequest* request) {
             return request->status >= 200 && request->status <= 299;
         });
+        for (const CRecordedRequest* request : seen)
+            EXPECT_EQ(request->body, contents[id]);
         // One request for each attempt: the plug-in's own tries, nothing more.
         EXPECT_EQ(seen.size(), results.size());
         ASSERT_FALSE(results.empty());
