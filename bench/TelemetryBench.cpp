@@ -9,6 +9,7 @@
 #include "CSocket.h"
 #include "CFakeConfigUtil.h"
 #include "comms/WebApiRequest.h"
+#include "host/CCommsWrapperLoader.h"
 #include "host/CDispatcherHelper.h"
 #include "host/ICommsRequest.h"
 #include "host/ICommsWrapper.h"
@@ -417,16 +418,12 @@ int UploadHost(int argc, char** argv)
         return 2;
     const std::string mode = argv[2];
     const std::wstring folder = Ascii(argv[3]), file = Ascii(argv[4]), hostname = Ascii(argv[5]);
-    const CModule quillon(::LoadLibraryExW((folder + L"Utils\\Quillon.dll").c_str(), nullptr,
-                                           LOAD_WITH_ALTERED_SEARCH_PATH));
-    const auto getComms = reinterpret_cast<GetICommsWrapperFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(quillon.Get(), "GetICommsWrapper")));
-    const auto freeComms = reinterpret_cast<FreeICommsWrapperFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(quillon.Get(), "FreeICommsWrapper")));
-    ICommsWrapper* comms = getComms != nullptr ? getComms() : nullptr;
+    // The communications component stays loaded for both, as the host's other users would keep it.
+    CCommsWrapperLoader loader(folder + L"Utils\\");
+    ICommsWrapper* comms = loader.Load() ? loader.GetCommsWrapper() : nullptr;
     const CPluginLibrary library(folder + L"Plugins\\Telemetry.dll");
     PluginList* list = library.IsLoaded() ? library.Get() : nullptr;
-    if (comms == nullptr || freeComms == nullptr || list == nullptr || list->empty())
+    if (comms == nullptr || list == nullptr || list->empty())
         return 3;
     IPlugin* plugin = list->front().plugin;
     const std::wstring warm = file + L".warm";
@@ -437,7 +434,7 @@ int UploadHost(int argc, char** argv)
     const bool uploaded = UploadOnce(mode, file, hostname, plugin, comms);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     library.Free(list);
-    freeComms(&comms);
+    loader.FreeCommsWrapper(&comms);
     if (!warmed || !uploaded)
     {
         std::printf("the %s upload failed\n", warmed ? "measured" : "warm-up");
@@ -587,33 +584,35 @@ void UploadFigures()
         double seconds = 1e30;
         double peakMB = 0;
     };
-    // Best of runs: the least disturbed one is the closest to the code's own cost.
-    const auto measure = [&](const wchar_t* mode, const std::wstring& file, int runs) {
-        Figures best;
-        for (int i = 0; i < runs; ++i)
+    // One upload in a child; best keeps the fastest run (the least disturbed) and the highest peak.
+    const auto measure = [&](const wchar_t* mode, const std::wstring& file, Figures& best) {
+        // The folder's final backslash is doubled, or it would escape the closing quote.
+        const ChildResult child =
+            RunChild(L"\"" + std::wstring(program) + L"\" upload-host " + mode + L" \"" + install.Folder() +
+                         L"\\\" \"" + file + L"\" " + server.BaseUrl(),
+                     600000);
+        double seconds = 0;
+        unsigned long peak = 0;
+        if (child.error != ERROR_SUCCESS || child.exitCode != 0 ||
+            std::sscanf(child.output.c_str(), "%lf %lu", &seconds, &peak) != 2)
         {
-            // The folder's final backslash is doubled, or it would escape the closing quote.
-            const ChildResult child =
-                RunChild(L"\"" + std::wstring(program) + L"\" upload-host " + mode + L" \"" + install.Folder() +
-                             L"\\\" \"" + file + L"\" " + server.BaseUrl(),
-                         600000);
-            double seconds = 0;
-            unsigned long peak = 0;
-            if (child.error != ERROR_SUCCESS || child.exitCode != 0 ||
-                std::sscanf(child.output.c_str(), "%lf %lu", &seconds, &peak) != 2)
-            {
-                std::fprintf(stderr, "telemetry_bench: upload-host %ls failed (error %lu, exit %lu): %s\n", mode,
-                             static_cast<unsigned long>(child.error), static_cast<unsigned long>(child.exitCode),
-                             child.output.c_str());
-                std::exit(1);
-            }
-            best.seconds = std::min(best.seconds, seconds);
-            best.peakMB = std::max(best.peakMB, peak / 1e6);
+            std::fprintf(stderr, "telemetry_bench: upload-host %ls failed (error %lu, exit %lu): %s\n", mode,
+                         static_cast<unsigned long>(child.error), static_cast<unsigned long>(child.exitCode),
+                         child.output.c_str());
+            std::exit(1);
         }
-        return best;
+        best.seconds = std::min(best.seconds, seconds);
+        best.peakMB = std::max(best.peakMB, peak / 1e6);
     };
-    const Figures event = measure(L"event", large, 3), direct = measure(L"direct", large, 3);
-    const Figures eventSmall = measure(L"event", small, 1), directSmall = measure(L"direct", small, 1);
+    // Alternating, so that a busy spell of the machine falls on both.
+    Figures event, direct, eventSmall, directSmall;
+    for (int run = 0; run < 5; ++run)
+    {
+        measure(L"event", large, event);
+        measure(L"direct", large, direct);
+    }
+    measure(L"event", small, eventSmall);
+    measure(L"direct", small, directSmall);
     ::DeleteFileW(large.c_str());
     ::DeleteFileW(small.c_str());
 

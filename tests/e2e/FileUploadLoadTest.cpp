@@ -36,10 +36,7 @@ class FileUploadLoadTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_install.Add(L"Telemetry.dll", L"Plugins"));
-        for (const wchar_t* component : {L"Tamsin.dll", L"Hollin.dll", L"Quillon.dll", L"Anvara.dll"})
-            ASSERT_TRUE(m_install.Add(component, L"Utils"));
-        ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
+        ASSERT_TRUE(m_install.AddComponents());
         m_files = m_install.Folder() + L"Uploads\\";
         ::CreateDirectoryW(m_files.c_str(), nullptr);
         WriteBytes(m_install.Folder() + L"Utils\\config.json",
