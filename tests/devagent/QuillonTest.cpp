@@ -112,11 +112,12 @@ protected:
     CServerFixture m_server;
 };
 
-TEST_F(QuillonTest, GetAndPutCarryHeadersBodyAndAnswer)
+TEST_F(QuillonTest, RequestsCarryHeadersBodyAndTheRecordsSignatureAndGetTheAnswer)
 {
     const CScriptedReply reply{201, {{"X-Reply", "yes"}, {"Date", "Wed, 01 May 2024 09:03:07 GMT"}}, "{\"ok\":true}"};
     m_server.Reply("PUT", "/api/items", reply);
     m_server.ReplyJson("GET", "/api/items", 200, "[]");
+    m_server.ReplyJson("POST", "/api/v1/items", 200, "{}");
 
     CommsResult* result = nullptr;
     ASSERT_EQ(Exchange(L"/api/items?id=7", L"PUT", "{\"name\":\"x\"}", &result), 0u);
@@ -136,13 +137,34 @@ TEST_F(QuillonTest, GetAndPutCarryHeadersBodyAndAnswer)
     EXPECT_EQ(result->m_status, 200u);
     m_comms->ReleaseResult(result);
 
+    AuthorizationRecord record{kAuthorizationScheme2, kFixedTime, "s3cret", L"agent-1", L"KWS2", true};
+    ICommsRequest* request = Open(L"/api/v1/items?a=1", L"POST");
+    ASSERT_NE(request, nullptr);
+    const std::string body = "{\"x\":1}";
+    ASSERT_EQ(request->SendSigned(L"application/json", body.data(), static_cast<DWORD>(body.size()), 0, &record), 0u);
+    auto* buffer = static_cast<wchar_t*>(request->TakeBuffer());
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(request->TakeBuffer(), nullptr);   // handed out once
+    EXPECT_STREQ(buffer, L"KWS2 agent-1:CFlJJxjXi166eKxyjT7yqBZwmqgcSMHLykSHmUYygLk=");
+    m_comms->ReleaseBuffer(buffer);
+    m_comms->ReleaseRequest(request);
+
+    // Scheme 1 leaves the body out of the signature.
+    record.m_scheme = kAuthorizationScheme1;
+    record.m_schemeName = L"KWS";
+    ASSERT_EQ(Exchange(L"/api/v1/items?a=1", L"POST", "{\"other\":2}", nullptr, &record), 0u);
+
     const auto requests = m_server.Requests();
-    ASSERT_EQ(requests.size(), 2u);
+    ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(Described(requests[0]), "PUT /api/items?id=7 {\"name\":\"x\"}");
     ExpectHeaders(requests[0],
                   {{"Content-Type", "application/json"}, {"x-test", "one"}, {"User-Agent", "QuillonTest/1"}});
     EXPECT_FALSE(requests[0].HasHeader("Authorization"));
     EXPECT_EQ(Described(requests[1]), "GET /api/items ");
+    ExpectHeaders(requests[2], {{"Authorization", "KWS2 agent-1:CFlJJxjXi166eKxyjT7yqBZwmqgcSMHLykSHmUYygLk="},
+                                {"X-Signature-Date", "2024-05-01T09:03:07.042Z"}});
+    EXPECT_EQ(requests[2].body, body);
+    EXPECT_EQ(requests[3].Header("Authorization"), "KWS agent-1:9qTK3sQOfp53QIa3CoNorJnwC14iNQszTTjU0RczIEA=");
 }
 
 TEST_F(QuillonTest, RequestRefusesWhatCannotGoOnTheWireAndReportsFailures)
@@ -177,35 +199,6 @@ TEST_F(QuillonTest, RequestRefusesWhatCannotGoOnTheWireAndReportsFailures)
     m_comms->ReleaseRequest(request);
 }
 
-TEST_F(QuillonTest, SendSignedAddsTheAuthorizationOfTheRecord)
-{
-    m_server.ReplyJson("POST", "/api/v1/items", 200, "{}");
-    AuthorizationRecord record{kAuthorizationScheme2, kFixedTime, "s3cret", L"agent-1", L"KWS2", true};
-
-    ICommsRequest* request = Open(L"/api/v1/items?a=1", L"POST");
-    ASSERT_NE(request, nullptr);
-    const std::string body = "{\"x\":1}";
-    ASSERT_EQ(request->SendSigned(L"application/json", body.data(), static_cast<DWORD>(body.size()), 0, &record), 0u);
-    auto* buffer = static_cast<wchar_t*>(request->TakeBuffer());
-    ASSERT_NE(buffer, nullptr);
-    EXPECT_EQ(request->TakeBuffer(), nullptr);   // handed out once
-    EXPECT_STREQ(buffer, L"KWS2 agent-1:CFlJJxjXi166eKxyjT7yqBZwmqgcSMHLykSHmUYygLk=");
-    m_comms->ReleaseBuffer(buffer);
-    m_comms->ReleaseRequest(request);
-
-    // Scheme 1 leaves the body out of the signature.
-    record.m_scheme = kAuthorizationScheme1;
-    record.m_schemeName = L"KWS";
-    ASSERT_EQ(Exchange(L"/api/v1/items?a=1", L"POST", "{\"other\":2}", nullptr, &record), 0u);
-
-    const auto requests = m_server.Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    ExpectHeaders(requests[0], {{"Authorization", "KWS2 agent-1:CFlJJxjXi166eKxyjT7yqBZwmqgcSMHLykSHmUYygLk="},
-                                {"X-Signature-Date", "2024-05-01T09:03:07.042Z"}});
-    EXPECT_EQ(requests[0].body, body);
-    EXPECT_EQ(requests[1].Header("Authorization"), "KWS agent-1:9qTK3sQOfp53QIa3CoNorJnwC14iNQszTTjU0RczIEA=");
-}
-
 TEST_F(QuillonTest, DownloadWritesTheFileOnlyForSuccess)
 {
     const std::string package("PK\x03\x04 package bytes", 19);
@@ -236,10 +229,10 @@ TEST_F(QuillonTest, DownloadWritesTheFileOnlyForSuccess)
     }
 }
 
-TEST_F(QuillonTest, ExplicitProxyRouteIsUsedAndReported)
+TEST_F(QuillonTest, ExplicitProxyRouteIsUsedAndReportedAndAnUnreachableOneHandsOverOnlyWhenItMayFallBack)
 {
     CServerFixture proxy;
-    const std::wstring proxyAddress = proxy.BaseUrlW().substr(7); // "127.0.0.1:port"
+    const std::wstring proxyAddress = proxy.BaseUrlW().substr(7), deadProxy = DeadAddress(); // "127.0.0.1:port"
     m_server.ReplyJson("GET", "/via", 200, "{}");
     ICommsProxyList* list = m_comms->CreateProxyList();
     ASSERT_NE(list, nullptr);
@@ -262,25 +255,19 @@ TEST_F(QuillonTest, ExplicitProxyRouteIsUsedAndReported)
     EXPECT_TRUE(forwarded[0].viaProxy);
     EXPECT_EQ(forwarded[0].proxyTarget, m_server.HostAndPort());
     ASSERT_EQ(m_server.RequestsTo("/via").size(), 1u);
-}
-
-TEST_F(QuillonTest, UnreachableRouteHandsOverOnlyWhenItMayFallBack)
-{
-    m_server.ReplyJson("GET", "/r", 200, "{}");
-    const std::wstring deadProxy = DeadAddress();
 
     for (const bool fallback : {true, false})
     {
         SCOPED_TRACE(fallback ? "fallback" : "no fallback");
-        ICommsProxyList* list = m_comms->CreateProxyList();
+        list = m_comms->CreateProxyList();
         ICommsProxyConfig* dead = m_comms->CreateProxyConfig(kProxyModeExplicit, deadProxy.c_str(), L"", L"",
                                                              nullptr, nullptr, false, fallback);
         ASSERT_TRUE(list->AddProxyConfig(dead));
         ASSERT_TRUE(list->AddDirect(false));
-        ICommsRequest* request = Open(L"/r", L"GET", 10);
+        request = Open(L"/via", L"GET", 10);
         request->SetProxy(list);
         EXPECT_EQ(request->Send(nullptr, nullptr, 0), fallback ? 0u : static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
-        ICommsProxyConfig* used = m_comms->CreateEmptyProxyConfig();
+        used = m_comms->CreateEmptyProxyConfig();
         EXPECT_EQ(request->GetProxyUsed(used), fallback);
         EXPECT_EQ(fallback ? used->GetMode() : 0u, 0u);   // handed over to the direct route
         m_comms->ReleaseProxyConfig(used);
@@ -288,7 +275,7 @@ TEST_F(QuillonTest, UnreachableRouteHandsOverOnlyWhenItMayFallBack)
         m_comms->ReleaseProxyConfig(dead);
         m_comms->ReleaseProxyList(list);
     }
-    EXPECT_EQ(m_server.RequestsTo("/r").size(), 1u);
+    EXPECT_EQ(m_server.RequestsTo("/via").size(), 2u);
 }
 
 TEST_F(QuillonTest, ProxyConfigurationsCompareByRoute)

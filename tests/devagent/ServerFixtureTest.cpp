@@ -42,8 +42,7 @@ std::string RawExchange(const std::string& host, unsigned short port, const std:
 bool CanConnect(const std::string& host, unsigned short port)
 {
     bool connected = false;
-    RawExchange(host, port, "", &connected);
-    return connected;
+    return RawExchange(host, port, "", &connected), connected;
 }
 
 // The status line of a raw GET.
@@ -88,29 +87,7 @@ const char* const kFileDate = "Tue, 14 Nov 2023 22:13:20 GMT";
 
 } // namespace
 
-TEST(ServerFixtureRecording, KeepsTheRequestAsSentWithHeadersInTheirOrder)
-{
-    CServerFixture server;
-    const std::string reply = RawExchange(server.Host(), server.Port(),
-                                          "POST /api/Track%20Send?x=1&y=%2F&flag&s=a+b%3d%zz HTTP/1.1\r\n"
-                                          "Zeta: z\r\nHost: h\r\nX-Twice: one\r\nAlpha:   padded  \r\n\tfolded\r\n"
-                                          "X-Twice: two\r\nContent-Length: 7\r\nConnection: close\r\n\r\n{\"a\":1}");
-    EXPECT_EQ(reply.substr(0, 12), "HTTP/1.1 404") << reply;
-
-    ASSERT_EQ(server.RequestCount(), 1u);
-    const CRecordedRequest r = server.Requests()[0];
-    EXPECT_EQ(r.target, "/api/Track%20Send?x=1&y=%2F&flag&s=a+b%3d%zz");
-    EXPECT_EQ(Line(r), "POST /api/Track%20Send ? x=1&y=%2F&flag&s=a+b%3d%zz -> 404 : {\"a\":1}");
-    EXPECT_EQ(r.QueryPairs(), (CQueryPairs{{"x", "1"}, {"y", "/"}, {"flag", ""}, {"s", "a+b=%zz"}}));
-    EXPECT_EQ(r.remoteAddress, "127.0.0.1");
-    // In the order sent, and none that the parser adds of its own.
-    EXPECT_EQ(r.headers, (CHttpHeaders{{"Zeta", "z"}, {"Host", "h"}, {"X-Twice", "one"}, {"Alpha", "padded folded"},
-                                       {"X-Twice", "two"}, {"Content-Length", "7"}, {"Connection", "close"}}));
-    EXPECT_EQ(r.Header("x-twice"), "one");
-    EXPECT_FALSE(r.HasHeader("REMOTE_ADDR"));
-}
-
-TEST(ServerFixtureRecording, SeparatesRequestsAndBodiesOnOneConnectionAndWaitsForLaterOnes)
+TEST(ServerFixtureRecording, KeepsEachRequestAsSentApartFromOthersOnItsConnectionAndWaitsForLaterOnes)
 {
     CServerFixture server;
     httplib::Client client(server.Host(), server.Port());
@@ -140,6 +117,24 @@ TEST(ServerFixtureRecording, SeparatesRequestsAndBodiesOnOneConnectionAndWaitsFo
     EXPECT_EQ(server.RequestsTo("/second").size(), 1u);
     server.ClearRequests();
     EXPECT_EQ(server.RequestCount(), 0u);
+
+    const std::string reply = RawExchange(server.Host(), server.Port(),
+                                          "POST /api/Track%20Send?x=1&y=%2F&flag&s=a+b%3d%zz HTTP/1.1\r\n"
+                                          "Zeta: z\r\nHost: h\r\nX-Twice: one\r\nAlpha:   padded  \r\n\tfolded\r\n"
+                                          "X-Twice: two\r\nContent-Length: 7\r\nConnection: close\r\n\r\n{\"a\":1}");
+    EXPECT_EQ(reply.substr(0, 12), "HTTP/1.1 404") << reply;
+
+    ASSERT_EQ(server.RequestCount(), 1u);
+    const CRecordedRequest raw = server.Requests()[0];
+    EXPECT_EQ(raw.target, "/api/Track%20Send?x=1&y=%2F&flag&s=a+b%3d%zz");
+    EXPECT_EQ(Line(raw), "POST /api/Track%20Send ? x=1&y=%2F&flag&s=a+b%3d%zz -> 404 : {\"a\":1}");
+    EXPECT_EQ(raw.QueryPairs(), (CQueryPairs{{"x", "1"}, {"y", "/"}, {"flag", ""}, {"s", "a+b=%zz"}}));
+    EXPECT_EQ(raw.remoteAddress, "127.0.0.1");
+    // In the order sent, and none that the parser adds of its own.
+    EXPECT_EQ(raw.headers, (CHttpHeaders{{"Zeta", "z"}, {"Host", "h"}, {"X-Twice", "one"}, {"Alpha", "padded folded"},
+                                         {"X-Twice", "two"}, {"Content-Length", "7"}, {"Connection", "close"}}));
+    EXPECT_EQ(raw.Header("x-twice"), "one");
+    EXPECT_FALSE(raw.HasHeader("REMOTE_ADDR"));
 }
 
 TEST(ServerFixtureReplies, MatchesMethodAndPathExactlyOrByPrefixTryingLaterAndCountedScriptsFirst)
@@ -183,16 +178,17 @@ TEST(ServerFixtureReplies, MatchesMethodAndPathExactlyOrByPrefixTryingLaterAndCo
     EXPECT_EQ(Must(client.Post("/upload", std::string("x"), "text/plain")).status, 404);
 }
 
-TEST(ServerFixtureFiles, ServesFilesInsideTheFolderWithLastModifiedAndAnswers304WhenUnchanged)
+TEST(ServerFixtureFiles, ServesFilesInsideTheFolderAnswering304WhenUnchangedAndStoresUploadsWithoutOverwriting)
 {
     CAgentInstall area;
     WriteFileAt(area.Folder() + L"secret.txt", "secret", kFileTime);
-    const std::wstring served = area.Folder() + L"served\\";
+    const std::wstring served = area.Folder() + L"served\\", uploads = area.Folder() + L"uploads\\";
     CreateDirectoryW(served.c_str(), nullptr);
     CreateDirectoryW((served + L"pkg").c_str(), nullptr);
     WriteFileAt(served + L"pkg\\plug in.zip", "zip-content", kFileTime);
     CServerFixture server;
     server.ServeFiles("/files/", served);
+    server.StoreUploads("/data/", uploads, CScriptedReply{201, {}, {}, "text/plain", {}}); // makes the folder
     httplib::Client client(server.Host(), server.Port());
     const std::string path = "/files/pkg/plug%20in.zip";
 
@@ -212,16 +208,8 @@ TEST(ServerFixtureFiles, ServesFilesInsideTheFolderWithLastModifiedAndAnswers304
         EXPECT_EQ(GetStatus(server, missing), "HTTP/1.1 404") << missing;
     for (const char* path : {"/files/../secret.txt", "/files/%2E%2E/secret.txt", "/files/pkg%5C..%5C..%5Csecret.txt"})
         EXPECT_EQ(GetStatus(server, path), "HTTP/1.1 403") << path;
-}
 
-TEST(ServerFixtureUploads, StoresBodiesInTheNamedFolderWithoutOverwriting)
-{
-    CAgentInstall area;
-    const std::wstring uploads = area.Folder() + L"uploads\\"; // made by the fixture
-    CServerFixture server;
-    server.StoreUploads("/data/", uploads, CScriptedReply{201, {}, {}, "text/plain", {}});
-    httplib::Client client(server.Host(), server.Port());
-
+    server.ClearRequests();
     const std::string binary("\x00\x01\xff\r\n\x00z", 7);
     EXPECT_EQ(Must(client.Put("/data/c/report%201.bin", binary, "application/octet-stream")).status, 201);
     EXPECT_EQ(Must(client.Post("/data/c/report%201.bin", std::string("retry"), "text/plain")).status, 201);
@@ -308,7 +296,7 @@ TEST(ServerFixtureProxy, ForwardsKeepingTheHeaderOrderPassesAnswersOnAndRefusesO
     EXPECT_EQ(proxy.Requests()[0].proxyTarget, "192.0.2.1:8080");
 }
 
-TEST(ServerFixtureLifecycle, ListensOnLoopbackOnlyOnItsOwnPortAndStopsPromptlyWithOpenConnections)
+TEST(ServerFixtureLifecycle, ListensOnLoopbackOnlyOnItsOwnPortAndStopsPromptlyWithOpenConnectionsOrWhenIdle)
 {
     auto server = std::make_unique<CServerFixture>();
     const unsigned short port = server->Port();
@@ -334,21 +322,18 @@ TEST(ServerFixtureLifecycle, ListensOnLoopbackOnlyOnItsOwnPortAndStopsPromptlyWi
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     waiting.join();
     EXPECT_FALSE(CanConnect("127.0.0.1", port));
-}
 
-TEST(ServerFixtureLifecycle, StopsItselfWhenIdle)
-{
-    CServerFixture server(std::chrono::seconds(1));
+    CServerFixture idle(std::chrono::seconds(1));
     std::this_thread::sleep_for(700ms);
-    ASSERT_TRUE(httplib::Client(server.Host(), server.Port()).Get("/keeps-it-alive"));
+    ASSERT_TRUE(httplib::Client(idle.Host(), idle.Port()).Get("/keeps-it-alive"));
     std::this_thread::sleep_for(700ms);
-    EXPECT_TRUE(server.IsRunning()); // 1.4 s since start, but 0.7 s since the request
+    EXPECT_TRUE(idle.IsRunning()); // 1.4 s since start, but 0.7 s since the request
 
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (server.IsRunning() && std::chrono::steady_clock::now() < deadline)
+    while (idle.IsRunning() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
-    EXPECT_FALSE(server.IsRunning());
-    EXPECT_FALSE(CanConnect(server.Host(), server.Port()));
+    EXPECT_FALSE(idle.IsRunning());
+    EXPECT_FALSE(CanConnect(idle.Host(), idle.Port()));
 }
 
 TEST(ServerFixtureHttpDate, FormatsAndParsesImfFixdate)

@@ -114,21 +114,18 @@ TEST(HasRepetitionTest, NeedsARepeatingKindWithSomethingToRepeatOn)
         EXPECT_EQ(expected, HasRepetition(info)) << info.Repetition << " " << info.Position << " " << info.Every;
 }
 
-TEST_F(CSchedulerHelperTest, EventHashIsTheDigestOfTheEventWithoutDeliveryStampsOneLevelDeep)
+TEST_F(CSchedulerHelperTest, ScheduleRetrySendsATaskNamedByTheEventHashOrAtOnceTheEventItself)
 {
+    // The hash is the digest of the event without its delivery stamps, one level deep.
     std::wstring hash, expected;
-    const CMessageObject event = Json(LR"({"EventId":"1","EventSource":"s","Upload":{"EventSource":"a","Id":"42",)"
-                                      LR"("EventId":"9","Inner":{"EventId":"x"}}})");
-    ASSERT_EQ(0u, scheduler.GetEventHash(event, hash));
+    const CMessageObject stamped = Json(LR"({"EventId":"1","EventSource":"s","Upload":{"EventSource":"a","Id":"42",)"
+                                        LR"("EventId":"9","Inner":{"EventId":"x"}}})");
+    ASSERT_EQ(0u, scheduler.GetEventHash(stamped, hash));
     ASSERT_EQ(0u, Md5HexOfString(LR"({"Upload":{"Id":"42","Inner":{"EventId":"x"}}})", expected));
     EXPECT_EQ(expected, hash);
-}
 
-TEST_F(CSchedulerHelperTest, ScheduleRetrySendsARetryTaskOrAtOnceTheEventItself)
-{
     CMessageObject event = Json(LR"({"EventId":"7","Id":"42"})");
     event.m_name = L"FileUpload";
-    std::wstring hash;
     ASSERT_EQ(0u, scheduler.GetEventHash(event, hash));
     dispatcher.result = kRefused;
     EXPECT_EQ(kRefused, scheduler.ScheduleRetry(event, 300, L"Source"));

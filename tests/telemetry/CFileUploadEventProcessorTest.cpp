@@ -107,46 +107,37 @@ protected:
 
 } // namespace
 
-TEST_F(CFileUploadEventProcessorTest, HeadersComeFromStatusAndMetadataOneValuePerName)
+TEST_F(CFileUploadEventProcessorTest, HeadersComeFromStatusAndMetadataAndTheFileStaysOnlyWhenKeptOrInTestMode)
 {
     const std::wstring code = L"x-korvo-metadata-status-code", desc = L"x-korvo-metadata-status-desc";
-    const struct { const wchar_t* members; DataServiceHeaders headers; } rows[] = {
-        {L"", {{code, L"0"}}},
-        {LR"(,"Status":[{"Code":5}])", {{code, L"0"}}},
+    const DataServiceHeaders plain = {{code, L"0"}};
+    // mode: the test mode set from this row on.
+    const struct { const wchar_t* members; DataServiceHeaders headers; const wchar_t* mode{}; bool stays{}; } rows[] = {
+        {L"", plain},
+        {LR"(,"Status":[{"Code":5}])", plain},
         {LR"(,"Status":{"Code":-5,"Description":"d"})", {{code, L"-5"}, {desc, L"d"}}},
         {LR"(,"Metadata":[{"Name":"a","Value":""},{"Name":"","Value":"1"},{"Name":"a","Value":"2"},"bare"])",
          {{code, L"0"}, {L"x-korvo-metadata-a", L"2"}}},
         {LR"(,"Status":{"Code":1},"Metadata":[{"Name":"status-code","Value":"x"},{"Name":"b","Value":3}])",
          {{code, L"x"}}},
+        {LR"(,"KeepFile":true)", plain, L"0", true},
+        {LR"(,"KeepFile":"true")", plain}, // a Boolean or nothing
+        {L"", plain, L"1", true},
+        {L"", plain, L"2"},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.members);
+        if (row.mode != nullptr)
+            m_config.Set(L"Register.Agent.TestMode", row.mode);
         m_comms.uploads.clear();
         EXPECT_EQ(Run(row.members), static_cast<DWORD>(ERROR_SUCCESS));
         ASSERT_EQ(m_comms.uploads.size(), 1u);
         EXPECT_EQ(m_comms.uploads[0], row.headers);
         EXPECT_EQ(m_comms.paths[0], m_file);
-        EXPECT_FALSE(Exists(m_file));
-    }
-    EXPECT_TRUE(m_dispatcher.sent.empty());
-}
-
-TEST_F(CFileUploadEventProcessorTest, FileStaysOnlyWhenKeptOrInTestMode)
-{
-    const struct { const wchar_t* members; const wchar_t* testMode; bool stays; } rows[] = {
-        {LR"(,"KeepFile":true)", L"0", true},
-        {LR"(,"KeepFile":"true")", L"0", false},   // a Boolean or nothing
-        {L"", L"1", true},
-        {L"", L"2", false},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.members);
-        m_config.Set(L"Register.Agent.TestMode", row.testMode);
-        EXPECT_EQ(Run(row.members), static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_EQ(Exists(m_file), row.stays);
     }
+    EXPECT_TRUE(m_dispatcher.sent.empty());
 }
 
 TEST_F(CFileUploadEventProcessorTest, FailedUploadIsRetriedAsTheSameEventUntilTheThirdAttempt)
@@ -172,11 +163,10 @@ TEST_F(CFileUploadEventProcessorTest, FailedUploadIsRetriedAsTheSameEventUntilTh
         SCOPED_TRACE(row.count);
         m_dispatcher.sent.clear();
         EXPECT_EQ(Run(std::wstring(LR"(,"RetryCount":)") + row.count), static_cast<DWORD>(ERROR_REQ_NOT_ACCEP));
-        EXPECT_EQ(m_dispatcher.sent.size(), row.next != nullptr ? 1u : 0u);
         if (row.next != nullptr)
-        {
-            EXPECT_THAT(m_dispatcher.sent[0], ::testing::EndsWith(std::wstring(row.next) + L"}}}"));
-        }
+            EXPECT_THAT(m_dispatcher.sent, testing::ElementsAre(testing::EndsWith(std::wstring(row.next) + L"}}}")));
+        else
+            EXPECT_TRUE(m_dispatcher.sent.empty());
         EXPECT_EQ(Exists(m_file), row.next != nullptr);
     }
 }
@@ -197,7 +187,6 @@ TEST_F(CFileUploadEventProcessorTest, FailuresBeforeTheUpload)
     EXPECT_TRUE(m_comms.uploads.empty());
     EXPECT_TRUE(m_dispatcher.sent.empty());
 
-    using ::testing::ThrowsMessage;
     EXPECT_THAT([&] { CFileUploadEventProcessor(&m_config, nullptr, &m_components); },
-                ThrowsMessage<std::logic_error>(::testing::StrEq("dispatcherHelper is nullptr")));
+                ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("dispatcherHelper is nullptr")));
 }
