@@ -19,6 +19,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -32,16 +33,6 @@ std::wstring AddRequest(const std::wstring& id, const std::wstring& info, const 
            (failIfExists.empty() ? L"" : L"\"FailIfExists\":" + failIfExists + L",") + L"\"ScheduleId\":\"" + id +
            L"\",\"Enabled\":" + enabled + L",\"ScheduleInfo\":{\"StartTime\":\"%Now()%\"," + info +
            L"},\"Actions\":{\"FileUpload\":{\"OperationId\":\"" + operation + L"\"}}}}";
-}
-
-std::wstring Offset(const wchar_t* seconds)
-{
-    return std::wstring(L"\"Offset\":\"") + seconds + L"\"";
-}
-
-std::wstring Request(const wchar_t* kind, const std::wstring& id)
-{
-    return std::wstring(L"{\"") + kind + L"\":{\"ScheduleId\":\"" + id + L"\"}}";
 }
 
 std::wstring Upload(const wchar_t* operation)
@@ -66,13 +57,11 @@ protected:
     {
         std::wstring json;
         EXPECT_TRUE(event.Serialize(json));
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_delivered.push_back(id + L" " + json);
-            m_otherThread = m_otherThread && ::GetCurrentThreadId() != m_testThread;
-        }
         if (m_onDelivery)
             m_onDelivery();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_delivered.push_back(id + L" " + json);
+        m_otherThread = m_otherThread && ::GetCurrentThreadId() != m_testThread;
     }
 
     std::vector<std::wstring> Delivered()
@@ -102,60 +91,67 @@ protected:
     std::unique_ptr<CDevScheduler> m_scheduler; // last: stopped before what it calls goes
 };
 
-TEST_F(CDevSchedulerTest, TaskIsDeliveredWhenDueThenForgotten)
+TEST_F(CDevSchedulerTest, RaisedEventsOfHandledNamesGoAtOnceTasksWhenDueThenForgotten)
 {
     Start();
+    m_scheduler->OnEvent(Upload(L"9"));
+    m_scheduler->OnEvent(L"{\"InventoryScan\":{}}");
+    m_scheduler->OnEvent(L"[{\"TrackingSend\":{\"Filename\":\"t\"}},{\"Unknown\":{}}]");
+    m_scheduler->OnEvent(L"not JSON");
+    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
+    std::vector<std::wstring> expected{L" " + Upload(L"9"), L" {\"TrackingSend\":{\"Filename\":\"t\"}}"};
+    EXPECT_EQ(Delivered(), expected);
+    EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"(none)");
+
     const ULONGLONG added = ::GetTickCount64();
-    m_scheduler->OnEvent(AddRequest(L"RetryFileUpload_42", Offset(L"30"), L"42"));
+    m_scheduler->OnEvent(AddRequest(L"RetryFileUpload_42", LR"("Offset":"30")", L"42"));
     EXPECT_TRUE(StoredHas(L"RetryFileUpload_42", L"\"Actions\":{\"FileUpload\""));
     EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"[\"RetryFileUpload_42\"]");
-    EXPECT_TRUE(Delivered().empty());
-
+    EXPECT_EQ(Delivered(), expected);
     ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
     EXPECT_GE(::GetTickCount64() - added, 250u);
-    EXPECT_EQ(Delivered(), std::vector<std::wstring>{L"RetryFileUpload_42 " + Upload(L"42")});
+    expected.push_back(L"RetryFileUpload_42 " + Upload(L"42"));
+    EXPECT_EQ(Delivered(), expected);
     EXPECT_TRUE(m_otherThread);
     EXPECT_EQ(Stored(L"Scheduler.Tasks.RetryFileUpload_42"), L"(none)");
     EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"[]");
 }
 
-TEST_F(CDevSchedulerTest, FailIfExistsDecidesWhetherATaskIsReplaced)
+// FailIfExists decides replacing; a disabled task waits for enable, a removed one never runs, and a one-shot task
+// registered again during its delivery (a retry scheduling the next attempt) stays.
+TEST_F(CDevSchedulerTest, TaskRequestsChangeTheStoredTasks)
 {
     Start();
-    m_scheduler->OnEvent(AddRequest(L"T", Offset(L"100000"), L"1", L""));
-    m_scheduler->OnEvent(AddRequest(L"T", Offset(L"100000"), L"2", L"true"));
+    m_scheduler->OnEvent(AddRequest(L"T", LR"("Offset":"100000")", L"1", L""));
+    m_scheduler->OnEvent(AddRequest(L"T", LR"("Offset":"100000")", L"2", L"true"));
     EXPECT_TRUE(StoredHas(L"T", L"\"OperationId\":\"1\""));
     EXPECT_EQ(m_notes, 1);
-    m_scheduler->OnEvent(AddRequest(L"T", Offset(L"100000"), L"3", L"false"));
+    m_scheduler->OnEvent(AddRequest(L"T", LR"("Offset":"100000")", L"3", L"false"));
     EXPECT_TRUE(StoredHas(L"T", L"\"OperationId\":\"3\""));
-}
-
-TEST_F(CDevSchedulerTest, DisabledTaskWaitsForEnableAndRemovedTaskNeverRuns)
-{
-    Start();
-    m_scheduler->OnEvent(AddRequest(L"Off", Offset(L"1"), L"1", L"false", L"false"));
-    m_scheduler->OnEvent(AddRequest(L"Paused", Offset(L"20"), L"2"));
-    m_scheduler->OnEvent(Request(L"SchedulerTaskDisable", L"Paused"));
-    m_scheduler->OnEvent(AddRequest(L"Gone", Offset(L"20"), L"3"));
-    m_scheduler->OnEvent(Request(L"SchedulerTaskRemove", L"Gone"));
+    m_scheduler->OnEvent(AddRequest(L"Off", LR"("Offset":"1")", L"1", L"false", L"false"));
+    m_scheduler->OnEvent(AddRequest(L"Paused", LR"("Offset":"20")", L"2"));
+    m_scheduler->OnEvent(LR"({"SchedulerTaskDisable":{"ScheduleId":"Paused"}})");
+    m_scheduler->OnEvent(AddRequest(L"Gone", LR"("Offset":"20")", L"3"));
+    m_scheduler->OnEvent(LR"({"SchedulerTaskRemove":{"ScheduleId":"Gone"}})");
     EXPECT_TRUE(StoredHas(L"Paused", L"\"Enabled\":false"));
     EXPECT_EQ(Stored(L"Scheduler.Tasks.Gone"), L"(none)");
     ::Sleep(400);
     EXPECT_TRUE(Delivered().empty());
 
-    m_scheduler->OnEvent(Request(L"SchedulerTaskEnable", L"Paused"));
+    m_onDelivery = [this] { m_scheduler->OnEvent(AddRequest(L"Paused", LR"("Offset":"100000")", L"4")); };
+    m_scheduler->OnEvent(LR"({"SchedulerTaskEnable":{"ScheduleId":"Paused"}})");
     ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
     EXPECT_EQ(Delivered(), std::vector<std::wstring>{L"Paused " + Upload(L"2")});
+    EXPECT_TRUE(StoredHas(L"Paused", L"\"OperationId\":\"4\""));
     EXPECT_TRUE(StoredHas(L"Off", L"\"Enabled\":false"));
 }
 
-TEST_F(CDevSchedulerTest, StoredTasksAreLoadedAndOverdueOnesRunAtStart)
+TEST_F(CDevSchedulerTest, StoredTasksAreLoadedOverdueOnesRunAtStartRepeatingOnesStay)
 {
     const auto stored = [](const wchar_t* id, const wchar_t* operation, const wchar_t* nextRun) {
-        return std::wstring(L"{\"ScheduleId\":\"") + id +
-               L"\",\"Enabled\":true,\"ScheduleInfo\":{\"StartTime\":\"%Now()%\",\"Offset\":\"300\"},"
-               L"\"Actions\":" +
-               Upload(operation) + L",\"NextRun\":\"" + nextRun + L"\"}";
+        return LR"({"ScheduleId":")" + std::wstring(id) +
+               LR"(","Enabled":true,"ScheduleInfo":{"StartTime":"%Now()%","Offset":"300"},"Actions":)" +
+               Upload(operation) + LR"(,"NextRun":")" + nextRun + L"\"}";
     };
     m_config.Set(L"Scheduler.TaskIds", L"[\"Overdue\",\"Later\",\"Lost\"]");
     m_config.Set(L"Scheduler.Tasks.Overdue", stored(L"Overdue", L"7", L"2001-01-01T00:00:00.000Z"));
@@ -167,42 +163,13 @@ TEST_F(CDevSchedulerTest, StoredTasksAreLoadedAndOverdueOnesRunAtStart)
     EXPECT_TRUE(StoredHas(L"Later", L"2101-01-01T00:00:00.000Z"));
     EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"[\"Later\"]");
     EXPECT_EQ(m_notes, 1); // the listed task without an entry
-}
 
-TEST_F(CDevSchedulerTest, RaisedEventsForHandledNamesAreDeliveredAtOnce)
-{
-    Start();
-    m_scheduler->OnEvent(Upload(L"9"));
-    m_scheduler->OnEvent(L"{\"InventoryScan\":{}}");
-    m_scheduler->OnEvent(L"[{\"TrackingSend\":{\"Filename\":\"t\"}},{\"Unknown\":{}}]");
-    m_scheduler->OnEvent(L"not JSON");
-    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
-    EXPECT_EQ(Delivered(),
-              (std::vector<std::wstring>{L" " + Upload(L"9"), L" {\"TrackingSend\":{\"Filename\":\"t\"}}"}));
-    EXPECT_TRUE(m_otherThread);
-    EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"(none)");
-}
-
-// A retry that schedules the next attempt under the same id while it is delivered.
-TEST_F(CDevSchedulerTest, OneShotTaskRegisteredAgainDuringItsDeliveryStays)
-{
-    Start();
-    m_onDelivery = [this] { m_scheduler->OnEvent(AddRequest(L"R", Offset(L"100000"), L"2")); };
-    m_scheduler->OnEvent(AddRequest(L"R", Offset(L"1"), L"1"));
-    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
-    EXPECT_EQ(Delivered().size(), 1u);
-    EXPECT_TRUE(StoredHas(L"R", L"\"OperationId\":\"2\""));
-}
-
-TEST_F(CDevSchedulerTest, RepeatingTaskRunsEveryIntervalAndStaysStored)
-{
-    Start();
     m_scheduler->OnEvent(AddRequest(L"Every", L"\"Every\":2", L"5"));
     const std::wstring first = Stored(L"Scheduler.Tasks.Every");
-    for (int waited = 0; Delivered().size() < 3 && waited < 500; ++waited)
+    for (int waited = 0; Delivered().size() < 4 && waited < 500; ++waited)
         ::Sleep(10);
     m_scheduler->Stop();
-    EXPECT_GE(Delivered().size(), 3u);
+    EXPECT_GE(Delivered().size(), 4u);                  // the overdue task, then three runs of the repeating one
     EXPECT_NE(Stored(L"Scheduler.Tasks.Every"), first); // "NextRun" moved on
 }
 
@@ -211,24 +178,19 @@ TEST(ScheduleTimeTest, ReadsTheStartTimeForms)
     std::uint64_t base = 0, ms = 0;
     ASSERT_TRUE(ParseScheduleTime(L"2026-12-07T04:05:06Z", false, base));
     EXPECT_EQ(FormatScheduleTime(base + 7), L"2026-12-07T04:05:06.007Z");
-    const struct
+    const std::tuple<const wchar_t*, bool, std::uint64_t> rows[] = {{L"2026-12-07 04:05:06", true, 0},
+                                                                    {L"2026-12-07T04:05:06.250Z", true, 250},
+                                                                    {L"2026-12-08T04:05:06", true, 86400000},
+                                                                    {L"2026-02-30T04:05:06", false, 0},
+                                                                    {L"2026-12-07", false, 0},
+                                                                    {L"2026-12-07T04:05:06Zx", false, 0},
+                                                                    {L"2026-12-07T4:05:06", false, 0}};
+    for (const auto& [text, valid, offset] : rows)
     {
-        const wchar_t* text;
-        bool valid;
-        std::uint64_t offset;
-    } rows[] = {{L"2026-12-07 04:05:06", true, 0},
-                {L"2026-12-07T04:05:06.250Z", true, 250},
-                {L"2026-12-08T04:05:06", true, 86400000},
-                {L"2026-02-30T04:05:06", false, 0},
-                {L"2026-12-07", false, 0},
-                {L"2026-12-07T04:05:06Zx", false, 0},
-                {L"2026-12-07T4:05:06", false, 0}};
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.text);
+        SCOPED_TRACE(text);
         ms = 1;
-        EXPECT_EQ(ParseScheduleTime(row.text, false, ms), row.valid);
-        EXPECT_EQ(ms, row.valid ? base + row.offset : 1);
+        EXPECT_EQ(ParseScheduleTime(text, false, ms), valid);
+        EXPECT_EQ(ms, valid ? base + offset : 1);
     }
 }
 

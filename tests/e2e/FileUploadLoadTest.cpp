@@ -35,7 +35,8 @@ TEST(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNeverOv
 {
     CAgentInstall install;
     ASSERT_TRUE(install.AddComponents());
-    std::atomic<int> running{0}, mostRunning{0}; // uploads at the server: the fixture's handler counts them
+    std::atomic<int> running{0}; // uploads at the server: the fixture's handler counts them
+    std::atomic<bool> overlapped{false};
     CServerFixture server;
     WriteBytes(install.Folder() + L"Utils\\config.json",
                "{\"Services.Defaults.Hostname\":\"" + server.BaseUrl() +
@@ -71,10 +72,8 @@ TEST(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNeverOv
 
     // The handler holds each upload a little while, so that two running together would be seen.
     server.ReplyWith("PUT", kUploadPath, EPathMatch::Prefix, [&](const CRecordedRequest&) {
-        const int now = ++running;
-        int most = mostRunning.load();
-        while (now > most && !mostRunning.compare_exchange_weak(most, now))
-        {}
+        if (++running > 1)
+            overlapped = true;
         ::Sleep(2);
         --running;
         return CScriptedReply{200, {}, {}, "text/plain", {}};
@@ -99,20 +98,18 @@ TEST(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNeverOv
 
     constexpr int kThreads = 4;
     constexpr int kFilesEach = 25;
+    const auto idOf = [](int t, int i) { return L"op-" + std::to_wstring(t) + L"-" + std::to_wstring(i); };
     std::map<std::wstring, std::string> contents;
     for (int t = 0; t < kThreads; ++t)
         for (int i = 0; i < kFilesEach; ++i)
-        {
-            const std::wstring id = L"op-" + std::to_wstring(t) + L"-" + std::to_wstring(i);
-            contents[id] = std::string(1000 + 97 * i, static_cast<char>('a' + t));
-            WriteBytes(install.Folder() + id + L".bin", contents[id]);
-        }
+            WriteBytes(install.Folder() + idOf(t, i) + L".bin",
+                       contents[idOf(t, i)] = std::string(1000 + 97 * i, static_cast<char>('a' + t)));
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kFilesEach; ++i)
             {
-                const std::wstring id = L"op-" + std::to_wstring(t) + L"-" + std::to_wstring(i);
+                const std::wstring id = idOf(t, i);
                 CMessageObject event;
                 CMessageObject* payload = event.AddObject(L"FileUpload", true);
                 payload->AddString(L"Filename", install.Folder() + id + L".bin");
@@ -126,10 +123,8 @@ TEST(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNeverOv
     scheduler.Stop();
 
     const CFaultCounts faults = server.FaultCounts();
-    EXPECT_GT(faults.dropped, 0u);
-    EXPECT_GT(faults.serverErrors, 0u);
-    EXPECT_GT(faults.delayed, 0u);
-    EXPECT_EQ(mostRunning.load(), 1);
+    EXPECT_TRUE(faults.dropped > 0 && faults.serverErrors > 0 && faults.delayed > 0);
+    EXPECT_FALSE(overlapped);
 
     std::map<std::string, std::vector<CRecordedRequest>> byName;
     for (CRecordedRequest& request : server.Requests())
@@ -147,23 +142,20 @@ TEST(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNeverOv
         // each with the file's bytes, and the server accepted exactly the stored one.
         const bool stored = delivered.back() == ERROR_SUCCESS;
         std::vector<DWORD> expected(stored ? delivered.size() - 1 : 3, ERROR_REQ_NOT_ACCEP);
-        if (stored)
-            expected.push_back(ERROR_SUCCESS);
+        expected.resize(stored ? delivered.size() : 3, ERROR_SUCCESS);
         EXPECT_LE(delivered.size(), 3u);
         EXPECT_EQ(delivered, expected);
         const auto& seen = byName[name];
         EXPECT_EQ(seen.size(), delivered.size());
         for (const CRecordedRequest& request : seen)
             EXPECT_EQ(request.body, contents[id]);
-        EXPECT_EQ(std::count_if(
-                      seen.begin(), seen.end(),
-                      [](const CRecordedRequest& request) { return request.status >= 200 && request.status <= 299; }),
-                  stored ? 1 : 0);
+        const auto accepted = [](const CRecordedRequest& request) { return request.status / 100 == 2; };
+        EXPECT_EQ(std::count_if(seen.begin(), seen.end(), accepted), stored ? 1 : 0);
         EXPECT_FALSE(Exists(install.Folder() + id + L".bin"));
         givenUp += !stored;
         retries += static_cast<int>(delivered.size()) - 1;
     }
-    EXPECT_GT(givenUp, 0);
+    EXPECT_TRUE(givenUp > 0 && givenUp < static_cast<int>(results.size())); // some stored, some given up
     EXPECT_EQ(tasksAdded.load(), retries);
     EXPECT_EQ(outstanding(), 0u);
 }
