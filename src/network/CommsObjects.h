@@ -7,54 +7,31 @@
 #include "host/ICommsWrapper.h"
 
 #include <memory>
+#include <type_traits>
 
-struct ProxyListRelease
+// Gives one object back through the component's release operation Release, which takes the object (or, for a
+// tracking request, the address of the pointer).
+template <typename T, auto Release>
+struct CommsRelease
 {
     ICommsWrapper* comms = nullptr;
-    void operator()(ICommsProxyList* list) const { comms->ReleaseProxyList(list); }
+    void operator()(T* object) const
+    {
+        if constexpr (std::is_invocable_v<decltype(Release), ICommsWrapper*, T*>)
+            (comms->*Release)(object);
+        else
+            (comms->*Release)(&object);
+    }
 };
 
-struct ProxyConfigRelease
-{
-    ICommsWrapper* comms = nullptr;
-    void operator()(ICommsProxyConfig* config) const { comms->ReleaseProxyConfig(config); }
-};
-
-struct CertificateTrustRelease
-{
-    ICommsWrapper* comms = nullptr;
-    void operator()(ICertificateTrust* trust) const { comms->ReleaseCertificateTrust(trust); }
-};
-
-struct RequestRelease
-{
-    ICommsWrapper* comms = nullptr;
-    void operator()(ICommsRequest* request) const { comms->ReleaseRequest(request); }
-};
-
-struct TrackingRequestRelease
-{
-    ICommsWrapper* comms = nullptr;
-    void operator()(ITrackingRequest* request) const { comms->ReleaseTrackingRequest(&request); }
-};
-
-struct ResultRelease
-{
-    ICommsWrapper* comms = nullptr;
-    void operator()(CommsResult* result) const { comms->ReleaseResult(result); }
-};
-
-struct DataServiceClientRelease
-{
-    ICommsWrapper* comms = nullptr;
-    void operator()(IDataServiceClient* client) const { comms->ReleaseDataServiceClient(client); }
-};
-
-struct BufferRelease
-{
-    ICommsWrapper* comms = nullptr;
-    void operator()(void* buffer) const { comms->ReleaseBuffer(buffer); }
-};
+using ProxyListRelease = CommsRelease<ICommsProxyList, &ICommsWrapper::ReleaseProxyList>;
+using ProxyConfigRelease = CommsRelease<ICommsProxyConfig, &ICommsWrapper::ReleaseProxyConfig>;
+using CertificateTrustRelease = CommsRelease<ICertificateTrust, &ICommsWrapper::ReleaseCertificateTrust>;
+using RequestRelease = CommsRelease<ICommsRequest, &ICommsWrapper::ReleaseRequest>;
+using TrackingRequestRelease = CommsRelease<ITrackingRequest, &ICommsWrapper::ReleaseTrackingRequest>;
+using ResultRelease = CommsRelease<CommsResult, &ICommsWrapper::ReleaseResult>;
+using DataServiceClientRelease = CommsRelease<IDataServiceClient, &ICommsWrapper::ReleaseDataServiceClient>;
+using BufferRelease = CommsRelease<void, &ICommsWrapper::ReleaseBuffer>;
 
 using CCommsProxyList = std::unique_ptr<ICommsProxyList, ProxyListRelease>;
 using CCommsProxyConfig = std::unique_ptr<ICommsProxyConfig, ProxyConfigRelease>;
