@@ -2,6 +2,8 @@
 // Small text pieces of HTTP that the fixture's parts share: header names compare without case, values are
 // trimmed of blanks, targets and file names are percent-decoded. Texts are UTF-8.
 
+#include "platform/TextUtil.h"   // Utf8ToWide for file names and URLs
+
 #include <string>
 
 bool EqualsNoCase(const std::string& a, const std::string& b);
@@ -10,5 +12,3 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 std::string Trim(const std::string& text);
 // "%41" becomes "A"; a '%' without two hex digits after it, and '+', stay as they are.
 std::string PercentDecode(const std::string& text);
-// UTF-8 to UTF-16 (file names, URLs), through the platform converter.
-std::wstring Utf8ToWide(const std::string& utf8);

@@ -118,3 +118,30 @@ bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overf
     value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
     return at != digits;
 }
+
+bool PercentEncode(const std::wstring& text, std::wstring& out)
+{
+    std::string bytes;
+    if (!WideToBytes(text, bytes, CP_UTF8))
+        return false;
+    static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+    std::wstring encoded;
+    encoded.reserve(bytes.size() * 3);
+    for (const char c : bytes)
+    {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+            byte == '-' || byte == '.' || byte == '_' || byte == '~')
+        {
+            encoded += static_cast<wchar_t>(byte);
+        }
+        else
+        {
+            encoded += L'%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0xF];
+        }
+    }
+    out = std::move(encoded);
+    return true;
+}

@@ -33,3 +33,8 @@ std::wstring Int64ToText(std::int64_t value);
 // other character. False when there are no digits (value 0). A number beyond 32 bits saturates at the
 // nearest limit and sets *overflowed when given.
 [[nodiscard]] bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overflowed = nullptr);
+
+// The text's UTF-8 bytes percent-encoded ("%2F", upper-case hex) except the RFC 3986 unreserved characters
+// (letters, digits, "-", ".", "_", "~"): safe in a URL's query or path segment. False, out untouched, when the
+// text does not convert.
+[[nodiscard]] bool PercentEncode(const std::wstring& text, std::wstring& out);

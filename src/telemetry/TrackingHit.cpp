@@ -69,29 +69,9 @@ std::wstring BuildText(const OperatingSystemInfo& os)
 
 std::wstring EncodeQueryValue(const std::wstring& text)
 {
-    std::string bytes;
-    if (!WideToBytes(text, bytes, CP_UTF8))
-    {
-        TRACE_ERROR(kTraceFlagEvents, 20, "cannot convert %ls to UTF-8", text);
-        return {};
-    }
-    static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
     std::wstring encoded;
-    for (const char c : bytes)
-    {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
-            byte == '-' || byte == '.' || byte == '_' || byte == '~')
-        {
-            encoded += static_cast<wchar_t>(byte);
-        }
-        else
-        {
-            encoded += L'%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 0xF];
-        }
-    }
+    if (!PercentEncode(text, encoded))
+        TRACE_ERROR(kTraceFlagEvents, 20, "cannot convert %ls to UTF-8", text);
     return encoded;
 }
 

@@ -17,25 +17,10 @@ std::string Base64Of(const void* data, size_t length)
 
 std::wstring PercentEncode(const std::wstring& text, bool segment)
 {
-    static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-    const std::string bytes = WideToUtf8(text);
-    const bool dots = segment && (bytes == "." || bytes == "..");
-    std::wstring out;
-    out.reserve(bytes.size() * 3);
-    for (const char c : bytes)
-    {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                                (byte >= '0' && byte <= '9') || byte == '-' || byte == '_' || byte == '~' ||
-                                (byte == '.' && !dots);
-        if (unreserved)
-            out += static_cast<wchar_t>(byte);
-        else
-        {
-            out += L'%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        }
-    }
-    return out;
+    // As a path segment, "." and ".." would move along the path: their dots are encoded too.
+    if (segment && (text == L"." || text == L".."))
+        return text == L"." ? L"%2E" : L"%2E%2E";
+    std::wstring encoded;
+    static_cast<void>(::PercentEncode(text, encoded));   // a text that does not convert goes as nothing
+    return encoded;
 }
