@@ -16,13 +16,9 @@ constexpr char kFreeProvidersList[] = "FreeAgentServiceProvidersList";
 CAgentServiceClient::CAgentServiceClient()
 {
     std::wstring folder;
-    // Without the install path there is no known folder, and a bare name would be looked for along the search
-    // path: nothing is loaded.
+    // Without the install path the loader refuses the empty folder: nothing is loaded by its bare name.
     if (!GetPluginsFolder(folder))
-    {
         TRACE_ERROR(kTraceFlagGeneral, 10, "no plug-ins folder for %ls", kAgentServicesLibrary);
-        return;
-    }
     m_loader = std::make_unique<CLoader>(folder);
     if (!m_loader->Load(kAgentServicesLibrary, std::wstring()))
         TRACE_ERROR(kTraceFlagGeneral, 11, "cannot load component %ls", kAgentServicesLibrary);

@@ -32,13 +32,9 @@ CLogServiceLoader::CLogServiceLoader()
         return;
     }
     std::wstring folder;
-    // Without the install path there is no known folder, and a bare name would be looked for along the search
-    // path: nothing is loaded.
+    // Without the install path the loader refuses the empty folder: nothing is loaded by its bare name.
     if (!GetUtilsFolder(folder))
-    {
         TRACE_ERROR(kTraceFlagEvents, 11, "no utilities folder for %ls", kLogLibrary);
-        return;
-    }
     auto loader = std::make_unique<CLoader>(folder);
     if (!loader->Load(kLogLibrary, std::wstring()))
     {
