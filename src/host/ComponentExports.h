@@ -9,7 +9,7 @@ class IHardware;                      // Anvara.dll
 class IRepositoryManager;             // Merrow.dll
 class IRemoteEndpointControlClient;   // Fenrik.dll
 class IDiscoveryInterface;            // Yarran.dll
-class IDecompressor;                  // Brevik.dll
+class IDecompressor;                  // Brevik.dll, IDecompressor.h
 
 // Brevik.dll; archive kinds 2 (zip) and 3 (rar).
 using GetCompressionFn = IDecompressor* (*)(DWORD kind);
