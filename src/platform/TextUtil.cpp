@@ -145,3 +145,9 @@ bool PercentEncode(const std::wstring& text, std::wstring& out)
     out = std::move(encoded);
     return true;
 }
+
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
