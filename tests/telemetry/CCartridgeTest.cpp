@@ -1,7 +1,7 @@
 // Cartridges over a test publisher check and a fake extractor: the kinds, what counts as downloaded and
 // installed, catalogs, self-extracting packages run with the suite's child programs, and removal.
 
-#include "TempFolder.h"
+#include "CAgentInstall.h"
 #include "TestFiles.h"
 
 #include "host/ComponentExports.h"
@@ -13,15 +13,15 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cwctype>
+#include <cctype>
 #include <future>
+#include <tuple>
 #include <string>
 #include <vector>
 
 namespace
 {
-// What the fakes below were asked, and how they answer.
+// The publisher check and the compression component as the test says; notes the extractor kinds asked for.
 struct CFakes : IDecompressor
 {
     bool trusted = true;
@@ -37,7 +37,7 @@ struct CFakes : IDecompressor
 };
 CFakes g_fakes;
 
-CartridgeServices FakeServices(DWORD selfExtractLimitMs = CartridgeServices::kSelfExtractLimitMs)
+CartridgeServices Fakes(DWORD selfExtractLimitMs = CartridgeServices::kSelfExtractLimitMs)
 {
     CartridgeServices services;
     services.isTrusted = [](const wchar_t*) { return g_fakes.trusted; };
@@ -53,18 +53,20 @@ CartridgeServices FakeServices(DWORD selfExtractLimitMs = CartridgeServices::kSe
     return services;
 }
 
-std::wstring Md5(const std::string& bytes, bool upper = false)
+// Narrow, as catalogs are written; upper-case on request.
+std::string Md5(const std::string& bytes, bool upper = false)
 {
     std::wstring hex;
     EXPECT_EQ(Md5HexOfBuffer(bytes.data(), bytes.size(), hex), static_cast<DWORD>(ERROR_SUCCESS));
-    if (upper)
-        std::transform(hex.begin(), hex.end(), hex.begin(), [](wchar_t c) { return std::towupper(c); });
-    return hex;
+    std::string text(hex.begin(), hex.end());
+    for (char& c : text)
+        c = static_cast<char>(upper ? std::toupper(c) : c);
+    return text;
 }
 
-std::string Narrow(const std::wstring& text)
+std::wstring Wide(const std::string& text)
 {
-    return std::string(text.begin(), text.end());
+    return std::wstring(text.begin(), text.end());
 }
 
 class CCartridgeTest : public ::testing::Test
@@ -72,78 +74,65 @@ class CCartridgeTest : public ::testing::Test
 protected:
     void SetUp() override { g_fakes = CFakes(); }
 
-    CTempFolder m_folder;
-    const std::wstring m_unpacked = m_folder.Path() + L"unpacked\\deeper";
+    CAgentInstall m_install;   // a fresh folder of the test's own
+    const std::wstring m_folder = m_install.Folder();
+    const std::wstring m_unpacked = m_folder + L"unpacked\\deeper";
 };
 
 TEST_F(CCartridgeTest, KindDecidesMainFileAndUnpacking)
 {
-    struct Row
+    // package, whether the main file is unpacked, extractor kind (0: not extracted)
+    const std::tuple<const wchar_t*, bool, DWORD> rows[] = {
+        {L"pkg.ZIP", true, kArchiveZip}, {L"pkg.rar", true, kArchiveRar}, {L"pkg.7z", false, 0}, {L"pkg", false, 0}};
+    for (const auto& [name, unpacked, kind] : rows)
     {
-        const wchar_t* package;
-        bool selfExtracting;
-        bool mainFileUnpacked;
-        DWORD extractorKind;   // 0: not extracted
-    };
-    const Row rows[] = {
-        {L"pkg.ZIP", false, true, kArchiveZip},
-        {L"pkg.rar", false, true, kArchiveRar},
-        {L"pkg.7z", false, false, 0},
-        {L"pkg", false, false, 0},
-    };
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(testing::Message() << Narrow(row.package));
+        SCOPED_TRACE(testing::Message() << kind << unpacked);
         g_fakes = CFakes();
-        const std::wstring package = m_folder.Path() + row.package;
-        WriteBytes(package, "package");
-        CCartridge cartridge(package, row.selfExtracting, L"main.dll", m_unpacked, FakeServices());
+        WriteBytes(m_folder + name, "package");
+        CCartridge cartridge(m_folder + name, false, L"main.dll", m_unpacked, Fakes());
         std::wstring mainFile;
         ASSERT_TRUE(cartridge.GetPluginPath(mainFile));
-        EXPECT_EQ(mainFile, row.mainFileUnpacked ? m_unpacked + L"\\main.dll" : package);
+        EXPECT_EQ(mainFile, unpacked ? m_unpacked + L"\\main.dll" : m_folder + name);
         EXPECT_TRUE(cartridge.Unpack());
-        EXPECT_EQ(g_fakes.given, row.extractorKind ? std::vector<DWORD>{row.extractorKind} : std::vector<DWORD>{});
+        EXPECT_EQ(g_fakes.given, kind ? std::vector<DWORD>{kind} : std::vector<DWORD>{});
         EXPECT_EQ(g_fakes.freed, g_fakes.given);
     }
 
-    // An archive fails to unpack without an extractor, when extraction fails (the extractor given back all
-    // the same), without its package file, and has no main file without a plug-in name.
-    CCartridge archive(m_folder.Path() + L"pkg.ZIP", false, L"main.dll", m_unpacked, FakeServices());
+    // An archive fails to unpack when extraction fails (the extractor given back all the same), without an
+    // extractor and without its package file; it has no main file without a plug-in name.
+    CCartridge archive(m_folder + L"pkg.ZIP", false, L"main.dll", m_unpacked, Fakes());
     g_fakes.extractResult = ERROR_BAD_PATHNAME;
     EXPECT_FALSE(archive.Unpack());
     EXPECT_EQ(g_fakes.freed.size(), 1u);
     g_fakes.hasExtractor = false;
     EXPECT_FALSE(archive.Unpack());
-    EXPECT_FALSE(CCartridge(m_folder.Path() + L"none.zip", false, L"main.dll", m_unpacked, FakeServices()).Unpack());
+    EXPECT_FALSE(CCartridge(m_folder + L"none.zip", false, L"main.dll", m_unpacked, Fakes()).Unpack());
     std::wstring mainFile;
-    CCartridge unnamed(m_folder.Path() + L"pkg.zip", false, L"", m_unpacked, FakeServices());
-    EXPECT_FALSE(unnamed.GetPluginPath(mainFile));
+    EXPECT_FALSE(CCartridge(m_folder + L"pkg.zip", false, L"", m_unpacked, Fakes()).GetPluginPath(mainFile));
 }
 
 TEST_F(CCartridgeTest, TrustAndMd5DecideDownloadedAndInstalled)
 {
-    const std::wstring plain = m_folder.Path() + L"plugin.dll";
-    WriteBytes(plain, "plug-in");
-    CCartridge cartridge(plain, false, L"", L"", FakeServices());
+    WriteBytes(m_folder + L"plugin.dll", "plug-in");
+    CCartridge plain(m_folder + L"plugin.dll", false, L"", L"", Fakes());
     g_fakes.trusted = false;
-    EXPECT_FALSE(cartridge.IsDownloaded(Md5("plug-in")));
-    EXPECT_FALSE(cartridge.IsInstalled(Md5("plug-in"), L""));
+    EXPECT_FALSE(plain.IsDownloaded(Wide(Md5("plug-in"))));
+    EXPECT_FALSE(plain.IsInstalled(Wide(Md5("plug-in")), L""));
     g_fakes.trusted = true;
-    EXPECT_TRUE(cartridge.IsDownloaded(Md5("plug-in", true)));
-    EXPECT_TRUE(cartridge.IsInstalled(Md5("plug-in"), L""));
-    EXPECT_FALSE(cartridge.IsDownloaded(Md5("other")));
-    EXPECT_FALSE(cartridge.IsInstalled(Md5("other"), L""));
+    EXPECT_TRUE(plain.IsDownloaded(Wide(Md5("plug-in", true))));
+    EXPECT_TRUE(plain.IsInstalled(Wide(Md5("plug-in")), L""));
+    EXPECT_FALSE(plain.IsDownloaded(Wide(Md5("other"))));
+    EXPECT_FALSE(plain.IsInstalled(Wide(Md5("other")), L""));
 
     // An archive is downloaded whoever signed it; with no catalog MD5 it is installed once its trusted main
     // file is there.
-    const std::wstring zip = m_folder.Path() + L"pkg.zip";
-    WriteBytes(zip, "archive");
-    CCartridge archive(zip, false, L"main.dll", m_folder.Path(), FakeServices());
+    WriteBytes(m_folder + L"pkg.zip", "archive");
+    CCartridge archive(m_folder + L"pkg.zip", false, L"main.dll", m_folder, Fakes());
     g_fakes.trusted = false;
-    EXPECT_TRUE(archive.IsDownloaded(Md5("archive")));
+    EXPECT_TRUE(archive.IsDownloaded(Wide(Md5("archive"))));
     g_fakes.trusted = true;
     EXPECT_FALSE(archive.IsInstalled(L"", L""));
-    WriteBytes(m_folder.Path() + L"main.dll", "main");
+    WriteBytes(m_folder + L"main.dll", "main");
     EXPECT_TRUE(archive.IsInstalled(L"", L""));
     g_fakes.trusted = false;
     EXPECT_FALSE(archive.IsInstalled(L"", L""));
@@ -151,40 +140,35 @@ TEST_F(CCartridgeTest, TrustAndMd5DecideDownloadedAndInstalled)
 
 TEST_F(CCartridgeTest, CatalogListsFilesThatMatchInsideTheFolder)
 {
-    const std::wstring folder = m_folder.Path() + L"unpacked\\";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring folder = m_folder + L"Plugins\\";
     ::CreateDirectoryW((folder + L"sub").c_str(), nullptr);
     WriteBytes(folder + L"a.txt", "alpha");
     WriteBytes(folder + L"sub\\b.txt", "beta");
-    WriteBytes(m_folder.Path() + L"outside.txt", "outside");   // matches its entries: only its place fails them
-    const std::string a = "a.txt:" + Narrow(Md5("alpha", true));
-    const std::string b = "sub\\b.txt:" + Narrow(Md5("beta"));
-    const std::string out = ":" + Narrow(Md5("outside"));
-    const std::string outsidePath = Narrow(m_folder.Path()) + "outside.txt";
-    const struct
-    {
-        std::string text;
-        bool valid;
-    } rows[] = {
-        {a + "\n" + b, true},   // last line without LF
+    WriteBytes(m_folder + L"outside.txt", "outside");   // matches its entries: only its place fails them
+    const std::string a = "a.txt:" + Md5("alpha", true);
+    const std::string b = "sub\\b.txt:" + Md5("beta");
+    const std::string out = "outside.txt:" + Md5("outside");
+    const std::string outside(m_folder.begin(), m_folder.end());
+    const std::pair<std::string, bool> rows[] = {
+        {a + "\n" + b, true},   // the last line without LF
         {a + "\r\n" + b + "\n", true},
         {"", true},
         {a + "\n\n" + b + "\n", false},
         {"a.txt\n", false},
-        {":" + Narrow(Md5("alpha")) + "\n", false},
-        {a + "\nsub\\b.txt:" + Narrow(Md5("gamma")) + "\n", false},
-        {a + "\nmissing.txt" + out + "\n", false},
-        {"..\\outside.txt" + out, false},
-        {"sub\\..\\..\\outside.txt" + out, false},
-        {"sub/../../outside.txt" + out, false},
-        {outsidePath.substr(2) + out, false},   // absolute, without its drive
-        {outsidePath + out, false},
+        {":" + Md5("alpha") + "\n", false},
+        {a + "\nsub\\b.txt:" + Md5("gamma") + "\n", false},
+        {a + "\nmissing.txt:" + Md5("alpha") + "\n", false},
+        {"..\\" + out, false},
+        {"sub\\..\\..\\" + out, false},
+        {"sub/../../" + out, false},
+        {outside.substr(2) + out, false},   // absolute, without its drive
+        {outside + out, false},
     };
-    for (const auto& row : rows)
+    for (const auto& [text, valid] : rows)
     {
-        SCOPED_TRACE(row.text);
-        WriteBytes(folder + L"catalog.dat", row.text);
-        EXPECT_EQ(CCartridgeCatalog(folder + L"catalog.dat").Check(folder), row.valid);
+        SCOPED_TRACE(text);
+        WriteBytes(folder + L"catalog.dat", text);
+        EXPECT_EQ(CCartridgeCatalog(folder + L"catalog.dat").Check(folder), valid);
     }
     EXPECT_FALSE(CCartridgeCatalog(folder + L"none.dat").Check(folder));
 }
@@ -192,32 +176,30 @@ TEST_F(CCartridgeTest, CatalogListsFilesThatMatchInsideTheFolder)
 TEST_F(CCartridgeTest, SelfExtractingPackageIsRunInstalledAndRemoved)
 {
     // A zip extension with the flag set: run, not extracted; the folder made with its parents.
-    const std::wstring package = m_folder.Path() + L"pkg.zip";
-    ASSERT_TRUE(::CopyFileW(ChildProgram(L"unpack").c_str(), package.c_str(), FALSE));
-    CCartridge cartridge(package, true, L"plugin.dll", m_unpacked, FakeServices());
+    ASSERT_TRUE(m_install.Add(L"test_child_unpack.exe", L"", L"pkg.zip"));
+    CCartridge cartridge(m_folder + L"pkg.zip", true, L"plugin.dll", m_unpacked, Fakes());
     ASSERT_TRUE(cartridge.Unpack());
     EXPECT_TRUE(g_fakes.given.empty());
     EXPECT_EQ(ReadBytes(m_unpacked + L"\\plugin.dll"), "plug-in");
 
-    const std::string catalog = "plugin.dll:" + Narrow(Md5("plug-in")) + "\nsub\\data.txt:" + Narrow(Md5("data"));
+    const std::string catalog = "plugin.dll:" + Md5("plug-in") + "\nsub\\data.txt:" + Md5("data");
     WriteBytes(m_unpacked + L"\\catalog.dat", catalog);
-    EXPECT_TRUE(cartridge.IsInstalled(L"", Md5(catalog, true)));
-    EXPECT_FALSE(cartridge.IsInstalled(L"", Md5("another catalog")));
+    EXPECT_TRUE(cartridge.IsInstalled(L"", Wide(Md5(catalog, true))));
+    EXPECT_FALSE(cartridge.IsInstalled(L"", Wide(Md5("another catalog"))));
 
     EXPECT_TRUE(cartridge.Remove(false));
     EXPECT_FALSE(Exists(m_unpacked));
-    EXPECT_TRUE(Exists(package));
+    EXPECT_TRUE(Exists(m_folder + L"pkg.zip"));
     ASSERT_TRUE(cartridge.Unpack());
     EXPECT_TRUE(cartridge.Remove(true));   // a read-only file among them
     EXPECT_FALSE(Exists(m_unpacked));
-    EXPECT_FALSE(Exists(package));
+    EXPECT_FALSE(Exists(m_folder + L"pkg.zip"));
 }
 
 TEST_F(CCartridgeTest, SelfExtractingPackageThatNeverEndsIsEnded)
 {
-    const std::wstring package = m_folder.Path() + L"pkg.exe";
-    ASSERT_TRUE(::CopyFileW(ChildProgram(L"sleep").c_str(), package.c_str(), FALSE));
-    CCartridge cartridge(package, true, L"plugin.dll", m_unpacked, FakeServices(3000));
+    ASSERT_TRUE(m_install.Add(L"test_child_sleep.exe", L"", L"pkg.exe"));
+    CCartridge cartridge(m_folder + L"pkg.exe", true, L"plugin.dll", m_unpacked, Fakes(3000));
     auto unpacked = std::async(std::launch::async, [&] { return cartridge.Unpack(); });
     // Its process is held while it runs, to read how it ended.
     CHandle child;
@@ -231,7 +213,6 @@ TEST_F(CCartridgeTest, SelfExtractingPackageThatNeverEndsIsEnded)
     ASSERT_TRUE(child);
     DWORD exitCode = 0;
     EXPECT_EQ(::WaitForSingleObject(child.Get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_TRUE(::GetExitCodeProcess(child.Get(), &exitCode));
-    EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_PROCESS_ABORTED));
+    EXPECT_TRUE(::GetExitCodeProcess(child.Get(), &exitCode) && exitCode == ERROR_PROCESS_ABORTED) << exitCode;
 }
 } // namespace
