@@ -145,3 +145,30 @@ bool PercentEncode(const std::wstring& text, std::wstring& out)
     out = std::move(encoded);
     return true;
 }
+
+void AppendCommandLineArgument(std::wstring& line, const std::wstring& argument)
+{
+    if (!line.empty())
+        line += L' ';
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+    {
+        line += argument;
+        return;
+    }
+    // Backslashes are literal except before a quote: there, and before the closing quote, they are doubled.
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument)
+    {
+        if (c == L'\\')
+        {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
