@@ -41,3 +41,7 @@ std::wstring Int64ToText(std::int64_t value);
 
 // Whether two texts are equal ignoring letter case (ordinal, no locale).
 [[nodiscard]] bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b);
+
+// Appends argument to a command line, after a space unless line is empty, quoted so that the C runtime's and
+// CommandLineToArgvW's parsing give it back unchanged (spaces, quotes and backslashes before quotes included).
+void AppendCommandLineArgument(std::wstring& line, const std::wstring& argument);
