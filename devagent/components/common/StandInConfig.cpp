@@ -1,0 +1,72 @@
+#include "StandInConfig.h"
+
+#include "platform/Files.h"
+#include "platform/ModuleFolder.h"
+#include "platform/TextUtil.h"
+
+#include <httplib.h>
+
+#include <cwchar>
+
+namespace standin
+{
+
+CMessageObject ReadConfig()
+{
+    CMessageObject config;
+    const std::wstring folder = ThisModuleFolder();
+    if (folder.empty())
+        return config;
+    std::string text;
+    if (ReadWholeFile(folder + L"config.json", text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) !=
+        ERROR_SUCCESS)
+        return config;
+    if (!config.FromUtf8Json(text))
+        return CMessageObject();
+    return config;
+}
+
+bool IsOn(const CMessageObject& config, const wchar_t* key)
+{
+    const CMessageItem* item = nullptr;
+    if (!config.FindItem(key, item))
+        return false;
+    switch (item->m_type)
+    {
+    case Boolean:
+        return item->m_value.boolean;
+    case Integer:
+        return (item->m_unsigned || item->m_value.i64 >= 0) && item->m_value.u64 != 0;
+    case String:
+        return item->m_string == L"true" || std::wcstoull(item->m_string.c_str(), nullptr, 10) != 0;
+    default:
+        return false;
+    }
+}
+
+std::uint32_t UIntOr(const CMessageObject& config, const wchar_t* key, std::uint32_t fallback)
+{
+    std::uint32_t value = fallback;
+    config.GetUInt32(key, value);
+    return value;
+}
+
+int PostToRepository(const std::wstring& address, std::uint32_t port, const std::string& body)
+{
+    std::string host = WideToUtf8(address);
+    const std::size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find(':') == colon)
+    {
+        port = static_cast<std::uint32_t>(std::strtoul(host.c_str() + colon + 1, nullptr, 10));
+        host.resize(colon);
+    }
+    if (host.empty() || port == 0 || port > 65535)
+        return 0;
+    httplib::Client client(host, static_cast<int>(port));
+    client.set_connection_timeout(5);
+    client.set_read_timeout(10);
+    const httplib::Result result = client.Post("/request", body, "application/json");
+    return result ? result->status : 0;
+}
+
+} // namespace standin
