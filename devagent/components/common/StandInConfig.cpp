@@ -17,9 +17,11 @@ CMessageObject ReadConfig()
     const std::wstring folder = ThisModuleFolder();
     if (folder.empty())
         return config;
+    // Components outside "Utils" share the configuration stand-in's file there.
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     std::string text;
-    if (ReadWholeFile(folder + L"config.json", text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) !=
-        ERROR_SUCCESS)
+    if (ReadWholeFile(folder + L"config.json", text, kShare) != ERROR_SUCCESS &&
+        ReadWholeFile(folder + L"..\\Utils\\config.json", text, kShare) != ERROR_SUCCESS)
         return config;
     if (!config.FromUtf8Json(text))
         return CMessageObject();

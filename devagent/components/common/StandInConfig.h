@@ -1,6 +1,6 @@
 #pragma once
 // Settings of the repository network's stand-ins: keys at the top level of "config.json" beside the library,
-// read again on every call (tests switch them between calls). A file that is missing or not JSON holds no
+// else in the install's "Utils" folder, read again on every call (tests switch them between calls). A file that is missing or not JSON holds no
 // settings.
 
 #include "message/CMessageObject.h"
