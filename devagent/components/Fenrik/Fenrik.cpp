@@ -1,6 +1,7 @@
 // The development agent's network service: carries a JSON request to the repository server of another agent
 // (README).
 
+#include "../common/PeerRequest.h"
 #include "../common/StandInConfig.h"
 #include "host/ComponentExports.h"
 #include "host/IRemoteEndpointControlClient.h"

@@ -1,6 +1,7 @@
 // The development agent's discovery component: carries a repository message to the repository server of the
 // agent at the record's host; its other operations only count their calls (README).
 
+#include "../common/PeerRequest.h"
 #include "../common/StandInConfig.h"
 #include "host/ComponentExports.h"
 #include "host/IDiscoveryInterface.h"

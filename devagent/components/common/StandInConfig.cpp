@@ -2,9 +2,6 @@
 
 #include "platform/Files.h"
 #include "platform/ModuleFolder.h"
-#include "platform/TextUtil.h"
-
-#include <httplib.h>
 
 #include <cwchar>
 
@@ -51,24 +48,6 @@ std::uint32_t UIntOr(const CMessageObject& config, const wchar_t* key, std::uint
     std::uint32_t value = fallback;
     config.GetUInt32(key, value);
     return value;
-}
-
-int PostToRepository(const std::wstring& address, std::uint32_t port, const std::string& body)
-{
-    std::string host = WideToUtf8(address);
-    const std::size_t colon = host.rfind(':');
-    if (colon != std::string::npos && host.find(':') == colon)
-    {
-        port = static_cast<std::uint32_t>(std::strtoul(host.c_str() + colon + 1, nullptr, 10));
-        host.resize(colon);
-    }
-    if (host.empty() || port == 0 || port > 65535)
-        return 0;
-    httplib::Client client(host, static_cast<int>(port));
-    client.set_connection_timeout(5);
-    client.set_read_timeout(10);
-    const httplib::Result result = client.Post("/request", body, "application/json");
-    return result ? result->status : 0;
 }
 
 } // namespace standin
