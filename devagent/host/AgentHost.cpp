@@ -1,6 +1,7 @@
 // agent-host: loads Telemetry.dll as the agent's host does and delivers events to it.
 #include "CAgentLayout.h"
 #include "CHostScheduler.h"
+#include "CRepositoryService.h"
 #include "CServerFixture.h"
 #include "CTraceSession.h"
 #include "HostOutput.h"
@@ -41,7 +42,8 @@ answer as its number and meaning, and gives the list back with FreePluginList.
 
 options:
   --layout DIR         lay out a development agent install in DIR (Utils, Plugins, Additional files,
-                       Repository; Telemetry.dll and the stand-in components copied from beside this program;
+                       Repository; Telemetry.dll and the stand-in components copied from beside this program,
+                       Merrow.dll into Repository;
                        Utils\config.json with a development identity when there is none), and use it
   --register           write the agent's setup key (HKLM\SOFTWARE\Korvo Security\SetupEx\Velnor Agent):
                        "Path" = the install folder, and the identity values of a development agent
@@ -63,7 +65,12 @@ options:
                        within them (default 0)
   --keep-loaded        end without FreePluginList and without freeing the library, as a host that exits
                        while it holds the plug-in
+  --peer-repository DIR  serve DIR as a second agent's repository (Merrow.dll beside this program) on
+                       127.0.0.1 until Ctrl+C, and do nothing else; with --port N (default 18226, 0: any)
   --help               this text
+
+The agent's own repository server (Merrow.dll in the install's Repository folder) runs while the host does
+when "Repository.Server.Settings" enables it.
 
 exit status: 0 when every event was delivered, 1 when the host could not do its part, 2 for a usage error.
 )";
@@ -92,6 +99,8 @@ struct Options
     unsigned long schedulerWait = 0;
     unsigned long uploadFailures = 0;
     std::vector<std::wstring> events;
+    std::wstring peerRepository;
+    unsigned long peerPort = 18226;
 };
 
 bool ParseNumber(const std::wstring& text, unsigned long& value)
@@ -179,6 +188,16 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
             options.server = true;
         else if (arg == L"--keep-loaded")
             options.keepLoaded = true;
+        else if (arg == L"--peer-repository")
+        {
+            if (!next(options.peerRepository))
+                return false;
+        }
+        else if (arg == L"--port")
+        {
+            if (!next(value) || !ParseNumber(value, options.peerPort) || options.peerPort > 65535)
+                return false;
+        }
         else if (!arg.empty() && arg[0] == L'-')
             return false;
         else
@@ -309,6 +328,8 @@ void Deliver(IPlugin& plugin, const std::vector<Event>& events, unsigned repeat,
 
 int Run(const Options& options)
 {
+    if (!options.peerRepository.empty())
+        return devagent::RunPeerRepository(WithTrailingBackslash(options.peerRepository), options.peerPort);
     if (options.os)
         PrintOperatingSystem();
 
@@ -369,6 +390,12 @@ int Run(const Options& options)
         if (!devagent::StartTraceSession(options.traceLevel, options.traceFlags, table, stdout))
             return 1;
     }
+
+    std::unique_ptr<devagent::CRepositoryService> repository = devagent::StartConfiguredRepository(install, error);
+    if (repository)
+        PrintLine(L"repository server on http://127.0.0.1:" + std::to_wstring(repository->Port()) + L"/");
+    else if (!error.empty())
+        PrintLine(L"agent-host: " + error);
 
     std::vector<Event> events;
     const bool allRead = LoadEvents(options, events);

@@ -24,6 +24,8 @@ constexpr ComponentPlace kComponentPlaces[] = {
     {L"Telemetry.dll", L"Plugins"}, {L"Tamsin.dll", L"Utils"}, {L"Hollin.dll", L"Utils"}, {L"Quillon.dll", L"Utils"},
     {L"QuillonLC.dll", L"Utils"},   {L"Anvara.dll", L"Utils"}, {L"Ostrel.dll", L""},
     {L"Wexler.exe", L"Additional files"},
+    {L"Yarran.dll", L"Utils"},   {L"Fenrik.dll", L"Utils"}, {L"Pelter.dll", L"Plugins"},
+    {L"Merrow.dll", L"Repository"},
 };
 
 // Creates folder and its subfolders; those that exist already are kept.

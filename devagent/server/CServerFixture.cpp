@@ -15,7 +15,7 @@
 class CServerFixture::CImpl
 {
 public:
-    explicit CImpl(std::chrono::seconds idleTimeout)
+    CImpl(std::chrono::seconds idleTimeout, unsigned short fixedPort)
         : m_server([this] { CheckIdle(); }), m_idleTimeout(idleTimeout),
           m_lastActivity(std::chrono::steady_clock::now())
     {
@@ -35,7 +35,9 @@ public:
         m_server.Patch(".*", handler);
         m_server.Options(".*", handler);
 
-        const int port = m_server.bind_to_any_port("127.0.0.1");
+        const int port = fixedPort == 0                                ? m_server.bind_to_any_port("127.0.0.1")
+                         : m_server.bind_to_port("127.0.0.1", fixedPort) ? fixedPort
+                                                                         : -1;
         if (port <= 0)
             return;
         m_port = static_cast<unsigned short>(port);
@@ -154,7 +156,12 @@ private:
     int m_inFlight = 0;
 };
 
-CServerFixture::CServerFixture(std::chrono::seconds idleTimeout) : m_impl(new CImpl(idleTimeout)) {}
+CServerFixture::CServerFixture(std::chrono::seconds idleTimeout) : m_impl(new CImpl(idleTimeout, 0)) {}
+
+CServerFixture::CServerFixture(std::chrono::seconds idleTimeout, unsigned short port)
+    : m_impl(new CImpl(idleTimeout, port))
+{
+}
 
 CServerFixture::~CServerFixture() = default;
 

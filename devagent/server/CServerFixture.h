@@ -27,6 +27,8 @@ public:
     // Starts listening before it returns. The server stops itself after idleTimeout without a request, so
     // that a test that forgets it (or hangs) does not keep it running.
     explicit CServerFixture(std::chrono::seconds idleTimeout = std::chrono::seconds(120));
+    // On the given port; Port() is 0 when it cannot be had.
+    CServerFixture(std::chrono::seconds idleTimeout, unsigned short port);
     ~CServerFixture(); // stops and joins the server threads
     CServerFixture(const CServerFixture&) = delete;
     CServerFixture& operator=(const CServerFixture&) = delete;

@@ -18,7 +18,7 @@ bool CAgentServiceProvider::Equals(const CAgentServiceProvider& other) const
     return m_address == other.m_address && m_port == other.m_port;
 }
 
-bool CAgentServiceProvider::IsUsable() const
+bool CAgentServiceProvider::IsUsable(const CMessageObject&)
 {
     return true;
 }

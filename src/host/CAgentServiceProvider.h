@@ -14,7 +14,8 @@ public:
 
     // Same address, code unit by code unit, and same port.
     [[nodiscard]] virtual bool Equals(const CAgentServiceProvider& other) const;            // slot 1
-    [[nodiscard]] virtual bool IsUsable() const;                                             // slot 2
+    // Whether a provider announced with this message may be used; always true here.
+    [[nodiscard]] virtual bool IsUsable(const CMessageObject& announcement);                // slot 2
     // Adds "Address" (text) and "Port" (integer).
     virtual void ToMessage(CMessageObject& message) const;                    // slot 3
     // Reads "Address" when it is a text and "Port" when it is an integer; true when either was read.

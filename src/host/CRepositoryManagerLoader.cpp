@@ -1,6 +1,7 @@
 #include "host/CRepositoryManagerLoader.h"
 
 #include "host/Trace.h"
+#include "platform/Files.h"
 #include "platform/Path.h"
 
 TRACE_UNIT("479ae31d-7233-49b0-b88b-17cc81c1f40b");
@@ -20,9 +21,7 @@ CRepositoryManagerLoader::CRepositoryManagerLoader(const std::wstring& folder)
 
 bool CRepositoryManagerLoader::IsAvailable() const
 {
-    const std::wstring path = WithTrailingBackslash(m_library.Folder()) + kRepositoryManagerLibrary;
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return IsFile(WithTrailingBackslash(m_library.Folder()) + kRepositoryManagerLibrary);
 }
 
 bool CRepositoryManagerLoader::Load()

@@ -20,3 +20,7 @@ enum FileWriteFlags : unsigned
 // The whole buffer in one write, sharing read and write access, or a failure (ERROR_WRITE_FAULT for a short
 // write, ERROR_FILE_TOO_LARGE beyond 4 GiB - 1).
 [[nodiscard]] DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, unsigned flags = kFileReplace);
+
+// Whether path names an existing file (not a folder), or an existing folder.
+[[nodiscard]] bool IsFile(const std::wstring& path);
+[[nodiscard]] bool IsFolder(const std::wstring& path);

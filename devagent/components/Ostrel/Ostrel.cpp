@@ -6,16 +6,21 @@
 //
 // OSTREL_FAIL_AFTER=<n>, read when an interface is handed out, makes every Send after the n-th fail.
 // OstrelSetListener (OstrelListener.h) lets the development host hear every event that was written.
+// An "AddRepositoryContent" request goes on to the agent's repository manager (Repository\Merrow.dll).
 //
 // A call into the library after it was detached (a user that calls in while the process ends) ends the
 // process at once with exit code kCalledAfterDetach, so that the fault cannot pass unseen.
 
 #include "OstrelListener.h"
 
+#include "host/ComponentExports.h"
 #include "host/IDispatchEvent.h"
+#include "host/IRepositoryManager.h"
 #include "host/InstallLocations.h"
 #include "message/CMessageObject.h"
+#include "platform/CUniqueHandle.h"
 #include "platform/Files.h"
+#include "platform/Path.h"
 #include "platform/Registry.h"
 #include "platform/TextUtil.h"
 #include "platform/Win.h"
@@ -119,6 +124,34 @@ void Notify(const wchar_t* text, bool option)
     g_listenerIdle.notify_all();
 }
 
+// The agent's repository manager takes "AddRepositoryContent" requests, as the agent's service routes them.
+// Loaded for the call: when the host runs the repository server, the loaded library is the same one.
+void RouteRepositoryContent(const wchar_t* text)
+{
+    CMessageObject event;
+    const CMessageItem* request = nullptr;
+    if (text == nullptr || !event.FromJson(text) || !event.FindItem(L"AddRepositoryContent", request))
+        return;
+    std::wstring install;
+    if (ReadRegistryText(HKEY_LOCAL_MACHINE, kAgentSetupKey, L"Path", install) != ERROR_SUCCESS || install.empty())
+        return;
+    const std::wstring dll = WithTrailingBackslash(install) + L"Repository\\Merrow.dll";
+    const CModule merrow(::LoadLibraryExW(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!merrow)
+        return;
+    const auto get = reinterpret_cast<GetIRepositoryManagerFn>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(merrow.Get(), "GetIRepositoryManager")));
+    const auto release = reinterpret_cast<FreeIRepositoryManagerFn>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(merrow.Get(), "FreeIRepositoryManager")));
+    if (get == nullptr || release == nullptr)
+        return;
+    if (IRepositoryManager* manager = get())
+    {
+        manager->AddRepositoryContent(text);
+        release(manager);
+    }
+}
+
 constexpr UINT kCalledAfterDetach = 0xDEAD;
 std::atomic<bool> g_detached{false};
 
@@ -143,7 +176,10 @@ public:
             return ERROR_INVALID_DATA;
         const DWORD written = AppendLine(line);
         if (written == ERROR_SUCCESS)
+        {
             Notify(text, option);
+            RouteRepositoryContent(text);
+        }
         return written;
     }
 
