@@ -189,6 +189,9 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
     CScriptedReply drop;
     drop.dropConnection = true;
     m_server.Reply("GET", "/drop.bin", drop);
+    CScriptedReply cut{200, {}, "package bytes", "application/octet-stream", {}};
+    cut.cutBody = true;
+    m_server.Reply("GET", "/cut.bin", cut);
     // The served file's date, as the server states it.
     CTestFile probe;
     ASSERT_EQ(Download(L"/files/a.bin", probe, true), DownloadResult::Downloaded);
@@ -212,6 +215,7 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
         {L"/files/none.bin", L"", true, true, DownloadResult::ClientError, "error 404 ", nullptr},
         {L"/busy.bin", L"", false, true, DownloadResult::ServerError, "error 503 ", L"503"},
         {L"/drop.bin", L"", true, true, DownloadResult::TransportError, "error ", nullptr},
+        {L"/cut.bin", L"", false, true, DownloadResult::TransportError, "error 12030 ", L"12030"},
     };
     for (const Row& row : rows)
     {
