@@ -39,12 +39,6 @@ void CFaultInjector::Apply(CScriptedReply& reply)
         reply = TextReply(m_plan.serverErrors[pick(m_random)], "");
         ++m_counts.serverErrors;
     }
-    else if (kind < m_plan.dropShare + m_plan.serverErrorShare + m_plan.cutBodyShare && reply.status / 100 == 2 &&
-             !reply.body.empty())
-    {
-        reply.cutBody = true;
-        ++m_counts.cutBodies;
-    }
     if (share(m_random) < m_plan.delayShare && m_plan.maxDelay.count() > 0)
     {
         std::uniform_int_distribution<long long> wait(0, static_cast<long long>(m_plan.maxDelay.count()));

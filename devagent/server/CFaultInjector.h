@@ -19,7 +19,6 @@ struct CFaultPlan
     double delayShare = 0;        // the answer (or the drop) waits a time drawn from [0, maxDelay] first
     std::chrono::milliseconds maxDelay{0};
     std::vector<int> serverErrors{500, 502, 503};
-    double cutBodyShare = 0;      // a 2xx answer with a body has its body cut short (CScriptedReply::cutBody)
 };
 
 // How often each fault of a plan struck.
@@ -27,7 +26,6 @@ struct CFaultCounts
 {
     std::size_t dropped = 0;
     std::size_t serverErrors = 0;
-    std::size_t cutBodies = 0;
     std::size_t delayed = 0;
 };
 
@@ -40,8 +38,7 @@ public:
     CFaultCounts Counts() const;
 
     // Without a plan, leaves reply as it is. Otherwise one draw decides: a drop (dropShare), else a bare
-    // server error (serverErrorShare), else a cut body (cutBodyShare, when there is a 2xx body to cut), else
-    // the reply stands; a second draw adds a delay (delayShare).
+    // server error (serverErrorShare), else the reply stands; a second draw adds a delay (delayShare).
     void Apply(CScriptedReply& reply);
 
 private:

@@ -202,24 +202,6 @@ TEST(ServerFixtureFiles, ServesFilesInsideTheFolderAnswering304WhenUnchangedAndS
                   (unchanged ? "304 " : "200 ") + std::string(kFileDate) + (unchanged ? " " : " zip-content"));
     }
     EXPECT_EQ(Answer(client.Head(path), "Content-Length"), "200 11 ");
-
-    // A body cut short: announced in full, half sent, then the connection closes. Scripted once in front of
-    // the file, then by a plan that cuts every body.
-    CScriptedReply cut{200, {}, "zip-content", "application/zip", {}};
-    cut.cutBody = true;
-    server.Reply("GET", path, cut, EPathMatch::Exact, 1);
-    for (int i = 0; i < 2; ++i)
-    {
-        const std::string raw =
-            RawExchange(server.Host(), server.Port(), "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
-        EXPECT_NE(raw.find("Content-Length: 11\r\n"), std::string::npos) << raw;
-        EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), "zip-c");
-        EXPECT_TRUE(server.Requests().back().dropped);
-        if (i == 0)
-            server.InjectFaults(CFaultPlan{1, 0, 0, 0, {}, {}, 1.0});
-    }
-    EXPECT_EQ(server.FaultCounts().cutBodies, 1u);
-    server.ClearFaults();
     EXPECT_EQ(Must(client.Put(path, std::string("x"), "text/plain")).status, 404); // not a download
 
     for (const char* missing : {"/files/missing.bin", "/files/pkg", "/files/"}) // a folder is no file either
