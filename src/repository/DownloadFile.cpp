@@ -5,9 +5,8 @@
 #include "comms/WebApiResponse.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
+#include "platform/FolderTree.h"
 #include "platform/ScopeExit.h"
-
-#include <shlobj.h>
 
 #include <exception>
 #include <memory>
@@ -61,9 +60,9 @@ std::wstring DownloadTempFolder()
     }
     folder += kTempFolder;
     // Without the folder neither its free space nor a temporary name could be had on a fresh install.
-    const int made = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
-        TRACE_WARNING(kTraceFlagEvents, 11, "cannot create %ls: error %d", folder, made);
+    const DWORD made = MakeFolderTree(folder);
+    if (made != ERROR_SUCCESS)
+        TRACE_WARNING(kTraceFlagEvents, 11, "cannot create %ls: error %u", folder, made);
     return folder;
 }
 
