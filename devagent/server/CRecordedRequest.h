@@ -22,7 +22,7 @@ struct CRecordedRequest
     bool viaProxy = false;
     std::string proxyTarget;   // then: "host:port" of the server meant
     int status = 0;            // the status this fixture answered with (0 when it dropped the connection)
-    bool dropped = false;      // the connection was closed without an answer
+    bool dropped = false;      // the connection was closed without an answer, or in the middle of its body
     std::wstring storedFile;   // for uploads: where the body was written
 
     // The first header of that name (case-insensitive), or "" when there is none.

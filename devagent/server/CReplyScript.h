@@ -20,6 +20,7 @@ struct CScriptedReply
     std::string contentType = "application/json";
     std::chrono::milliseconds delay{0};      // wait before answering (time-out tests)
     bool dropConnection = false;             // after the delay, close the connection without answering
+    bool cutBody = false;                    // announce the whole body, send its first half, then close
 };
 
 enum class EPathMatch

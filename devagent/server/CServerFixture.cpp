@@ -7,6 +7,7 @@
 #include "HttpText.h"
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -117,7 +118,7 @@ private:
             reply = m_script.Answer(rec);
             m_faults.Apply(reply);
         }
-        rec.dropped = reply.dropConnection;
+        rec.dropped = reply.dropConnection || reply.cutBody;
         rec.status = reply.dropConnection ? 0 : reply.status;
         m_log.Add(std::move(rec));
 
@@ -143,9 +144,28 @@ private:
             }
             if (!reply.body.empty() && !hasContentType && !reply.contentType.empty())
                 res.set_header("Content-Type", reply.contentType);
-            res.body = std::move(reply.body);
+            if (reply.cutBody && !reply.body.empty())
+                CutBody(res, std::move(reply.body));
+            else
+                res.body = std::move(reply.body);
         }
         Busy(-1);
+    }
+
+    // The head announces the whole body; after its first half the provider gives up and the library closes
+    // the connection, as a server that fails in the middle of a transfer does.
+    static void CutBody(httplib::Response& res, std::string body)
+    {
+        const std::size_t length = body.size();
+        auto bytes = std::make_shared<std::string>(std::move(body));
+        const std::string contentType = res.get_header_value("Content-Type");
+        res.headers.erase("Content-Type");   // the provider sets it again
+        res.set_content_provider(length, contentType,
+                                 [bytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                     if (offset == 0)
+                                         sink.write(bytes->data(), bytes->size() / 2);
+                                     return false;
+                                 });
     }
 
     const std::chrono::steady_clock::duration m_idleTimeout;

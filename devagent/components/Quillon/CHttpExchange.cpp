@@ -274,10 +274,16 @@ DWORD ReadToMemory(HINTERNET request, std::vector<BYTE>& content)
     }
 }
 
-// The body goes to a file aside first, so that a broken transfer never leaves half a file in place.
+// The body goes to a file aside first, so that a broken transfer never leaves half a file in place. Wine's
+// WinHTTP ends a body cut short by the server like a whole one: the announced length tells them apart.
 DWORD ReadToFile(HINTERNET request, const std::wstring& path, bool& local)
 {
     const std::wstring aside = path + L".part";
+    DWORD announced = 0, size = sizeof(announced);
+    const bool lengthKnown = ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                                   WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size,
+                                                   WINHTTP_NO_HEADER_INDEX);
+    unsigned long long received = 0;
     {
         CFileHandle file(::CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                        nullptr));
@@ -299,6 +305,7 @@ DWORD ReadToFile(HINTERNET request, const std::wstring& path, bool& local)
             }
             if (read == 0)
                 break;
+            received += read;
             DWORD written = 0;
             if (!::WriteFile(file.Get(), chunk.data(), read, &written, nullptr) || written != read)
             {
@@ -309,6 +316,11 @@ DWORD ReadToFile(HINTERNET request, const std::wstring& path, bool& local)
                 return error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_WRITE_FAULT);
             }
         }
+    }
+    if (lengthKnown && received != announced)
+    {
+        ::DeleteFileW(aside.c_str());
+        return ERROR_WINHTTP_CONNECTION_ERROR;
     }
     if (!::MoveFileExW(aside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
     {
