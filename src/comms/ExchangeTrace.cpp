@@ -3,6 +3,7 @@
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/Path.h"
 #include "platform/TextUtil.h"
 
 #include <cstdio>
@@ -17,11 +18,6 @@ namespace
 constexpr wchar_t kMessagesFolder[] = L"Messages";
 constexpr wchar_t kLineEnd[] = L"\r\n";
 constexpr wchar_t kSeparator[] = L" | ";
-
-bool IsRefusedInFileName(wchar_t c)
-{
-    return c < 0x20 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos;
-}
 
 std::wstring FileNameTime()
 {
