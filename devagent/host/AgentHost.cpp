@@ -53,7 +53,9 @@ options:
   --trace-table FILE   the decode table (default: trace-messages.tsv in the folder above this program)
   --server             start the development management server on 127.0.0.1 (it answers 200 to everything),
                        point the agent's "Communications" settings and its data services' "Hostname" at
-                       it, store the files uploaded to it under "Server uploads" of the install, and print
+                       it, store the files uploaded to it under "Server uploads" of the install, serve the
+                       sample plug-in packages made at build time under /packages/ (TelemetrySample.exe,
+                       TelemetrySample.zip; their MD5 texts in packages\packages.json of the build), and print
                        every request and every stored upload once the events are delivered
   --upload-failures N  with --server: answer the first N uploads with 503
   --repeat N           deliver each event N times
@@ -74,6 +76,8 @@ when "Repository.Server.Settings" enables it.
 
 exit status: 0 when every event was delivered, 1 when the host could not do its part, 2 for a usage error.
 )";
+
+constexpr char kPackagesPath[] = "/packages/";
 
 struct Event
 {
@@ -234,6 +238,7 @@ bool PointAgentAt(const CServerFixture& server, std::wstring& error)
         {L"Communications.Defaults.User-Agent", L"Velnor Agent (development)"},
         {L"Communications.Method_TrackingSend.Path", L"api/tracking/hit?trackIndex={trackIndex}"},
         {L"Services.Defaults.Hostname", server.BaseUrlW()},
+        {L"Communications.Defaults.FileRepositoryBase", server.BaseUrlW() + L"/packages"},
     };
     for (const auto& [key, value] : settings)
     {
@@ -374,6 +379,8 @@ int Run(const Options& options)
         if (options.uploadFailures != 0)
             server->Reply("PUT", devagent::kUploadPathPrefix, CScriptedReply{503, {}, "busy", "text/plain", {}},
                           EPathMatch::Prefix, options.uploadFailures);
+        // The sample plug-in packages made at build time, for "PluginExecute" events.
+        server->ServeFiles(kPackagesPath, ThisModuleFolder() + L"..\\packages");
         if (!server->IsRunning() || !PointAgentAt(*server, error))
         {
             PrintLine(L"agent-host: the development management server: " +

@@ -2,6 +2,7 @@
 
 #include "AgentLayout.h"
 #include "platform/Files.h"
+#include "platform/FolderTree.h"
 #include "platform/Path.h"
 
 namespace devagent
@@ -62,6 +63,18 @@ bool RegisterAgent(const std::wstring& folder, std::wstring& error)
     if (const DWORD status = RegisterDevelopmentAgent(folder, failed); status != ERROR_SUCCESS)
     {
         error = L"cannot write " + failed + L" of the agent's setup key: error " + std::to_wstring(status);
+        return false;
+    }
+    // The launcher's configuration files go here; the plug-in expects the installer to have made it.
+    std::wstring data;
+    if (!GetAgentDataFolder(data))
+    {
+        error = L"no agent data folder";
+        return false;
+    }
+    if (const DWORD status = MakeFolderTree(data + L"Config"); status != ERROR_SUCCESS)
+    {
+        error = L"cannot make " + data + L"Config: error " + std::to_wstring(status);
         return false;
     }
     return true;

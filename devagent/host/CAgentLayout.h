@@ -19,7 +19,8 @@ constexpr char kUploadPathPrefix[] = "/data/telemetry-files/";
 // "Services.Defaults.Hostname" (which --server sets).
 bool LayOutAgent(const std::wstring& folder, const std::wstring& from, std::wstring& error);
 
-// The agent's setup key: "Path" and the identity values of a development agent.
+// The agent's setup key: "Path" and the identity values of a development agent; and the agent data folder's
+// "Config" folder, which the installer makes.
 bool RegisterAgent(const std::wstring& folder, std::wstring& error);
 
 } // namespace devagent

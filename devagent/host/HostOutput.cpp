@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 namespace
 {
@@ -18,13 +19,54 @@ void PrintLine(const std::wstring& text)
     std::fflush(stdout);
 }
 
+namespace
+{
+
+// What the plug-in and the development launcher can answer, for the numbers the system has no text for.
+std::wstring OwnMeaning(DWORD code)
+{
+    static const std::pair<DWORD, const wchar_t*> kTexts[] = {
+        {2, L"The system cannot find the file specified."},
+        {3, L"The system cannot find the path specified."},
+        {8, L"Not enough memory resources are available to process this command."},
+        {13, L"The data is invalid."},
+        {87, L"The parameter is incorrect."},
+        {120, L"This function is not supported on this system."},
+        {123, L"The filename, directory name, or volume label syntax is incorrect."},
+        {266, L"The copy functions cannot be used."},
+        {605, L"The plug-in package could not be unpacked."},
+        {1003, L"Cannot complete this function."},
+        {1006, L"The volume for a file has been externally altered so that the opened file is no longer valid."},
+        {1067, L"The process terminated unexpectedly."},
+        {1114, L"A dynamic link library (DLL) initialization routine failed."},
+        {1168, L"Element not found."},
+        {1359, L"An internal error occurred."},
+        {1460, L"This operation returned because the timeout period expired."},
+        {1620, L"This installation package could not be opened. Contact the application vendor to verify that "
+               L"this is a valid Windows Installer package."},
+        {4311, L"The media changer could not be cleaned."},
+        {4320, L"The operator or administrator has refused the request."},
+        {0x8009202B, L"No signer certificate trusted by the agent (the launcher's publisher is not trusted)."},
+        {0x20000001, L"Wexler: the command line is not -cfg \"<file>\"."},
+        {0x20000002, L"Wexler: the configuration file is missing or cannot be read."},
+        {0x20000003, L"Wexler: the configuration file is not a JSON object with a \"Plugin\" text."},
+        {0x20000004, L"Wexler: the plug-in could not be started or waited for."},
+    };
+    for (const auto& [number, text] : kTexts)
+        if (number == code)
+            return text;
+    return L"no description";
+}
+
+} // namespace
+
 std::wstring Meaning(DWORD code)
 {
     wchar_t* text = nullptr;
     const DWORD length =
         ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                          nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring meaning = length != 0 ? std::wstring(text, length) : L"no description";
+    std::wstring meaning = length != 0 ? std::wstring(text, length) : OwnMeaning(code);
     ::LocalFree(text);
     while (!meaning.empty() && (meaning.back() == L'\n' || meaning.back() == L'\r' || meaning.back() == L' '))
         meaning.pop_back();

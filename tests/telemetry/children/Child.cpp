@@ -2,6 +2,7 @@
 #include "platform/Files.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 int main(int argc, char** argv)
@@ -21,6 +22,13 @@ int main(int argc, char** argv)
     static_cast<void>(WriteWholeFile(L"sleeper.pid", std::to_string(::GetCurrentProcessId())));
     ::Sleep(60000);
     return 0;
+#elif defined(CHILD_LAUNCHER)
+    // -cfg <file>: a launcher that keeps what it was given in its working folder: the file as "seen.cfg", its
+    // path as "seen.path".
+    std::string config;
+    if (argc != 3 || ReadWholeFile(std::wstring(argv[2], argv[2] + std::strlen(argv[2])), config) != ERROR_SUCCESS)
+        return 1;
+    return WriteWholeFile(L"seen.cfg", config) == ERROR_SUCCESS && WriteWholeFile(L"seen.path", argv[2]) == 0 ? 0 : 1;
 #else
     // A self-extracting package: its files into the working folder, one of them read-only.
     ::CreateDirectoryW(L"sub", nullptr);

@@ -1,0 +1,120 @@
+// "PluginExecute" end to end: Telemetry.dll from an agent install downloads the sample packages made at build
+// time from the server fixture, checks Wexler.exe in "Additional files" and runs the signed sample plug-in
+// through it.
+
+#include "CAgentInstall.h"
+#include "CPluginLibrary.h"
+#include "CServerFixture.h"
+#include "TestFiles.h"
+
+#include "host/InstallLocations.h"
+#include "message/CMessageObject.h"
+#include "platform/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace
+{
+
+class PluginExecuteEndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_install.AddComponents());
+        ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName",
+                                            L"Plugin E2E " + std::to_wstring(::GetCurrentProcessId())) &&
+                    m_install.SetSetupValue(L"InitialProductName", L"Agent"));
+        ASSERT_TRUE(GetCompanyDataFolder(m_company) && GetAgentDataFolder(m_data));
+        ASSERT_EQ(MakeFolderTree(m_data + L"Config"), static_cast<DWORD>(ERROR_SUCCESS));
+        WriteBytes(m_install.Folder() + L"Utils\\config.json", R"({"Register.Agent.TestMode":"1"})");
+        const std::wstring packages = CAgentInstall::BuildFolder() + L"..\\packages\\";
+        m_server.ServeFiles("/packages/", packages);
+        ASSERT_TRUE(m_md5s.FromUtf8Json(ReadBytes(packages + L"packages.json")));
+        m_library = std::make_unique<CPluginLibrary>(m_install.Folder() + L"Plugins\\Telemetry.dll");
+        ASSERT_TRUE(m_library->IsLoaded());
+        m_list = m_library->Get();
+        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
+    }
+
+    void TearDown() override
+    {
+        if (m_list != nullptr)
+            m_library->Free(m_list);
+        m_library.reset();
+        EXPECT_TRUE(RemoveTree(m_company));
+    }
+
+    DWORD Deliver(const std::string& package, const std::string& extra)
+    {
+        const CMessageObject* sums = nullptr;
+        std::wstring sourceMd5, catalogMd5;
+        const CMessageItem* item = nullptr;
+        if (m_md5s.FindItem(Utf8ToWide(package), item) && item->m_type == MessageItemType::Object)
+            sums = item->m_value.object;
+        EXPECT_TRUE(sums != nullptr && sums->GetString(L"SourceMd5", sourceMd5));
+        if (sums != nullptr)
+            sums->GetString(L"CatalogMd5", catalogMd5);
+        CMessageObject event;
+        EXPECT_TRUE(event.FromUtf8Json(R"({"PluginExecute":{"PluginId":"sample","PluginName":"TelemetrySample.exe",)"
+                                       R"("OperationId":"op-1","Cartridge":{"SourcePath":")" +
+                                       m_server.BaseUrl() + "/packages/" + package + R"(","SourceMd5":")" +
+                                       WideToUtf8(sourceMd5) + R"(","CatalogMd5":")" + WideToUtf8(catalogMd5) +
+                                       "\"}" + extra + "}}"));
+        return (*m_list)[0].plugin->ProcessEvent(&event);
+    }
+
+    CAgentInstall m_install;
+    CServerFixture m_server;
+    CMessageObject m_md5s;
+    std::wstring m_company, m_data;
+    std::unique_ptr<CPluginLibrary> m_library;
+    PluginList* m_list = nullptr;
+};
+
+// Each package kind runs the sample plug-in through Wexler.exe and answers with its exit code; a package kept
+// for reuse is neither downloaded nor unpacked again.
+TEST_F(PluginExecuteEndToEndTest, SamplePluginRunsFromEachPackageKind)
+{
+    std::vector<std::string> packages{"TelemetrySample.exe"};
+    if (Exists(m_install.Folder() + L"Utils\\Brevik.dll"))
+        packages.push_back("TelemetrySample.zip");
+    for (const std::string& package : packages)
+    {
+        SCOPED_TRACE(package);
+        for (const auto& [code, reuse] : {std::make_tuple("0", "true"), std::make_tuple("7", "false")})
+        {
+            m_server.ClearRequests();
+            EXPECT_EQ(Deliver(package, R"(,"Reuse":)" + std::string(reuse) +
+                                           R"(,"Parameters":[{"Name":"ExitCode","Value":")" + code + "\"}]"),
+                      std::stoul(code));
+            const std::string result = ReadBytes(m_data + L"sample-plugin-result.json");
+            EXPECT_NE(result.find(R"({"Name":"ExitCode","Value":")" + std::string(code) + "\"}"), std::string::npos)
+                << result;
+        }
+        // The first run kept the package: the second downloaded nothing, and removed it.
+        EXPECT_EQ(m_server.RequestCount(), 0u);
+        EXPECT_FALSE(Exists(m_data + L"Downloads\\" + Utf8ToWide(package)) || Exists(m_data + L"Downloads\\sample"));
+    }
+}
+
+TEST_F(PluginExecuteEndToEndTest, LauncherOfAnotherPublisherIsNotRun)
+{
+    for (const wchar_t* sample : {L"unsigned.exe", L"korvo-suffix.exe", L"korvo-lower.exe"})
+    {
+        ASSERT_TRUE(m_install.Add(L"..\\publisher-samples\\" + std::wstring(sample), L"Additional files",
+                                  L"Wexler.exe"));
+        EXPECT_EQ(Deliver("TelemetrySample.exe", R"(,"Reuse":false)"), static_cast<DWORD>(CRYPT_E_NO_TRUSTED_SIGNER))
+            << WideToUtf8(sample);
+        EXPECT_FALSE(Exists(m_data + L"sample-plugin-result.json"));
+    }
+    ASSERT_TRUE(m_install.Remove(L"Additional files", L"Wexler.exe"));
+    EXPECT_EQ(Deliver("TelemetrySample.exe", R"(,"Reuse":false)"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+} // namespace
