@@ -26,8 +26,6 @@ constexpr wchar_t kStatus[] = L"Status";
 constexpr wchar_t kCode[] = L"Code";
 constexpr wchar_t kDescription[] = L"Description";
 constexpr wchar_t kMetadata[] = L"Metadata";
-constexpr wchar_t kName[] = L"Name";
-constexpr wchar_t kValue[] = L"Value";
 constexpr wchar_t kContentType[] = L"ContentType";
 constexpr wchar_t kOperationId[] = L"OperationId";
 constexpr wchar_t kOwner[] = L"Owner";
@@ -43,16 +41,6 @@ constexpr wchar_t kRetryOffset[] = L"300";
 constexpr wchar_t kEventSource[] = L"CFileUploadEventProcessor::Process";
 constexpr std::uint32_t kMaxAttempts = 3;
 
-// A nested object that is not an array, or null.
-const CMessageObject* ChildObject(const CMessageObject& parent, const wchar_t* name)
-{
-    const CMessageItem* item = nullptr;
-    if (!parent.FindItem(name, item) || item->m_type != MessageItemType::Object || item->m_value.object == nullptr ||
-        item->m_value.object->IsArray())
-        return nullptr;
-    return item->m_value.object;
-}
-
 } // namespace
 
 UploadRecord ReadUploadRecord(const CMessageObject& payload)
@@ -66,20 +54,7 @@ UploadRecord ReadUploadRecord(const CMessageObject& payload)
             record.statusCode = static_cast<std::int32_t>(code);
         status->GetString(kDescription, record.statusDescription);
     }
-    const CMessageObject* metadata = nullptr;
-    if (payload.GetArray(kMetadata, metadata))
-    {
-        for (const CMessageItem& element : metadata->Items())
-        {
-            if (element.m_type != MessageItemType::Object || element.m_value.object == nullptr)
-                continue;
-            std::wstring name;
-            std::wstring value;
-            if (element.m_value.object->GetString(kName, name) && !name.empty() &&
-                element.m_value.object->GetString(kValue, value))
-                record.metadata.emplace_back(std::move(name), std::move(value));
-        }
-    }
+    record.metadata = ReadNameValuePairs(payload, kMetadata, false);
     payload.GetString(kContentType, record.contentType);
     payload.GetString(kOperationId, record.operationId);
     payload.GetString(kOwner, record.owner);

@@ -45,15 +45,6 @@ constexpr wchar_t kPlugin[] = L"Plugin";
 constexpr wchar_t kStandardLauncher[] = L"Wexler.exe";
 constexpr wchar_t kConfigFolder[] = L"Config\\";
 
-const CMessageObject* ChildObject(const CMessageObject& parent, const wchar_t* name)
-{
-    const CMessageItem* item = nullptr;
-    if (!parent.FindItem(name, item) || item->m_type != MessageItemType::Object || item->m_value.object == nullptr ||
-        item->m_value.object->IsArray())
-        return nullptr;
-    return item->m_value.object;
-}
-
 CartridgeDescriptor ReadCartridge(const CMessageObject& cartridge, IConfigUtil* configUtil)
 {
     CartridgeDescriptor descriptor;
@@ -108,19 +99,7 @@ PluginExecuteRequest ReadPluginExecuteRequest(const CMessageObject& payload, ICo
         request.cartridge = ReadCartridge(*cartridge, configUtil);
         request.cartridge.flags = flags;
     }
-    const CMessageObject* parameters = nullptr;
-    if (payload.GetArray(kParameters, parameters))
-    {
-        for (const CMessageItem& element : parameters->Items())
-        {
-            if (element.m_type != MessageItemType::Object || element.m_value.object == nullptr)
-                continue;
-            std::wstring name;
-            std::wstring value;
-            if (element.m_value.object->GetString(kName, name) && element.m_value.object->GetString(kValue, value))
-                request.parameters.emplace_back(std::move(name), std::move(value));
-        }
-    }
+    request.parameters = ReadNameValuePairs(payload, kParameters, true);
     payload.GetBool(kReuse, request.reuse);
     payload.GetString(kOperationId, request.operationId);
     payload.GetString(kOwner, request.owner);

@@ -97,7 +97,8 @@ protected:
             ++g_served.fetches;
             if (g_served.fetchError != ERROR_SUCCESS)
                 return files[0]->SetLastError(g_served.fetchError), true;
-            const std::wstring temp = m_data + L"fetched.tmp";
+            const std::wstring temp = m_data + L"Downloads\\Temp\\fetched.tmp";   // as the download places it
+            static_cast<void>(MakeFolderTree(m_data + L"Downloads\\Temp"));
             WriteBytes(temp, g_served.package);
             if (files[0]->VerifyDownload(temp))
                 files[0]->CommitDownload(temp, L"");
@@ -191,6 +192,7 @@ TEST_F(PluginExecuteTest, ArchiveReusedUnpackedAgainOrFetchedAgain)
     WriteBytes(folder + L"tool.exe", "changed");
     prepare(1, 2);
     WriteBytes(packageFile, "changed");
+    WriteBytes(folder + L"tool.exe", "changed");
     prepare(2, 3);
 
     g_served.catalogLine = "tool.exe:" + WideToUtf8(Md5("other"));   // a catalogued file that does not match
@@ -203,8 +205,9 @@ TEST_F(PluginExecuteTest, ArchiveReusedUnpackedAgainOrFetchedAgain)
     EXPECT_EQ(Package(source, catalogMd5).Prepare(plugin, launcher), 404u);
     EXPECT_FALSE(Exists(packageFile) || Exists(folder));
 
-    g_served.fetchError = ERROR_SUCCESS;
-    prepare(4, 5);
+    g_served = CServed();
+    g_served.package = "archive bytes";
+    prepare(1, 1);
     const CFileHandle held(::CreateFileW((folder + L"tool.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                          OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(Package(source, catalogMd5).Cleanup(), static_cast<DWORD>(ERROR_UNABLE_TO_CLEAN));
@@ -268,3 +271,5 @@ TEST_F(PluginExecuteTest, FailuresAnswerWithTheirNumber)
     WIN32_FIND_DATAW found{};
     EXPECT_FALSE(CFindHandle(::FindFirstFileW((m_data + L"Config\\*.cfg").c_str(), &found)));
 }
+
+} // namespace
