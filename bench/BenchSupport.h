@@ -42,6 +42,8 @@ inline void Require(DWORD error, const char* what)
 // The "upload" set, and the child process that makes one upload for it (this program with kUploadHost first).
 constexpr char kUploadHost[] = "upload-host";
 void UploadFigures();
+// The "execute" set (PluginExecuteBench.cpp).
+void ExecuteFigures();
 int UploadHost(int argc, char** argv);
 
 } // namespace bench

@@ -357,7 +357,7 @@ int main(int argc, char** argv)
         void (*run)();
     } sets[] = {{"json", JsonFigures},       {"digests", DigestFigures}, {"trace", TraceFigures},
                 {"plugin", PluginFigures},   {"url", UrlFigures},        {"requests", RequestFigures},
-                {"tracking", TrackingFigures}, {"upload", UploadFigures}};
+                {"tracking", TrackingFigures}, {"upload", UploadFigures}, {"execute", bench::ExecuteFigures}};
     if (argc > 1 && std::string(argv[1]) == kUploadHost)
         return UploadHost(argc, argv);
     for (const auto& set : sets)
