@@ -3,6 +3,7 @@
 
 #include "host/ComponentExports.h"
 #include "host/IDecompressor.h"
+#include "platform/CHandedOut.h"
 #include "platform/CUniqueHandle.h"
 #include "platform/Path.h"
 
@@ -13,9 +14,7 @@
 #include <cwchar>
 #include <iterator>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -268,9 +267,7 @@ private:
     DWORD m_kind;
 };
 
-// Extractors handed out and not yet taken back; a release of any other address is ignored.
-std::mutex g_mutex;
-std::set<IDecompressor*> g_outstanding;
+CHandedOut<IDecompressor> g_extractors;
 
 } // namespace
 
@@ -280,10 +277,7 @@ EXPORT IDecompressor* GetCompression(DWORD kind)
         return nullptr;
     try
     {
-        auto extractor = std::make_unique<CArchiveExtractor>(kind);
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_outstanding.insert(extractor.get());
-        return extractor.release();
+        return g_extractors.HandOut(std::make_unique<CArchiveExtractor>(kind));
     }
     catch (...)
     {
@@ -293,20 +287,11 @@ EXPORT IDecompressor* GetCompression(DWORD kind)
 
 EXPORT void FreeCompression(DWORD /*kind*/, IDecompressor** decompressor)
 {
-    if (decompressor == nullptr || *decompressor == nullptr)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_outstanding.erase(*decompressor) == 0)
-            return;
-    }
-    delete *decompressor;
-    *decompressor = nullptr;
+    g_extractors.TakeBack(decompressor);
 }
 
 // Extractors handed out and not yet taken back.
 EXPORT DWORD BrevikOutstandingObjects()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return static_cast<DWORD>(g_outstanding.size());
+    return g_extractors.Outstanding();
 }
