@@ -1,4 +1,4 @@
-// Brevik.dll loaded from an agent install's Utils folder, extracting zips written here with libarchive.
+// Brevik.dll loaded from an agent install's Utils folder, extracting archives made here: zips by libarchive, RAR by hand.
 
 #include "CAgentInstall.h"
 #include "TestFiles.h"
@@ -9,19 +9,15 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-
 #include <gtest/gtest.h>
+#include <zlib.h>
 
-#include <algorithm>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 namespace
 {
-
-using OutstandingFn = DWORD (*)();
 
 struct Entry
 {
@@ -55,12 +51,33 @@ std::string Zip(const std::vector<Entry>& entries)
     return bytes;
 }
 
+// A RAR 4 archive of stored files, since no tool of Debian writes one. Header checksums: CRC-32's low half.
+std::string Rar(const std::vector<Entry>& entries)
+{
+    const auto put = [](std::string& out, size_t value, int n) { out.append(reinterpret_cast<char*>(&value), n); };
+    const auto crc = [](const std::string& b) { return crc32(0, reinterpret_cast<const Bytef*>(b.data()), b.size()); };
+    const auto block = [&](std::string& out, const std::string& head) { put(out, crc(head) & 0xffff, 2); out += head; };
+    std::string rar("Rar!\x1a\x07\0", 7), header("\x73\0\0\x0d\0\0\0\0\0\0\0", 11);
+    block(rar, header);
+    for (const Entry& e : entries)
+    {
+        header = "\x74";   // a file: flags (long block), sizes, Windows, checksum, time, version 2.0, stored
+        for (const auto& [value, bytes] : {std::pair<size_t, int>{0x8000, 2}, {32 + e.name.size(), 2},
+                                           {e.data.size(), 4}, {e.data.size(), 4}, {2, 1}, {crc(e.data), 4}, {0, 4},
+                                           {20, 1}, {0x30, 1}, {e.name.size(), 2}, {0x20, 4}})
+            put(header, value, bytes);
+        block(rar, header + e.name);
+        rar += e.data;
+    }
+    return rar;
+}
+
 // Bytes that deflate does not shrink much, so that an entry spans several reads.
 std::string Noise(size_t size)
 {
-    std::minstd_rand random;
-    std::string bytes(size, '\0');
-    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+    std::string bytes;
+    for (unsigned x = 1; bytes.size() < size; x = x * 1103515245u + 12345u)
+        bytes += static_cast<char>(x >> 24);
     return bytes;
 }
 
@@ -75,7 +92,7 @@ protected:
         const auto at = [&](const char* f) { return reinterpret_cast<void*>(::GetProcAddress(m_library.Get(), f)); };
         m_get = reinterpret_cast<GetCompressionFn>(at("GetCompression"));
         m_free = reinterpret_cast<FreeCompressionFn>(at("FreeCompression"));
-        m_outstanding = reinterpret_cast<OutstandingFn>(at("BrevikOutstandingObjects"));
+        m_outstanding = reinterpret_cast<DWORD (*)()>(at("BrevikOutstandingObjects"));
         ASSERT_TRUE(m_get && m_free && m_outstanding);
     }
 
@@ -85,7 +102,6 @@ protected:
     DWORD Extract(DWORD kind, const std::string* bytes, std::vector<std::wstring>& files)
     {
         const std::wstring archive = m_install.Folder() + L"package.bin";
-        ::DeleteFileW(archive.c_str());
         if (bytes != nullptr)
             WriteBytes(archive, *bytes);
         IDecompressor* extractor = m_get(kind);
@@ -101,7 +117,7 @@ protected:
     CModule m_library;
     GetCompressionFn m_get = nullptr;
     FreeCompressionFn m_free = nullptr;
-    OutstandingFn m_outstanding = nullptr;
+    DWORD (*m_outstanding)() = nullptr;
 };
 
 TEST_F(BrevikTest, ExtractsEveryEntryAtItsPathExactly)
@@ -120,9 +136,7 @@ TEST_F(BrevikTest, ExtractsEveryEntryAtItsPathExactly)
 
 TEST_F(BrevikTest, RefusesWholeArchiveWithAnyEntryOutsideTheFolder)
 {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring places[] = {m_out, m_install.Folder(), temp, L"\\", L"C:\\"};   // "\": the current drive
+    const std::wstring places[] = {m_out, m_install.Folder(), m_install.Folder() + L"..\\", L"\\", L"C:\\"};
     const Entry escapes[] = {{"../../brevik-slip.dll"}, {"a/../../../../brevik-slip.dll"}, {"/brevik-slip.dll"},
                              {"C:/brevik-slip.dll"},    {"C:\\brevik-slip.dll"}, {"\\\\?\\C:\\brevik-slip.dll"},
                              {"C:brevik-slip.dll"},     {"..\\..\\brevik-slip.dll"}, {". ./brevik-slip.dll"},
@@ -150,8 +164,7 @@ TEST_F(BrevikTest, DamagedOrMissingArchiveFailsAndLeavesNothing)
         EXPECT_EQ(m_get(kind), nullptr) << kind;
     const std::string zip = Zip({{"first.txt", "first"}, {"second.bin", Noise(64 * 1024)}});
     std::string corrupt = zip;   // the second entry's data, its central directory intact
-    const size_t second = corrupt.find("second.bin") + 2000;
-    corrupt.replace(second, 500, 500, 'Z');
+    corrupt.replace(corrupt.find("second.bin") + 2000, 500, 500, 'Z');
     const std::string cut = zip.substr(0, zip.size() - 40);   // its central directory
     const std::string text = "not an archive";
     const std::tuple<const char*, DWORD, const std::string*, DWORD> cases[] = {
@@ -166,6 +179,15 @@ TEST_F(BrevikTest, DamagedOrMissingArchiveFailsAndLeavesNothing)
         EXPECT_TRUE(files.empty());
         EXPECT_FALSE(Exists(m_install.Folder() + L"out"));
     }
+}
+
+TEST_F(BrevikTest, ExtractsRar)
+{
+    const std::string rar = Rar({{"dir\\inner.txt", "inner"}, {"top.txt", "top"}});
+    std::vector<std::wstring> files;
+    ASSERT_EQ(Extract(kArchiveRar, &rar, files), ERROR_SUCCESS);
+    ASSERT_EQ(files, (std::vector<std::wstring>{m_out + L"dir\\inner.txt", m_out + L"top.txt"}));
+    EXPECT_EQ(ReadBytes(files[0]) + ReadBytes(files[1]), "innertop");
 }
 
 } // namespace
