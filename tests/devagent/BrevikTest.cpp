@@ -1,4 +1,4 @@
-// Brevik.dll loaded from an agent install's Utils folder, extracting archives made here: zips by libarchive, RAR by hand.
+// Brevik.dll from an agent install's Utils folder, extracting archives made here: zips by libarchive, RAR by hand.
 
 #include "CAgentInstall.h"
 #include "TestFiles.h"
