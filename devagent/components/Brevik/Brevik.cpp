@@ -29,8 +29,9 @@ struct ArchiveFree
 };
 using CArchive = std::unique_ptr<archive, ArchiveFree>;
 
-// The zip reader that starts from the central directory: the streaming one reads local headers in order
-// and extracts everything from a zip whose central directory was cut off.
+// The zip reader that starts from the central directory: the streaming one reads local headers in order, so it
+// extracts everything from a zip whose central directory was cut off, and takes a link for a file (only the
+// central directory says what an entry is).
 CArchive OpenArchive(DWORD kind, const std::wstring& path)
 {
     CArchive reader(archive_read_new());
@@ -106,7 +107,8 @@ DWORD EntryTarget(archive_entry* entry, std::wstring& relative, bool& isFolder)
     return ERROR_SUCCESS;
 }
 
-// Every next header; ERROR_HANDLE_EOF after the last, ERROR_INVALID_DATA when the archive is damaged.
+// onEntry with every entry's target in turn: ERROR_SUCCESS after the last, else the first error (ERROR_INVALID_DATA
+// for a damaged archive, ERROR_BAD_PATHNAME for an entry that may not be written).
 template <typename Fn>
 DWORD ForEachEntry(archive* reader, Fn&& onEntry)
 {
