@@ -23,6 +23,7 @@ struct ComponentPlace
 constexpr ComponentPlace kComponentPlaces[] = {
     {L"Telemetry.dll", L"Plugins"}, {L"Tamsin.dll", L"Utils"}, {L"Hollin.dll", L"Utils"}, {L"Quillon.dll", L"Utils"},
     {L"QuillonLC.dll", L"Utils"},   {L"Anvara.dll", L"Utils"}, {L"Ostrel.dll", L""},
+    {L"Wexler.exe", L"Additional files"},
     {L"Brevik.dll", L"Utils"},
 };
 

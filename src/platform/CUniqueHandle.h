@@ -103,6 +103,24 @@ struct CryptKeyTraits
     static void Close(HCRYPTKEY h) noexcept { ::CryptDestroyKey(h); }
 };
 
+struct CertStoreTraits
+{
+    static HCERTSTORE None() noexcept { return nullptr; }
+    static void Close(HCERTSTORE h) noexcept { ::CertCloseStore(h, 0); }
+};
+
+struct CryptMsgTraits
+{
+    static HCRYPTMSG None() noexcept { return nullptr; }
+    static void Close(HCRYPTMSG h) noexcept { ::CryptMsgClose(h); }
+};
+
+struct CertContextTraits
+{
+    static PCCERT_CONTEXT None() noexcept { return nullptr; }
+    static void Close(PCCERT_CONTEXT h) noexcept { ::CertFreeCertificateContext(h); }
+};
+
 using CHandle = CUniqueHandle<HANDLE, HandleTraits>;
 using CFileHandle = CUniqueHandle<HANDLE, FileHandleTraits>;
 using CRegKey = CUniqueHandle<HKEY, RegKeyTraits>;
@@ -111,3 +129,6 @@ using CFindHandle = CUniqueHandle<HANDLE, FindHandleTraits>;
 using CCryptContext = CUniqueHandle<HCRYPTPROV, CryptProvTraits>;
 using CCryptHash = CUniqueHandle<HCRYPTHASH, CryptHashTraits>;
 using CCryptKey = CUniqueHandle<HCRYPTKEY, CryptKeyTraits>;
+using CCertStore = CUniqueHandle<HCERTSTORE, CertStoreTraits>;
+using CCryptMsg = CUniqueHandle<HCRYPTMSG, CryptMsgTraits>;
+using CCertContext = CUniqueHandle<PCCERT_CONTEXT, CertContextTraits>;

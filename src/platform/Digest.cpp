@@ -121,6 +121,12 @@ DWORD Md5HexOfFile(const wchar_t* path, std::wstring& hex)
     return HexOfFile(kMd5, path, hex);
 }
 
+bool Md5OfFileMatches(const std::wstring& path, const std::wstring& expected)
+{
+    std::wstring hex;
+    return Md5HexOfFile(path.c_str(), hex) == ERROR_SUCCESS && EqualsIgnoringCase(hex, expected);
+}
+
 DWORD Sha256HexOfBuffer(const void* data, std::size_t length, std::wstring& hex)
 {
     return HexOfBuffer(kSha256, data, length, hex);

@@ -14,6 +14,8 @@
 // The string's UTF-16LE code units, 2 bytes per character, no terminator.
 [[nodiscard]] DWORD Md5HexOfString(const wchar_t* text, std::wstring& hex);
 [[nodiscard]] DWORD Md5HexOfFile(const wchar_t* path, std::wstring& hex);
+// Whether the file's MD5 text equals expected, ignoring letter case; a file without a digest never matches.
+[[nodiscard]] bool Md5OfFileMatches(const std::wstring& path, const std::wstring& expected);
 
 [[nodiscard]] DWORD Sha256HexOfBuffer(const void* data, std::size_t length, std::wstring& hex);
 [[nodiscard]] DWORD Sha256HexOfFile(const wchar_t* path, std::wstring& hex);

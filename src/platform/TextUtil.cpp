@@ -145,3 +145,36 @@ bool PercentEncode(const std::wstring& text, std::wstring& out)
     out = std::move(encoded);
     return true;
 }
+
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+void AppendCommandLineArgument(std::wstring& line, const std::wstring& argument)
+{
+    if (!line.empty())
+        line += L' ';
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+    {
+        line += argument;
+        return;
+    }
+    // Backslashes are literal except before a quote: there, and before the closing quote, they are doubled.
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument)
+    {
+        if (c == L'\\')
+        {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}

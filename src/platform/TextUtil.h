@@ -38,3 +38,10 @@ std::wstring Int64ToText(std::int64_t value);
 // (letters, digits, "-", ".", "_", "~"): safe in a URL's query or path segment. False, out untouched, when the
 // text does not convert.
 [[nodiscard]] bool PercentEncode(const std::wstring& text, std::wstring& out);
+
+// Whether two texts are equal ignoring letter case (ordinal, no locale).
+[[nodiscard]] bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b);
+
+// Appends argument to a command line, after a space unless line is empty, quoted so that the C runtime's and
+// CommandLineToArgvW's parsing give it back unchanged (spaces, quotes and backslashes before quotes included).
+void AppendCommandLineArgument(std::wstring& line, const std::wstring& argument);

@@ -1,10 +1,7 @@
 #include "CAgentInstall.h"
 
 #include "AgentLayout.h"
-#include "platform/CUniqueHandle.h"
 #include "platform/Path.h"
-
-#include <cwchar>
 
 CAgentInstall::CAgentInstall()
 {
@@ -57,31 +54,4 @@ std::wstring CAgentInstall::BuildFolder()
     for (const char* at = TELEMETRY_BIN_DIR; *at != '\0'; ++at)
         folder += *at == '/' ? L'\\' : static_cast<wchar_t>(*at);
     return folder + L"\\";
-}
-
-bool RemoveTree(const std::wstring& folder)
-{
-    std::wstring base = folder;
-    if (!base.empty() && base.back() == L'\\')
-        base.pop_back();
-    WIN32_FIND_DATAW found;
-    CFindHandle find(::FindFirstFileW((base + L"\\*").c_str(), &found));
-    if (find)
-    {
-        do
-        {
-            if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0)
-                continue;
-            const std::wstring path = base + L"\\" + found.cFileName;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-            {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(find.Get(), &found));
-    }
-    find.Reset();
-    return ::RemoveDirectoryW(base.c_str()) != FALSE || ::GetFileAttributesW(base.c_str()) == INVALID_FILE_ATTRIBUTES;
 }

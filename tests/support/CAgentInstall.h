@@ -4,6 +4,7 @@
 // The destructor removes the folder and the setup key. Tests that use it share machine state: their ctest
 // entry carries the agent_install resource lock.
 
+#include "platform/FolderTree.h"
 #include "platform/Win.h"
 
 #include <string>
@@ -36,6 +37,3 @@ public:
 private:
     std::wstring m_folder;
 };
-
-// Removes a folder and everything in it; true when it is gone.
-bool RemoveTree(const std::wstring& folder);

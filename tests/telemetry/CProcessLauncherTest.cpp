@@ -1,0 +1,109 @@
+// The process launcher with the small child programs of this suite: command lines, a started child's life,
+// and capturing output within the time limit without leaving a handle behind.
+
+#include "CAgentInstall.h"
+#include "ProcessUsage.h"
+#include "TestFiles.h"
+
+#include "platform/CUniqueHandle.h"
+#include "telemetry/CProcessLauncher.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+constexpr DWORD kNoExitCode = 0xFFFFFFFF;
+
+TEST(CProcessLauncherTest, CommandLineComesFromItsParts)
+{
+    // command line, directory, file, arguments: what Start runs
+    const wchar_t* const rows[][5] = {
+        {L"", L"C:\\A", L"b.exe", L"x", L"\"C:\\A\\b.exe\" x"},
+        {L"", L"C:\\A\\", L"b.exe", L"x", L"\"C:\\A\\b.exe\" x"},
+        {L"", L"", L"C:\\P Q\\b.exe", L"", L"\"C:\\P Q\\b.exe\""},
+        {L"", L"", L"", L"x", L""},
+        {L"b.exe -v", L"C:\\A", L"c.exe", L"x", L"b.exe -v"},
+    };
+    for (const auto& row : rows)
+    {
+        CProcessLauncher launcher;
+        launcher.SetCommandLine(row[0]);
+        launcher.SetExecutable(row[1], row[2]);
+        launcher.SetArguments(row[3]);
+        EXPECT_EQ(launcher.BuildCommandLine(), row[4]);
+    }
+
+    // Arguments alone start nothing.
+    CProcessLauncher launcher;
+    launcher.SetArguments(L"x");
+    std::wstring output = L"old";
+    DWORD exitCode = 5;
+    EXPECT_FALSE(launcher.Start());
+    EXPECT_FALSE(launcher.RunAndCapture(output, exitCode));
+    EXPECT_EQ(output + std::to_wstring(exitCode), L"0");
+    EXPECT_EQ(launcher.GetExitCode(), kNoExitCode);
+    EXPECT_FALSE(launcher.Wait(0));
+    EXPECT_FALSE(launcher.Terminate());
+}
+
+TEST(CProcessLauncherTest, StartedChildRunsUntilEndedOrDone)
+{
+    CAgentInstall folder;
+    CProcessLauncher launcher;
+    launcher.SetExecutable(CAgentInstall::BuildFolder(), L"test_child_sleep.exe");
+    launcher.SetWorkingDirectory(folder.Folder());
+    ASSERT_TRUE(launcher.Start());
+    EXPECT_EQ(launcher.GetExitCode(), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_FALSE(launcher.Wait(50));
+    EXPECT_TRUE(launcher.Terminate());
+    EXPECT_TRUE(launcher.Wait(10000));
+    EXPECT_EQ(launcher.GetExitCode(), static_cast<DWORD>(ERROR_PROCESS_ABORTED));
+
+    // Started again, now from a command line of its own: the new child's exit code.
+    launcher.SetCommandLine(L"\"" + CAgentInstall::BuildFolder() + L"test_child_print.exe\" 0 7");
+    ASSERT_TRUE(launcher.Start());
+    EXPECT_TRUE(launcher.Wait(10000));
+    EXPECT_EQ(launcher.GetExitCode(), 7u);
+}
+
+TEST(CProcessLauncherTest, RunAndCaptureCollectsOutputWithinItsLimit)
+{
+    CAgentInstall folder;
+    std::wstring directory = CAgentInstall::BuildFolder();
+    std::wstring output;
+    DWORD exitCode = 0;
+    const auto run = [&](CProcessLauncher&& launcher, const wchar_t* child, const wchar_t* arguments) {
+        launcher.SetExecutable(directory, child);
+        launcher.SetArguments(arguments);
+        launcher.SetWorkingDirectory(folder.Folder());
+        return launcher.RunAndCapture(output, exitCode);
+    };
+    ASSERT_TRUE(run(CProcessLauncher(), L"test_child_print.exe", L"1"));   // warm-up
+    const ProcessUsage before = MeasureProcessUsage();
+
+    // 10 KB through a 100-byte pipe, and nothing; with and without the directory's trailing backslash.
+    std::wstring expected;
+    for (int i = 0; i < 10240; ++i)
+        expected += static_cast<wchar_t>(L'a' + i % 26);
+    ASSERT_TRUE(run(CProcessLauncher(), L"test_child_print.exe", L"10240 3"));
+    EXPECT_TRUE(output == expected && exitCode == 3) << output.size() << " characters, exit code " << exitCode;
+    directory.pop_back();
+    ASSERT_TRUE(run(CProcessLauncher(), L"test_child_print.exe", L"0"));
+    EXPECT_EQ(output + std::to_wstring(exitCode), L"0");
+
+    // Past the limit the child is ended and the call gives up.
+    const ULONGLONG started = ::GetTickCount64();
+    EXPECT_FALSE(run(CProcessLauncher(3000), L"test_child_sleep.exe", L""));
+    EXPECT_LT(::GetTickCount64() - started, 20000u);
+    const DWORD pid = static_cast<DWORD>(std::stoul("0" + ReadBytes(folder.Folder() + L"sleeper.pid")));
+    EXPECT_NE(pid, 0u);
+    const CHandle child(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    EXPECT_TRUE(!child || ::WaitForSingleObject(child.Get(), 10000) == WAIT_OBJECT_0) << "the child still runs";
+
+    const ProcessUsage after = MeasureProcessUsage();
+    EXPECT_EQ(after.handles, before.handles + (child ? 1 : 0));
+    EXPECT_EQ(after.threadAndEventHandles, before.threadAndEventHandles);
+}
+} // namespace

@@ -1,0 +1,5 @@
+/* Only ever signed, never run: the publisher check's test files. */
+int main(void)
+{
+    return 0;
+}
