@@ -26,6 +26,7 @@ constexpr ComponentPlace kComponentPlaces[] = {
     {L"Wexler.exe", L"Additional files"},
     {L"Yarran.dll", L"Utils"},   {L"Fenrik.dll", L"Utils"}, {L"Pelter.dll", L"Plugins"},
     {L"Merrow.dll", L"Repository"},
+    {L"Brevik.dll", L"Utils"},
 };
 
 // Creates folder and its subfolders; those that exist already are kept.

@@ -5,13 +5,13 @@
 #include "host/ComponentExports.h"
 #include "host/IHardware.h"
 #include "message/CMessageObject.h"
+#include "platform/CHandedOut.h"
 #include "platform/Registry.h"
 
 #include <cwchar>
 #include <iterator>
 #include <mutex>
-#include <new>
-#include <set>
+#include <memory>
 #include <string>
 
 #define EXPORT extern "C" __declspec(dllexport)
@@ -86,9 +86,7 @@ public:
     }
 };
 
-// Interfaces handed out and not yet taken back; a release of any other address is ignored.
-std::mutex g_mutex;
-std::set<IHardware*> g_outstanding;
+CHandedOut<IHardware> g_interfaces;
 
 } // namespace
 
@@ -98,18 +96,7 @@ EXPORT IHardware* GetIHardware()
     {
         if (standin::IsOn(standin::ReadConfig(), kNoInterface))
             return nullptr;
-        auto hardware = new CHardware;
-        std::lock_guard<std::mutex> lock(g_mutex);
-        try
-        {
-            g_outstanding.insert(hardware);
-        }
-        catch (...)
-        {
-            delete hardware;
-            throw;
-        }
-        return hardware;
+        return g_interfaces.HandOut(std::make_unique<CHardware>());
     }
     catch (...)
     {
@@ -119,20 +106,11 @@ EXPORT IHardware* GetIHardware()
 
 EXPORT void FreeIHardware(IHardware** hardware)
 {
-    if (hardware == nullptr || *hardware == nullptr)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_outstanding.erase(*hardware) == 0)
-            return;
-    }
-    delete *hardware;
-    *hardware = nullptr;
+    g_interfaces.TakeBack(hardware);
 }
 
 // Interfaces handed out and not yet taken back.
 EXPORT DWORD AnvaraOutstandingObjects()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return static_cast<DWORD>(g_outstanding.size());
+    return g_interfaces.Outstanding();
 }
