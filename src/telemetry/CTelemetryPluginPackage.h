@@ -11,7 +11,7 @@
 // unpack or verification nothing of the package is left on disk.
 //
 // Statuses: ERROR_INVALID_DATA no source; ERROR_DLL_INIT_FAILED no communications component;
-// ERROR_NOT_ENOUGH_MEMORY no interface from it, or no cartridge; the system's error when the source URL cannot
+// ERROR_NOT_ENOUGH_MEMORY no interface from it; the system's error when the source URL cannot
 // be split; ERROR_NOT_FOUND no data folder; the file's own error, or ERROR_REQUEST_REFUSED when it has none, for
 // a failed download; kUnpackFailed (605) unpacking failed; ERROR_INSTALL_PACKAGE_INVALID the unpacked package
 // does not verify; from Cleanup, ERROR_UNABLE_TO_CLEAN when something stayed. Every failure is traced.
