@@ -77,13 +77,16 @@ protected:
 };
 
 // Each package kind runs the sample plug-in through Wexler.exe and answers with its exit code; a package kept
-// for reuse is neither downloaded nor unpacked again.
+// for reuse is neither downloaded nor unpacked again (a file left in its folder stays), and goes after a run
+// without reuse.
 TEST_F(PluginExecuteEndToEndTest, SamplePluginRunsFromEachPackageKind)
 {
+    const std::wstring marker = m_data + L"Downloads\\sample\\marker";
     for (const std::string package : {"TelemetrySample.exe", "TelemetrySample.zip"})
     {
         SCOPED_TRACE(package);
-        for (const auto& [code, reuse] : {std::make_tuple("0", "true"), std::make_tuple("7", "false")})
+        for (const auto& [code, reuse] : {std::make_tuple("0", "true"), std::make_tuple("3", "true"),
+                                          std::make_tuple("7", "false")})
         {
             m_server.ClearRequests();
             EXPECT_EQ(Deliver(package, R"(,"Reuse":)" + std::string(reuse) +
@@ -92,10 +95,19 @@ TEST_F(PluginExecuteEndToEndTest, SamplePluginRunsFromEachPackageKind)
             const std::string result = ReadBytes(m_data + L"sample-plugin-result.json");
             EXPECT_NE(result.find(R"({"Name":"ExitCode","Value":")" + std::string(code) + "\"}"), std::string::npos)
                 << result;
+            if (std::string(code) == "0")
+            {
+                EXPECT_EQ(m_server.RequestCount(), 1u);
+                ASSERT_EQ(MakeFolderTree(m_data + L"Downloads\\sample"), static_cast<DWORD>(ERROR_SUCCESS));
+                WriteBytes(marker, "left by the test");
+            }
+            else
+            {
+                EXPECT_EQ(m_server.RequestCount(), 0u);
+                EXPECT_EQ(Exists(marker), std::string(reuse) == "true");
+            }
         }
-        // The first run kept the package: the second downloaded nothing, and removed it.
-        EXPECT_EQ(m_server.RequestCount(), 0u);
-        EXPECT_FALSE(Exists(m_data + L"Downloads\\" + Utf8ToWide(package)) || Exists(m_data + L"Downloads\\sample"));
+        EXPECT_FALSE(Exists(m_data + L"Downloads\\" + Utf8ToWide(package)));
     }
 }
 
