@@ -16,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cwchar>
+#include <tuple>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,13 +27,23 @@ namespace
 {
 
 using Repository::CRepositoryBatchDownloader;
+using CountFn = CMerrowRepository::CountFn;
+using CallsFn = DWORD (*)(DWORD);
+
+// Counters of a stand-in component that the test keeps loaded, so they outlive the downloader's own use.
+template <typename Fn>
+Fn Export(const wchar_t* path, const char* name)
+{
+    const HMODULE module = ::LoadLibraryW(path);
+    return module == nullptr ? nullptr : ModuleExport<Fn>(module, name);
+}
 
 // A file that checks its MD5 and moves into its target, as a package's file does.
 struct CBatchFile : IDownloadableFile
 {
     std::wstring url, target, md5;
     DWORD size = 0, error = 0;
-    bool done = false;
+    bool done = false, unscoped = false;
 
     void SetUrl(const std::wstring& value) override { url = value; }
     std::wstring GetFullUrl() const override { return url; }
@@ -52,7 +64,7 @@ struct CBatchFile : IDownloadableFile
     bool Reserved9() const override { return false; }
     bool CanDownloadDirect() const override { return true; }
     bool CanRequestFromRepository() const override { return true; }
-    bool IsUnscoped() const override { return false; }
+    bool IsUnscoped() const override { return unscoped; }
 };
 
 // The local provider is this process's loopback, whatever the computer's name.
@@ -193,6 +205,214 @@ TEST_F(BatchDownloadTest, FilesAtTheLocalRepositoryAreTakenFromIt)
     EXPECT_TRUE(downloader->GetRetryWait(wait));
     EXPECT_EQ(wait, 0u);
     EXPECT_EQ(downloader->Attempts(), 1u);
+}
+
+TEST(CRepositoryBatchDownloaderTest, ProviderUrlPutsAddressPortAndScopeBeforeTheRepositoryPath)
+{
+    CBatchFile file;
+    // Repository URL, unscoped, provider port, the URL at the provider.
+    const std::tuple<const wchar_t*, bool, std::uint32_t, const wchar_t*> rows[] = {
+        {L"https://cdn.test/pkg/a.bin", false, 18226, L"http://peer:18226/Telemetry/pkg/a.bin"},
+        {L"https://cdn.test/pkg/a.bin", false, 0, L"http://peer/Telemetry/pkg/a.bin"},
+        {L"https://cdn.test/pkg/a.bin", true, 0, L"http://peer/pkg/a.bin"},
+        {L"cdn.test/b.bin", false, 80, L"http://peer:80/Telemetry/b.bin"},
+        {L"https://cdn.test", false, 1, L"http://peer:1/Telemetry/"}};
+    for (const auto& [url, unscoped, port, expected] : rows)
+    {
+        file.url = url;
+        file.unscoped = unscoped;
+        EXPECT_EQ(CRepositoryBatchDownloader::ProviderUrl(CAgentServiceProvider(L"peer", port), L"Telemetry", file),
+                  expected);
+    }
+}
+
+// No component is reached: the settings, the retry waits and the saved state alone.
+TEST(CRepositoryBatchDownloaderTest, SettingsRetryWaitsAndState)
+{
+    CBatchFile pending;
+    const CRepositoryBatchDownloader::Files files{&pending}, none;
+    CMessageObject working;
+    working.AddInt64(L"RetryCount", 1);
+    working.AddObject(L"Repository", true)->AddString(L"Address", L"peer");
+    // Setting, its value ("" unset), the wait after the first attempt on a working provider (-1: finished).
+    const std::tuple<const wchar_t*, const wchar_t*, long long> rows[] = {
+        {L"WaitOnRetry", L"", 300}, {L"WaitOnRetry", L"0", 0},  {L"WaitOnRetry", L"abc", 300},
+        {L"WaitOnRetry", L" 42x", 42}, {L"WaitOnRetry", L"4294967297", 1}, {L"WaitOnRetry", L"99999999999999999999", 300},
+        {L"MaxRetries", L"0", -1}};
+    for (const auto& [key, value, expected] : rows)
+    {
+        CFakeConfigUtil config;
+        if (*value != L'\0')
+            config.Set(std::wstring(L"Repository.BatchDownload.") + key, value);
+        CRepositoryBatchDownloader downloader(&files, nullptr, nullptr, &config, 0, L"Telemetry");
+        ASSERT_TRUE(downloader.LoadState(working));
+        std::uint32_t wait = 77;
+        EXPECT_EQ(downloader.GetRetryWait(wait), expected < 0) << key << "=" << value;
+        EXPECT_EQ(wait, expected < 0 ? 0u : static_cast<std::uint32_t>(expected)) << key << "=" << value;
+    }
+
+    CFakeConfigUtil config;
+    CRepositoryBatchDownloader downloader(&files, nullptr, nullptr, &config, 0, L"Telemetry");
+    EXPECT_FALSE(downloader.LoadState(CMessageObject()));
+    // With three retries a fourth attempt is still made, a fifth not.
+    for (std::int64_t attempts : {0, 3, 4})
+    {
+        CMessageObject state;
+        state.AddInt64(L"RetryCount", attempts);
+        ASSERT_TRUE(downloader.LoadState(state));
+        std::uint32_t wait = 0;
+        EXPECT_EQ(downloader.GetRetryWait(wait), attempts == 4) << attempts;
+    }
+    EXPECT_EQ(downloader.WorkingProvider(), nullptr);
+
+    // An empty list is no attempt; without the agent services component no attempt can be made.
+    CRepositoryBatchDownloader empty(&none, nullptr, nullptr, &config, 1, L"Telemetry");
+    EXPECT_TRUE(empty.Download());
+    EXPECT_EQ(empty.Attempts(), 0u);
+    struct CNoAgentServices : CRepositoryBatchDownloader
+    {
+        using CRepositoryBatchDownloader::CRepositoryBatchDownloader;
+        std::unique_ptr<IAgentServiceClient> MakeAgentServiceClient() override { return nullptr; }
+    } unreachable(&files, nullptr, nullptr, &config, 1, L"Telemetry");
+    EXPECT_FALSE(unreachable.Download());
+    EXPECT_EQ(unreachable.Attempts(), 0u);
+}
+
+TEST_F(BatchDownloadTest, ProvidersThatFailAreNotKeptAndTheNextIsTried)
+{
+    MakeFiles(2, 5000);
+    PlaceInRepository(L"PeerRepository");
+    int down = 0;
+    {
+        CServerFixture gone;
+        down = gone.Port();
+    }
+    CServerFixture busy;
+    busy.Reply("GET", "/Telemetry/", CScriptedReply{503, {}, "busy", "text/plain"}, EPathMatch::Prefix);
+    CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
+    ASSERT_NE(peer.port, 0);
+    SetPeers({down, busy.Port(), peer.port}, peer.port);
+
+    const auto downloader = MakeDownloader(1);
+    EXPECT_TRUE(downloader->Download());
+    EXPECT_EQ(Committed(), 2u);
+    EXPECT_EQ(busy.RequestCount(), 2u);
+    EXPECT_EQ(m_server.RequestCount(), 0u);
+    ASSERT_NE(downloader->WorkingProvider(), nullptr);
+    EXPECT_EQ(downloader->WorkingProvider()->Port(), static_cast<std::uint32_t>(peer.port));
+
+    // Everything is there: the next downloader finds nothing to do after the provider loop.
+    const auto again = MakeDownloader(1);
+    EXPECT_TRUE(again->Download());
+    std::uint32_t wait = 7;
+    EXPECT_TRUE(again->GetRetryWait(wait));
+    EXPECT_EQ(wait, 0u);
+    EXPECT_EQ(again->Attempts(), 1u);
+    EXPECT_EQ(m_server.RequestCount(), 0u);
+}
+
+// A provider that answers without the files is asked to fetch them: a peer through Fenrik (or Yarran when
+// Fenrik refuses), the local server through Ostrel. The direct download runs on the same attempt or not.
+TEST_F(BatchDownloadTest, AnsweringProviderIsAskedToFetchTheFiles)
+{
+    const std::size_t kSize = 400 * 1024;
+    MakeFiles(3, kSize);
+    const auto fenrikSent = Export<CountFn>((Folder(L"Utils") + L"Fenrik.dll").c_str(), "FenrikSentRequests");
+    const auto yarranCalls = Export<CallsFn>((Folder(L"Utils") + L"Yarran.dll").c_str(), "YarranCalls");
+    ASSERT_TRUE(fenrikSent && yarranCalls);
+    CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
+    CMerrowRepository local(Folder(L"Repository"), Folder(L"LocalRepository"));
+    ASSERT_TRUE(peer.port != 0 && local.port != 0);
+    m_config.Set(L"Repository.BatchDownload.WaitForRequestedFiles", L"0");   // ignored: 180 stays
+
+    struct Row
+    {
+        std::uint32_t directEveryAttempt;
+        bool fenrikRefuses, toLocal;
+    };
+    for (const Row row : {Row{1, false, false}, Row{0, false, false}, Row{0, true, false}, Row{0, false, true}})
+    {
+        SCOPED_TRACE(std::to_string(row.directEveryAttempt) + (row.fenrikRefuses ? " refused" : "") +
+                     (row.toLocal ? " local" : ""));
+        CMerrowRepository& provider = row.toLocal ? local : peer;
+        const wchar_t* repository = row.toLocal ? L"LocalRepository" : L"PeerRepository";
+        ASSERT_TRUE(RemoveTree(Folder(repository) + L"Telemetry"));
+        for (const auto& file : m_files)
+            file->done = ::DeleteFileW(file->target.c_str()) && false;
+        m_config.Set(L"Repository.Server.Settings", row.toLocal ? L"{\"Enabled\":true,\"Port\":" +
+                                                                      std::to_wstring(local.port) + L"}"
+                                                                : L"{\"Enabled\":false}");
+        SetPeers(row.toLocal ? std::vector<int>{} : std::vector<int>{peer.port}, peer.port,
+                 row.fenrikRefuses ? ",\"Fenrik.Fault.Refuse\":true" : "");
+        const DWORD sentBefore = fenrikSent(), discoveryBefore = yarranCalls(6);
+        m_server.ClearRequests();
+
+        const auto downloader = MakeDownloader(row.directEveryAttempt);
+        EXPECT_TRUE(downloader->Download());
+        ASSERT_NE(downloader->WorkingProvider(), nullptr);
+        EXPECT_EQ(downloader->WorkingProvider()->Port(), static_cast<std::uint32_t>(provider.port));
+        EXPECT_EQ(fenrikSent() - sentBefore, row.toLocal ? 0u : 1u);
+        EXPECT_EQ(yarranCalls(6) - discoveryBefore, row.fenrikRefuses ? 1u : 0u);
+        ASSERT_TRUE(provider.waitIdle(20000));
+        for (const auto& file : m_files)
+            EXPECT_TRUE(Exists(Folder(repository) + L"Telemetry\\pkg\\" +
+                               file->target.substr(file->target.rfind(L'\\') + 1)));
+        std::uint32_t wait = 0;
+        if (row.directEveryAttempt == 1)
+        {
+            EXPECT_EQ(Committed(), 3u);
+            EXPECT_TRUE(downloader->GetRetryWait(wait));
+            continue;
+        }
+        EXPECT_EQ(Committed(), 0u);
+        EXPECT_FALSE(downloader->GetRetryWait(wait));
+        EXPECT_EQ(wait, 180u + 3 * kSize / 1024 / 512);
+
+        // The next attempt, by a downloader restored from the saved state, takes the files from the provider.
+        CMessageObject state;
+        EXPECT_TRUE(downloader->SaveState(state));
+        const auto restored = MakeDownloader(0);
+        ASSERT_TRUE(restored->LoadState(state));
+        EXPECT_EQ(restored->Attempts(), 1u);
+        const std::size_t direct = m_server.RequestCount();
+        EXPECT_TRUE(restored->Download());
+        EXPECT_EQ(Committed(), 3u);
+        EXPECT_EQ(m_server.RequestCount(), direct);
+        EXPECT_EQ(restored->Attempts(), 2u);
+    }
+}
+
+TEST_F(BatchDownloadTest, LongRequestsGoAsSeveralBatchesOfWholeEntries)
+{
+    const std::size_t kFiles = 30;
+    MakeFiles(kFiles, 100, std::wstring(1600, L'p'));
+    const auto fenrikSent = Export<CountFn>((Folder(L"Utils") + L"Fenrik.dll").c_str(), "FenrikSentRequests");
+    ASSERT_TRUE(fenrikSent);
+    CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
+    ASSERT_NE(peer.port, 0);
+    SetPeers({peer.port}, peer.port);
+
+    const auto downloader = MakeDownloader(0);
+    EXPECT_TRUE(downloader->Download());
+    EXPECT_EQ(fenrikSent(), 2u);
+    ASSERT_TRUE(peer.waitIdle(20000));
+    EXPECT_EQ(ModuleExport<CountFn>(peer.Module(), "MerrowFetchedFiles")(), kFiles);
+    EXPECT_EQ(peer.refused(), 0u);
+}
+
+TEST_F(BatchDownloadTest, CancelStopsBeforeTheNextFile)
+{
+    MakeFiles(3, 1000);
+    SetPeers({}, 1);
+    const auto downloader = MakeDownloader(1);
+    downloader->SetCancelCallback([this] { return Committed() > 0; });
+    EXPECT_TRUE(downloader->Download());
+    EXPECT_TRUE(downloader->IsCancelled());
+    EXPECT_EQ(Committed(), 1u);
+    EXPECT_EQ(m_server.RequestCount(), 1u);
+    std::uint32_t wait = 7;
+    EXPECT_TRUE(downloader->GetRetryWait(wait));
+    EXPECT_EQ(wait, 0u);
 }
 
 } // namespace
