@@ -12,6 +12,7 @@
 #include "platform/CUniqueHandle.h"
 #include "platform/Digest.h"
 #include "platform/FolderTree.h"
+#include "platform/TextUtil.h"
 #include "repository/CRepositoryBatchDownloader.h"
 
 #include <gtest/gtest.h>
@@ -413,6 +414,40 @@ TEST_F(BatchDownloadTest, CancelStopsBeforeTheNextFile)
     std::uint32_t wait = 7;
     EXPECT_TRUE(downloader->GetRetryWait(wait));
     EXPECT_EQ(wait, 0u);
+}
+
+// Load: many files from a peer that drops or fails some answers, and a web server that does the same. Each
+// file ends committed with its MD5 or carrying the error number of its last try.
+TEST_F(BatchDownloadTest, ManyFilesFromFailingServersEndCommittedOrWithTheirError)
+{
+    const std::size_t kFiles = 200, kSize = 256 * 1024;   // smaller than 1 MB: the same paths, less time
+    MakeFiles(kFiles, kSize);
+    PlaceInRepository(L"PeerRepository");
+    WriteBytes(Folder(L"Peer") + L"config.json", R"({"Merrow.Fault.Seed":7,"Merrow.Fault.DropPercent":10,)"
+                                                 R"("Merrow.Fault.ServerErrorPercent":10,"Merrow.Fault.RefuseContent":true})");
+    CFaultPlan plan;
+    plan.seed = 11;
+    plan.dropShare = 0.2;
+    plan.serverErrorShare = 0.2;
+    m_server.InjectFaults(plan);
+    CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
+    ASSERT_NE(peer.port, 0);
+    SetPeers({peer.port}, peer.port);
+
+    const auto downloader = MakeDownloader(1);
+    EXPECT_TRUE(downloader->Download());
+    std::size_t failed = 0;
+    for (const auto& file : m_files)
+    {
+        if (file->done)
+            EXPECT_TRUE(Md5OfFileMatches(file->target, file->md5));
+        else
+            EXPECT_NE(file->error, 0u) << WideToUtf8(file->url);
+        failed += file->done ? 0 : 1;
+    }
+    EXPECT_EQ(Committed() + failed, kFiles);
+    EXPECT_GT(failed, 0u);
+    EXPECT_GT(ModuleExport<CountFn>(peer.Module(), "MerrowFaultsStruck")(), 0u);
 }
 
 } // namespace
