@@ -1,6 +1,7 @@
 #include "repository/CRepositoryBatchDownloader.h"
 
 #include "host/CAgentServiceClient.h"
+#include "host/CCommsWrapperLoader.h"
 #include "host/CConfigHelper.h"
 #include "host/CDispatcherHelper.h"
 #include "host/CNetworkService.h"
@@ -106,6 +107,13 @@ bool CRepositoryBatchDownloader::Download()
         TRACE_ERROR(kTraceFlagEvents, 11, "no agent services client: no download of %ls", m_scope);
         return false;
     }
+
+    // Every file is a request of the communications component: one use held for the attempt keeps it from
+    // being loaded and freed again for each file.
+    std::wstring utils;
+    CCommsWrapperLoader comms(GetUtilsFolder(utils) ? utils : std::wstring());
+    if (!comms.Load())
+        TRACE_WARNING(kTraceFlagEvents, 22, "the communications component cannot be loaded for the attempt");
 
     const bool first = m_attempts == 0;
     if (first)
