@@ -30,6 +30,7 @@ namespace
 using Repository::CRepositoryBatchDownloader;
 using CountFn = CMerrowRepository::CountFn;
 using CallsFn = DWORD (*)(DWORD);
+using LastMessageFn = DWORD (*)(wchar_t*, DWORD);
 
 // Counters of a stand-in component that the test keeps loaded, so they outlive the downloader's own use.
 template <typename Fn>
@@ -162,9 +163,18 @@ protected:
         WriteBytes(Folder(L"Utils") + L"config.json", config);
     }
 
+    // 0: the local server is off.
     void EnableLocalServer(int port)
     {
-        m_config.Set(L"Repository.Server.Settings", L"{\"Enabled\":true,\"Port\":" + std::to_wstring(port) + L"}");
+        m_config.Set(L"Repository.Server.Settings", port == 0 ? L"{\"Enabled\":false}"
+                                                              : L"{\"Enabled\":true,\"Port\":" + std::to_wstring(port) + L"}");
+    }
+
+    // No further attempt is worth making.
+    static bool Finished(CRepositoryBatchDownloader& downloader)
+    {
+        std::uint32_t wait = 7;
+        return downloader.GetRetryWait(wait) && wait == 0;
     }
 
     std::unique_ptr<CTestDownloader> MakeDownloader(std::uint32_t directEveryAttempt)
@@ -202,9 +212,7 @@ TEST_F(BatchDownloadTest, FilesAtTheLocalRepositoryAreTakenFromIt)
     EXPECT_TRUE(downloader->Download());
     EXPECT_EQ(Committed(), 3u);
     EXPECT_EQ(m_server.RequestCount(), 0u);
-    std::uint32_t wait = 7;
-    EXPECT_TRUE(downloader->GetRetryWait(wait));
-    EXPECT_EQ(wait, 0u);
+    EXPECT_TRUE(Finished(*downloader));
     EXPECT_EQ(downloader->Attempts(), 1u);
 }
 
@@ -305,9 +313,7 @@ TEST_F(BatchDownloadTest, ProvidersThatFailAreNotKeptAndTheNextIsTried)
     // Everything is there: the next downloader finds nothing to do after the provider loop.
     const auto again = MakeDownloader(1);
     EXPECT_TRUE(again->Download());
-    std::uint32_t wait = 7;
-    EXPECT_TRUE(again->GetRetryWait(wait));
-    EXPECT_EQ(wait, 0u);
+    EXPECT_TRUE(Finished(*again));
     EXPECT_EQ(again->Attempts(), 1u);
     EXPECT_EQ(m_server.RequestCount(), 0u);
 }
@@ -320,7 +326,8 @@ TEST_F(BatchDownloadTest, AnsweringProviderIsAskedToFetchTheFiles)
     MakeFiles(3, kSize);
     const auto fenrikSent = Export<CountFn>((Folder(L"Utils") + L"Fenrik.dll").c_str(), "FenrikSentRequests");
     const auto yarranCalls = Export<CallsFn>((Folder(L"Utils") + L"Yarran.dll").c_str(), "YarranCalls");
-    ASSERT_TRUE(fenrikSent && yarranCalls);
+    const auto yarranMessage = Export<LastMessageFn>((Folder(L"Utils") + L"Yarran.dll").c_str(), "YarranLastMessage");
+    ASSERT_TRUE(fenrikSent && yarranCalls && yarranMessage);
     CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
     CMerrowRepository local(Folder(L"Repository"), Folder(L"LocalRepository"));
     ASSERT_TRUE(peer.port != 0 && local.port != 0);
@@ -340,9 +347,7 @@ TEST_F(BatchDownloadTest, AnsweringProviderIsAskedToFetchTheFiles)
         ASSERT_TRUE(RemoveTree(Folder(repository) + L"Telemetry"));
         for (const auto& file : m_files)
             file->done = ::DeleteFileW(file->target.c_str()) && false;
-        m_config.Set(L"Repository.Server.Settings", row.toLocal ? L"{\"Enabled\":true,\"Port\":" +
-                                                                      std::to_wstring(local.port) + L"}"
-                                                                : L"{\"Enabled\":false}");
+        EnableLocalServer(row.toLocal ? local.port : 0);
         SetPeers(row.toLocal ? std::vector<int>{} : std::vector<int>{peer.port}, peer.port,
                  row.fenrikRefuses ? ",\"Fenrik.Fault.Refuse\":true" : "");
         const DWORD sentBefore = fenrikSent(), discoveryBefore = yarranCalls(6);
@@ -354,18 +359,24 @@ TEST_F(BatchDownloadTest, AnsweringProviderIsAskedToFetchTheFiles)
         EXPECT_EQ(downloader->WorkingProvider()->Port(), static_cast<std::uint32_t>(provider.port));
         EXPECT_EQ(fenrikSent() - sentBefore, row.toLocal ? 0u : 1u);
         EXPECT_EQ(yarranCalls(6) - discoveryBefore, row.fenrikRefuses ? 1u : 0u);
+        if (row.fenrikRefuses)
+        {
+            std::wstring received(8192, L'\0');
+            received.resize(yarranMessage(&received[0], static_cast<DWORD>(received.size())));
+            EXPECT_NE(received.find(LR"("parameters":"{\"SiteId\":\"site-1\"}")"), std::wstring::npos) << WideToUtf8(received);
+        }
         ASSERT_TRUE(provider.waitIdle(20000));
         for (const auto& file : m_files)
             EXPECT_TRUE(Exists(Folder(repository) + L"Telemetry\\pkg\\" +
                                file->target.substr(file->target.rfind(L'\\') + 1)));
-        std::uint32_t wait = 0;
         if (row.directEveryAttempt == 1)
         {
             EXPECT_EQ(Committed(), 3u);
-            EXPECT_TRUE(downloader->GetRetryWait(wait));
+            EXPECT_TRUE(Finished(*downloader));
             continue;
         }
         EXPECT_EQ(Committed(), 0u);
+        std::uint32_t wait = 0;
         EXPECT_FALSE(downloader->GetRetryWait(wait));
         EXPECT_EQ(wait, 180u + 3 * kSize / 1024 / 512);
 
@@ -411,16 +422,14 @@ TEST_F(BatchDownloadTest, CancelStopsBeforeTheNextFile)
     EXPECT_TRUE(downloader->IsCancelled());
     EXPECT_EQ(Committed(), 1u);
     EXPECT_EQ(m_server.RequestCount(), 1u);
-    std::uint32_t wait = 7;
-    EXPECT_TRUE(downloader->GetRetryWait(wait));
-    EXPECT_EQ(wait, 0u);
+    EXPECT_TRUE(Finished(*downloader));
 }
 
 // Load: many files from a peer that drops or fails some answers, and a web server that does the same. Each
 // file ends committed with its MD5 or carrying the error number of its last try.
 TEST_F(BatchDownloadTest, ManyFilesFromFailingServersEndCommittedOrWithTheirError)
 {
-    const std::size_t kFiles = 200, kSize = 256 * 1024;   // smaller than 1 MB: the same paths, less time
+    const std::size_t kFiles = 200, kSize = 1024 * 1024;
     MakeFiles(kFiles, kSize);
     PlaceInRepository(L"PeerRepository");
     WriteBytes(Folder(L"Peer") + L"config.json", R"({"Merrow.Fault.Seed":7,"Merrow.Fault.DropPercent":10,)"
