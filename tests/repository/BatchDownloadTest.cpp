@@ -9,7 +9,6 @@
 
 #include "host/CDispatcherHelper.h"
 #include "host/InstallLocations.h"
-#include "platform/CUniqueHandle.h"
 #include "platform/Digest.h"
 #include "platform/FolderTree.h"
 #include "platform/TextUtil.h"
@@ -17,11 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cwchar>
-#include <tuple>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -29,18 +26,8 @@ namespace
 
 using Repository::CRepositoryBatchDownloader;
 using CountFn = CMerrowRepository::CountFn;
-using CallsFn = DWORD (*)(DWORD);
-using LastMessageFn = DWORD (*)(wchar_t*, DWORD);
 
-// Counters of a stand-in component that the test keeps loaded, so they outlive the downloader's own use.
-template <typename Fn>
-Fn Export(const wchar_t* path, const char* name)
-{
-    const HMODULE module = ::LoadLibraryW(path);
-    return module == nullptr ? nullptr : ModuleExport<Fn>(module, name);
-}
-
-// A file that checks its MD5 and moves into its target, as a package's file does.
+// A package's file: checked by MD5, moved into its target.
 struct CBatchFile : IDownloadableFile
 {
     std::wstring url, target, md5;
@@ -57,7 +44,6 @@ struct CBatchFile : IDownloadableFile
     void CommitDownload(const std::wstring& path, const std::wstring&) override
     {
         done = ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != FALSE;
-        error = 0;
     }
     void OnNotModified() override {}
     void SetLastError(DWORD value) override { error = value; }
@@ -70,14 +56,17 @@ struct CBatchFile : IDownloadableFile
 };
 
 // The local provider is this process's loopback, whatever the computer's name.
-class CTestDownloader : public CRepositoryBatchDownloader
+struct CTestDownloader : CRepositoryBatchDownloader
 {
-public:
     using CRepositoryBatchDownloader::CRepositoryBatchDownloader;
-
-protected:
     bool ReadDnsName(std::wstring& name) override { return name = L"127.0.0.1", true; }
 };
+
+bool Finished(CRepositoryBatchDownloader& downloader)
+{
+    std::uint32_t wait = 7;
+    return downloader.GetRetryWait(wait) && wait == 0;
+}
 
 class BatchDownloadTest : public ::testing::Test
 {
@@ -85,11 +74,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_install.AddComponents());
-        const std::wstring company = L"Batch Test " + std::to_wstring(::GetCurrentProcessId());
-        ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName", company) &&
+        ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName", L"Batch " + std::to_wstring(::GetCurrentProcessId())) &&
                     m_install.SetSetupValue(L"InitialProductName", L"Agent"));
         ASSERT_TRUE(GetCompanyDataFolder(m_company) && GetAgentDataFolder(m_data));
-        for (const wchar_t* folder : {L"Peer", L"PeerRepository", L"LocalRepository", L"Served", L"Target"})
+        for (const wchar_t* folder : {L"Peer", L"Served", L"Target"})
             ASSERT_EQ(MakeFolderTree(Folder(folder)), ERROR_SUCCESS);
         ASSERT_TRUE(m_install.Add(L"Merrow.dll", L"Peer"));
         m_server.ServeFiles("/pkg/", Folder(L"Served"));
@@ -100,87 +88,59 @@ protected:
     void TearDown() override
     {
         CDispatcherHelper::Instance().UnloadDispatcher();
-        EXPECT_TRUE(TempFolderEmpty());
+        // Removed only when empty: no temporary file is left behind.
+        EXPECT_TRUE(::RemoveDirectoryW((m_data + L"Downloads\\Temp").c_str()));
         EXPECT_TRUE(RemoveTree(m_company));
     }
 
-    bool TempFolderEmpty() const
+    std::wstring Folder(const wchar_t* name) const { return m_install.Folder() + name + L"\\"; }
+    template <typename Fn>
+    Fn Utility(const wchar_t* library, const char* name) const   // kept loaded: its counters outlive each use
     {
-        WIN32_FIND_DATAW found{};
-        const CFindHandle find(::FindFirstFileW((m_data + L"Downloads\\Temp\\*").c_str(), &found));
-        if (!find)
-            return true;
-        do
-            if (std::wcscmp(found.cFileName, L".") != 0 && std::wcscmp(found.cFileName, L"..") != 0)
-                return false;
-        while (::FindNextFileW(find.Get(), &found));
-        return true;
+        return ModuleExport<Fn>(::LoadLibraryW((Folder(L"Utils") + library).c_str()), name);
     }
 
-    std::wstring Folder(const wchar_t* name) const { return m_install.Folder() + name + L"\\"; }
-
-    // count files of size bytes served by the fixture under /pkg/ (and, with copies, placed in a repository
-    // folder under Telemetry\pkg\), each with its own content. pad lengthens the URLs.
-    void MakeFiles(std::size_t count, std::size_t size, const std::wstring& padding = {})
+    // Files served under /pkg/, each with its own bytes, and copied to the repositories named; a query
+    // lengthens their URLs.
+    void MakeFiles(std::size_t count, std::size_t size, std::vector<const wchar_t*> repositories = {},
+                   const std::wstring& query = {})
     {
-        for (std::size_t i = 0; i < count; ++i)
+        for (const wchar_t* repository : repositories)
+            ASSERT_EQ(MakeFolderTree(Folder(repository) + L"Telemetry\\pkg"), ERROR_SUCCESS);
+        for (std::size_t i = m_files.size(), end = i + count; i < end; ++i)
         {
             const std::wstring name = L"f" + std::to_wstring(i) + L".bin";
-            std::string bytes = std::string(name.begin(), name.end()) + std::string(size, static_cast<char>('a' + i % 26));
+            std::string bytes = WideToUtf8(name) + std::string(size, static_cast<char>('a' + i % 26));
             bytes.resize(size);
-            WriteBytes(Folder(L"Served") + name, bytes);
             auto file = std::make_unique<CBatchFile>();
-            file->url = m_server.BaseUrlW() + L"/pkg/" + name + (padding.empty() ? L"" : L"?" + padding);
+            file->url = m_server.BaseUrlW() + L"/pkg/" + name + query;
             file->target = Folder(L"Target") + name;
             file->size = static_cast<DWORD>(size);
             EXPECT_EQ(Md5HexOfBuffer(bytes.data(), bytes.size(), file->md5), ERROR_SUCCESS);
+            WriteBytes(Folder(L"Served") + name, bytes);
+            for (const wchar_t* repository : repositories)
+                WriteBytes(Folder(repository) + L"Telemetry\\pkg\\" + name, bytes);
             m_list.push_back(file.get());
             m_files.push_back(std::move(file));
         }
     }
 
-    void PlaceInRepository(const wchar_t* repository)
+    // Pelter's peers, in order; the port Fenrik and Yarran reach a bare address on; the local server (0: off).
+    void SetPeers(const std::vector<int>& ports, int requestPort, int localPort = 0, const std::string& extra = {})
     {
-        ASSERT_EQ(MakeFolderTree(Folder(repository) + L"Telemetry\\pkg"), ERROR_SUCCESS);
-        for (const auto& file : m_files)
-        {
-            const std::wstring name = file->target.substr(file->target.rfind(L'\\') + 1);
-            ASSERT_TRUE(::CopyFileW((Folder(L"Served") + name).c_str(),
-                                    (Folder(repository) + L"Telemetry\\pkg\\" + name).c_str(), FALSE));
-        }
-    }
-
-    // The peers Pelter lists, in order, and the port Fenrik and Yarran reach a bare address on.
-    void SetPeers(const std::vector<int>& ports, int requestPort, const std::string& extra = {})
-    {
-        std::string providers;
+        std::string config = R"({"Pelter.Repository.Providers":[)";
         for (int port : ports)
-            providers += std::string(providers.empty() ? "" : ",") + R"({"Address":"127.0.0.1","Port":)" +
-                         std::to_string(port) + R"(,"DeviceId":"peer-)" + std::to_string(port) + "\"}";
-        const std::string config = R"({"Pelter.Repository.Providers":[)" + providers + R"(],"Fenrik.RepositoryPort":)" +
-                                   std::to_string(requestPort) + R"(,"Yarran.RepositoryPort":)" +
-                                   std::to_string(requestPort) + extra + "}";
-        WriteBytes(Folder(L"Utils") + L"config.json", config);
-    }
-
-    // 0: the local server is off.
-    void EnableLocalServer(int port)
-    {
-        m_config.Set(L"Repository.Server.Settings", port == 0 ? L"{\"Enabled\":false}"
-                                                              : L"{\"Enabled\":true,\"Port\":" + std::to_wstring(port) + L"}");
-    }
-
-    // No further attempt is worth making.
-    static bool Finished(CRepositoryBatchDownloader& downloader)
-    {
-        std::uint32_t wait = 7;
-        return downloader.GetRetryWait(wait) && wait == 0;
+            config += R"({"Address":"127.0.0.1","DeviceId":"peer","Port":)" + std::to_string(port) + "},";
+        const std::string requests = std::to_string(requestPort);
+        WriteBytes(Folder(L"Utils") + L"config.json", config + R"({}],"Fenrik.RepositoryPort":)" + requests +
+                                                          R"(,"Yarran.RepositoryPort":)" + requests + extra + "}");
+        m_config.Set(L"Repository.Server.Settings", L"{\"Enabled\":" + std::wstring(localPort ? L"true" : L"false") +
+                                                        L",\"Port\":" + std::to_wstring(localPort) + L"}");
     }
 
     std::unique_ptr<CTestDownloader> MakeDownloader(std::uint32_t directEveryAttempt)
     {
-        return std::make_unique<CTestDownloader>(&m_list, nullptr, nullptr, &m_config, directEveryAttempt,
-                                                 L"Telemetry");
+        return std::make_unique<CTestDownloader>(&m_list, nullptr, nullptr, &m_config, directEveryAttempt, L"Telemetry");
     }
 
     std::size_t Committed() const
@@ -199,33 +159,13 @@ protected:
     CRepositoryBatchDownloader::Files m_list;
 };
 
-TEST_F(BatchDownloadTest, FilesAtTheLocalRepositoryAreTakenFromIt)
-{
-    MakeFiles(3, 1000);
-    PlaceInRepository(L"LocalRepository");
-    CMerrowRepository local(Folder(L"Repository"), Folder(L"LocalRepository"));
-    ASSERT_NE(local.port, 0);
-    EnableLocalServer(local.port);
-    SetPeers({}, local.port);
-
-    const auto downloader = MakeDownloader(1);
-    EXPECT_TRUE(downloader->Download());
-    EXPECT_EQ(Committed(), 3u);
-    EXPECT_EQ(m_server.RequestCount(), 0u);
-    EXPECT_TRUE(Finished(*downloader));
-    EXPECT_EQ(downloader->Attempts(), 1u);
-}
-
 TEST(CRepositoryBatchDownloaderTest, ProviderUrlPutsAddressPortAndScopeBeforeTheRepositoryPath)
 {
-    CBatchFile file;
-    // Repository URL, unscoped, provider port, the URL at the provider.
+    CBatchFile file;   // rows: repository URL, unscoped, provider port, the URL at the provider
     const std::tuple<const wchar_t*, bool, std::uint32_t, const wchar_t*> rows[] = {
-        {L"https://cdn.test/pkg/a.bin", false, 18226, L"http://peer:18226/Telemetry/pkg/a.bin"},
         {L"https://cdn.test/pkg/a.bin", false, 0, L"http://peer/Telemetry/pkg/a.bin"},
-        {L"https://cdn.test/pkg/a.bin", true, 0, L"http://peer/pkg/a.bin"},
-        {L"cdn.test/b.bin", false, 80, L"http://peer:80/Telemetry/b.bin"},
-        {L"https://cdn.test", false, 1, L"http://peer:1/Telemetry/"}};
+        {L"https://cdn.test/pkg/a.bin", true, 8080, L"http://peer:8080/pkg/a.bin"},
+        {L"cdn.test/b.bin", false, 80, L"http://peer:80/Telemetry/b.bin"}};
     for (const auto& [url, unscoped, port, expected] : rows)
     {
         file.url = url;
@@ -240,57 +180,45 @@ TEST(CRepositoryBatchDownloaderTest, SettingsRetryWaitsAndState)
 {
     CBatchFile pending;
     const CRepositoryBatchDownloader::Files files{&pending}, none;
-    CMessageObject working;
+    CMessageObject working;   // after a first attempt that requested files from a peer
     working.AddInt64(L"RetryCount", 1);
     working.AddObject(L"Repository", true)->AddString(L"Address", L"peer");
-    // Setting, its value ("" unset), the wait after the first attempt on a working provider (-1: finished).
+    // Setting, its value (null: unset), the wait (-1: finished).
     const std::tuple<const wchar_t*, const wchar_t*, long long> rows[] = {
-        {L"WaitOnRetry", L"", 300}, {L"WaitOnRetry", L"0", 0},  {L"WaitOnRetry", L"abc", 300},
-        {L"WaitOnRetry", L" 42x", 42}, {L"WaitOnRetry", L"4294967297", 1}, {L"WaitOnRetry", L"99999999999999999999", 300},
-        {L"MaxRetries", L"0", -1}};
+        {L"WaitOnRetry", nullptr, 300},        {L"WaitOnRetry", L"0", 0},    {L"WaitOnRetry", L"abc", 300},
+        {L"WaitOnRetry", L"4294967297", 1}, {L"WaitOnRetry", L"99999999999999999999", 300}, {L"MaxRetries", L"0", -1}};
     for (const auto& [key, value, expected] : rows)
     {
         CFakeConfigUtil config;
-        if (*value != L'\0')
+        if (value != nullptr)
             config.Set(std::wstring(L"Repository.BatchDownload.") + key, value);
         CRepositoryBatchDownloader downloader(&files, nullptr, nullptr, &config, 0, L"Telemetry");
         ASSERT_TRUE(downloader.LoadState(working));
         std::uint32_t wait = 77;
-        EXPECT_EQ(downloader.GetRetryWait(wait), expected < 0) << key << "=" << value;
-        EXPECT_EQ(wait, expected < 0 ? 0u : static_cast<std::uint32_t>(expected)) << key << "=" << value;
+        EXPECT_EQ(downloader.GetRetryWait(wait), expected < 0) << key << "=" << (value ? value : L"");
+        EXPECT_EQ(wait, expected < 0 ? 0u : static_cast<std::uint32_t>(expected)) << key;
     }
 
     CFakeConfigUtil config;
     CRepositoryBatchDownloader downloader(&files, nullptr, nullptr, &config, 0, L"Telemetry");
     EXPECT_FALSE(downloader.LoadState(CMessageObject()));
-    // With three retries a fourth attempt is still made, a fifth not.
-    for (std::int64_t attempts : {0, 3, 4})
+    for (std::int64_t attempts : {0, 3, 4})   // three retries: a fourth attempt is still made, a fifth not
     {
         CMessageObject state;
         state.AddInt64(L"RetryCount", attempts);
         ASSERT_TRUE(downloader.LoadState(state));
-        std::uint32_t wait = 0;
-        EXPECT_EQ(downloader.GetRetryWait(wait), attempts == 4) << attempts;
+        EXPECT_EQ(Finished(downloader), attempts == 4) << attempts;
     }
-    EXPECT_EQ(downloader.WorkingProvider(), nullptr);
-
-    // An empty list is no attempt; without the agent services component no attempt can be made.
     CRepositoryBatchDownloader empty(&none, nullptr, nullptr, &config, 1, L"Telemetry");
     EXPECT_TRUE(empty.Download());
     EXPECT_EQ(empty.Attempts(), 0u);
-    struct CNoAgentServices : CRepositoryBatchDownloader
-    {
-        using CRepositoryBatchDownloader::CRepositoryBatchDownloader;
-        std::unique_ptr<IAgentServiceClient> MakeAgentServiceClient() override { return nullptr; }
-    } unreachable(&files, nullptr, nullptr, &config, 1, L"Telemetry");
-    EXPECT_FALSE(unreachable.Download());
-    EXPECT_EQ(unreachable.Attempts(), 0u);
 }
 
-TEST_F(BatchDownloadTest, ProvidersThatFailAreNotKeptAndTheNextIsTried)
+// The local repository first, then the peers: one that is down and one that answers 503 are passed over.
+TEST_F(BatchDownloadTest, ProvidersInOrderFailingOnesNotKept)
 {
-    MakeFiles(2, 5000);
-    PlaceInRepository(L"PeerRepository");
+    MakeFiles(1, 5000, {L"PeerRepository", L"LocalRepository"});
+    MakeFiles(3, 5000, {L"PeerRepository"});
     int down = 0;
     {
         CServerFixture gone;
@@ -299,23 +227,24 @@ TEST_F(BatchDownloadTest, ProvidersThatFailAreNotKeptAndTheNextIsTried)
     CServerFixture busy;
     busy.Reply("GET", "/Telemetry/", CScriptedReply{503, {}, "busy", "text/plain"}, EPathMatch::Prefix);
     CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
-    ASSERT_NE(peer.port, 0);
-    SetPeers({down, busy.Port(), peer.port}, peer.port);
+    CMerrowRepository local(Folder(L"Repository"), Folder(L"LocalRepository"));
+    ASSERT_TRUE(peer.port != 0 && local.port != 0);
+    SetPeers({down, busy.Port(), peer.port}, peer.port, local.port);
 
     const auto downloader = MakeDownloader(1);
     EXPECT_TRUE(downloader->Download());
-    EXPECT_EQ(Committed(), 2u);
-    EXPECT_EQ(busy.RequestCount(), 2u);
+    EXPECT_EQ(Committed(), 4u);
+    EXPECT_EQ(busy.RequestCount(), 3u);
     EXPECT_EQ(m_server.RequestCount(), 0u);
     ASSERT_NE(downloader->WorkingProvider(), nullptr);
-    EXPECT_EQ(downloader->WorkingProvider()->Port(), static_cast<std::uint32_t>(peer.port));
+    EXPECT_EQ(downloader->WorkingProvider()->Port(), static_cast<std::uint32_t>(local.port));
 
     // Everything is there: the next downloader finds nothing to do after the provider loop.
     const auto again = MakeDownloader(1);
     EXPECT_TRUE(again->Download());
     EXPECT_TRUE(Finished(*again));
     EXPECT_EQ(again->Attempts(), 1u);
-    EXPECT_EQ(m_server.RequestCount(), 0u);
+    EXPECT_EQ(m_server.RequestCount() + busy.RequestCount(), 3u);
 }
 
 // A provider that answers without the files is asked to fetch them: a peer through Fenrik (or Yarran when
@@ -324,52 +253,39 @@ TEST_F(BatchDownloadTest, AnsweringProviderIsAskedToFetchTheFiles)
 {
     const std::size_t kSize = 400 * 1024;
     MakeFiles(3, kSize);
-    const auto fenrikSent = Export<CountFn>((Folder(L"Utils") + L"Fenrik.dll").c_str(), "FenrikSentRequests");
-    const auto yarranCalls = Export<CallsFn>((Folder(L"Utils") + L"Yarran.dll").c_str(), "YarranCalls");
-    const auto yarranMessage = Export<LastMessageFn>((Folder(L"Utils") + L"Yarran.dll").c_str(), "YarranLastMessage");
+    const auto fenrikSent = Utility<CountFn>(L"Fenrik.dll", "FenrikSentRequests");
+    const auto yarranCalls = Utility<DWORD (*)(DWORD)>(L"Yarran.dll", "YarranCalls");
+    const auto yarranMessage = Utility<DWORD (*)(wchar_t*, DWORD)>(L"Yarran.dll", "YarranLastMessage");
     ASSERT_TRUE(fenrikSent && yarranCalls && yarranMessage);
     CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
     CMerrowRepository local(Folder(L"Repository"), Folder(L"LocalRepository"));
     ASSERT_TRUE(peer.port != 0 && local.port != 0);
     m_config.Set(L"Repository.BatchDownload.WaitForRequestedFiles", L"0");   // ignored: 180 stays
 
-    struct Row
+    // directEveryAttempt, Fenrik refuses, the local server is the provider
+    for (const auto& [direct, refused, toLocal] : {std::tuple{1u, false, false}, std::tuple{0u, false, false},
+                                                   std::tuple{0u, true, false}, std::tuple{0u, false, true}})
     {
-        std::uint32_t directEveryAttempt;
-        bool fenrikRefuses, toLocal;
-    };
-    for (const Row row : {Row{1, false, false}, Row{0, false, false}, Row{0, true, false}, Row{0, false, true}})
-    {
-        SCOPED_TRACE(std::to_string(row.directEveryAttempt) + (row.fenrikRefuses ? " refused" : "") +
-                     (row.toLocal ? " local" : ""));
-        CMerrowRepository& provider = row.toLocal ? local : peer;
-        const wchar_t* repository = row.toLocal ? L"LocalRepository" : L"PeerRepository";
-        ASSERT_TRUE(RemoveTree(Folder(repository) + L"Telemetry"));
+        SCOPED_TRACE(std::to_string(direct) + (refused ? " refused" : "") + (toLocal ? " local" : ""));
+        CMerrowRepository& provider = toLocal ? local : peer;
+        RemoveTree(Folder(toLocal ? L"LocalRepository" : L"PeerRepository"));
         for (const auto& file : m_files)
             file->done = ::DeleteFileW(file->target.c_str()) && false;
-        EnableLocalServer(row.toLocal ? local.port : 0);
-        SetPeers(row.toLocal ? std::vector<int>{} : std::vector<int>{peer.port}, peer.port,
-                 row.fenrikRefuses ? ",\"Fenrik.Fault.Refuse\":true" : "");
+        SetPeers(toLocal ? std::vector<int>{} : std::vector<int>{peer.port}, peer.port, toLocal ? local.port : 0,
+                 refused ? R"(,"Fenrik.Fault.Refuse":true)" : "");
         const DWORD sentBefore = fenrikSent(), discoveryBefore = yarranCalls(6);
-        m_server.ClearRequests();
 
-        const auto downloader = MakeDownloader(row.directEveryAttempt);
+        const auto downloader = MakeDownloader(direct);
         EXPECT_TRUE(downloader->Download());
         ASSERT_NE(downloader->WorkingProvider(), nullptr);
         EXPECT_EQ(downloader->WorkingProvider()->Port(), static_cast<std::uint32_t>(provider.port));
-        EXPECT_EQ(fenrikSent() - sentBefore, row.toLocal ? 0u : 1u);
-        EXPECT_EQ(yarranCalls(6) - discoveryBefore, row.fenrikRefuses ? 1u : 0u);
-        if (row.fenrikRefuses)
-        {
-            std::wstring received(8192, L'\0');
-            received.resize(yarranMessage(&received[0], static_cast<DWORD>(received.size())));
-            EXPECT_NE(received.find(LR"("parameters":"{\"SiteId\":\"site-1\"}")"), std::wstring::npos) << WideToUtf8(received);
-        }
+        EXPECT_EQ(fenrikSent() - sentBefore, toLocal ? 0u : 1u);
+        EXPECT_EQ(yarranCalls(6) - discoveryBefore, refused ? 1u : 0u);
+        std::wstring received(8192, L'\0');
+        received.resize(yarranMessage(&received[0], static_cast<DWORD>(received.size())));
+        EXPECT_TRUE(!refused || received.find(LR"("parameters":"{\"SiteId\":\"site-1\"}")") != std::wstring::npos);
         ASSERT_TRUE(provider.waitIdle(20000));
-        for (const auto& file : m_files)
-            EXPECT_TRUE(Exists(Folder(repository) + L"Telemetry\\pkg\\" +
-                               file->target.substr(file->target.rfind(L'\\') + 1)));
-        if (row.directEveryAttempt == 1)
+        if (direct == 1)
         {
             EXPECT_EQ(Committed(), 3u);
             EXPECT_TRUE(Finished(*downloader));
@@ -385,37 +301,32 @@ TEST_F(BatchDownloadTest, AnsweringProviderIsAskedToFetchTheFiles)
         EXPECT_TRUE(downloader->SaveState(state));
         const auto restored = MakeDownloader(0);
         ASSERT_TRUE(restored->LoadState(state));
-        EXPECT_EQ(restored->Attempts(), 1u);
-        const std::size_t direct = m_server.RequestCount();
+        const std::size_t requests = m_server.RequestCount();
         EXPECT_TRUE(restored->Download());
         EXPECT_EQ(Committed(), 3u);
-        EXPECT_EQ(m_server.RequestCount(), direct);
+        EXPECT_EQ(m_server.RequestCount(), requests);
         EXPECT_EQ(restored->Attempts(), 2u);
     }
 }
 
-TEST_F(BatchDownloadTest, LongRequestsGoAsSeveralBatchesOfWholeEntries)
+// Requests whose URLs and sizes exceed the limit go as several, each of whole entries; the cancel callback
+// stops before the next file.
+TEST_F(BatchDownloadTest, LongRequestsSplitAndCancelStops)
 {
-    const std::size_t kFiles = 30;
-    MakeFiles(kFiles, 100, std::wstring(1600, L'p'));
-    const auto fenrikSent = Export<CountFn>((Folder(L"Utils") + L"Fenrik.dll").c_str(), "FenrikSentRequests");
+    MakeFiles(30, 100, {}, L"?" + std::wstring(1600, L'p'));
+    const auto fenrikSent = Utility<CountFn>(L"Fenrik.dll", "FenrikSentRequests");
     ASSERT_TRUE(fenrikSent);
     CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
     ASSERT_NE(peer.port, 0);
     SetPeers({peer.port}, peer.port);
-
-    const auto downloader = MakeDownloader(0);
-    EXPECT_TRUE(downloader->Download());
+    EXPECT_TRUE(MakeDownloader(0)->Download());
     EXPECT_EQ(fenrikSent(), 2u);
     ASSERT_TRUE(peer.waitIdle(20000));
-    EXPECT_EQ(ModuleExport<CountFn>(peer.Module(), "MerrowFetchedFiles")(), kFiles);
+    EXPECT_EQ(ModuleExport<CountFn>(peer.Module(), "MerrowFetchedFiles")(), 30u);
     EXPECT_EQ(peer.refused(), 0u);
-}
 
-TEST_F(BatchDownloadTest, CancelStopsBeforeTheNextFile)
-{
-    MakeFiles(3, 1000);
     SetPeers({}, 1);
+    m_server.ClearRequests();
     const auto downloader = MakeDownloader(1);
     downloader->SetCancelCallback([this] { return Committed() > 0; });
     EXPECT_TRUE(downloader->Download());
@@ -429,32 +340,22 @@ TEST_F(BatchDownloadTest, CancelStopsBeforeTheNextFile)
 // file ends committed with its MD5 or carrying the error number of its last try.
 TEST_F(BatchDownloadTest, ManyFilesFromFailingServersEndCommittedOrWithTheirError)
 {
-    const std::size_t kFiles = 200, kSize = 1024 * 1024;
-    MakeFiles(kFiles, kSize);
-    PlaceInRepository(L"PeerRepository");
+    MakeFiles(200, 1024 * 1024, {L"PeerRepository"});
     WriteBytes(Folder(L"Peer") + L"config.json", R"({"Merrow.Fault.Seed":7,"Merrow.Fault.DropPercent":10,)"
                                                  R"("Merrow.Fault.ServerErrorPercent":10,"Merrow.Fault.RefuseContent":true})");
-    CFaultPlan plan;
-    plan.seed = 11;
-    plan.dropShare = 0.2;
-    plan.serverErrorShare = 0.2;
-    m_server.InjectFaults(plan);
+    m_server.InjectFaults(CFaultPlan{11, 0.2, 0.2});
     CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
     ASSERT_NE(peer.port, 0);
     SetPeers({peer.port}, peer.port);
 
-    const auto downloader = MakeDownloader(1);
-    EXPECT_TRUE(downloader->Download());
+    EXPECT_TRUE(MakeDownloader(1)->Download());
     std::size_t failed = 0;
     for (const auto& file : m_files)
     {
-        if (file->done)
-            EXPECT_TRUE(Md5OfFileMatches(file->target, file->md5));
-        else
-            EXPECT_NE(file->error, 0u) << WideToUtf8(file->url);
+        EXPECT_TRUE(file->done ? Md5OfFileMatches(file->target, file->md5) : file->error != 0) << WideToUtf8(file->url);
         failed += file->done ? 0 : 1;
     }
-    EXPECT_EQ(Committed() + failed, kFiles);
+    EXPECT_EQ(Committed() + failed, m_files.size());
     EXPECT_GT(failed, 0u);
     EXPECT_GT(ModuleExport<CountFn>(peer.Module(), "MerrowFaultsStruck")(), 0u);
 }
