@@ -180,35 +180,27 @@ TEST(CRepositoryBatchDownloaderTest, SettingsRetryWaitsAndState)
 {
     CBatchFile pending;
     const CRepositoryBatchDownloader::Files files{&pending}, none;
-    CMessageObject working;   // after a first attempt that requested files from a peer
-    working.AddInt64(L"RetryCount", 1);
-    working.AddObject(L"Repository", true)->AddString(L"Address", L"peer");
-    // Setting, its value (null: unset), the wait (-1: finished).
-    const std::tuple<const wchar_t*, const wchar_t*, long long> rows[] = {
-        {L"WaitOnRetry", nullptr, 300},        {L"WaitOnRetry", L"0", 0},    {L"WaitOnRetry", L"abc", 300},
-        {L"WaitOnRetry", L"4294967297", 1}, {L"WaitOnRetry", L"99999999999999999999", 300}, {L"MaxRetries", L"0", -1}};
-    for (const auto& [key, value, expected] : rows)
+    // Setting, its value (null: unset), attempts made, the wait (-1: finished). Three retries by default: a
+    // fourth attempt is still made, a fifth not.
+    const std::tuple<const wchar_t*, const wchar_t*, std::int64_t, long long> rows[] = {
+        {L"WaitOnRetry", nullptr, 0, 300}, {L"WaitOnRetry", nullptr, 3, 300}, {L"WaitOnRetry", nullptr, 4, -1},
+        {L"WaitOnRetry", L"0", 1, 0},      {L"WaitOnRetry", L"abc", 1, 300},  {L"WaitOnRetry", L"4294967297", 1, 1},
+        {L"WaitOnRetry", L"99999999999999999999", 1, 300},                   {L"MaxRetries", L"0", 1, -1}};
+    for (const auto& [key, value, attempts, expected] : rows)
     {
         CFakeConfigUtil config;
         if (value != nullptr)
             config.Set(std::wstring(L"Repository.BatchDownload.") + key, value);
         CRepositoryBatchDownloader downloader(&files, nullptr, nullptr, &config, 0, L"Telemetry");
-        ASSERT_TRUE(downloader.LoadState(working));
-        std::uint32_t wait = 77;
-        EXPECT_EQ(downloader.GetRetryWait(wait), expected < 0) << key << "=" << (value ? value : L"");
-        EXPECT_EQ(wait, expected < 0 ? 0u : static_cast<std::uint32_t>(expected)) << key;
-    }
-
-    CFakeConfigUtil config;
-    CRepositoryBatchDownloader downloader(&files, nullptr, nullptr, &config, 0, L"Telemetry");
-    EXPECT_FALSE(downloader.LoadState(CMessageObject()));
-    for (std::int64_t attempts : {0, 3, 4})   // three retries: a fourth attempt is still made, a fifth not
-    {
         CMessageObject state;
         state.AddInt64(L"RetryCount", attempts);
         ASSERT_TRUE(downloader.LoadState(state));
-        EXPECT_EQ(Finished(downloader), attempts == 4) << attempts;
+        EXPECT_FALSE(downloader.LoadState(CMessageObject()));
+        std::uint32_t wait = 77;
+        EXPECT_EQ(downloader.GetRetryWait(wait), expected < 0) << key << "=" << (value ? value : L"") << " " << attempts;
+        EXPECT_EQ(wait, expected < 0 ? 0u : static_cast<std::uint32_t>(expected)) << key << " " << attempts;
     }
+    CFakeConfigUtil config;
     CRepositoryBatchDownloader empty(&none, nullptr, nullptr, &config, 1, L"Telemetry");
     EXPECT_TRUE(empty.Download());
     EXPECT_EQ(empty.Attempts(), 0u);
