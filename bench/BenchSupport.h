@@ -44,4 +44,7 @@ constexpr char kUploadHost[] = "upload-host";
 void UploadFigures();
 int UploadHost(int argc, char** argv);
 
+// The "batch" set: the repository batch downloader against plain requests.
+void BatchDownloadFigures();
+
 } // namespace bench

@@ -346,6 +346,7 @@ void TrackingFigures()
 
 using bench::kUploadHost;
 using bench::UploadFigures;
+using bench::BatchDownloadFigures;
 using bench::UploadHost;
 
 // Every set, or the sets named on the command line.
@@ -357,7 +358,7 @@ int main(int argc, char** argv)
         void (*run)();
     } sets[] = {{"json", JsonFigures},       {"digests", DigestFigures}, {"trace", TraceFigures},
                 {"plugin", PluginFigures},   {"url", UrlFigures},        {"requests", RequestFigures},
-                {"tracking", TrackingFigures}, {"upload", UploadFigures}};
+                {"tracking", TrackingFigures}, {"upload", UploadFigures}, {"batch", BatchDownloadFigures}};
     if (argc > 1 && std::string(argv[1]) == kUploadHost)
         return UploadHost(argc, argv);
     for (const auto& set : sets)
