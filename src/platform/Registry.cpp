@@ -3,6 +3,7 @@
 #include "platform/CUniqueHandle.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace
@@ -15,11 +16,30 @@ bool IsText(DWORD type)
     return type == REG_SZ || type == REG_EXPAND_SZ;
 }
 
+// [text, text + size bytes) up to its first NUL; a trailing odd byte is not a character.
+void AssignText(const wchar_t* text, DWORD size, std::size_t capacity, std::wstring& out)
+{
+    const wchar_t* end = text + std::min<std::size_t>(size / sizeof(wchar_t), capacity);
+    out.assign(text, std::find(text, end, L'\0'));
+}
+
 LONG QueryText(HKEY key, const wchar_t* name, std::wstring& out)
 {
+    // Most values fit a small buffer: read at once, without asking for the size first (each call is a
+    // round trip to the registry).
+    wchar_t small[128];
     DWORD type = 0;
-    DWORD size = 0;
-    LONG status = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    DWORD size = sizeof(small);
+    LONG status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(small), &size);
+    if (status == ERROR_SUCCESS)
+    {
+        if (!IsText(type))
+            return ERROR_UNSUPPORTED_TYPE;
+        AssignText(small, size, std::size(small), out);
+        return ERROR_SUCCESS;
+    }
+    if (status == ERROR_MORE_DATA) // size now says how much
+        status = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt)
     {
         if (status != ERROR_SUCCESS)
@@ -40,9 +60,7 @@ LONG QueryText(HKEY key, const wchar_t* name, std::wstring& out)
             return status;
         if (!IsText(type))
             return ERROR_UNSUPPORTED_TYPE;
-        const wchar_t* begin = buffer.data();
-        const wchar_t* end = begin + std::min<size_t>(size / sizeof(wchar_t), buffer.size());
-        out.assign(begin, std::find(begin, end, L'\0'));
+        AssignText(buffer.data(), size, buffer.size(), out);
         return ERROR_SUCCESS;
     }
     return ERROR_MORE_DATA;
