@@ -1,11 +1,9 @@
 // The development agent's system information component: a hardware description from Windows, with the
 // portable flag taken from "config.json" beside this library (README).
 
+#include "CComponentSettings.h"
 #include "host/ComponentExports.h"
 #include "host/IHardware.h"
-#include "message/CMessageObject.h"
-#include "platform/Files.h"
-#include "platform/ModuleFolder.h"
 #include "platform/Registry.h"
 
 #include <cwchar>
@@ -25,40 +23,12 @@ constexpr wchar_t kNoInterface[] = L"Anvara.Fault.NoInterface";
 constexpr wchar_t kFailDescription[] = L"Anvara.Fault.FailDescription";
 constexpr wchar_t kProcessorKey[] = L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\";
 
-// Read on every call: a description is asked for once per hit, and tests switch keys between hits.
-CMessageObject ReadConfig()
-{
-    CMessageObject config;
-    const std::wstring folder = ThisModuleFolder();
-    if (folder.empty())
-        return config;
-    std::string text;
-    if (ReadWholeFile(folder + L"config.json", text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) !=
-        ERROR_SUCCESS)
-        return config;
-    // A file that is not JSON holds no settings.
-    if (!config.FromUtf8Json(text))
-        return CMessageObject();
-    return config;
-}
+// Asked on every call (tests switch keys between hits); the file is parsed again only when it changed.
+CComponentSettings g_settings;
 
-// On as the communications stand-in reads its faults: true, "true", or a non-zero number or decimal text.
-bool IsOn(const CMessageObject& config, const wchar_t* key)
+bool IsOn(const wchar_t* key)
 {
-    const CMessageItem* item = nullptr;
-    if (!config.FindItem(key, item))
-        return false;
-    switch (item->m_type)
-    {
-    case Boolean:
-        return item->m_value.boolean;
-    case Integer:
-        return (item->m_unsigned || item->m_value.i64 >= 0) && item->m_value.u64 != 0;
-    case String:
-        return item->m_string == L"true" || std::wcstoull(item->m_string.c_str(), nullptr, 10) != 0;
-    default:
-        return false;
-    }
+    return g_settings.Number(key) != 0;
 }
 
 std::wstring ProcessorName(DWORD index)
@@ -107,12 +77,11 @@ public:
     {
         try
         {
-            const CMessageObject config = ReadConfig();
-            if (IsOn(config, kFailDescription))
+            if (IsOn(kFailDescription))
                 return false;
             HardwareDescription filled;
             Describe(filled);
-            filled.isPortable = IsOn(config, kPortable);
+            filled.isPortable = IsOn(kPortable);
             description = std::move(filled);
             return true;
         }
@@ -133,7 +102,7 @@ EXPORT IHardware* GetIHardware()
 {
     try
     {
-        if (IsOn(ReadConfig(), kNoInterface))
+        if (IsOn(kNoInterface))
             return nullptr;
         auto hardware = new CHardware;
         std::lock_guard<std::mutex> lock(g_mutex);
