@@ -65,25 +65,13 @@ LONG QueryText(HKEY key, const wchar_t* name, std::wstring& out)
     }
     return ERROR_MORE_DATA;
 }
-} // namespace
 
-LONG ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, std::wstring& out, REGSAM access)
+LONG QueryDword(HKEY key, const wchar_t* name, DWORD& out)
 {
-    CRegKey key;
-    if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
-        return status;
-    return QueryText(key.Get(), name, out);
-}
-
-LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out, REGSAM access)
-{
-    CRegKey key;
-    if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
-        return status;
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof value;
-    const LONG status = ::RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    const LONG status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     if ((status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type != REG_DWORD)
         return ERROR_UNSUPPORTED_TYPE;
     if (status != ERROR_SUCCESS)
@@ -92,6 +80,17 @@ LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DW
         return ERROR_INVALID_DATA;
     out = value;
     return ERROR_SUCCESS;
+}
+} // namespace
+
+LONG ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, std::wstring& out, REGSAM access)
+{
+    return CRegistryKey(subkey, root, access).Text(name, out);
+}
+
+LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out, REGSAM access)
+{
+    return CRegistryKey(subkey, root, access).Dword(name, out);
 }
 
 LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access)
@@ -122,4 +121,19 @@ LONG DeleteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, 
     if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
         return status;
     return ::RegDeleteValueW(key.Get(), name);
+}
+
+CRegistryKey::CRegistryKey(const wchar_t* subkey, HKEY root, REGSAM access)
+    : m_status(::RegOpenKeyExW(root, subkey, 0, access, m_key.Put()))
+{
+}
+
+LONG CRegistryKey::Text(const wchar_t* name, std::wstring& out) const
+{
+    return m_key ? QueryText(m_key.Get(), name, out) : m_status;
+}
+
+LONG CRegistryKey::Dword(const wchar_t* name, DWORD& out) const
+{
+    return m_key ? QueryDword(m_key.Get(), name, out) : m_status;
 }
