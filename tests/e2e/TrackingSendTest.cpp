@@ -68,6 +68,12 @@ public:
         static_cast<void>(
             DeleteRegistryValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"UBR", KEY_SET_VALUE | KEY_WOW64_64KEY));
     }
+    // The main product 4711, its version 5.6.7 and the machine identifier muid-1.
+    static bool WriteIdentity()
+    {
+        return Write(kSetupKey, L"MainProductID", DWORD{4711}) && Write(kSetupKey, L"Normal", L"5.6.7") &&
+               Write(kUidsKey, L"MUID", L"muid-1");
+    }
     // view: the operating system's values live in the 64-bit view, the agent's in the one this process sees.
     static bool Write(const wchar_t* key, const wchar_t* name, const std::wstring& text)
     {
@@ -156,9 +162,7 @@ TEST_F(TrackingSendEndToEndTest, EachEventSendsOneHitWithIdentityEnvironmentAndP
 {
     ASSERT_TRUE(CMachineValues::Absent());
     const CMachineValues cleanup;
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kSetupKey, L"MainProductID", DWORD{4711}));
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kSetupKey, L"Normal", L"5.6.7"));
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kUidsKey, L"MUID", L"muid-1"));
+    ASSERT_TRUE(CMachineValues::WriteIdentity());
     ASSERT_TRUE(CMachineValues::Write(kCurrentVersionKey, L"UBR", DWORD{4321}, KEY_WOW64_64KEY));
     ASSERT_TRUE(m_install.SetSetupValue(L"Normal", L"2.3.4"));   // sent as stored, not as a four-part version
     RebuildPlugin();
@@ -215,9 +219,7 @@ TEST_F(TrackingSendEndToEndTest, TheHitOnTheWireIsPinned)
 {
     ASSERT_TRUE(CMachineValues::Absent());
     const CMachineValues cleanup;
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kSetupKey, L"MainProductID", DWORD{4711}));
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kSetupKey, L"Normal", L"5.6.7"));
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kUidsKey, L"MUID", L"muid-1"));
+    ASSERT_TRUE(CMachineValues::WriteIdentity());
     ASSERT_TRUE(m_install.SetSetupValue(L"Normal", L"2.3.4"));
     Configure({{"Register.Register.Region", "eu west"}, {"Anvara.Portable", "1"}});
     const std::wstring file = m_files + L"pinned.json";
