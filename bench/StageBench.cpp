@@ -129,8 +129,7 @@ public:
     {
         StandIn([&] { m_comms.ReleaseProxyConfig(config); });
     }
-    ICommsRequest* OpenRequest(const wchar_t* userAgent, const wchar_t* url, const wchar_t* verb,
-                               DWORD flags) override
+    ICommsRequest* OpenRequest(const wchar_t* userAgent, const wchar_t* url, const wchar_t* verb, DWORD flags) override
     {
         return StandIn([&] { return m_comms.OpenRequest(userAgent, url, verb, flags); });
     }
@@ -203,7 +202,10 @@ private:
 class CTimedComponents final : public IComponentAccess
 {
 public:
-    bool UseComms(CComponentUse<ICommsWrapper>& use) override { return Use<CTimedComms>(&IComponentAccess::UseComms, use); }
+    bool UseComms(CComponentUse<ICommsWrapper>& use) override
+    {
+        return Use<CTimedComms>(&IComponentAccess::UseComms, use);
+    }
     bool UseHardware(CComponentUse<IHardware>& use) override
     {
         return Use<CTimedHardware>(&IComponentAccess::UseHardware, use);
@@ -248,10 +250,18 @@ enum Stage
 };
 
 constexpr const char* kStageNames[kStageCount] = {
-    "reading the tracking file",     "composing the request",   "loading the communications comp.",
-    "the tracking request",          "proxy settings",          "certificate trust",
-    "identity strings",              "hardware flag (Anvara)",  "environment parameters and pairs",
-    "the send",                      "giving everything back",  "test mode and file removal",
+    "reading the tracking file",
+    "composing the request",
+    "loading the communications comp.",
+    "the tracking request",
+    "proxy settings",
+    "certificate trust",
+    "identity strings",
+    "hardware flag (Anvara)",
+    "environment parameters and pairs",
+    "the send",
+    "giving everything back",
+    "test mode and file removal",
 };
 
 struct StageSample

@@ -14,14 +14,10 @@ std::uint64_t CComponentSettings::Number(const wchar_t* key)
         return 0;
     switch (item->m_type)
     {
-    case Boolean:
-        return item->m_value.boolean ? 1 : 0;
-    case Integer:
-        return item->m_unsigned || item->m_value.i64 >= 0 ? item->m_value.u64 : 0;
-    case String:
-        return item->m_string == L"true" ? 1 : std::wcstoull(item->m_string.c_str(), nullptr, 10);
-    default:
-        return 0;
+    case Boolean: return item->m_value.boolean ? 1 : 0;
+    case Integer: return item->m_unsigned || item->m_value.i64 >= 0 ? item->m_value.u64 : 0;
+    case String: return item->m_string == L"true" ? 1 : std::wcstoull(item->m_string.c_str(), nullptr, 10);
+    default: return 0;
     }
 }
 
@@ -49,7 +45,7 @@ void CComponentSettings::Refresh()
     // Shared for delete too: the configuration component replaces the file while others read it.
     if (ReadWholeFile(m_path, text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) != ERROR_SUCCESS)
     {
-        m_read = false;   // read again next time: a writer may be replacing it
+        m_read = false; // read again next time: a writer may be replacing it
         return;
     }
     if (!m_values.FromUtf8Json(text))

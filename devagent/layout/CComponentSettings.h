@@ -22,9 +22,9 @@ private:
     void Refresh();
 
     std::mutex m_mutex;
-    std::wstring m_path;   // found on first use: "config.json" in this library's folder
+    std::wstring m_path; // found on first use: "config.json" in this library's folder
     CMessageObject m_values;
-    bool m_read = false;   // m_values stand for the file of m_stamp and m_size
+    bool m_read = false; // m_values stand for the file of m_stamp and m_size
     FILETIME m_stamp{};
     std::uint64_t m_size = 0;
 };

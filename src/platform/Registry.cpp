@@ -125,8 +125,7 @@ LONG DeleteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, 
 
 CRegistryKey::CRegistryKey(const wchar_t* subkey, HKEY root, REGSAM access)
     : m_status(::RegOpenKeyExW(root, subkey, 0, access, m_key.Put()))
-{
-}
+{}
 
 LONG CRegistryKey::Text(const wchar_t* name, std::wstring& out) const
 {
