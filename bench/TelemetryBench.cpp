@@ -347,8 +347,12 @@ void TrackingFigures()
         for (int i = 0; i < count; ++i)
         {
             files.push_back(folder + tag + L"-" + std::to_wstring(i) + L".json");
+            // Created new rather than replaced: under Wine a replacing create empties the file first, and ext4
+            // then gives the data its blocks on close, which a disk mounted with "discard" trims synchronously
+            // when the plug-in deletes the file: milliseconds of the machine's, not of the event's.
             Require(WriteWholeFile(files.back(),
-                                   R"({"TrackIndex":"bench","CustomData":[{"Name":"screen","Value":"start"}]})"),
+                                   R"({"TrackIndex":"bench","CustomData":[{"Name":"screen","Value":"start"}]})",
+                                   kFileNew),
                     "writing a tracking file");
         }
         return files;
@@ -361,15 +365,20 @@ void TrackingFigures()
         double userSeconds = 0;
         double systemSeconds = 0;
     };
+    int runs = 0;
     auto run = [&](int threads, int eventsPerThread) {
+        ++runs;
         std::vector<std::vector<CMessageObject>> events(threads);
         for (int t = 0; t < threads; ++t)
-            for (const std::wstring& file : writeFiles(std::to_wstring(t), eventsPerThread))
+        {
+            const std::wstring tag = std::to_wstring(runs) + L"-" + std::to_wstring(t);
+            for (const std::wstring& file : writeFiles(tag, eventsPerThread))
             {
                 CMessageObject event;
                 event.AddObject(L"TrackingSend", true)->AddString(L"Filename", file);
                 events[t].push_back(std::move(event));
             }
+        }
         std::vector<Run> perThread(threads);
         const auto cpuBefore = ProcessCpu();
         const auto start = Clock::now();
