@@ -5,10 +5,27 @@
 
 #include <cwchar>
 
+namespace
+{
+
+std::wstring ConfigPath()
+{
+    const std::wstring folder = ThisModuleFolder();
+    return folder.empty() ? std::wstring() : folder + L"config.json";
+}
+
+} // namespace
+
+CComponentSettings::CComponentSettings() : m_path(ConfigPath()) {}
+
 std::uint64_t CComponentSettings::Number(const wchar_t* key)
 {
+    // The file is looked at before the mutex: callers on other threads wait for each other only while a key is
+    // looked up or the file parsed again.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const bool present = !m_path.empty() && ::GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &data);
     std::lock_guard<std::mutex> lock(m_mutex);
-    Refresh();
+    Refresh(present ? &data : nullptr);
     const CMessageItem* item = nullptr;
     if (!m_values.FindItem(key, item))
         return 0;
@@ -21,24 +38,16 @@ std::uint64_t CComponentSettings::Number(const wchar_t* key)
     }
 }
 
-void CComponentSettings::Refresh()
+void CComponentSettings::Refresh(const WIN32_FILE_ATTRIBUTE_DATA* data)
 {
-    if (m_path.empty())
-    {
-        const std::wstring folder = ThisModuleFolder();
-        if (folder.empty())
-            return;
-        m_path = folder + L"config.json";
-    }
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &data))
+    if (data == nullptr)
     {
         m_values = CMessageObject();
         m_read = false;
         return;
     }
-    const std::uint64_t size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    if (m_read && size == m_size && ::CompareFileTime(&data.ftLastWriteTime, &m_stamp) == 0)
+    const std::uint64_t size = static_cast<std::uint64_t>(data->nFileSizeHigh) << 32 | data->nFileSizeLow;
+    if (m_read && size == m_size && ::CompareFileTime(&data->ftLastWriteTime, &m_stamp) == 0)
         return;
     m_values = CMessageObject();
     std::string text;
@@ -51,6 +60,6 @@ void CComponentSettings::Refresh()
     if (!m_values.FromUtf8Json(text))
         m_values = CMessageObject();
     m_read = true;
-    m_stamp = data.ftLastWriteTime;
+    m_stamp = data->ftLastWriteTime;
     m_size = size;
 }

@@ -14,15 +14,19 @@
 class CComponentSettings
 {
 public:
+    // For "config.json" in the folder of the library this is linked into.
+    CComponentSettings();
+
     // The value of key as a number: a number as it is (0 when negative), true and "true" as 1, a text by its
     // leading decimal digits; 0 when absent or of another type.
     std::uint64_t Number(const wchar_t* key);
 
 private:
-    void Refresh();
+    // Under m_mutex, with what the file system said of the file (null: it is not there or cannot be seen).
+    void Refresh(const WIN32_FILE_ATTRIBUTE_DATA* data);
 
     std::mutex m_mutex;
-    std::wstring m_path; // found on first use: "config.json" in this library's folder
+    const std::wstring m_path; // empty when the library's folder is unknown: no keys
     CMessageObject m_values;
     bool m_read = false; // m_values stand for the file of m_stamp and m_size
     FILETIME m_stamp{};

@@ -42,9 +42,18 @@ public:
 private:
     using Values = std::map<std::wstring, std::wstring>;
 
+    // What the file system says of the file at one moment.
+    struct FileState
+    {
+        DWORD error = ERROR_SUCCESS;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+    };
+    FileState ReadState() const;
+
     bool Find(const wchar_t* key, std::wstring& value);   // takes m_mutex
-    // Under m_mutex. Reloads when the file changed; an error when it could not be read, the values then stay.
-    DWORD Refresh();
+    // Under m_mutex. Reloads when state says the file changed; an error when it could not be read, the values
+    // then stay.
+    DWORD Refresh(const FileState& state);
     DWORD Store(Values values);
     // Takes m_mutex: change is applied to a copy of the values, which is then stored; its error stops the edit.
     DWORD Edit(const std::function<DWORD(Values&)>& change);
