@@ -52,17 +52,10 @@ auto StandIn(F&& call)
     return call();
 }
 
-class CTimedConfig final : public IConfigUtil
+class CTimedConfig final : public CConfigUtilBase
 {
 public:
     explicit CTimedConfig(IConfigUtil& util) : m_util(util) {}
-    void Reserved1() override {}
-    void Reserved2() override {}
-    void Reserved3() override {}
-    void Reserved4() override {}
-    void Reserved5() override {}
-    void Reserved6() override {}
-    void Reserved7() override {}
     DWORD QueryValue(const wchar_t* key, wchar_t** value, DWORD flags) override
     {
         ++reads;
@@ -83,12 +76,10 @@ public:
     {
         return StandIn([&] { return m_util.SetValue(key, value, flags); });
     }
-    void Reserved12() override {}
     DWORD RemoveValue(const wchar_t* key) override
     {
         return StandIn([&] { return m_util.RemoveValue(key); });
     }
-    void Reserved14() override {}
     void ReleaseValue(wchar_t** value) override
     {
         StandIn([&] { m_util.ReleaseValue(value); });

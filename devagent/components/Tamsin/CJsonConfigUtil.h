@@ -15,18 +15,11 @@
 #include <mutex>
 #include <string>
 
-class CJsonConfigUtil final : public IConfigUtil
+class CJsonConfigUtil final : public CConfigUtilBase
 {
 public:
     explicit CJsonConfigUtil(std::wstring path);
 
-    void Reserved1() override {}
-    void Reserved2() override {}
-    void Reserved3() override {}
-    void Reserved4() override {}
-    void Reserved5() override {}
-    void Reserved6() override {}
-    void Reserved7() override {}
     // ERROR_FILE_NOT_FOUND for a missing key; *value is then null.
     DWORD QueryValue(const wchar_t* key, wchar_t** value, DWORD flags) override;
     DWORD GetValue(const wchar_t* key, std::wstring& value, DWORD flags) override;
@@ -34,9 +27,7 @@ public:
     DWORD QuerySectionValue(const wchar_t* section, const wchar_t* group, const wchar_t* key, wchar_t* buffer,
                             DWORD* size, DWORD flags) override;
     DWORD SetValue(const wchar_t* key, const wchar_t* value, DWORD flags) override;
-    void Reserved12() override {}
     DWORD RemoveValue(const wchar_t* key) override;
-    void Reserved14() override {}
     void ReleaseValue(wchar_t** value) override;
 
 private:
