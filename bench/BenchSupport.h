@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace bench
 {
@@ -38,6 +40,10 @@ inline void Require(DWORD error, const char* what)
     std::fprintf(stderr, "telemetry_bench: %s failed with error %lu\n", what, static_cast<unsigned long>(error));
     std::exit(1);
 }
+
+// The stages of one "TrackingSend", each file one event, next to the whole event's median (StageBench.cpp).
+// quillon and anvara: the components as the install holds them, already loaded.
+void StageFigures(const std::vector<std::wstring>& files, HMODULE quillon, HMODULE anvara, double wholeMedianMs);
 
 // The "upload" set, and the child process that makes one upload for it (this program with kUploadHost first).
 constexpr char kUploadHost[] = "upload-host";
