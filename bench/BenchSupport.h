@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace bench
 {
@@ -39,11 +41,18 @@ inline void Require(DWORD error, const char* what)
     std::exit(1);
 }
 
+// The stages of one "TrackingSend", each file one event, next to the whole event's median (StageBench.cpp).
+// quillon and anvara: the components as the install holds them, already loaded.
+void StageFigures(const std::vector<std::wstring>& files, HMODULE quillon, HMODULE anvara, double wholeMedianMs);
+
 // The "upload" set, and the child process that makes one upload for it (this program with kUploadHost first).
 constexpr char kUploadHost[] = "upload-host";
 void UploadFigures();
 // The "execute" set (PluginExecuteBench.cpp).
 void ExecuteFigures();
 int UploadHost(int argc, char** argv);
+
+// The "batch" set: the repository batch downloader against plain requests.
+void BatchDownloadFigures();
 
 } // namespace bench

@@ -8,16 +8,20 @@
 #include "CServerFixture.h"
 #include "CFakeConfigUtil.h"
 #include "comms/WebApiRequest.h"
+#include "host/CCommsWrapperLoader.h"
 #include "host/CDispatcherHelper.h"
 #include "host/ICommsRequest.h"
 #include "host/ICommsWrapper.h"
 #include "host/IPlugin.h"
 #include "host/Trace.h"
 #include "message/CMessageObject.h"
+#include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
 #include "plugin/CTelemetry.h"
 #include "platform/Digest.h"
 #include "platform/Files.h"
+#include "platform/OsProbes.h"
+#include "platform/Registry.h"
 #include "platform/TextUtil.h"
 #include "platform/Win.h"
 
@@ -38,6 +42,9 @@ TRACE_UNIT("5b0f6a64-2f9e-4d0c-9a57-3c4e1d2b7a10");
 namespace
 {
 using namespace bench;
+
+// The median of one Quillon.dll request, when the "requests" set ran before in this run.
+double g_requestMedianUs = 0;
 // A document shaped like the messages the agent exchanges: many small records with strings, numbers,
 // nested objects and arrays, a few escapes and non-ASCII letters.
 std::string MakeDocument(size_t minimumBytes)
@@ -175,10 +182,20 @@ void PluginFigures()
         for (int i = 0; i < kCycles; ++i)
             CModule(::LoadLibraryExW(logging.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     });
+    // What the plug-in's constructor does when no one else holds the operating-system record.
+    const double detections = BestSeconds(3, [&] {
+        for (int i = 0; i < kCycles; ++i)
+        {
+            OperatingSystemInfo info;
+            DetectOperatingSystem(*MakeWindowsOsProbes(), info);
+        }
+    });
     std::printf("Plug-in entry points\n");
     std::printf("  ProcessEvent, unknown event      %8.0f ns\n", rejected / kEvents * 1e9);
     std::printf("  GetPluginList + FreePluginList   %8.1f us   %.2f of a bare load and unload of Hollin.dll\n",
                 cycles / kCycles * 1e6, cycles / bareLoads);
+    std::printf("    of which: bare load and unload %8.1f us, operating-system detection %8.1f us\n",
+                bareLoads / kCycles * 1e6, detections / kCycles * 1e6);
 }
 // A configured web API URL: three settings read, placeholders filled, an unfilled optional parameter removed.
 void UrlFigures()
@@ -241,28 +258,74 @@ void RequestFigures()
     }
     freeComms(&comms);
     std::sort(micros.begin(), micros.end());
+    g_requestMedianUs = micros[kRequests / 2];
     std::printf("Requests through Quillon.dll to the loopback fixture, %d (%d failed)\n", kRequests, failures);
     std::printf("  round trip median %8.0f us   99th percentile %8.0f us\n", micros[kRequests / 2],
                 micros[kRequests * 99 / 100]);
 }
+// The machine values a tracking hit reads, as a real agent has them; removed afterwards.
+class CIdentityValues
+{
+public:
+    static constexpr wchar_t kLegacyKey[] = L"SOFTWARE\\Korvo Software";
+    static constexpr wchar_t kSetupKey[] = L"SOFTWARE\\Korvo Software\\Setup";
+    CIdentityValues(CAgentInstall& install)
+    {
+        const DWORD product = 4711;
+        Require(static_cast<DWORD>(WriteRegistryValue(HKEY_LOCAL_MACHINE, kSetupKey, L"MainProductID", REG_DWORD,
+                                                      &product, sizeof(product))),
+                "writing the main product");
+        Require(static_cast<DWORD>(WriteRegistryText(HKEY_LOCAL_MACHINE, kSetupKey, L"Normal", L"5.6.7")),
+                "writing its version");
+        Require(static_cast<DWORD>(
+                    WriteRegistryText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvo Software\\Setup\\UIDS", L"MUID", L"muid-1")),
+                "writing the machine identifier");
+        Require(install.SetSetupValue(L"Normal", L"2.3.4") ? ERROR_SUCCESS : ERROR_WRITE_FAULT,
+                "writing the agent's version");
+    }
+    ~CIdentityValues() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacyKey); }
+    CIdentityValues(const CIdentityValues&) = delete;
+    CIdentityValues& operator=(const CIdentityValues&) = delete;
+};
+
+double Seconds(const FILETIME& time)
+{
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32 | time.dwLowDateTime) / 1e7;
+}
+
+// User and system seconds of this process so far.
+std::pair<double, double> ProcessCpu()
+{
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return {0, 0};
+    return {Seconds(user), Seconds(kernel)};
+}
+
 // "TrackingSend" events end to end: the real Telemetry.dll in a development agent install reads each
 // tracking file, sends its hit through Quillon.dll to the loopback fixture and removes the file. Events per
-// second from one host thread and from four, and the time of one event.
+// second from one host thread and from four, the time of one event and what the process spent on it; then
+// the same events stage by stage (StageBench.cpp).
 void TrackingFigures()
 {
     CAgentInstall install;
     install.AddComponents();
+    const CIdentityValues identity(install);
     CServerFixture server;
-    server.Reply("GET", "/hit", CScriptedReply{200, {}, "", "text/plain", {}});
+    // The same answer as the "requests" set's, so that the ratio of the two compares like with like: under
+    // Wine's WinHTTP an empty text answer alone made a send take more than twice as long.
+    server.ReplyJson("GET", "/hit", 200, "{}");
     const std::string settings =
         "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \"" +
         server.HostAndPort() +
         "\", \"Communications.Method_TrackingSend.Path\": \"hit?trackIndex={trackIndex}\", "
-        "\"Register.Agent.TestMode\": \"0\"}";
+        "\"Register.Register.SiteId\": \"site-7\", \"Register.Register.DeviceId\": \"device-7\", "
+        "\"Register.Register.Region\": \"eu\", \"Register.Agent.TestMode\": \"0\"}";
     Require(WriteWholeFile(install.Folder() + L"Utils\\config.json", settings), "writing the settings");
     // Each event loads and unloads the communications and system information components; the extra
     // reference keeps them mapped, as a real agent's other users would (and spares 32-bit Wine's TLS slots).
-    const CModule pinComms(::LoadLibraryExW((install.Folder() + L"Utils\\Quillon.dll").c_str(), nullptr,
+    const std::wstring commsLibrary = CommsLibraryName(COperatingSystem().Info().osCode);
+    const CModule pinComms(::LoadLibraryExW((install.Folder() + L"Utils\\" + commsLibrary).c_str(), nullptr,
                                             LOAD_WITH_ALTERED_SEARCH_PATH));
     const CModule pinHardware(::LoadLibraryExW((install.Folder() + L"Utils\\Anvara.dll").c_str(), nullptr,
                                                LOAD_WITH_ALTERED_SEARCH_PATH));
@@ -279,26 +342,45 @@ void TrackingFigures()
 
     const std::wstring folder = install.Folder() + L"Tracking\\";
     ::CreateDirectoryW(folder.c_str(), nullptr);
+    const auto writeFiles = [&](const std::wstring& tag, int count) {
+        std::vector<std::wstring> files;
+        for (int i = 0; i < count; ++i)
+        {
+            files.push_back(folder + tag + L"-" + std::to_wstring(i) + L".json");
+            // Created new rather than replaced: under Wine a replacing create empties the file first, and ext4
+            // then gives the data its blocks on close, which a disk mounted with "discard" trims synchronously
+            // when the plug-in deletes the file: milliseconds of the machine's, not of the event's.
+            Require(WriteWholeFile(files.back(),
+                                   R"({"TrackIndex":"bench","CustomData":[{"Name":"screen","Value":"start"}]})",
+                                   kFileNew),
+                    "writing a tracking file");
+        }
+        return files;
+    };
     struct Run
     {
         double seconds = 0;
         std::vector<double> millis;
         int failures = 0;
+        double userSeconds = 0;
+        double systemSeconds = 0;
     };
+    int runs = 0;
     auto run = [&](int threads, int eventsPerThread) {
+        ++runs;
         std::vector<std::vector<CMessageObject>> events(threads);
         for (int t = 0; t < threads; ++t)
-            for (int i = 0; i < eventsPerThread; ++i)
+        {
+            const std::wstring tag = std::to_wstring(runs) + L"-" + std::to_wstring(t);
+            for (const std::wstring& file : writeFiles(tag, eventsPerThread))
             {
-                const std::wstring file = folder + std::to_wstring(t) + L"-" + std::to_wstring(i) + L".json";
-                Require(
-                    WriteWholeFile(file, R"({"TrackIndex":"bench","CustomData":[{"Name":"screen","Value":"start"}]})"),
-                    "writing a tracking file");
                 CMessageObject event;
                 event.AddObject(L"TrackingSend", true)->AddString(L"Filename", file);
                 events[t].push_back(std::move(event));
             }
+        }
         std::vector<Run> perThread(threads);
+        const auto cpuBefore = ProcessCpu();
         const auto start = Clock::now();
         std::vector<std::thread> workers;
         for (int t = 0; t < threads; ++t)
@@ -316,6 +398,9 @@ void TrackingFigures()
             worker.join();
         Run all;
         all.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const auto cpuAfter = ProcessCpu();
+        all.userSeconds = cpuAfter.first - cpuBefore.first;
+        all.systemSeconds = cpuAfter.second - cpuBefore.second;
         for (const Run& one : perThread)
         {
             all.millis.insert(all.millis.end(), one.millis.begin(), one.millis.end());
@@ -328,24 +413,33 @@ void TrackingFigures()
     constexpr int kEvents = 400;
     const Run one = run(1, kEvents);
     const Run four = run(4, kEvents / 4);
-    library.Free(list);
 
     const double oneRate = kEvents / one.seconds;
     const double fourRate = kEvents / four.seconds;
+    const double oneMedian = one.millis[one.millis.size() / 2];
     std::printf("TrackingSend end to end through Telemetry.dll and Quillon.dll to the loopback fixture, %d events "
                 "(%d failed)\n",
                 2 * kEvents, one.failures + four.failures);
-    std::printf("  1 host thread   %8.0f events/s   median %6.2f ms   99th percentile %6.2f ms\n", oneRate,
-                one.millis[one.millis.size() / 2], one.millis[one.millis.size() * 99 / 100]);
+    std::printf("  1 host thread   %8.0f events/s   median %6.2f ms   99th percentile %6.2f ms\n", oneRate, oneMedian,
+                one.millis[one.millis.size() * 99 / 100]);
     std::printf("  4 host threads  %8.0f events/s   median %6.2f ms   99th percentile %6.2f ms\n", fourRate,
                 four.millis[four.millis.size() / 2], four.millis[four.millis.size() * 99 / 100]);
+    std::printf("  CPU per event, 1 host thread: user %.0f us, system %.0f us (the process's own accounting, the\n"
+                "  fixture's server threads included)\n",
+                one.userSeconds / kEvents * 1e6, one.systemSeconds / kEvents * 1e6);
     std::printf("  4 threads / 1 thread  %.2f (%u processors)\n", fourRate / oneRate,
                 std::thread::hardware_concurrency());
+    if (g_requestMedianUs > 0)
+        std::printf("  1-thread median / Quillon.dll request median  %.2f\n", oneMedian * 1e3 / g_requestMedianUs);
+
+    StageFigures(writeFiles(L"stage", kEvents), pinComms.Get(), pinHardware.Get(), oneMedian);
+    library.Free(list);
 }
 } // namespace
 
 using bench::kUploadHost;
 using bench::UploadFigures;
+using bench::BatchDownloadFigures;
 using bench::UploadHost;
 
 // Every set, or the sets named on the command line.
@@ -357,7 +451,8 @@ int main(int argc, char** argv)
         void (*run)();
     } sets[] = {{"json", JsonFigures},       {"digests", DigestFigures}, {"trace", TraceFigures},
                 {"plugin", PluginFigures},   {"url", UrlFigures},        {"requests", RequestFigures},
-                {"tracking", TrackingFigures}, {"upload", UploadFigures}, {"execute", bench::ExecuteFigures}};
+                {"tracking", TrackingFigures}, {"upload", UploadFigures}, {"batch", BatchDownloadFigures},
+                {"execute", bench::ExecuteFigures}};
     if (argc > 1 && std::string(argv[1]) == kUploadHost)
         return UploadHost(argc, argv);
     for (const auto& set : sets)
@@ -366,7 +461,10 @@ int main(int argc, char** argv)
         for (int i = 1; i < argc; ++i)
             wanted = wanted || std::string(argv[i]) == set.name;
         if (wanted)
+        {
             set.run();
+            std::fflush(stdout);   // what was measured stays, should a later set end the process
+        }
     }
     return 0;
 }

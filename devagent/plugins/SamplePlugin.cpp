@@ -55,7 +55,7 @@ int main()
     ::LocalFree(argv);
 
     OperatingSystemInfo os;
-    DetectOperatingSystem(WindowsOsProbes(), os);
+    DetectOperatingSystem(*MakeWindowsOsProbes(), os);
     result.AddString(L"OsName", os.fullName);
     result.AddString(L"OsVersion", UInt32ToText(os.majorVersion) + L"." + UInt32ToText(os.minorVersion) + L"." +
                                        UInt32ToText(os.buildNumber));

@@ -36,4 +36,20 @@ public:
     virtual void ReleaseValue(wchar_t** value) = 0;      // slot 15: clears *value
 };
 
+// What implementations of this system share (the configuration stand-in, fakes, decorators): the slots that
+// this system never calls do nothing.
+class CConfigUtilBase : public IConfigUtil
+{
+public:
+    void Reserved1() override {}
+    void Reserved2() override {}
+    void Reserved3() override {}
+    void Reserved4() override {}
+    void Reserved5() override {}
+    void Reserved6() override {}
+    void Reserved7() override {}
+    void Reserved12() override {}
+    void Reserved14() override {}
+};
+
 using GetUtilFn = IConfigUtil* (*)();

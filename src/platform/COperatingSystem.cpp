@@ -302,7 +302,12 @@ COperatingSystem::~COperatingSystem()
 
 void COperatingSystem::Detect(OperatingSystemInfo& info)
 {
-    DetectOperatingSystem(g_testProbes ? *g_testProbes : WindowsOsProbes(), info);
+    if (g_testProbes != nullptr)
+    {
+        DetectOperatingSystem(*g_testProbes, info);
+        return;
+    }
+    DetectOperatingSystem(*MakeWindowsOsProbes(), info);
 }
 
 void COperatingSystem::SetProbesForTesting(IOsProbes* probes)

@@ -46,9 +46,10 @@ DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, unsigne
     if (bytes.size() > kMaxBytes)
         return ERROR_FILE_TOO_LARGE;
     const bool append = (flags & kFileAppend) != 0;
+    const DWORD disposition = append ? OPEN_ALWAYS : (flags & kFileNew) != 0 ? CREATE_NEW : CREATE_ALWAYS;
     CFileHandle file(::CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
     if (!file)
         return ::GetLastError();
     DWORD written = 0;

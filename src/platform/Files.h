@@ -15,6 +15,9 @@ enum FileWriteFlags : unsigned
     kFileReplace = 0, // create, or empty what is there
     kFileAppend = 1,  // add at the end, creating the file when missing; appenders never overwrite each other
     kFileFlush = 2,   // on the disk before the call returns
+    // Create, failing with ERROR_FILE_EXISTS when the file is there. Unlike kFileReplace it never empties a
+    // file, which under Wine (an ftruncate) makes ext4 give the data its blocks at once on close.
+    kFileNew = 4,
 };
 
 // The whole buffer in one write, sharing read and write access, or a failure (ERROR_WRITE_FAULT for a short

@@ -2,6 +2,8 @@
 
 #include "platform/Registry.h"
 
+#include <optional>
+
 namespace
 {
 constexpr REGSAM kQuery64 = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
@@ -40,26 +42,38 @@ public:
 
     bool ReadNumber(const wchar_t* key, const wchar_t* name, DWORD& value) override
     {
-        return ReadRegistryDword(HKEY_LOCAL_MACHINE, key, name, value, kQuery64) == ERROR_SUCCESS;
+        return Open(key).Dword(name, value) == ERROR_SUCCESS;
     }
 
     bool ReadText(const wchar_t* key, const wchar_t* name, std::wstring& value) override
     {
-        return ReadRegistryText(HKEY_LOCAL_MACHINE, key, name, value, kQuery64) == ERROR_SUCCESS;
+        return Open(key).Text(name, value) == ERROR_SUCCESS;
     }
 
     bool KeyExists(const wchar_t* key) override
     {
         return ProbeRegistryKey(HKEY_LOCAL_MACHINE, key, kQuery64) == ERROR_SUCCESS;
     }
-};
 
-// Built while the library loads: a function-local static would take the threads library's once-lock,
-// which leaves a thread handle and an event behind for every load.
-CWindowsOsProbes g_windowsOsProbes;
+private:
+    // Detection reads one key's values one after the other: the key stays open until another is asked for.
+    const CRegistryKey& Open(const wchar_t* key)
+    {
+        if (!m_key || m_path != key)
+        {
+            m_key.reset();
+            m_path = key;
+            m_key.emplace(key, HKEY_LOCAL_MACHINE, kQuery64);
+        }
+        return *m_key;
+    }
+
+    std::wstring m_path;
+    std::optional<CRegistryKey> m_key;
+};
 } // namespace
 
-IOsProbes& WindowsOsProbes()
+std::unique_ptr<IOsProbes> MakeWindowsOsProbes()
 {
-    return g_windowsOsProbes;
+    return std::make_unique<CWindowsOsProbes>();
 }

@@ -4,6 +4,7 @@
 
 #include "platform/Win.h"
 
+#include <memory>
 #include <string>
 
 class IOsProbes
@@ -23,5 +24,5 @@ public:
     [[nodiscard]] virtual bool KeyExists(const wchar_t* key) = 0;
 };
 
-// The real Windows calls.
-IOsProbes& WindowsOsProbes();
+// The real Windows calls, for one detection (they keep the registry key they read last open).
+std::unique_ptr<IOsProbes> MakeWindowsOsProbes();

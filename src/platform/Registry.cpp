@@ -3,6 +3,7 @@
 #include "platform/CUniqueHandle.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace
@@ -15,11 +16,30 @@ bool IsText(DWORD type)
     return type == REG_SZ || type == REG_EXPAND_SZ;
 }
 
+// [text, text + size bytes) up to its first NUL; a trailing odd byte is not a character.
+void AssignText(const wchar_t* text, DWORD size, std::size_t capacity, std::wstring& out)
+{
+    const wchar_t* end = text + std::min<std::size_t>(size / sizeof(wchar_t), capacity);
+    out.assign(text, std::find(text, end, L'\0'));
+}
+
 LONG QueryText(HKEY key, const wchar_t* name, std::wstring& out)
 {
+    // Most values fit a small buffer: read at once, without asking for the size first (each call is a
+    // round trip to the registry).
+    wchar_t small[128];
     DWORD type = 0;
-    DWORD size = 0;
-    LONG status = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    DWORD size = sizeof(small);
+    LONG status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(small), &size);
+    if (status == ERROR_SUCCESS)
+    {
+        if (!IsText(type))
+            return ERROR_UNSUPPORTED_TYPE;
+        AssignText(small, size, std::size(small), out);
+        return ERROR_SUCCESS;
+    }
+    if (status == ERROR_MORE_DATA) // size now says how much
+        status = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt)
     {
         if (status != ERROR_SUCCESS)
@@ -40,32 +60,18 @@ LONG QueryText(HKEY key, const wchar_t* name, std::wstring& out)
             return status;
         if (!IsText(type))
             return ERROR_UNSUPPORTED_TYPE;
-        const wchar_t* begin = buffer.data();
-        const wchar_t* end = begin + std::min<size_t>(size / sizeof(wchar_t), buffer.size());
-        out.assign(begin, std::find(begin, end, L'\0'));
+        AssignText(buffer.data(), size, buffer.size(), out);
         return ERROR_SUCCESS;
     }
     return ERROR_MORE_DATA;
 }
-} // namespace
 
-LONG ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, std::wstring& out, REGSAM access)
+LONG QueryDword(HKEY key, const wchar_t* name, DWORD& out)
 {
-    CRegKey key;
-    if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
-        return status;
-    return QueryText(key.Get(), name, out);
-}
-
-LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out, REGSAM access)
-{
-    CRegKey key;
-    if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
-        return status;
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof value;
-    const LONG status = ::RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    const LONG status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     if ((status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type != REG_DWORD)
         return ERROR_UNSUPPORTED_TYPE;
     if (status != ERROR_SUCCESS)
@@ -74,6 +80,17 @@ LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DW
         return ERROR_INVALID_DATA;
     out = value;
     return ERROR_SUCCESS;
+}
+} // namespace
+
+LONG ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name, std::wstring& out, REGSAM access)
+{
+    return CRegistryKey(subkey, root, access).Text(name, out);
+}
+
+LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out, REGSAM access)
+{
+    return CRegistryKey(subkey, root, access).Dword(name, out);
 }
 
 LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access)
@@ -104,4 +121,18 @@ LONG DeleteRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* name, 
     if (const LONG status = ::RegOpenKeyExW(root, subkey, 0, access, key.Put()); status != ERROR_SUCCESS)
         return status;
     return ::RegDeleteValueW(key.Get(), name);
+}
+
+CRegistryKey::CRegistryKey(const wchar_t* subkey, HKEY root, REGSAM access)
+    : m_status(::RegOpenKeyExW(root, subkey, 0, access, m_key.Put()))
+{}
+
+LONG CRegistryKey::Text(const wchar_t* name, std::wstring& out) const
+{
+    return m_key ? QueryText(m_key.Get(), name, out) : m_status;
+}
+
+LONG CRegistryKey::Dword(const wchar_t* name, DWORD& out) const
+{
+    return m_key ? QueryDword(m_key.Get(), name, out) : m_status;
 }

@@ -4,6 +4,7 @@
 // predefined key (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, ...); access is the access to open subkey with
 // (KEY_QUERY_VALUE for reads, KEY_SET_VALUE for writes), optionally with KEY_WOW64_64KEY or KEY_WOW64_32KEY.
 
+#include "platform/CUniqueHandle.h"
 #include "platform/Win.h"
 
 #include <string>
@@ -15,6 +16,20 @@
 // REG_DWORD only: ERROR_UNSUPPORTED_TYPE for any other type, ERROR_INVALID_DATA when it does not hold 4 bytes.
 [[nodiscard]] LONG ReadRegistryDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD& out,
                                      REGSAM access = KEY_QUERY_VALUE);
+// One key opened for reading, so that several of its values cost one open. Reads follow the rules above; when
+// the key could not be opened, each read returns why.
+class CRegistryKey
+{
+public:
+    explicit CRegistryKey(const wchar_t* subkey, HKEY root = HKEY_LOCAL_MACHINE, REGSAM access = KEY_QUERY_VALUE);
+
+    [[nodiscard]] LONG Text(const wchar_t* name, std::wstring& out) const;
+    [[nodiscard]] LONG Dword(const wchar_t* name, DWORD& out) const;
+
+private:
+    CRegKey m_key;
+    LONG m_status;
+};
 // ERROR_SUCCESS when subkey opens with access.
 [[nodiscard]] LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access = KEY_QUERY_VALUE);
 

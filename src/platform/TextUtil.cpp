@@ -92,31 +92,61 @@ std::wstring SmallIntToText(std::int16_t value) { return Format(L"%d", static_ca
 std::wstring UInt64ToText(std::uint64_t value) { return Format(L"%llu", static_cast<unsigned long long>(value)); }
 std::wstring Int64ToText(std::int64_t value) { return Format(L"%lld", static_cast<long long>(value)); }
 
-bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overflowed)
+namespace
+{
+
+// The leading decimal number of text as a magnitude with its sign, saturated at limit (the positive one;
+// one more for a negative number). False when there are no digits.
+bool ReadLeadingMagnitude(const std::wstring& text, std::uint64_t limit, std::uint64_t& magnitude,
+                          bool& negative, bool& beyond)
 {
     std::size_t at = 0;
     while (at < text.size() && (text[at] == L' ' || (text[at] >= L'\t' && text[at] <= L'\r')))
         ++at;
-    bool negative = false;
+    negative = false;
     if (at < text.size() && (text[at] == L'+' || text[at] == L'-'))
         negative = text[at++] == L'-';
-    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    if (negative)
+        ++limit;
     const std::size_t digits = at;
-    std::int64_t magnitude = 0;
-    bool beyond = false;
+    magnitude = 0;
+    beyond = false;
     for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at)
     {
-        magnitude = magnitude * 10 + (text[at] - L'0');
-        if (magnitude > limit)
+        const auto digit = static_cast<std::uint64_t>(text[at] - L'0');
+        if (beyond || magnitude > (limit - digit) / 10)
         {
             magnitude = limit;
             beyond = true;
+            continue;
         }
+        magnitude = magnitude * 10 + digit;
     }
+    return at != digits;
+}
+
+} // namespace
+
+bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overflowed)
+{
+    std::uint64_t magnitude = 0;
+    bool negative = false, beyond = false;
+    const bool read = ReadLeadingMagnitude(text, 2147483647ULL, magnitude, negative, beyond);
     if (overflowed != nullptr)
         *overflowed = beyond;
-    value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-    return at != digits;
+    value = static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(magnitude)
+                                               : static_cast<std::int64_t>(magnitude));
+    return read;
+}
+
+bool ReadLeadingInt64(const std::wstring& text, std::int64_t& value)
+{
+    std::uint64_t magnitude = 0;
+    bool negative = false, beyond = false;
+    if (!ReadLeadingMagnitude(text, 9223372036854775807ULL, magnitude, negative, beyond) || beyond)
+        return false;
+    value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+    return true;
 }
 
 bool PercentEncode(const std::wstring& text, std::wstring& out)

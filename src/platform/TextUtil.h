@@ -33,6 +33,9 @@ std::wstring Int64ToText(std::int64_t value);
 // other character. False when there are no digits (value 0). A number beyond 32 bits saturates at the
 // nearest limit and sets *overflowed when given.
 [[nodiscard]] bool ReadLeadingInt32(const std::wstring& text, std::int32_t& value, bool* overflowed = nullptr);
+// The same for 64 bits, as the C library's wcstoll reads it; false also when the number does not fit (value
+// then untouched).
+[[nodiscard]] bool ReadLeadingInt64(const std::wstring& text, std::int64_t& value);
 
 // The text's UTF-8 bytes percent-encoded ("%2F", upper-case hex) except the RFC 3986 unreserved characters
 // (letters, digits, "-", ".", "_", "~"): safe in a URL's query or path segment. False, out untouched, when the

@@ -2,11 +2,13 @@
 
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
+#include "platform/Registry.h"
 #include "platform/TextUtil.h"
 #include "platform/Uuid.h"
 
 #include <cstdio>
 #include <iterator>
+#include <optional>
 
 TRACE_UNIT("ea8deac3-dd58-41a2-89ab-370aeccfd7e4");
 
@@ -77,14 +79,23 @@ std::wstring EncodeQueryValue(const std::wstring& text)
 
 std::array<std::wstring, 7> TrackingIdentity()
 {
+    // Each key is opened once for what is read from it; the second legacy key only when the first lacks a value.
+    const CRegistryKey software(kLegacySoftwareKey);
+    std::optional<CRegistryKey> security;
+    const auto fallback = [&]() -> const CRegistryKey& {
+        if (!security)
+            security.emplace(kLegacySecurityKey);
+        return *security;
+    };
     std::wstring productId = kUnknown;
     std::wstring productVersion = kUnknown;
     DWORD id = 0;
-    if (GetMainProductId(id))
+    if (software.Dword(L"MainProductID", id) == ERROR_SUCCESS ||
+        fallback().Dword(L"MainProductID", id) == ERROR_SUCCESS)
     {
         productId = std::to_wstring(id);
-        if (!ReadRegistryString(kLegacySoftwareKey, L"Normal", productVersion) &&
-            !ReadRegistryString(kLegacySecurityKey, L"Normal", productVersion))
+        if (software.Text(L"Normal", productVersion) != ERROR_SUCCESS &&
+            fallback().Text(L"Normal", productVersion) != ERROR_SUCCESS)
             TRACE_INFO(kTraceFlagEvents, 13, "main product %u has no version", id);
     }
     else
@@ -92,10 +103,10 @@ std::array<std::wstring, 7> TrackingIdentity()
         TRACE_INFO(kTraceFlagEvents, 14, "no main product identifier");
     }
     std::wstring machineId = kUnknown;
-    if (!ReadRegistryString(kMachineIdKey, L"MUID", machineId))
+    if (CRegistryKey(kMachineIdKey).Text(L"MUID", machineId) != ERROR_SUCCESS)
         TRACE_INFO(kTraceFlagEvents, 15, "no machine identifier");
     std::wstring agentVersion = kUnknown;
-    if (!ReadRegistryString(kAgentSetupKey, L"Normal", agentVersion))
+    if (CRegistryKey(kAgentSetupKey).Text(L"Normal", agentVersion) != ERROR_SUCCESS)
         TRACE_INFO(kTraceFlagEvents, 16, "no agent version");
     return {productId, productVersion, kUnknown, machineId, kUnknown, L"1", agentVersion};
 }

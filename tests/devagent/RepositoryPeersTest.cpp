@@ -1,4 +1,5 @@
 #include "CAgentInstall.h"
+#include "CMerrowRepository.h"
 #include "CServerFixture.h"
 #include "ModuleExport.h"
 
@@ -19,57 +20,7 @@
 namespace
 {
 
-using CountFn = DWORD (*)();
-using WaitIdleFn = BOOL (*)(DWORD);
-
-// One agent's repository: Merrow.dll loaded from its own copy, serving folder on a port the system picks.
-class CRepository
-{
-public:
-    CRepository(const std::wstring& libraryFolder, const std::wstring& folder)
-        : m_module(::LoadLibraryExW((libraryFolder + L"Merrow.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)),
-          m_folder(folder)
-    {
-        if (!m_module)
-            return;
-        m_free = ModuleExport<FreeIRepositoryManagerFn>(m_module.Get(), "FreeIRepositoryManager");
-        waitIdle = ModuleExport<WaitIdleFn>(m_module.Get(), "MerrowWaitIdle");
-        outstanding = ModuleExport<CountFn>(m_module.Get(), "MerrowOutstandingObjects");
-        refused = ModuleExport<CountFn>(m_module.Get(), "MerrowRefusedFiles");
-        if (const auto get = ModuleExport<GetIRepositoryManagerFn>(m_module.Get(), "GetIRepositoryManager"))
-            manager = get();
-        const std::wstring settings = L"{\"Port\":0,\"RepositoryDir\":\"" + Escaped(folder) + L"\"}";
-        if (manager != nullptr && manager->Start(settings.c_str()) == ERROR_SUCCESS)
-            port = static_cast<int>(manager->GetPort());
-    }
-    ~CRepository()
-    {
-        if (manager != nullptr)
-            m_free(manager);
-    }
-
-    HMODULE Module() const { return m_module.Get(); }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
-
-    static std::wstring Escaped(const std::wstring& path)
-    {
-        std::wstring escaped;
-        for (wchar_t c : path)
-            escaped += c == L'\\' ? std::wstring(L"\\\\") : std::wstring(1, c);
-        return escaped;
-    }
-
-    IRepositoryManager* manager = nullptr;
-    int port = 0;
-    WaitIdleFn waitIdle = nullptr;
-    CountFn outstanding = nullptr;
-    CountFn refused = nullptr;
-
-private:
-    CModule m_module;
-    std::wstring m_folder;
-    FreeIRepositoryManagerFn m_free = nullptr;
-};
+using CountFn = CMerrowRepository::CountFn;
 
 std::wstring AddContentRequest(const std::string& url, std::size_t size)
 {
@@ -96,8 +47,8 @@ protected:
 
 TEST_F(RepositoryPeersTest, FilePlacedInOneRepositoryIsServedAndFetchedIntoAnother)
 {
-    CRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
-    CRepository local(Folder(L"Repository"), Folder(L"LocalRepository"));
+    CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
+    CMerrowRepository local(Folder(L"Repository"), Folder(L"LocalRepository"));
     ASSERT_NE(peer.port, 0);
     ASSERT_NE(local.port, 0);
     ASSERT_NE(peer.Module(), local.Module());
@@ -163,7 +114,7 @@ TEST_F(RepositoryPeersTest, ContentRequestReachesPeerThroughEitherRoute)
     const std::wstring bodyB = AddContentRequest(server.BaseUrl() + "/files/b.bin", 11);
     record.body = bodyB.c_str();
     {
-        CRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
+        CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
         ASSERT_NE(peer.port, 0);
         address = L"127.0.0.1:" + std::to_wstring(peer.port);
         std::wcscpy(record.host, address.c_str());

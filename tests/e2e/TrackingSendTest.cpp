@@ -68,6 +68,12 @@ public:
         static_cast<void>(
             DeleteRegistryValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"UBR", KEY_SET_VALUE | KEY_WOW64_64KEY));
     }
+    // The main product 4711, its version 5.6.7 and the machine identifier muid-1.
+    static bool WriteIdentity()
+    {
+        return Write(kSetupKey, L"MainProductID", DWORD{4711}) && Write(kSetupKey, L"Normal", L"5.6.7") &&
+               Write(kUidsKey, L"MUID", L"muid-1");
+    }
     // view: the operating system's values live in the 64-bit view, the agent's in the one this process sees.
     static bool Write(const wchar_t* key, const wchar_t* name, const std::wstring& text)
     {
@@ -156,9 +162,7 @@ TEST_F(TrackingSendEndToEndTest, EachEventSendsOneHitWithIdentityEnvironmentAndP
 {
     ASSERT_TRUE(CMachineValues::Absent());
     const CMachineValues cleanup;
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kSetupKey, L"MainProductID", DWORD{4711}));
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kSetupKey, L"Normal", L"5.6.7"));
-    ASSERT_TRUE(CMachineValues::Write(CMachineValues::kUidsKey, L"MUID", L"muid-1"));
+    ASSERT_TRUE(CMachineValues::WriteIdentity());
     ASSERT_TRUE(CMachineValues::Write(kCurrentVersionKey, L"UBR", DWORD{4321}, KEY_WOW64_64KEY));
     ASSERT_TRUE(m_install.SetSetupValue(L"Normal", L"2.3.4"));   // sent as stored, not as a four-part version
     RebuildPlugin();
@@ -207,6 +211,39 @@ TEST_F(TrackingSendEndToEndTest, EachEventSendsOneHitWithIdentityEnvironmentAndP
         EXPECT_EQ(time.find_first_not_of("0123456789"), std::string::npos) << time;
     }
     EXPECT_EQ(eventIds.size(), 2u);
+}
+
+// The hit as it goes on the wire, byte for byte: only the event id and the local time differ between hits,
+// and the operating system's values between machines.
+TEST_F(TrackingSendEndToEndTest, TheHitOnTheWireIsPinned)
+{
+    ASSERT_TRUE(CMachineValues::Absent());
+    const CMachineValues cleanup;
+    ASSERT_TRUE(CMachineValues::WriteIdentity());
+    ASSERT_TRUE(m_install.SetSetupValue(L"Normal", L"2.3.4"));
+    Configure({{"Register.Register.Region", "eu west"}, {"Anvara.Portable", "1"}});
+    const std::wstring file = m_files + L"pinned.json";
+    WriteBytes(file, R"({"TrackIndex":"a b&c=d/\u00e9~_.-","CustomData":[{"Name":"screen","Value":"start"},
+        {"Name":"x y","Value":"1&2=3?4#5+6%7"}]})");
+    ASSERT_EQ(Deliver(file), ERROR_SUCCESS);
+    const auto hits = Hits();
+    ASSERT_EQ(hits.size(), 1u);
+    const Pairs pairs = hits[0].QueryPairs();
+
+    const COperatingSystem os;
+    const OperatingSystemInfo& info = os.Info();
+    std::string build = std::to_string(info.buildNumber);
+    if (info.updateBuildRevision != 0)
+        build += "." + std::to_string(info.updateBuildRevision);
+    const std::string expected =
+        std::string(kHitPath) + "?trackIndex=a%20b%26c%3Dd%2F%C3%A9~_.-&_id1=4711&_id2=5.6.7&_id3=0" +
+        "&_id4=muid-1&_id5=0&_id6=1&_id7=2.3.4&_oi=" + std::to_string(info.osCode) + "&_ob=" + build +
+        "&_or=" + std::to_string(info.releaseId) + "&_si=site-7&_di=device-7&_ei=" + Value(pairs, "_ei") +
+        "&_lt=" + Value(pairs, "_lt") + "&_p=" + std::to_string(info.editionCode) +
+        "&_os=" + (info.isServer ? "1" : "0") + "&_po=1&_reg=eu%20west&screen=start&x%20y=1%262%3D3%3F4%235%2B6%257";
+    EXPECT_EQ(hits[0].target, expected);
+    EXPECT_EQ(Value(pairs, "_ei").size(), 36u);
+    EXPECT_EQ(Value(pairs, "_lt").size(), 14u);
 }
 
 TEST_F(TrackingSendEndToEndTest, TestModeKeepsTheFileWhenItsLowestBitIsSet)

@@ -33,9 +33,14 @@ TEST_F(FilesTest, WritesReplaceOrAppendAndReadBackWhole)
     ASSERT_EQ(WriteWholeFile(m_path, "cd", kFileAppend | kFileFlush), ERROR_SUCCESS);
     EXPECT_EQ(ReadWholeFile(m_path, bytes), ERROR_SUCCESS);
     EXPECT_EQ(bytes, std::string("a\0bcd", 5));
+    EXPECT_EQ(WriteWholeFile(m_path, "new", kFileNew), ERROR_FILE_EXISTS);
     ASSERT_EQ(WriteWholeFile(m_path, ""), ERROR_SUCCESS);
     EXPECT_EQ(ReadWholeFile(m_path, bytes), ERROR_SUCCESS);
     EXPECT_EQ(bytes, "");
+    ASSERT_TRUE(::DeleteFileW(m_path.c_str()));
+    ASSERT_EQ(WriteWholeFile(m_path, "new", kFileNew), ERROR_SUCCESS);
+    EXPECT_EQ(ReadWholeFile(m_path, bytes), ERROR_SUCCESS);
+    EXPECT_EQ(bytes, "new");
 
     EXPECT_EQ(WriteWholeFile(m_path + L".missing\\x", "x"), ERROR_PATH_NOT_FOUND);
 }

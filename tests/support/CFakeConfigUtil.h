@@ -8,28 +8,19 @@
 #include <mutex>
 #include <string>
 
-class CFakeConfigUtil : public IConfigUtil
+class CFakeConfigUtil : public CConfigUtilBase
 {
 public:
     void Set(const std::wstring& key, const std::wstring& value);
     int Calls() const;
     int Outstanding() const;   // QueryValue results not yet released
 
-    void Reserved1() override {}
-    void Reserved2() override {}
-    void Reserved3() override {}
-    void Reserved4() override {}
-    void Reserved5() override {}
-    void Reserved6() override {}
-    void Reserved7() override {}
     DWORD QueryValue(const wchar_t* key, wchar_t** value, DWORD flags) override;
     DWORD GetValue(const wchar_t* key, std::wstring& value, DWORD flags) override;
     DWORD QuerySectionValue(const wchar_t* section, const wchar_t* group, const wchar_t* key, wchar_t* buffer,
                             DWORD* size, DWORD flags) override;
     DWORD SetValue(const wchar_t* key, const wchar_t* value, DWORD flags) override;
-    void Reserved12() override {}
     DWORD RemoveValue(const wchar_t* key) override;
-    void Reserved14() override {}
     void ReleaseValue(wchar_t** value) override;
 
 private:

@@ -1,10 +1,9 @@
 // The development agent's system information component: a hardware description from Windows, with the
 // portable flag taken from "config.json" beside this library (README).
 
-#include "../common/StandInConfig.h"
+#include "CComponentSettings.h"
 #include "host/ComponentExports.h"
 #include "host/IHardware.h"
-#include "message/CMessageObject.h"
 #include "platform/CHandedOut.h"
 #include "platform/Registry.h"
 
@@ -23,6 +22,14 @@ constexpr wchar_t kPortable[] = L"Anvara.Portable";
 constexpr wchar_t kNoInterface[] = L"Anvara.Fault.NoInterface";
 constexpr wchar_t kFailDescription[] = L"Anvara.Fault.FailDescription";
 constexpr wchar_t kProcessorKey[] = L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\";
+
+// Asked on every call (tests switch keys between hits); the file is parsed again only when it changed.
+CComponentSettings g_settings;
+
+bool IsOn(const wchar_t* key)
+{
+    return g_settings.Number(key) != 0;
+}
 
 std::wstring ProcessorName(DWORD index)
 {
@@ -70,12 +77,11 @@ public:
     {
         try
         {
-            const CMessageObject config = standin::ReadConfig();
-            if (standin::IsOn(config, kFailDescription))
+            if (IsOn(kFailDescription))
                 return false;
             HardwareDescription filled;
             Describe(filled);
-            filled.isPortable = standin::IsOn(config, kPortable);
+            filled.isPortable = IsOn(kPortable);
             description = std::move(filled);
             return true;
         }
@@ -94,7 +100,7 @@ EXPORT IHardware* GetIHardware()
 {
     try
     {
-        if (standin::IsOn(standin::ReadConfig(), kNoInterface))
+        if (IsOn(kNoInterface))
             return nullptr;
         return g_interfaces.HandOut(std::make_unique<CHardware>());
     }

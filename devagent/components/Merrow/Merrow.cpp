@@ -11,6 +11,7 @@
 #include "platform/ModuleFolder.h"
 #include "platform/TextUtil.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,9 @@ namespace
 
 constexpr wchar_t kStartFails[] = L"Merrow.Fault.StartFails";
 constexpr wchar_t kRefuseContent[] = L"Merrow.Fault.RefuseContent";
+constexpr wchar_t kFaultSeed[] = L"Merrow.Fault.Seed";
+constexpr wchar_t kDropPercent[] = L"Merrow.Fault.DropPercent";
+constexpr wchar_t kServerErrorPercent[] = L"Merrow.Fault.ServerErrorPercent";
 constexpr DWORD kDefaultPort = 18226;
 // The server of an agent runs as long as the agent: no idle stop.
 constexpr std::chrono::hours kNoIdleStop(24 * 365);
@@ -34,6 +38,18 @@ std::set<IRepositoryManager*> g_managers;
 std::unique_ptr<CServerFixture> g_server;
 std::unique_ptr<CContentFetcher> g_fetcher;
 std::wstring g_folder;
+
+// Drops and 5xx answers at random, as a failing web server gives them; none unless configured.
+void InjectConfiguredFaults(CServerFixture& server)
+{
+    const CMessageObject config = standin::ReadConfig();
+    CFaultPlan plan;
+    plan.seed = standin::UIntOr(config, kFaultSeed, 1);
+    plan.dropShare = std::min(standin::UIntOr(config, kDropPercent, 0), 100u) / 100.0;
+    plan.serverErrorShare = std::min(standin::UIntOr(config, kServerErrorPercent, 0), 100u) / 100.0;
+    if (plan.dropShare > 0 || plan.serverErrorShare > 0)
+        server.InjectFaults(plan);
+}
 
 std::wstring Folder()
 {
@@ -86,6 +102,7 @@ public:
             auto server = std::make_unique<CServerFixture>(kNoIdleStop, static_cast<unsigned short>(port));
             if (server->Port() == 0)
                 return ERROR_ADDRESS_ALREADY_ASSOCIATED;
+            InjectConfiguredFaults(*server);
             std::lock_guard<std::mutex> lock(g_mutex);
             g_folder = folder;
             server->ServeFiles("/", Folder());
@@ -204,4 +221,14 @@ EXPORT DWORD MerrowRefusedFiles()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_fetcher ? g_fetcher->Refused() : 0;
+}
+
+// Answers that a configured fault replaced (drops and server errors) since the server started.
+EXPORT DWORD MerrowFaultsStruck()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_server)
+        return 0;
+    const CFaultCounts counts = g_server->FaultCounts();
+    return static_cast<DWORD>(counts.dropped + counts.serverErrors);
 }

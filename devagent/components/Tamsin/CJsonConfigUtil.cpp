@@ -91,28 +91,35 @@ DWORD Guarded(F&& operation)
 
 CJsonConfigUtil::CJsonConfigUtil(std::wstring path) : m_path(std::move(path)) {}
 
-void CJsonConfigUtil::RememberStamp()
+CJsonConfigUtil::FileState CJsonConfigUtil::ReadState() const
 {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    m_present = ::GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &data) != FALSE;
-    m_stamp = m_present ? data.ftLastWriteTime : FILETIME{};
-    m_size = m_present ? (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow) : 0;
+    FileState state;
+    if (!::GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &state.data))
+        state.error = ::GetLastError();
+    return state;
 }
 
-DWORD CJsonConfigUtil::Refresh()
+void CJsonConfigUtil::RememberStamp()
 {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &data))
+    const FileState state = ReadState();
+    m_present = state.error == ERROR_SUCCESS;
+    m_stamp = m_present ? state.data.ftLastWriteTime : FILETIME{};
+    m_size = m_present ? (static_cast<std::uint64_t>(state.data.nFileSizeHigh) << 32 | state.data.nFileSizeLow) : 0;
+}
+
+DWORD CJsonConfigUtil::Refresh(const FileState& state)
+{
+    if (state.error != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-            return error;
+        if (state.error != ERROR_FILE_NOT_FOUND && state.error != ERROR_PATH_NOT_FOUND)
+            return state.error;
         m_values.clear();
         m_writable = true;
         m_loaded = true;
         m_present = false;
         return ERROR_SUCCESS;
     }
+    const WIN32_FILE_ATTRIBUTE_DATA& data = state.data;
     const std::uint64_t size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
     if (m_loaded && m_present && size == m_size && ::CompareFileTime(&data.ftLastWriteTime, &m_stamp) == 0)
         return ERROR_SUCCESS;
@@ -133,8 +140,11 @@ DWORD CJsonConfigUtil::Refresh()
 
 bool CJsonConfigUtil::Find(const wchar_t* key, std::wstring& value)
 {
+    // The file is looked at before the mutex: readers on other threads wait for each other only while a value
+    // is looked up or the file parsed again.
+    const FileState state = ReadState();
     std::lock_guard<std::mutex> lock(m_mutex);
-    Refresh();   // when the file cannot be read just now, what was read before stands
+    Refresh(state);   // when the file cannot be read just now, what was read before stands
     const auto found = m_values.find(key);
     if (found == m_values.end())
         return false;
@@ -211,7 +221,7 @@ DWORD CJsonConfigUtil::Edit(const std::function<DWORD(Values&)>& change)
     return Guarded([&] {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Never write over a file that could not be read or does not parse.
-        if (const DWORD error = Refresh(); error != ERROR_SUCCESS)
+        if (const DWORD error = Refresh(ReadState()); error != ERROR_SUCCESS)
             return error;
         if (!m_writable)
             return static_cast<DWORD>(ERROR_INVALID_DATA);

@@ -15,18 +15,11 @@
 #include <mutex>
 #include <string>
 
-class CJsonConfigUtil final : public IConfigUtil
+class CJsonConfigUtil final : public CConfigUtilBase
 {
 public:
     explicit CJsonConfigUtil(std::wstring path);
 
-    void Reserved1() override {}
-    void Reserved2() override {}
-    void Reserved3() override {}
-    void Reserved4() override {}
-    void Reserved5() override {}
-    void Reserved6() override {}
-    void Reserved7() override {}
     // ERROR_FILE_NOT_FOUND for a missing key; *value is then null.
     DWORD QueryValue(const wchar_t* key, wchar_t** value, DWORD flags) override;
     DWORD GetValue(const wchar_t* key, std::wstring& value, DWORD flags) override;
@@ -34,17 +27,24 @@ public:
     DWORD QuerySectionValue(const wchar_t* section, const wchar_t* group, const wchar_t* key, wchar_t* buffer,
                             DWORD* size, DWORD flags) override;
     DWORD SetValue(const wchar_t* key, const wchar_t* value, DWORD flags) override;
-    void Reserved12() override {}
     DWORD RemoveValue(const wchar_t* key) override;
-    void Reserved14() override {}
     void ReleaseValue(wchar_t** value) override;
 
 private:
     using Values = std::map<std::wstring, std::wstring>;
 
+    // What the file system says of the file at one moment.
+    struct FileState
+    {
+        DWORD error = ERROR_SUCCESS;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+    };
+    FileState ReadState() const;
+
     bool Find(const wchar_t* key, std::wstring& value);   // takes m_mutex
-    // Under m_mutex. Reloads when the file changed; an error when it could not be read, the values then stay.
-    DWORD Refresh();
+    // Under m_mutex. Reloads when state says the file changed; an error when it could not be read, the values
+    // then stay.
+    DWORD Refresh(const FileState& state);
     DWORD Store(Values values);
     // Takes m_mutex: change is applied to a copy of the values, which is then stored; its error stops the edit.
     DWORD Edit(const std::function<DWORD(Values&)>& change);
