@@ -1,14 +1,16 @@
 #include "telemetry/CTelemetryPluginPackage.h"
 
-#include "host/CLogWriter.h"
 #include "host/CommsUrlComponents.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
 #include "platform/Digest.h"
 #include "platform/Path.h"
-#include "repository/DownloadFile.h"
+#include "repository/CRepositoryBatchDownloader.h"
 #include "telemetry/CTelemetryDownloadablePlugin.h"
 #include "telemetry/ProcessorCollaborators.h"
+
+#include <memory>
+#include <stdexcept>
 
 TRACE_UNIT("8c2f4e71-5a09-4b3d-9e86-1f7a2d3c4b50");
 
@@ -17,6 +19,9 @@ namespace
 
 constexpr wchar_t kPluginExecuteEvent[] = L"PluginExecute";
 constexpr wchar_t kDownloadsFolder[] = L"Downloads\\";
+constexpr wchar_t kRepositoryScope[] = L"Telemetry";
+// Fetched from its own URL on the attempt even when a repository was asked to fetch it too.
+constexpr std::uint32_t kDirectEveryAttempt = 1;
 
 } // namespace
 
@@ -148,7 +153,7 @@ DWORD CTelemetryPluginPackage::Download(const Places& places) const
 {
     CTelemetryDownloadablePlugin file(m_cartridge.source, m_cartridge.sourceMd5, places.packageFile);
     const std::vector<IDownloadableFile*> files{&file};
-    const bool attempted = m_services.fetch ? m_services.fetch(files) : FetchDirect(files);
+    const bool attempted = m_services.fetch ? m_services.fetch(files) : FetchFromRepositories(files);
     if (attempted && file.IsDownloaded())
         return ERROR_SUCCESS;
     // Nothing arrived although no error was recorded (a 304 to an unconditional request): still a failure.
@@ -157,14 +162,23 @@ DWORD CTelemetryPluginPackage::Download(const Places& places) const
     return status;
 }
 
-bool CTelemetryPluginPackage::FetchDirect(const std::vector<IDownloadableFile*>& files) const
+bool CTelemetryPluginPackage::FetchFromRepositories(const std::vector<IDownloadableFile*>& files) const
 {
-    const CLogWriter log(m_logService);
-    const Repository::CFileDownloader downloader(m_configUtil, log, m_dispatcherHelper, m_services.components);
-    for (IDownloadableFile* file : files)
-        if (!file->IsDownloaded() && file->CanDownloadDirect())
-            static_cast<void>(downloader.DownloadFile(file->GetFullUrl(), *file, false));
-    return true;
+    std::shared_ptr<Repository::CRepositoryBatchDownloader> downloader;
+    try
+    {
+        downloader = std::make_shared<Repository::CRepositoryBatchDownloader>(
+            &files, m_logService, m_dispatcherHelper, m_configUtil, kDirectEveryAttempt, kRepositoryScope);
+    }
+    catch (const std::exception& e)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 22, "no batch downloader for %ls: %s", m_cartridge.source, e.what());
+        for (IDownloadableFile* file : files)
+            file->SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    // One attempt: nothing here waits for files requested into a repository or tries again.
+    return downloader->Download();
 }
 
 DWORD CTelemetryPluginPackage::Cleanup()

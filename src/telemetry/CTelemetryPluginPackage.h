@@ -7,11 +7,12 @@
 //   unpacked folder  Downloads\<plug-in id>\     where it is unpacked; the launcher path is relative to it
 //
 // Prepare reuses what an earlier run left when it still verifies, unpacks again a package file whose MD5 still
-// matches, and otherwise fetches the package afresh (one attempt, nothing retried). After a failed download,
-// unpack or verification nothing of the package is left on disk.
+// matches, and otherwise fetches the package afresh: one attempt of the repository batch downloader (the
+// agent's own repository and its peers first, then the package's own URL), nothing waited for or retried.
+// After a failed download, unpack or verification nothing of the package is left on disk.
 //
 // Statuses: ERROR_INVALID_DATA no source; ERROR_DLL_INIT_FAILED no communications component;
-// ERROR_NOT_ENOUGH_MEMORY no interface from it; the system's error when the source URL cannot
+// ERROR_NOT_ENOUGH_MEMORY no interface from it, or no batch downloader; the system's error when the source URL cannot
 // be split; ERROR_NOT_FOUND no data folder; the file's own error, or ERROR_REQUEST_REFUSED when it has none, for
 // a failed download; kUnpackFailed (605) unpacking failed; ERROR_INSTALL_PACKAGE_INVALID the unpacked package
 // does not verify; from Cleanup, ERROR_UNABLE_TO_CLEAN when something stayed. Every failure is traced.
@@ -52,7 +53,7 @@ struct PluginPackageServices
 {
     IComponentAccess* components = nullptr;   // the communications component, for SplitUrl
     CartridgeServices cartridge;
-    PackageFetch fetch;                       // the product's: each file from its own URL
+    PackageFetch fetch;                       // the product's: one attempt of the repository batch downloader
 };
 
 class CTelemetryPluginPackage : public ITelemetryPluginPackage
@@ -78,7 +79,7 @@ private:
     [[nodiscard]] DWORD GetPlaces(Places& places) const;
     [[nodiscard]] CCartridge MakeCartridge(const Places& places) const;
     [[nodiscard]] DWORD Download(const Places& places) const;
-    [[nodiscard]] bool FetchDirect(const std::vector<IDownloadableFile*>& files) const;
+    [[nodiscard]] bool FetchFromRepositories(const std::vector<IDownloadableFile*>& files) const;
 
     std::wstring m_pluginId;
     std::wstring m_pluginName;
