@@ -1,5 +1,6 @@
 #include "CContentFetcher.h"
 
+#include "platform/Digest.h"
 #include "platform/Files.h"
 #include "platform/Path.h"
 #include "platform/TextUtil.h"
@@ -106,7 +107,17 @@ bool CContentFetcher::Add(const std::wstring& folder, const CMessageObject& requ
                 ++refused;
                 continue;
             }
-            files.push_back(CFile{WideToUtf8(url), target, size->m_value.u64});
+            // Agents ask for content by its source: the SHA-256 of the UTF-16LE text after "http://".
+            const std::wstring afterScheme = url.substr(7);
+            std::wstring digest;
+            if (Sha256HexOfBuffer(afterScheme.data(), afterScheme.size() * sizeof(wchar_t), digest) != ERROR_SUCCESS)
+            {
+                ++refused;
+                continue;
+            }
+            const std::wstring bySource =
+                WithTrailingBackslash(folder) + (scope.empty() ? std::wstring() : scope + L"\\") + digest;
+            files.push_back(CFile{WideToUtf8(url), {target, bySource}, size->m_value.u64});
         }
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -129,14 +140,18 @@ void CContentFetcher::Run(std::vector<CFile> files)
             client.set_connection_timeout(5);
             client.set_read_timeout(30);
             const httplib::Result result = client.Get(path);
-            if (result && result->status == 200 && result->body.size() == file.size)
+            // Size 0 is a size the asking agent does not know (a plug-in package's): any body is kept.
+            kept = result && result->status == 200 && (file.size == 0 || result->body.size() == file.size);
+            for (const std::wstring& target : file.targets)
             {
-                const std::wstring folder = file.target.substr(0, file.target.rfind(L'\\'));
+                if (!kept)
+                    break;
+                const std::wstring folder = target.substr(0, target.rfind(L'\\'));
                 ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
                 // Written beside the target first, so that a reader never sees half a file.
-                const std::wstring partial = file.target + L".partial";
+                const std::wstring partial = target + L".partial";
                 kept = WriteWholeFile(partial, result->body) == ERROR_SUCCESS &&
-                       ::MoveFileExW(partial.c_str(), file.target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+                       ::MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
                 if (!kept)
                     ::DeleteFileW(partial.c_str());
             }

@@ -1,7 +1,8 @@
 #pragma once
 // Fetches the files named by "AddRepositoryContent" requests into a repository folder, each request on a
-// thread of its own: Url's path (after the host) below the folder's Scope subfolder, kept only when the body
-// has the Size it was told. Thread-safe.
+// thread of its own: Url's path (after the host) below the folder's Scope subfolder, and beside it under the
+// SHA-256 text of the Url after "http://" (as UTF-16LE), which is where agents look for a file by its source;
+// kept only when the body has the Size it was told. Thread-safe.
 
 #include "message/CMessageObject.h"
 #include "platform/Win.h"
@@ -31,7 +32,7 @@ private:
     struct CFile
     {
         std::string url;
-        std::wstring target;
+        std::wstring targets[2];   // by the Url's path, and by the digest of its source
         unsigned long long size;
     };
     void Run(std::vector<CFile> files);
