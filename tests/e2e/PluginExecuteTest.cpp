@@ -3,6 +3,7 @@
 // through it.
 
 #include "CAgentInstall.h"
+#include "CMerrowRepository.h"
 #include "CPluginLibrary.h"
 #include "CServerFixture.h"
 #include "TestFiles.h"
@@ -123,6 +124,28 @@ TEST_F(PluginExecuteEndToEndTest, LauncherOfAnotherPublisherIsNotRun)
     }
     ASSERT_TRUE(m_install.Remove(L"Additional files", L"Wexler.exe"));
     EXPECT_EQ(Deliver("TelemetrySample.exe", R"(,"Reuse":false)"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// A peer (Pelter's configuration) without the package is asked, through Fenrik, to keep it while the agent
+// downloads directly; the same event once the package is gone takes it from the peer, not the server.
+TEST_F(PluginExecuteEndToEndTest, PackageTakenFromThePeerAskedToKeepIt)
+{
+    ASSERT_EQ(MakeFolderTree(m_install.Folder() + L"Peer"), static_cast<DWORD>(ERROR_SUCCESS));
+    CMerrowRepository peer(m_install.Folder() + L"Repository\\", m_install.Folder() + L"Peer");
+    ASSERT_NE(peer.port, 0);
+    const std::string port = std::to_string(peer.port);
+    WriteBytes(m_install.Folder() + L"Utils\\config.json",
+               R"({"Register.Agent.TestMode":"1","Fenrik.RepositoryPort":)" + port +
+                   R"(,"Pelter.Repository.Providers":[{"Address":"127.0.0.1","DeviceId":"peer","Port":)" + port + "}]}");
+    // The server sees the agent's download and the peer's, then nothing.
+    for (const std::size_t downloads : {2u, 0u})
+    {
+        m_server.ClearRequests();
+        EXPECT_EQ(Deliver("TelemetrySample.exe", R"(,"Reuse":false)"), static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_TRUE(peer.waitIdle(20000));
+        EXPECT_EQ(m_server.RequestCount(), downloads);
+        EXPECT_FALSE(Exists(m_data + L"Downloads\\TelemetrySample.exe"));
+    }
 }
 
 } // namespace
