@@ -16,6 +16,17 @@ std::wstring ConfigPath()
 
 } // namespace
 
+std::uint64_t SettingNumber(const CMessageItem& item)
+{
+    switch (item.m_type)
+    {
+    case Boolean: return item.m_value.boolean ? 1 : 0;
+    case Integer: return item.m_unsigned || item.m_value.i64 >= 0 ? item.m_value.u64 : 0;
+    case String: return item.m_string == L"true" ? 1 : std::wcstoull(item.m_string.c_str(), nullptr, 10);
+    default: return 0;
+    }
+}
+
 CComponentSettings::CComponentSettings() : m_path(ConfigPath()) {}
 
 std::uint64_t CComponentSettings::Number(const wchar_t* key)
@@ -29,13 +40,7 @@ std::uint64_t CComponentSettings::Number(const wchar_t* key)
     const CMessageItem* item = nullptr;
     if (!m_values.FindItem(key, item))
         return 0;
-    switch (item->m_type)
-    {
-    case Boolean: return item->m_value.boolean ? 1 : 0;
-    case Integer: return item->m_unsigned || item->m_value.i64 >= 0 ? item->m_value.u64 : 0;
-    case String: return item->m_string == L"true" ? 1 : std::wcstoull(item->m_string.c_str(), nullptr, 10);
-    default: return 0;
-    }
+    return SettingNumber(*item);
 }
 
 void CComponentSettings::Refresh(const WIN32_FILE_ATTRIBUTE_DATA* data)

@@ -11,14 +11,17 @@
 #include <mutex>
 #include <string>
 
+// A setting's value as a number: a number as it is (0 when negative), true and "true" as 1, a text by its
+// leading decimal digits; 0 for any other type. How every stand-in reads its switches and counts.
+std::uint64_t SettingNumber(const CMessageItem& item);
+
 class CComponentSettings
 {
 public:
     // For "config.json" in the folder of the library this is linked into.
     CComponentSettings();
 
-    // The value of key as a number: a number as it is (0 when negative), true and "true" as 1, a text by its
-    // leading decimal digits; 0 when absent or of another type.
+    // The value of key as SettingNumber reads it; 0 when absent.
     std::uint64_t Number(const wchar_t* key);
 
 private:

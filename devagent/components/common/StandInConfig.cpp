@@ -1,9 +1,8 @@
 #include "StandInConfig.h"
 
+#include "CComponentSettings.h"
 #include "platform/Files.h"
 #include "platform/ModuleFolder.h"
-
-#include <cwchar>
 
 namespace standin
 {
@@ -30,17 +29,7 @@ bool IsOn(const CMessageObject& config, const wchar_t* key)
     const CMessageItem* item = nullptr;
     if (!config.FindItem(key, item))
         return false;
-    switch (item->m_type)
-    {
-    case Boolean:
-        return item->m_value.boolean;
-    case Integer:
-        return (item->m_unsigned || item->m_value.i64 >= 0) && item->m_value.u64 != 0;
-    case String:
-        return item->m_string == L"true" || std::wcstoull(item->m_string.c_str(), nullptr, 10) != 0;
-    default:
-        return false;
-    }
+    return SettingNumber(*item) != 0;
 }
 
 std::uint32_t UIntOr(const CMessageObject& config, const wchar_t* key, std::uint32_t fallback)

@@ -12,7 +12,7 @@ namespace standin
 {
 
 CMessageObject ReadConfig();
-// On when true, "true", or a non-zero number (or decimal text).
+// On when SettingNumber (CComponentSettings.h) reads the value as non-zero.
 bool IsOn(const CMessageObject& config, const wchar_t* key);
 std::uint32_t UIntOr(const CMessageObject& config, const wchar_t* key, std::uint32_t fallback);
 
