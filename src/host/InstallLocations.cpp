@@ -27,14 +27,58 @@ constexpr wchar_t kDeviceIdKey[] = L"Register.Register.DeviceId";
 constexpr wchar_t kSiteIdKey[] = L"Register.Register.SiteId";
 constexpr wchar_t kTestModeKey[] = L"Register.Agent.TestMode";
 
-// A name from the registry that is empty would give a folder without a name ("...\\\\"): treat it as unset.
-bool ReadName(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
+CHeldRegistryKey g_agentSetupKey(kAgentSetupKey);
+CHeldRegistryKey g_legacySoftwareKey(kLegacySoftwareKey);
+CHeldRegistryKey g_legacySecurityKey(kLegacySecurityKey);
+
+bool Succeeded(LONG status, const wchar_t* keyPath, const wchar_t* valueName)
 {
-    std::wstring text;
-    if (!ReadRegistryString(keyPath, valueName, text) || text.empty())
+    if (status != ERROR_SUCCESS)
+        TRACE_VERBOSE(kTraceFlagGeneral, 12, "cannot read %ls of HKLM\\%ls: error %d", valueName, keyPath, status);
+    return status == ERROR_SUCCESS;
+}
+
+bool ReadHeldText(CHeldRegistryKey& key, const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
+{
+    return Succeeded(key.Text(valueName, out), keyPath, valueName);
+}
+
+// A name from the registry that is empty would give a folder without a name ("...\\\\"): treat it as unset.
+bool AcceptName(bool read, std::wstring& text, std::wstring& out)
+{
+    if (!read || text.empty())
         return false;
     out = std::move(text);
     return true;
+}
+
+bool ReadName(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
+{
+    std::wstring text;
+    return AcceptName(ReadRegistryString(keyPath, valueName, text), text, out);
+}
+
+bool ReadSetupName(const wchar_t* valueName, std::wstring& out)
+{
+    std::wstring text;
+    return AcceptName(ReadHeldText(g_agentSetupKey, kAgentSetupKey, valueName, text), text, out);
+}
+
+// A version with exactly two "." gets ".0000" appended.
+bool AcceptVersion(bool read, std::wstring& text, std::wstring& out)
+{
+    if (!read)
+        return false;
+    if (std::count(text.begin(), text.end(), L'.') == 2)
+        text += L".0000";
+    out = std::move(text);
+    return true;
+}
+
+bool ReadHeldVersion(CHeldRegistryKey& key, const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
+{
+    std::wstring text;
+    return AcceptVersion(ReadHeldText(key, keyPath, valueName, text), text, out);
 }
 
 bool GetInstallSubfolder(const wchar_t* name, std::wstring& out)
@@ -44,11 +88,6 @@ bool GetInstallSubfolder(const wchar_t* name, std::wstring& out)
         return false;
     out = folder + name + L'\\';
     return true;
-}
-
-bool ReadDword(const wchar_t* keyPath, const wchar_t* valueName, DWORD& out)
-{
-    return ReadRegistryDword(HKEY_LOCAL_MACHINE, keyPath, valueName, out) == ERROR_SUCCESS;
 }
 
 // Gives a QueryValue result back to its component on every path.
@@ -88,30 +127,37 @@ bool GetRegisteredValue(const wchar_t* key, std::wstring& out, IConfigUtil* util
 
 } // namespace
 
+CHeldRegistryKey& AgentSetupKey()
+{
+    return g_agentSetupKey;
+}
+
+CHeldRegistryKey& LegacySoftwareSetupKey()
+{
+    return g_legacySoftwareKey;
+}
+
+CHeldRegistryKey& LegacySecuritySetupKey()
+{
+    return g_legacySecurityKey;
+}
+
 bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
 {
-    const LONG status = ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, valueName, out);
-    if (status != ERROR_SUCCESS)
-        TRACE_VERBOSE(kTraceFlagGeneral, 12, "cannot read %ls of HKLM\\%ls: error %d", valueName, keyPath, status);
-    return status == ERROR_SUCCESS;
+    return Succeeded(ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, valueName, out), keyPath, valueName);
 }
 
 bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
 {
     std::wstring text;
-    if (!ReadRegistryString(keyPath, valueName, text))
-        return false;
-    if (std::count(text.begin(), text.end(), L'.') == 2)
-        text += L".0000";
-    out = std::move(text);
-    return true;
+    return AcceptVersion(ReadRegistryString(keyPath, valueName, text), text, out);
 }
 
 bool GetInstallFolder(std::wstring& out)
 {
     // An empty "Path" would make the root of the current drive the install folder.
     std::wstring folder;
-    if (!ReadName(kAgentSetupKey, L"Path", folder))
+    if (!ReadSetupName(L"Path", folder))
     {
         TRACE_WARNING(kTraceFlagGeneral, 14, "no install path in HKLM\\%ls", kAgentSetupKey);
         return false;
@@ -160,7 +206,7 @@ bool GetCompanyDataFolder(std::wstring& out)
     if (!GetCommonDataFolder(folder))
         return false;
     std::wstring company;
-    if (!ReadName(kAgentSetupKey, L"InitialCompanyName", company))
+    if (!ReadSetupName(L"InitialCompanyName", company))
         company = kDefaultCompanyFolder;
     out = folder + company + L'\\';
     return true;
@@ -172,7 +218,7 @@ bool GetAgentDataFolder(std::wstring& out)
     if (!GetCompanyDataFolder(folder))
         return false;
     std::wstring product;
-    if (!ReadName(kAgentSetupKey, L"InitialProductName", product))
+    if (!ReadSetupName(L"InitialProductName", product))
         GetProductDisplayName(product);
     out = folder + product + L'\\';
     return true;
@@ -183,18 +229,18 @@ void GetProductDisplayName(std::wstring& out)
     if (ReadName((std::wstring(kUninstallKey) + kAgentUninstallEntry).c_str(), L"DisplayName", out))
         return;
     std::wstring productCode;
-    if (ReadName(kAgentSetupKey, L"ProductCodeMSI", productCode) &&
+    if (ReadSetupName(L"ProductCodeMSI", productCode) &&
         ReadName((kUninstallKey + productCode).c_str(), L"DisplayName", out))
         return;
-    if (ReadName(kAgentSetupKey, L"LProductName", out))
+    if (ReadSetupName(L"LProductName", out))
         return;
     out = kDefaultProductName;
 }
 
 bool GetMainProductId(DWORD& out)
 {
-    return ReadDword(kLegacySoftwareKey, L"MainProductID", out) ||
-           ReadDword(kLegacySecurityKey, L"MainProductID", out);
+    return g_legacySoftwareKey.Dword(L"MainProductID", out) == ERROR_SUCCESS ||
+           g_legacySecurityKey.Dword(L"MainProductID", out) == ERROR_SUCCESS;
 }
 
 bool GetLegacyProductVersion(std::wstring& out, const std::vector<DWORD>& allowedIds)
@@ -204,13 +250,13 @@ bool GetLegacyProductVersion(std::wstring& out, const std::vector<DWORD>& allowe
         return false;
     if (!allowedIds.empty() && std::find(allowedIds.begin(), allowedIds.end(), id) == allowedIds.end())
         return false;
-    return ReadVersionString(kLegacySoftwareKey, L"Normal", out) ||
-           ReadVersionString(kLegacySecurityKey, L"Normal", out);
+    return ReadHeldVersion(g_legacySoftwareKey, kLegacySoftwareKey, L"Normal", out) ||
+           ReadHeldVersion(g_legacySecurityKey, kLegacySecurityKey, L"Normal", out);
 }
 
 bool GetAgentVersion(std::wstring& out)
 {
-    return ReadVersionString(kAgentSetupKey, L"Normal", out);
+    return ReadHeldVersion(g_agentSetupKey, kAgentSetupKey, L"Normal", out);
 }
 
 DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util)

@@ -1,15 +1,22 @@
 #pragma once
-// Where the agent is installed and who it is. Stateless: every call reads the registry (HKEY_LOCAL_MACHINE,
-// query access, the view Windows gives this process) or the configuration again. Every folder ends in a
-// backslash. On failure an output is left as it was, unless said otherwise.
+// Where the agent is installed and who it is. Every call reads the registry (HKEY_LOCAL_MACHINE, query access,
+// the view Windows gives this process) or the configuration again: the agent's setup keys stay open between
+// calls, but their values are read anew each time. Every folder ends in a backslash. On failure an output is left
+// as it was, unless said otherwise.
 
 #include "host/IConfigUtil.h"
+#include "platform/Registry.h"
 
 #include <string>
 #include <vector>
 
 // The agent's setup key.
 constexpr wchar_t kAgentSetupKey[] = L"SOFTWARE\\Korvo Security\\SetupEx\\Velnor Agent";
+// It, held open; and the two setup keys of the products before the agent, where a value is looked for in the
+// software key first, then in the security key.
+[[nodiscard]] CHeldRegistryKey& AgentSetupKey();
+[[nodiscard]] CHeldRegistryKey& LegacySoftwareSetupKey();
+[[nodiscard]] CHeldRegistryKey& LegacySecuritySetupKey();
 
 // A REG_SZ or REG_EXPAND_SZ text (platform/Registry.h: ReadRegistryText).
 [[nodiscard]] bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);

@@ -136,3 +136,45 @@ LONG CRegistryKey::Dword(const wchar_t* name, DWORD& out) const
 {
     return m_key ? QueryDword(m_key.Get(), name, out) : m_status;
 }
+
+CHeldRegistryKey::CHeldRegistryKey(const wchar_t* subkey, HKEY root, REGSAM access)
+    : m_subkey(subkey), m_root(root), m_access(access)
+{}
+
+template <typename Query>
+LONG CHeldRegistryKey::Read(Query query)
+{
+    std::shared_ptr<const CRegKey> key;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        key = m_key;
+    }
+    if (key)
+    {
+        const LONG status = query(key->Get());
+        if (status != ERROR_KEY_DELETED)
+            return status;
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_key == key)
+            m_key.reset();
+    }
+    auto opened = std::make_shared<CRegKey>();
+    if (const LONG status = ::RegOpenKeyExW(m_root, m_subkey, 0, m_access, opened->Put()); status != ERROR_SUCCESS)
+        return status;
+    {
+        // Another reader may have opened it meanwhile: either handle serves, the one kept is the newer.
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_key = opened;
+    }
+    return query(opened->Get());
+}
+
+LONG CHeldRegistryKey::Text(const wchar_t* name, std::wstring& out)
+{
+    return Read([&](HKEY key) { return QueryText(key, name, out); });
+}
+
+LONG CHeldRegistryKey::Dword(const wchar_t* name, DWORD& out)
+{
+    return Read([&](HKEY key) { return QueryDword(key, name, out); });
+}

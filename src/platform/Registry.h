@@ -7,6 +7,8 @@
 #include "platform/CUniqueHandle.h"
 #include "platform/Win.h"
 
+#include <memory>
+#include <mutex>
 #include <string>
 
 // REG_SZ or REG_EXPAND_SZ (not expanded); ERROR_UNSUPPORTED_TYPE for any other type. The text ends at its first
@@ -29,6 +31,29 @@ public:
 private:
     CRegKey m_key;
     LONG m_status;
+};
+// A key read again and again (on every event, say), kept open between reads: under Wine each open and each close
+// is a round trip to the registry, as costly as the read itself. Every read still asks the registry for the value
+// as it is now. A key that could not be opened is tried again on the next read; a key deleted since it was
+// opened (ERROR_KEY_DELETED) is given up and the key that has its name now is opened and read instead. Safe on
+// any thread; subkey must outlive the object (a literal, as a rule).
+class CHeldRegistryKey
+{
+public:
+    explicit CHeldRegistryKey(const wchar_t* subkey, HKEY root = HKEY_LOCAL_MACHINE, REGSAM access = KEY_QUERY_VALUE);
+
+    [[nodiscard]] LONG Text(const wchar_t* name, std::wstring& out);
+    [[nodiscard]] LONG Dword(const wchar_t* name, DWORD& out);
+
+private:
+    template <typename Query>
+    LONG Read(Query query);
+
+    const wchar_t* m_subkey;
+    HKEY m_root;
+    REGSAM m_access;
+    std::mutex m_mutex;
+    std::shared_ptr<const CRegKey> m_key;   // null until opened; a reader keeps its copy while it reads
 };
 // ERROR_SUCCESS when subkey opens with access.
 [[nodiscard]] LONG ProbeRegistryKey(HKEY root, const wchar_t* subkey, REGSAM access = KEY_QUERY_VALUE);

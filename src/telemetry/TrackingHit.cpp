@@ -8,20 +8,20 @@
 
 #include <cstdio>
 #include <iterator>
-#include <optional>
 
 TRACE_UNIT("ea8deac3-dd58-41a2-89ab-370aeccfd7e4");
 
 namespace
 {
 
-constexpr wchar_t kLegacySoftwareKey[] = L"SOFTWARE\\Korvo Software\\Setup";
-constexpr wchar_t kLegacySecurityKey[] = L"SOFTWARE\\Korvo Security\\Setup";
 constexpr wchar_t kMachineIdKey[] = L"SOFTWARE\\Korvo Software\\Setup\\UIDS";
 constexpr wchar_t kSiteIdKey[] = L"Register.Register.SiteId";
 constexpr wchar_t kDeviceIdKey[] = L"Register.Register.DeviceId";
 constexpr wchar_t kRegionKey[] = L"Register.Register.Region";
 constexpr wchar_t kUnknown[] = L"0";
+
+// Read with every hit: kept open, as the agent's setup keys are (host/InstallLocations.h).
+CHeldRegistryKey g_machineIdKey(kMachineIdKey);
 
 // Empty when the value cannot be read.
 std::wstring ConfigText(IConfigUtil* util, const wchar_t* key)
@@ -79,23 +79,14 @@ std::wstring EncodeQueryValue(const std::wstring& text)
 
 std::array<std::wstring, 7> TrackingIdentity()
 {
-    // Each key is opened once for what is read from it; the second legacy key only when the first lacks a value.
-    const CRegistryKey software(kLegacySoftwareKey);
-    std::optional<CRegistryKey> security;
-    const auto fallback = [&]() -> const CRegistryKey& {
-        if (!security)
-            security.emplace(kLegacySecurityKey);
-        return *security;
-    };
     std::wstring productId = kUnknown;
     std::wstring productVersion = kUnknown;
     DWORD id = 0;
-    if (software.Dword(L"MainProductID", id) == ERROR_SUCCESS ||
-        fallback().Dword(L"MainProductID", id) == ERROR_SUCCESS)
+    if (GetMainProductId(id))
     {
         productId = std::to_wstring(id);
-        if (software.Text(L"Normal", productVersion) != ERROR_SUCCESS &&
-            fallback().Text(L"Normal", productVersion) != ERROR_SUCCESS)
+        if (LegacySoftwareSetupKey().Text(L"Normal", productVersion) != ERROR_SUCCESS &&
+            LegacySecuritySetupKey().Text(L"Normal", productVersion) != ERROR_SUCCESS)
             TRACE_INFO(kTraceFlagEvents, 13, "main product %u has no version", id);
     }
     else
@@ -103,10 +94,10 @@ std::array<std::wstring, 7> TrackingIdentity()
         TRACE_INFO(kTraceFlagEvents, 14, "no main product identifier");
     }
     std::wstring machineId = kUnknown;
-    if (CRegistryKey(kMachineIdKey).Text(L"MUID", machineId) != ERROR_SUCCESS)
+    if (g_machineIdKey.Text(L"MUID", machineId) != ERROR_SUCCESS)
         TRACE_INFO(kTraceFlagEvents, 15, "no machine identifier");
     std::wstring agentVersion = kUnknown;
-    if (CRegistryKey(kAgentSetupKey).Text(L"Normal", agentVersion) != ERROR_SUCCESS)
+    if (AgentSetupKey().Text(L"Normal", agentVersion) != ERROR_SUCCESS)
         TRACE_INFO(kTraceFlagEvents, 16, "no agent version");
     return {productId, productVersion, kUnknown, machineId, kUnknown, L"1", agentVersion};
 }

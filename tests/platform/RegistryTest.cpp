@@ -79,3 +79,38 @@ TEST_F(RegistryTest, ReadsCheckTypeAndLeaveOutputOnFailure)
     expectReads(missing, ERROR_FILE_NOT_FOUND, nullptr, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ProbeRegistryKey(HKEY_CURRENT_USER, missing.c_str()), ERROR_FILE_NOT_FOUND);
 }
+
+// A held key reads what the registry holds now: a key that appears later, a value changed or removed, the key
+// deleted (the held handle then answers ERROR_KEY_DELETED inside) and made again.
+TEST_F(RegistryTest, HeldKeyReadsTheValueAsItIsNow)
+{
+    CHeldRegistryKey held(m_key.c_str(), HKEY_CURRENT_USER);
+    std::wstring text = L"kept";
+    EXPECT_EQ(held.Text(L"v", text), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(text, L"kept");
+
+    const auto write = [&](const std::wstring& value) {
+        ASSERT_EQ(WriteRegistryText(HKEY_CURRENT_USER, m_key.c_str(), L"v", value), ERROR_SUCCESS);
+    };
+    write(L"first");
+    ASSERT_EQ(held.Text(L"v", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, L"first");
+    write(L"second");
+    ASSERT_EQ(held.Text(L"v", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, L"second");
+    DWORD number = 77;
+    EXPECT_EQ(held.Dword(L"v", number), ERROR_UNSUPPORTED_TYPE);
+
+    ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, m_key.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(held.Text(L"v", text), ERROR_FILE_NOT_FOUND);
+    write(L"third");
+    ASSERT_EQ(held.Text(L"v", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, L"third");
+    ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, m_key.c_str()), ERROR_SUCCESS);
+    write(L"fourth");
+    ASSERT_EQ(held.Text(L"v", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, L"fourth");
+    ASSERT_EQ(DeleteRegistryValue(HKEY_CURRENT_USER, m_key.c_str(), L"v"), ERROR_SUCCESS);
+    EXPECT_EQ(held.Text(L"v", text), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(text, L"fourth");
+}
