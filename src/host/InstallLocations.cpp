@@ -55,30 +55,26 @@ bool AcceptName(bool read, std::wstring& text, std::wstring& out)
 bool ReadName(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
 {
     std::wstring text;
-    return AcceptName(ReadRegistryString(keyPath, valueName, text), text, out);
+    return AcceptName(Succeeded(ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, valueName, text), keyPath, valueName),
+                      text, out);
 }
 
 bool ReadSetupName(const wchar_t* valueName, std::wstring& out)
 {
     std::wstring text;
-    return AcceptName(ReadHeldText(g_agentSetupKey, kAgentSetupKey, valueName, text), text, out);
+    return AcceptName(ReadAgentSetupString(valueName, text), text, out);
 }
 
 // A version with exactly two "." gets ".0000" appended.
-bool AcceptVersion(bool read, std::wstring& text, std::wstring& out)
+bool ReadVersion(CHeldRegistryKey& key, const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
 {
-    if (!read)
+    std::wstring text;
+    if (!ReadHeldText(key, keyPath, valueName, text))
         return false;
     if (std::count(text.begin(), text.end(), L'.') == 2)
         text += L".0000";
     out = std::move(text);
     return true;
-}
-
-bool ReadHeldVersion(CHeldRegistryKey& key, const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
-{
-    std::wstring text;
-    return AcceptVersion(ReadHeldText(key, keyPath, valueName, text), text, out);
 }
 
 bool GetInstallSubfolder(const wchar_t* name, std::wstring& out)
@@ -142,15 +138,9 @@ CHeldRegistryKey& LegacySecuritySetupKey()
     return g_legacySecurityKey;
 }
 
-bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
+bool ReadAgentSetupString(const wchar_t* valueName, std::wstring& out)
 {
-    return Succeeded(ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, valueName, out), keyPath, valueName);
-}
-
-bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out)
-{
-    std::wstring text;
-    return AcceptVersion(ReadRegistryString(keyPath, valueName, text), text, out);
+    return ReadHeldText(g_agentSetupKey, kAgentSetupKey, valueName, out);
 }
 
 bool GetInstallFolder(std::wstring& out)
@@ -250,13 +240,13 @@ bool GetLegacyProductVersion(std::wstring& out, const std::vector<DWORD>& allowe
         return false;
     if (!allowedIds.empty() && std::find(allowedIds.begin(), allowedIds.end(), id) == allowedIds.end())
         return false;
-    return ReadHeldVersion(g_legacySoftwareKey, kLegacySoftwareKey, L"Normal", out) ||
-           ReadHeldVersion(g_legacySecurityKey, kLegacySecurityKey, L"Normal", out);
+    return ReadVersion(g_legacySoftwareKey, kLegacySoftwareKey, L"Normal", out) ||
+           ReadVersion(g_legacySecurityKey, kLegacySecurityKey, L"Normal", out);
 }
 
 bool GetAgentVersion(std::wstring& out)
 {
-    return ReadHeldVersion(g_agentSetupKey, kAgentSetupKey, L"Normal", out);
+    return ReadVersion(g_agentSetupKey, kAgentSetupKey, L"Normal", out);
 }
 
 DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util)

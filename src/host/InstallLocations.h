@@ -18,10 +18,8 @@ constexpr wchar_t kAgentSetupKey[] = L"SOFTWARE\\Korvo Security\\SetupEx\\Velnor
 [[nodiscard]] CHeldRegistryKey& LegacySoftwareSetupKey();
 [[nodiscard]] CHeldRegistryKey& LegacySecuritySetupKey();
 
-// A REG_SZ or REG_EXPAND_SZ text (platform/Registry.h: ReadRegistryText).
-[[nodiscard]] bool ReadRegistryString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
-// As ReadRegistryString; a text with exactly two "." gets ".0000" appended.
-[[nodiscard]] bool ReadVersionString(const wchar_t* keyPath, const wchar_t* valueName, std::wstring& out);
+// A REG_SZ or REG_EXPAND_SZ text of the agent's setup key (platform/Registry.h: ReadRegistryText).
+[[nodiscard]] bool ReadAgentSetupString(const wchar_t* valueName, std::wstring& out);
 
 // False when "Path" cannot be read.
 [[nodiscard]] bool GetInstallFolder(std::wstring& out);

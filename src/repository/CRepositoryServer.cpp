@@ -23,7 +23,7 @@ CRepositoryServer::CRepositoryServer(IConfigUtil* util) : m_configUtil(util)
 {
     if (!GetRepositoryFolder(m_repositoryFolder))
         TRACE_WARNING(kTraceFlagEvents, 10, "no repository folder: the install path cannot be read");
-    if (!ReadRegistryString(kAgentSetupKey, L"Repository", m_registryRepository))
+    if (!ReadAgentSetupString(L"Repository", m_registryRepository))
         m_registryRepository.clear();
 }
 

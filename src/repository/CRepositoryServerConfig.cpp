@@ -66,7 +66,7 @@ bool CRepositoryServerConfig::Reload()
 
     if (m_repositoryPath.empty())
     {
-        if (!ReadRegistryString(kAgentSetupKey, kRepositoryValue, m_repositoryPath))
+        if (!ReadAgentSetupString(kRepositoryValue, m_repositoryPath))
             TRACE_VERBOSE(kTraceFlagEvents, 12, "no %ls value in the setup key", kRepositoryValue);
     }
     else
