@@ -24,6 +24,29 @@ enum FileWriteFlags : unsigned
 // write, ERROR_FILE_TOO_LARGE beyond 4 GiB - 1).
 [[nodiscard]] DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, unsigned flags = kFileReplace);
 
+// A file written whole for another program to read, deleted again by Remove or when its owner goes. Write
+// creates it (replacing a file of the same name) sharing read and write access, and writes it in one write; a
+// write that fails once the file was created deletes it again, so that a failure leaves nothing behind.
+class COwnedFile
+{
+public:
+    COwnedFile() = default;
+    ~COwnedFile() { static_cast<void>(Remove()); }
+    COwnedFile(const COwnedFile&) = delete;
+    COwnedFile& operator=(const COwnedFile&) = delete;
+
+    // ERROR_SUCCESS or the Windows error; an owner that holds a file already removes it first.
+    [[nodiscard]] DWORD Write(const std::wstring& path, const std::string& bytes);
+    // ERROR_SUCCESS when the file is gone (or none is held); otherwise the error of the deletion, and the owner
+    // tries again when it goes.
+    [[nodiscard]] DWORD Remove();
+    // The file held, empty when none.
+    [[nodiscard]] const std::wstring& Path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+};
+
 // Whether path names an existing file (not a folder), or an existing folder.
 [[nodiscard]] bool IsFile(const std::wstring& path);
 [[nodiscard]] bool IsFolder(const std::wstring& path);

@@ -1,6 +1,7 @@
 #include "platform/Path.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <string_view>
 
 std::wstring WithTrailingBackslash(const std::wstring& folder)
@@ -23,6 +24,26 @@ bool IsRefusedInFileName(wchar_t c)
     return c < 0x20 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos;
 }
 
+bool IsReservedDeviceName(const std::wstring& name)
+{
+    // Windows looks at the text before the first dot, without the blanks that end it.
+    std::wstring_view base = std::wstring_view(name).substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
+        base.remove_suffix(1);
+    const auto is = [&base](std::wstring_view device) {
+        return base.size() == device.size() && ::_wcsnicmp(base.data(), device.data(), device.size()) == 0;
+    };
+    if (is(L"CON") || is(L"PRN") || is(L"AUX") || is(L"NUL") || is(L"CONIN$") || is(L"CONOUT$"))
+        return true;
+    if (base.size() != 4)
+        return false;
+    const wchar_t digit = base[3];
+    const bool numbered = (digit >= L'1' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' ||
+                          digit == L'\u00b3';
+    base.remove_suffix(1);
+    return numbered && (is(L"COM") || is(L"LPT"));
+}
+
 bool IsPlainFileName(const std::wstring& name)
 {
     if (name.empty() || name == L"." || name == L"..")
@@ -30,5 +51,19 @@ bool IsPlainFileName(const std::wstring& name)
     for (const wchar_t c : name)
         if (IsRefusedInFileName(c))
             return false;
-    return true;
+    return !IsReservedDeviceName(name);
+}
+
+bool IsPlainRelativePath(const std::wstring& path)
+{
+    std::size_t start = 0;
+    for (;;)
+    {
+        const std::size_t end = path.find_first_of(L"\\/", start);
+        if (!IsPlainFileName(path.substr(start, end - start)))
+            return false;
+        if (end == std::wstring::npos)
+            return true;
+        start = end + 1;
+    }
 }

@@ -70,3 +70,87 @@ TEST_F(FilesTest, ReadRefusesWhatItCannotTakeWhole)
     EXPECT_EQ(ReadWholeFile(m_path, bytes), ERROR_FILE_TOO_LARGE);
     EXPECT_EQ(bytes, "kept");
 }
+
+TEST_F(FilesTest, OwnedFileIsGoneWithItsOwnerOrByRemove)
+{
+    std::string bytes;
+    {
+        COwnedFile file;
+        ASSERT_EQ(file.Write(m_path, "config"), ERROR_SUCCESS);
+        EXPECT_EQ(file.Path(), m_path);
+        EXPECT_EQ(ReadWholeFile(m_path, bytes), ERROR_SUCCESS);
+        EXPECT_EQ(bytes, "config");
+    }
+    EXPECT_FALSE(IsFile(m_path));
+
+    COwnedFile file;
+    EXPECT_EQ(file.Write(m_path + L".missing\\x", "x"), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(file.Path(), L"");
+    ASSERT_EQ(file.Write(m_path, "config"), ERROR_SUCCESS);
+    {
+        // A reader that does not share deletion keeps it; the owner says so and tries again later.
+        const CFileHandle reader(
+            ::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                          nullptr));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(file.Remove(), ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(file.Path(), m_path);
+    }
+    EXPECT_EQ(file.Remove(), ERROR_SUCCESS);
+    EXPECT_FALSE(IsFile(m_path));
+    EXPECT_EQ(file.Path(), L"");
+    EXPECT_EQ(file.Remove(), ERROR_SUCCESS);
+}
+
+TEST(PathTest, NamesAndPathsThatStayInTheirFolder)
+{
+    struct Row
+    {
+        const wchar_t* name;
+        bool plainName;
+        bool plainPath;
+    };
+    const Row rows[] = {
+        {L"tool.exe", true, true},
+        {L"bin\\tool.exe", false, true},
+        {L"bin/sub dir/tool.exe", false, true},
+        {L"CONSOLE.exe", true, true},   // only the whole base name is a device
+        {L"com10", true, true},
+        {L"lpt0", true, true},
+        {L"", false, false},
+        {L".", false, false},
+        {L"..", false, false},
+        {L"..\\..\\Program Files\\X\\any.exe", false, false},
+        {L"bin\\..\\..\\x.exe", false, false},
+        {L"bin\\.\\x.exe", false, false},
+        {L"bin\\\\x.exe", false, false},
+        {L"\\x.exe", false, false},
+        {L"/x.exe", false, false},
+        {L"C:x.exe", false, false},
+        {L"C:\\x.exe", false, false},
+        {L"\\\\server\\share\\x.exe", false, false},
+        {L"\\\\?\\C:\\x.exe", false, false},
+        {L"x.exe:stream", false, false},
+        {L"a*b", false, false},
+        {L"a\tb", false, false},
+        {L"NUL", false, false},
+        {L"con", false, false},
+        {L"Aux.txt", false, false},
+        {L"prn.tar.gz", false, false},
+        {L"COM1", false, false},
+        {L"lpt9.log", false, false},
+        {L"com\u00b9", false, false},
+        {L"NUL...", false, false},
+        {L"nul  ", false, false},
+        {L"CON .txt", false, false},
+        {L"conin$", false, false},
+        {L"CONOUT$.x", false, false},
+        {L"bin\\nul.exe", false, false},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.name)));
+        EXPECT_EQ(IsPlainFileName(row.name), row.plainName);
+        EXPECT_EQ(IsPlainRelativePath(row.name), row.plainPath);
+    }
+}
