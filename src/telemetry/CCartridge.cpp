@@ -10,7 +10,6 @@
 #include "platform/TextUtil.h"
 #include "telemetry/CCartridgeCatalog.h"
 #include "telemetry/CProcessLauncher.h"
-#include "telemetry/PublisherSignature.h"
 
 #include <vector>
 
@@ -27,7 +26,9 @@ bool Exists(const std::wstring& path)
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-IDecompressor* InstalledExtractor(DWORD kind)
+} // namespace
+
+IDecompressor* GetInstalledExtractor(DWORD kind)
 {
     return CCompressionHelper::Instance().GetCompression(kind);
 }
@@ -36,7 +37,6 @@ void FreeInstalledExtractor(DWORD kind, IDecompressor** extractor)
 {
     CCompressionHelper::Instance().FreeCompression(kind, extractor);
 }
-} // namespace
 
 CCartridge::CCartridge(const std::wstring& packagePath, bool selfExtracting, const std::wstring& pluginName,
                        const std::wstring& unpackedFolder, const CartridgeServices& services)
@@ -46,12 +46,6 @@ CCartridge::CCartridge(const std::wstring& packagePath, bool selfExtracting, con
     const std::size_t dot = m_packagePath.rfind(L'.');
     if (dot != std::wstring::npos)
         m_extension = m_packagePath.substr(dot + 1);
-    if (m_services.isTrusted == nullptr)
-        m_services.isTrusted = IsTrustedFile;
-    if (m_services.getExtractor == nullptr)
-        m_services.getExtractor = InstalledExtractor;
-    if (m_services.freeExtractor == nullptr)
-        m_services.freeExtractor = FreeInstalledExtractor;
 }
 
 CCartridge::Kind CCartridge::GetKind() const
@@ -75,7 +69,8 @@ bool CCartridge::IsDownloaded(const std::wstring& sourceMd5)
 {
     if (m_packagePath.empty() || !Exists(m_packagePath))
     {
-        TRACE_ERROR(kTraceFlagEvents, 11, "package file %ls is not there", m_packagePath);
+        // Before the first download this is the ordinary case.
+        TRACE_INFO(kTraceFlagEvents, 11, "package file %ls is not there", m_packagePath);
         return false;
     }
     if (!Md5OfFileMatches(m_packagePath, sourceMd5))
@@ -93,7 +88,7 @@ bool CCartridge::IsInstalled(const std::wstring& sourceMd5, const std::wstring& 
         return false;
     if (!Exists(mainFile))
     {
-        TRACE_ERROR(kTraceFlagEvents, 13, "plug-in %ls is not there", mainFile);
+        TRACE_INFO(kTraceFlagEvents, 13, "plug-in %ls is not there", mainFile);
         return false;
     }
     if (!IsTrusted(mainFile))
@@ -217,8 +212,9 @@ bool CCartridge::Remove(bool deletePackageFile)
     }
     if (deletePackageFile && !m_packagePath.empty() && !::DeleteFileW(m_packagePath.c_str()))
     {
+        // A file, or the whole "Downloads" folder, that is not there yet is removed already.
         const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND)
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
         {
             TRACE_ERROR(kTraceFlagEvents, 26, "cannot delete %ls: error %u", m_packagePath, error);
             removed = false;

@@ -11,18 +11,24 @@
 
 #include "platform/Win.h"
 #include "telemetry/ICartridge.h"
+#include "telemetry/PublisherSignature.h"
+
+#include <functional>
 
 class IDecompressor;
 
-// What a cartridge reaches outside itself. A null member takes the product's: the publisher check
-// IsTrustedFile and the compression component's GetCompression/FreeCompression.
+// The product's extractors: the compression component's GetCompression/FreeCompression.
+[[nodiscard]] IDecompressor* GetInstalledExtractor(DWORD kind);
+void FreeInstalledExtractor(DWORD kind, IDecompressor** extractor);
+
+// What a cartridge reaches outside itself; the defaults are the product's, tests put their own in.
 struct CartridgeServices
 {
     static constexpr DWORD kSelfExtractLimitMs = 300000;
 
-    bool (*isTrusted)(const wchar_t* path) = nullptr;
-    IDecompressor* (*getExtractor)(DWORD kind) = nullptr;
-    void (*freeExtractor)(DWORD kind, IDecompressor** extractor) = nullptr;
+    std::function<bool(const wchar_t* path)> isTrusted = IsTrustedFile;
+    std::function<IDecompressor*(DWORD kind)> getExtractor = GetInstalledExtractor;
+    std::function<void(DWORD kind, IDecompressor** extractor)> freeExtractor = FreeInstalledExtractor;
     // A self-extracting package still running after this is ended (exit code 1067) and fails.
     DWORD selfExtractLimitMs = kSelfExtractLimitMs;
 };

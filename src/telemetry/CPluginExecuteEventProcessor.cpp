@@ -5,17 +5,15 @@
 #include "message/CMessageObject.h"
 #include "platform/Files.h"
 #include "platform/Path.h"
-#include "platform/ScopeExit.h"
 #include "platform/Uuid.h"
 #include "repository/CDownloadSource.h"
 #include "telemetry/CProcessLauncher.h"
 #include "telemetry/ProcessorCollaborators.h"
-#include "telemetry/PublisherSignature.h"
 
 #include <io.h>
 
+#include <algorithm>
 #include <memory>
-#include <new>
 
 TRACE_UNIT("e70bc369-3db0-49c5-994d-7a06853b5eb3");
 
@@ -123,13 +121,8 @@ DWORD CPluginExecuteEventProcessor::Process(CMessageObject* payload)
         return ERROR_INVALID_DATA;
     }
     const PluginExecuteRequest request = ReadPluginExecuteRequest(*payload, m_configUtil);
-    // The id names a folder that Cleanup removes: it must not lead anywhere else.
-    if (!IsPlainFileName(request.pluginId))
-    {
-        TRACE_ERROR(kTraceFlagEvents, 12, "PluginExecute refused: plug-in id \"%ls\" is not a plain name",
-                    request.pluginId);
+    if (!HasNamesInsideTheirFolders(request))
         return ERROR_INVALID_NAME;
-    }
     TRACE_VERBOSE(kTraceFlagEvents, 13, "PluginExecute of %ls from %ls (operation %ls)", request.pluginId,
                   request.cartridge.source, request.operationId);
 
@@ -138,7 +131,7 @@ DWORD CPluginExecuteEventProcessor::Process(CMessageObject* payload)
     {
         package = std::make_unique<CTelemetryPluginPackage>(request.pluginId, request.pluginName,
                                                             request.launcherPath, request.cartridge, m_configUtil,
-                                                            m_dispatcherHelper, m_logService, m_services.package);
+                                                            m_dispatcherHelper, m_logService, m_services);
     }
     catch (const std::exception& e)
     {
@@ -153,6 +146,35 @@ DWORD CPluginExecuteEventProcessor::Process(CMessageObject* payload)
             TRACE_WARNING(kTraceFlagEvents, 15, "package of %ls not removed: error %u", request.pluginId, cleaned);
     }
     return result;
+}
+
+// Every name from the event becomes part of a path: the id names the folder that Cleanup removes and the
+// configuration file, the operation id the configuration file too, the plug-in's and the launcher's names
+// files inside the unpacked folder. None may lead anywhere else, or name a device.
+bool CPluginExecuteEventProcessor::HasNamesInsideTheirFolders(const PluginExecuteRequest& request)
+{
+    if (!IsPlainFileName(request.pluginId))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 12, "PluginExecute refused: plug-in id \"%ls\" is not a plain name",
+                    request.pluginId);
+        return false;
+    }
+    if (std::any_of(request.operationId.begin(), request.operationId.end(), IsRefusedInFileName))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 32, "PluginExecute refused: operation id \"%ls\" cannot be part of a file name",
+                    request.operationId);
+        return false;
+    }
+    for (const std::wstring* path : {&request.pluginName, &request.launcherPath})
+    {
+        if (!path->empty() && !IsPlainRelativePath(*path))
+        {
+            TRACE_ERROR(kTraceFlagEvents, 33, "PluginExecute refused: \"%ls\" is not a path inside the package",
+                        *path);
+            return false;
+        }
+    }
+    return true;
 }
 
 DWORD CPluginExecuteEventProcessor::Run(const PluginExecuteRequest& request, ITelemetryPluginPackage& package)
@@ -182,41 +204,62 @@ DWORD CPluginExecuteEventProcessor::Run(const PluginExecuteRequest& request, ITe
     return RunLauncher(request, pluginPath, launcherPath);
 }
 
-bool CPluginExecuteEventProcessor::IsTrusted(const std::wstring& path) const
-{
-    const auto check = m_services.package.cartridge.isTrusted;
-    return check != nullptr ? check(path.c_str()) : IsTrustedFile(path.c_str());
-}
-
 DWORD CPluginExecuteEventProcessor::RunLauncher(const PluginExecuteRequest& request, const std::wstring& pluginPath,
                                                 const std::wstring& launcherPath)
+{
+    if (const DWORD status = CheckLauncher(launcherPath); status != ERROR_SUCCESS)
+        return status;
+    std::wstring install;
+    if (!GetInstallFolder(install))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 27, "no install folder to run %ls in", launcherPath);
+        return ERROR_PATH_NOT_FOUND;
+    }
+    COwnedFile config;
+    if (const DWORD status = WriteConfiguration(request, pluginPath, config); status != ERROR_SUCCESS)
+        return status;
+    const DWORD result = RunToEnd(request, launcherPath, WithTrailingBackslash(install), config.Path());
+    // Also after a time-out: the launcher has had its hour to read it.
+    if (const DWORD error = config.Remove(); error != ERROR_SUCCESS)
+        TRACE_ERROR(kTraceFlagEvents, 25, "cannot delete %ls: error %u", config.Path(), error);
+    return result;
+}
+
+DWORD CPluginExecuteEventProcessor::CheckLauncher(const std::wstring& launcherPath) const
 {
     if (::_waccess(launcherPath.c_str(), 0) != 0)
     {
         TRACE_ERROR(kTraceFlagEvents, 19, "launcher %ls does not exist", launcherPath);
         return ERROR_FILE_NOT_FOUND;
     }
-    if (!IsTrusted(launcherPath))
+    if (!m_services.isTrusted(launcherPath.c_str()))
     {
         TRACE_ERROR(kTraceFlagEvents, 20, "launcher %ls is not from a trusted publisher", launcherPath);
         return static_cast<DWORD>(CRYPT_E_NO_TRUSTED_SIGNER);
     }
+    return ERROR_SUCCESS;
+}
+
+// "<data>\Config\<plug-in id>[_<operation id>]_<uuid>.cfg"; the "Config" folder is the agent's to make.
+DWORD CPluginExecuteEventProcessor::WriteConfiguration(const PluginExecuteRequest& request,
+                                                       const std::wstring& pluginPath, COwnedFile& config)
+{
     std::wstring data;
-    std::wstring uuid;
     if (!GetAgentDataFolder(data))
     {
         TRACE_ERROR(kTraceFlagEvents, 21, "no agent data folder for the launcher's configuration");
         return ERROR_PATH_NOT_FOUND;
     }
+    std::wstring uuid;
     if (NewUuidText(uuid, false) != RPC_S_OK)
     {
         TRACE_ERROR(kTraceFlagEvents, 22, "no unique name for the launcher's configuration");
         return ERROR_CAN_NOT_COMPLETE;
     }
-    std::wstring configPath = data + kConfigFolder + request.pluginId;
+    std::wstring path = data + kConfigFolder + request.pluginId;
     if (!request.operationId.empty())
-        configPath += L"_" + request.operationId;
-    configPath += L"_" + uuid + L".cfg";
+        path += L"_" + request.operationId;
+    path += L"_" + uuid + L".cfg";
 
     std::string text;
     if (!SerializeConfiguration(request, pluginPath, text))
@@ -224,47 +267,36 @@ DWORD CPluginExecuteEventProcessor::RunLauncher(const PluginExecuteRequest& requ
         TRACE_ERROR(kTraceFlagEvents, 23, "cannot serialise the configuration for %ls", request.pluginId);
         return ERROR_CAN_NOT_COMPLETE;
     }
-    if (const DWORD error = WriteWholeFile(configPath, text); error != ERROR_SUCCESS)
+    if (const DWORD error = config.Write(path, text); error != ERROR_SUCCESS)
     {
-        TRACE_ERROR(kTraceFlagEvents, 24, "cannot write %ls: error %u", configPath, error);
+        TRACE_ERROR(kTraceFlagEvents, 24, "cannot write %ls: error %u", path, error);
         return ERROR_FILE_INVALID;
     }
-    const auto removeConfig = ScopeExit([&configPath] {
-        if (!::DeleteFileW(configPath.c_str()))
-        {
-            const DWORD error = ::GetLastError();
-            TRACE_ERROR(kTraceFlagEvents, 25, "cannot delete %ls: error %u", configPath, error);
-        }
-    });
+    return ERROR_SUCCESS;
+}
 
-    std::unique_ptr<IProcess> launcher(new (std::nothrow) CProcessLauncher());
-    if (!launcher)
-    {
-        TRACE_ERROR(kTraceFlagEvents, 26, "no launcher object for %ls", launcherPath);
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    launcher->SetExecutable(std::wstring(), launcherPath);
-    std::wstring install;
-    if (!GetInstallFolder(install))
-    {
-        TRACE_ERROR(kTraceFlagEvents, 27, "no install folder to run %ls in", launcherPath);
-        return ERROR_PATH_NOT_FOUND;
-    }
-    launcher->SetWorkingDirectory(WithTrailingBackslash(install));
-    launcher->SetArguments(L"-cfg \"" + configPath + L"\"");
-    if (!launcher->Start())
+// "<launcher>" -cfg "<configuration file>" in the install folder, waited for; a launcher that outlasts the wait
+// is left running.
+DWORD CPluginExecuteEventProcessor::RunToEnd(const PluginExecuteRequest& request, const std::wstring& launcherPath,
+                                             const std::wstring& workingFolder, const std::wstring& configPath) const
+{
+    CProcessLauncher launcher;
+    launcher.SetExecutable(std::wstring(), launcherPath);
+    launcher.SetWorkingDirectory(workingFolder);
+    launcher.SetArguments(L"-cfg \"" + configPath + L"\"");
+    if (!launcher.Start())
     {
         const DWORD error = ::GetLastError();
         TRACE_ERROR(kTraceFlagEvents, 28, "cannot start %ls: error %u", launcherPath, error);
         return error != ERROR_SUCCESS ? error : ERROR_PROCESS_ABORTED;
     }
-    if (!launcher->Wait(m_services.launcherWaitMs))
+    if (!launcher.Wait(m_services.launcherWaitMs))
     {
         TRACE_ERROR(kTraceFlagEvents, 29, "launcher %ls still runs after %u ms: left running", launcherPath,
                     m_services.launcherWaitMs);
         return ERROR_TIMEOUT;
     }
-    const DWORD exitCode = launcher->GetExitCode();
+    const DWORD exitCode = launcher.GetExitCode();
     if (exitCode != 0)
         TRACE_WARNING(kTraceFlagEvents, 30, "launcher %ls for %ls exited with %u", launcherPath, request.pluginId,
                       exitCode);

@@ -5,18 +5,21 @@
 // "<launcher>" -cfg "<configuration file>" once its publisher passes the check, and its exit code answers the
 // event. The configuration file is deleted after the run; the package is removed unless "Reuse" is true.
 //
-// Results besides the launcher's exit code: ERROR_INVALID_NAME a "PluginId" that is not a plain file name
-// (nothing on disk touched); ERROR_INVALID_DATA no payload; ERROR_FILE_NOT_FOUND no main file or launcher;
-// ERROR_PATH_NOT_FOUND an install or data folder that cannot be read; ERROR_NOT_ENOUGH_MEMORY no package or
-// launcher object; CRYPT_E_NO_TRUSTED_SIGNER the launcher's publisher is not trusted (no configuration file
-// written); ERROR_CAN_NOT_COMPLETE / ERROR_FILE_INVALID the configuration cannot be serialised / written;
-// ERROR_TIMEOUT the launcher still runs after the wait (it is left running); the system's error (or
-// ERROR_PROCESS_ABORTED) when it cannot be started; any status of the package's Prepare.
+// Results besides the launcher's exit code: ERROR_INVALID_NAME a "PluginId" that is not a plain file name, an
+// "OperationId" with a character that file names refuse, a "PluginName" or "PluginLauncher" that is not a path
+// inside the unpacked folder (nothing on disk touched); ERROR_INVALID_DATA no payload; ERROR_FILE_NOT_FOUND no
+// main file or launcher; ERROR_PATH_NOT_FOUND an install or data folder that cannot be read;
+// ERROR_NOT_ENOUGH_MEMORY no package or launcher object; CRYPT_E_NO_TRUSTED_SIGNER the launcher's publisher is
+// not trusted (no configuration file written); ERROR_CAN_NOT_COMPLETE / ERROR_FILE_INVALID the configuration
+// cannot be serialised / written (nothing left); ERROR_TIMEOUT the launcher still runs after the wait (it is
+// left running); the system's error (or ERROR_PROCESS_ABORTED) when it cannot be started; any status of the
+// package's Prepare.
 // The host runs one PluginExecute at a time; the processor keeps nothing between events.
 
 #include "host/IConfigUtil.h"
 #include "host/IDispatcherHelper.h"
 #include "host/ILogService.h"
+#include "platform/Files.h"
 #include "telemetry/CTelemetryPluginPackage.h"
 #include "telemetry/ITelemetryEventProcessor.h"
 
@@ -39,12 +42,12 @@ struct PluginExecuteRequest
 
 [[nodiscard]] PluginExecuteRequest ReadPluginExecuteRequest(const CMessageObject& payload, IConfigUtil* configUtil);
 
-// The seams of a run; the defaults are the product's.
-struct PluginExecuteServices
+// The seams of a run, the package's and the cartridge's among them; the defaults are the product's. The
+// publisher check (isTrusted) checks the launcher as well as the package.
+struct PluginExecuteServices : PluginPackageServices
 {
     static constexpr DWORD kLauncherWaitMs = 3600000;
 
-    PluginPackageServices package;   // its cartridge.isTrusted checks the launcher too
     DWORD launcherWaitMs = kLauncherWaitMs;
 };
 
@@ -58,10 +61,15 @@ public:
     [[nodiscard]] DWORD Process(CMessageObject* payload) override;
 
 private:
+    [[nodiscard]] static bool HasNamesInsideTheirFolders(const PluginExecuteRequest& request);
     [[nodiscard]] DWORD Run(const PluginExecuteRequest& request, ITelemetryPluginPackage& package);
     [[nodiscard]] DWORD RunLauncher(const PluginExecuteRequest& request, const std::wstring& pluginPath,
                                     const std::wstring& launcherPath);
-    [[nodiscard]] bool IsTrusted(const std::wstring& path) const;
+    [[nodiscard]] DWORD CheckLauncher(const std::wstring& launcherPath) const;
+    [[nodiscard]] static DWORD WriteConfiguration(const PluginExecuteRequest& request, const std::wstring& pluginPath,
+                                                  COwnedFile& config);
+    [[nodiscard]] DWORD RunToEnd(const PluginExecuteRequest& request, const std::wstring& launcherPath,
+                                 const std::wstring& workingFolder, const std::wstring& configPath) const;
 
     IConfigUtil* m_configUtil;
     IDispatcherHelper* m_dispatcherHelper;

@@ -22,6 +22,8 @@ constexpr wchar_t kDownloadsFolder[] = L"Downloads\\";
 constexpr wchar_t kRepositoryScope[] = L"Telemetry";
 // Fetched from its own URL on the attempt even when a repository was asked to fetch it too.
 constexpr std::uint32_t kDirectEveryAttempt = 1;
+// ERROR_WINHTTP_INVALID_URL: a source that the communications component cannot split, when it gave no error.
+constexpr DWORD kInvalidUrl = 12005;
 
 } // namespace
 
@@ -30,7 +32,7 @@ CTelemetryPluginPackage::CTelemetryPluginPackage(const std::wstring& pluginId, c
                                                  const CartridgeDescriptor& cartridge, IConfigUtil* configUtil,
                                                  IDispatcherHelper* dispatcherHelper, ILogService* logService,
                                                  PluginPackageServices services)
-    : m_pluginId(pluginId), m_pluginName(pluginName), m_launcherPath(launcherPath), m_cartridge(cartridge),
+    : m_pluginId(pluginId), m_pluginName(pluginName), m_launcherPath(launcherPath), m_descriptor(cartridge),
       m_configUtil(RequireConfigUtil(configUtil, kPluginExecuteEvent)),
       m_dispatcherHelper(RequireDispatcherHelper(dispatcherHelper, kPluginExecuteEvent)), m_logService(logService),
       m_services(std::move(services))
@@ -39,14 +41,14 @@ CTelemetryPluginPackage::CTelemetryPluginPackage(const std::wstring& pluginId, c
 
 DWORD CTelemetryPluginPackage::GetPackageFileName(std::wstring& name) const
 {
-    const std::wstring& source = m_cartridge.source;
+    const std::wstring& source = m_descriptor.source;
     if (source.empty())
     {
         TRACE_ERROR(kTraceFlagEvents, 10, "the plug-in package has no source");
         return ERROR_INVALID_DATA;
     }
     CComponentUse<ICommsWrapper> comms;
-    if (!ComponentsOrInstalled(m_services.components).UseComms(comms))
+    if (!m_services.components->UseComms(comms))
     {
         TRACE_ERROR(kTraceFlagEvents, 11, "no communications component to split %ls", source);
         return ERROR_DLL_INIT_FAILED;
@@ -59,7 +61,9 @@ DWORD CTelemetryPluginPackage::GetPackageFileName(std::wstring& name) const
     CommsUrlComponents parts{};
     if (!comms->SplitUrl(source.c_str(), &parts))
     {
-        const DWORD error = ::GetLastError();
+        DWORD error = ::GetLastError();
+        if (error == ERROR_SUCCESS)
+            error = kInvalidUrl;
         TRACE_ERROR(kTraceFlagEvents, 13, "cannot split the package source %ls: error %u", source, error);
         return error;
     }
@@ -98,8 +102,8 @@ DWORD CTelemetryPluginPackage::GetPlaces(Places& places) const
 
 CCartridge CTelemetryPluginPackage::MakeCartridge(const Places& places) const
 {
-    return CCartridge(places.packageFile, (m_cartridge.flags & 1) != 0, m_pluginName, places.unpackedFolder,
-                      m_services.cartridge);
+    return CCartridge(places.packageFile, (m_descriptor.flags & 1) != 0, m_pluginName, places.unpackedFolder,
+                      m_services);
 }
 
 DWORD CTelemetryPluginPackage::Prepare(std::wstring& pluginPath, std::wstring& launcherPath)
@@ -108,13 +112,13 @@ DWORD CTelemetryPluginPackage::Prepare(std::wstring& pluginPath, std::wstring& l
     if (const DWORD status = GetPlaces(places); status != ERROR_SUCCESS)
         return status;
     CCartridge cartridge = MakeCartridge(places);
-    if (cartridge.IsInstalled(m_cartridge.sourceMd5, m_cartridge.catalogMd5))
+    if (cartridge.IsInstalled(m_descriptor.sourceMd5, m_descriptor.catalogMd5))
     {
         TRACE_INFO(kTraceFlagEvents, 16, "package %ls in place and intact", places.packageFile);
     }
     else
     {
-        if (cartridge.IsDownloaded(m_cartridge.sourceMd5))
+        if (cartridge.IsDownloaded(m_descriptor.sourceMd5))
         {
             TRACE_INFO(kTraceFlagEvents, 17, "package %ls downloaded before: unpacked again", places.packageFile);
             cartridge.Remove(false);
@@ -134,7 +138,7 @@ DWORD CTelemetryPluginPackage::Prepare(std::wstring& pluginPath, std::wstring& l
             cartridge.Remove(true);
             return kUnpackFailed;
         }
-        if (!cartridge.IsInstalled(m_cartridge.sourceMd5, m_cartridge.catalogMd5))
+        if (!cartridge.IsInstalled(m_descriptor.sourceMd5, m_descriptor.catalogMd5))
         {
             TRACE_ERROR(kTraceFlagEvents, 19, "unpacked %ls does not verify", places.packageFile);
             cartridge.Remove(true);
@@ -151,28 +155,29 @@ DWORD CTelemetryPluginPackage::Prepare(std::wstring& pluginPath, std::wstring& l
 
 DWORD CTelemetryPluginPackage::Download(const Places& places) const
 {
-    CTelemetryDownloadablePlugin file(m_cartridge.source, m_cartridge.sourceMd5, places.packageFile);
+    CTelemetryDownloadablePlugin file(m_descriptor.source, m_descriptor.sourceMd5, places.packageFile);
     const std::vector<IDownloadableFile*> files{&file};
-    const bool attempted = m_services.fetch ? m_services.fetch(files) : FetchFromRepositories(files);
+    const bool attempted = m_services.fetch(files, m_configUtil, m_dispatcherHelper, m_logService);
     if (attempted && file.IsDownloaded())
         return ERROR_SUCCESS;
     // Nothing arrived although no error was recorded (a 304 to an unconditional request): still a failure.
     const DWORD status = file.GetLastError() != ERROR_SUCCESS ? file.GetLastError() : ERROR_REQUEST_REFUSED;
-    TRACE_ERROR(kTraceFlagEvents, 20, "download of %ls failed: error %u", m_cartridge.source, status);
+    TRACE_ERROR(kTraceFlagEvents, 20, "download of %ls failed: error %u", m_descriptor.source, status);
     return status;
 }
 
-bool CTelemetryPluginPackage::FetchFromRepositories(const std::vector<IDownloadableFile*>& files) const
+bool FetchFromRepositories(const std::vector<IDownloadableFile*>& files, IConfigUtil* configUtil,
+                           IDispatcherHelper* dispatcherHelper, ILogService* logService)
 {
     std::shared_ptr<Repository::CRepositoryBatchDownloader> downloader;
     try
     {
         downloader = std::make_shared<Repository::CRepositoryBatchDownloader>(
-            &files, m_logService, m_dispatcherHelper, m_configUtil, kDirectEveryAttempt, kRepositoryScope);
+            &files, logService, dispatcherHelper, configUtil, kDirectEveryAttempt, kRepositoryScope);
     }
     catch (const std::exception& e)
     {
-        TRACE_ERROR(kTraceFlagEvents, 22, "no batch downloader for %ls: %s", m_cartridge.source, e.what());
+        TRACE_ERROR(kTraceFlagEvents, 22, "no batch downloader for the plug-in package: %s", e.what());
         for (IDownloadableFile* file : files)
             file->SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;

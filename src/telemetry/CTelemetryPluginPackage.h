@@ -13,11 +13,12 @@
 //
 // Statuses: ERROR_INVALID_DATA no source; ERROR_DLL_INIT_FAILED no communications component;
 // ERROR_NOT_ENOUGH_MEMORY no interface from it, or no batch downloader; the system's error when the source URL cannot
-// be split; ERROR_NOT_FOUND no data folder; the file's own error, or ERROR_REQUEST_REFUSED when it has none, for
+// be split (ERROR_WINHTTP_INVALID_URL when the system gave none); ERROR_NOT_FOUND no data folder; the file's own error, or ERROR_REQUEST_REFUSED when it has none, for
 // a failed download; kUnpackFailed (605) unpacking failed; ERROR_INSTALL_PACKAGE_INVALID the unpacked package
 // does not verify; from Cleanup, ERROR_UNABLE_TO_CLEAN when something stayed. Every failure is traced.
 // The plug-in id must already be a plain file name (the processor refuses others).
 
+#include "host/CInstalledComponents.h"
 #include "host/IComponentAccess.h"
 #include "host/IConfigUtil.h"
 #include "host/IDispatcherHelper.h"
@@ -46,14 +47,19 @@ struct CartridgeDescriptor
 
 // Fetches the files into place in one attempt, without waiting or retrying; each file records its own outcome.
 // False when the attempt could not be made at all.
-using PackageFetch = std::function<bool(const std::vector<IDownloadableFile*>& files)>;
+using PackageFetch = std::function<bool(const std::vector<IDownloadableFile*>& files, IConfigUtil* configUtil,
+                                        IDispatcherHelper* dispatcherHelper, ILogService* logService)>;
 
-// What a package reaches outside itself; a null member takes the product's.
-struct PluginPackageServices
+// The product's fetch: one attempt of the repository batch downloader, scope "Telemetry", the agent's
+// repository and its peers first, then each file's own URL.
+[[nodiscard]] bool FetchFromRepositories(const std::vector<IDownloadableFile*>& files, IConfigUtil* configUtil,
+                                         IDispatcherHelper* dispatcherHelper, ILogService* logService);
+
+// What a package reaches outside itself, the cartridge's services among them; the defaults are the product's.
+struct PluginPackageServices : CartridgeServices
 {
-    IComponentAccess* components = nullptr;   // the communications component, for SplitUrl
-    CartridgeServices cartridge;
-    PackageFetch fetch;                       // the product's: one attempt of the repository batch downloader
+    IComponentAccess* components = &CInstalledComponents::Instance();   // the communications component, for SplitUrl
+    PackageFetch fetch = FetchFromRepositories;
 };
 
 class CTelemetryPluginPackage : public ITelemetryPluginPackage
@@ -79,12 +85,11 @@ private:
     [[nodiscard]] DWORD GetPlaces(Places& places) const;
     [[nodiscard]] CCartridge MakeCartridge(const Places& places) const;
     [[nodiscard]] DWORD Download(const Places& places) const;
-    [[nodiscard]] bool FetchFromRepositories(const std::vector<IDownloadableFile*>& files) const;
 
     std::wstring m_pluginId;
     std::wstring m_pluginName;
     std::wstring m_launcherPath;
-    CartridgeDescriptor m_cartridge;
+    CartridgeDescriptor m_descriptor;
     IConfigUtil* m_configUtil;
     IDispatcherHelper* m_dispatcherHelper;
     ILogService* m_logService;

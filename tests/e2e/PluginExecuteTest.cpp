@@ -16,7 +16,6 @@
 
 #include <memory>
 #include <string>
-#include <tuple>
 
 namespace
 {
@@ -83,21 +82,27 @@ protected:
 TEST_F(PluginExecuteEndToEndTest, SamplePluginRunsFromEachPackageKind)
 {
     const std::wstring marker = m_data + L"Downloads\\sample\\marker";
+    struct Run
+    {
+        std::string exitCode;   // the sample plug-in's, by its "ExitCode" parameter
+        bool reuse;
+    };
     for (const std::string package : {"TelemetrySample.exe", "TelemetrySample.zip"})
     {
         SCOPED_TRACE(package);
-        for (const auto& [code, reuse] : {std::make_tuple("0", "true"), std::make_tuple("3", "true"),
-                                          std::make_tuple("7", "false")})
+        for (const Run& run : {Run{"0", true}, Run{"3", true}, Run{"7", false}})
         {
+            SCOPED_TRACE(run.exitCode);
             m_server.ClearRequests();
-            EXPECT_EQ(Deliver(package, R"(,"Reuse":)" + std::string(reuse) +
-                                           R"(,"Parameters":[{"Name":"ExitCode","Value":")" + code + "\"}]"),
-                      std::stoul(code));
+            EXPECT_EQ(Deliver(package, std::string(R"(,"Reuse":)") + (run.reuse ? "true" : "false") +
+                                           R"(,"Parameters":[{"Name":"ExitCode","Value":")" + run.exitCode + "\"}]"),
+                      std::stoul(run.exitCode));
             const std::string result = ReadBytes(m_data + L"sample-plugin-result.json");
-            EXPECT_NE(result.find(R"({"Name":"ExitCode","Value":")" + std::string(code) + "\"}"), std::string::npos)
+            EXPECT_NE(result.find(R"({"Name":"ExitCode","Value":")" + run.exitCode + "\"}"), std::string::npos)
                 << result;
-            if (std::string(code) == "0")
+            if (run.exitCode == "0")
             {
+                // Downloaded once; a file left in its folder shows whether later runs unpack it again.
                 EXPECT_EQ(m_server.RequestCount(), 1u);
                 ASSERT_EQ(MakeFolderTree(m_data + L"Downloads\\sample"), static_cast<DWORD>(ERROR_SUCCESS));
                 WriteBytes(marker, "left by the test");
@@ -105,7 +110,7 @@ TEST_F(PluginExecuteEndToEndTest, SamplePluginRunsFromEachPackageKind)
             else
             {
                 EXPECT_EQ(m_server.RequestCount(), 0u);
-                EXPECT_EQ(Exists(marker), std::string(reuse) == "true");
+                EXPECT_EQ(Exists(marker), run.reuse);
             }
         }
         EXPECT_FALSE(Exists(m_data + L"Downloads\\" + Utf8ToWide(package)));

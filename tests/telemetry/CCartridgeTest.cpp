@@ -15,7 +15,6 @@
 
 #include <cctype>
 #include <future>
-#include <tuple>
 #include <string>
 #include <vector>
 
@@ -35,24 +34,6 @@ struct CFakes : IDecompressor
         return extractResult;
     }
 };
-CFakes g_fakes;
-
-CartridgeServices Fakes(DWORD selfExtractLimitMs = CartridgeServices::kSelfExtractLimitMs)
-{
-    CartridgeServices services;
-    services.isTrusted = [](const wchar_t*) { return g_fakes.trusted; };
-    services.getExtractor = [](DWORD kind) -> IDecompressor* {
-        g_fakes.given.push_back(kind);
-        return g_fakes.hasExtractor ? &g_fakes : nullptr;
-    };
-    services.freeExtractor = [](DWORD kind, IDecompressor** extractor) {
-        g_fakes.freed.push_back(kind);
-        *extractor = nullptr;
-    };
-    services.selfExtractLimitMs = selfExtractLimitMs;
-    return services;
-}
-
 // Narrow, as catalogs are written; upper-case on request.
 std::string Md5(const std::string& bytes, bool upper = false)
 {
@@ -72,8 +53,23 @@ std::wstring Wide(const std::string& text)
 class CCartridgeTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { g_fakes = CFakes(); }
+    CartridgeServices Fakes(DWORD selfExtractLimitMs = CartridgeServices::kSelfExtractLimitMs)
+    {
+        CartridgeServices services;
+        services.isTrusted = [this](const wchar_t*) { return m_fakes.trusted; };
+        services.getExtractor = [this](DWORD kind) -> IDecompressor* {
+            m_fakes.given.push_back(kind);
+            return m_fakes.hasExtractor ? &m_fakes : nullptr;
+        };
+        services.freeExtractor = [this](DWORD kind, IDecompressor** extractor) {
+            m_fakes.freed.push_back(kind);
+            *extractor = nullptr;
+        };
+        services.selfExtractLimitMs = selfExtractLimitMs;
+        return services;
+    }
 
+    CFakes m_fakes;
     CAgentInstall m_install;   // a fresh folder of the test's own
     const std::wstring m_folder = m_install.Folder();
     const std::wstring m_unpacked = m_folder + L"unpacked\\deeper";
@@ -81,30 +77,37 @@ protected:
 
 TEST_F(CCartridgeTest, KindDecidesMainFileAndUnpacking)
 {
-    // package, whether the main file is unpacked, extractor kind (0: not extracted)
-    const std::tuple<const wchar_t*, bool, DWORD> rows[] = {
-        {L"pkg.ZIP", true, kArchiveZip}, {L"pkg.rar", true, kArchiveRar}, {L"pkg.7z", false, 0}, {L"pkg", false, 0}};
-    for (const auto& [name, unpacked, kind] : rows)
+    struct Row
     {
-        SCOPED_TRACE(testing::Message() << kind << unpacked);
-        g_fakes = CFakes();
-        WriteBytes(m_folder + name, "package");
-        CCartridge cartridge(m_folder + name, false, L"main.dll", m_unpacked, Fakes());
+        const wchar_t* package;
+        bool mainFileUnpacked;
+        std::vector<DWORD> extractorsAsked;   // none: not extracted
+    };
+    const Row rows[] = {{L"pkg.ZIP", true, {kArchiveZip}},
+                        {L"pkg.rar", true, {kArchiveRar}},
+                        {L"pkg.7z", false, {}},
+                        {L"pkg", false, {}}};
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.package)));
+        m_fakes = CFakes();
+        WriteBytes(m_folder + row.package, "package");
+        CCartridge cartridge(m_folder + row.package, false, L"main.dll", m_unpacked, Fakes());
         std::wstring mainFile;
         ASSERT_TRUE(cartridge.GetPluginPath(mainFile));
-        EXPECT_EQ(mainFile, unpacked ? m_unpacked + L"\\main.dll" : m_folder + name);
+        EXPECT_EQ(mainFile, row.mainFileUnpacked ? m_unpacked + L"\\main.dll" : m_folder + row.package);
         EXPECT_TRUE(cartridge.Unpack());
-        EXPECT_EQ(g_fakes.given, kind ? std::vector<DWORD>{kind} : std::vector<DWORD>{});
-        EXPECT_EQ(g_fakes.freed, g_fakes.given);
+        EXPECT_EQ(m_fakes.given, row.extractorsAsked);
+        EXPECT_EQ(m_fakes.freed, row.extractorsAsked);
     }
 
     // An archive fails to unpack when extraction fails (the extractor given back all the same), without an
     // extractor and without its package file; it has no main file without a plug-in name.
     CCartridge archive(m_folder + L"pkg.ZIP", false, L"main.dll", m_unpacked, Fakes());
-    g_fakes.extractResult = ERROR_BAD_PATHNAME;
+    m_fakes.extractResult = ERROR_BAD_PATHNAME;
     EXPECT_FALSE(archive.Unpack());
-    EXPECT_EQ(g_fakes.freed.size(), 1u);
-    g_fakes.hasExtractor = false;
+    EXPECT_EQ(m_fakes.freed.size(), 1u);
+    m_fakes.hasExtractor = false;
     EXPECT_FALSE(archive.Unpack());
     EXPECT_FALSE(CCartridge(m_folder + L"none.zip", false, L"main.dll", m_unpacked, Fakes()).Unpack());
     std::wstring mainFile;
@@ -115,10 +118,10 @@ TEST_F(CCartridgeTest, TrustAndMd5DecideDownloadedAndInstalled)
 {
     WriteBytes(m_folder + L"plugin.dll", "plug-in");
     CCartridge plain(m_folder + L"plugin.dll", false, L"", L"", Fakes());
-    g_fakes.trusted = false;
+    m_fakes.trusted = false;
     EXPECT_FALSE(plain.IsDownloaded(Wide(Md5("plug-in"))));
     EXPECT_FALSE(plain.IsInstalled(Wide(Md5("plug-in")), L""));
-    g_fakes.trusted = true;
+    m_fakes.trusted = true;
     EXPECT_TRUE(plain.IsDownloaded(Wide(Md5("plug-in", true))));
     EXPECT_TRUE(plain.IsInstalled(Wide(Md5("plug-in")), L""));
     EXPECT_FALSE(plain.IsDownloaded(Wide(Md5("other"))));
@@ -128,13 +131,13 @@ TEST_F(CCartridgeTest, TrustAndMd5DecideDownloadedAndInstalled)
     // file is there.
     WriteBytes(m_folder + L"pkg.zip", "archive");
     CCartridge archive(m_folder + L"pkg.zip", false, L"main.dll", m_folder, Fakes());
-    g_fakes.trusted = false;
+    m_fakes.trusted = false;
     EXPECT_TRUE(archive.IsDownloaded(Wide(Md5("archive"))));
-    g_fakes.trusted = true;
+    m_fakes.trusted = true;
     EXPECT_FALSE(archive.IsInstalled(L"", L""));
     WriteBytes(m_folder + L"main.dll", "main");
     EXPECT_TRUE(archive.IsInstalled(L"", L""));
-    g_fakes.trusted = false;
+    m_fakes.trusted = false;
     EXPECT_FALSE(archive.IsInstalled(L"", L""));
 }
 
@@ -179,7 +182,7 @@ TEST_F(CCartridgeTest, SelfExtractingPackageIsRunInstalledAndRemoved)
     ASSERT_TRUE(m_install.Add(L"test_child_unpack.exe", L"", L"pkg.zip"));
     CCartridge cartridge(m_folder + L"pkg.zip", true, L"plugin.dll", m_unpacked, Fakes());
     ASSERT_TRUE(cartridge.Unpack());
-    EXPECT_TRUE(g_fakes.given.empty());
+    EXPECT_TRUE(m_fakes.given.empty());
     EXPECT_EQ(ReadBytes(m_unpacked + L"\\plugin.dll"), "plug-in");
 
     const std::string catalog = "plugin.dll:" + Md5("plug-in") + "\nsub\\data.txt:" + Md5("data");
@@ -194,6 +197,10 @@ TEST_F(CCartridgeTest, SelfExtractingPackageIsRunInstalledAndRemoved)
     EXPECT_TRUE(cartridge.Remove(true));   // a read-only file among them
     EXPECT_FALSE(Exists(m_unpacked));
     EXPECT_FALSE(Exists(m_folder + L"pkg.zip"));
+
+    // One that ends with another code than 0 has not unpacked (this child wants arguments it is not given).
+    ASSERT_TRUE(m_install.Add(L"test_child_launcher.exe", L"", L"fails.exe"));
+    EXPECT_FALSE(CCartridge(m_folder + L"fails.exe", true, L"plugin.dll", m_unpacked, Fakes()).Unpack());
 }
 
 TEST_F(CCartridgeTest, SelfExtractingPackageThatNeverEndsIsEnded)

@@ -6,6 +6,7 @@
 #include "CFakeConfigUtil.h"
 #include "CNoDispatcher.h"
 #include "TestFiles.h"
+#include "TraceCapture.h"
 
 #include "message/CMessageObject.h"
 #include "telemetry/CFileUploadEventProcessor.h"
@@ -46,15 +47,18 @@ struct CUploadComms : CFakeComms, CStubDataServiceClient
 struct CRecordingDispatcher : CNoDispatcher
 {
     std::vector<std::wstring> sent;
+    DWORD answer = ERROR_SUCCESS;
     DWORD SendObject(const CMessageObject& object, bool option) override
     {
         std::wstring text;
         EXPECT_TRUE(object.Serialize(text));
         EXPECT_TRUE(option);
         sent.push_back(text);
-        return ERROR_SUCCESS;
+        return answer;
     }
 };
+
+constexpr GUID kUploadUnit = trace::ParseGuid("4f820cc7-b834-404e-b215-9f527453aaee");
 
 CMessageObject Payload(const std::wstring& json)
 {
@@ -169,6 +173,19 @@ TEST_F(CFileUploadEventProcessorTest, FailedUploadIsRetriedAsTheSameEventUntilTh
             EXPECT_TRUE(m_dispatcher.sent.empty());
         EXPECT_EQ(Exists(m_file), row.next != nullptr);
     }
+}
+
+// A retry that the dispatcher refuses still answers the upload's failure, and the file stays for whoever tries
+// again; the refusal is traced.
+TEST_F(CFileUploadEventProcessorTest, RetryRefusedByTheDispatcherKeepsTheFile)
+{
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
+    m_comms.accepts = false;
+    m_dispatcher.answer = ERROR_SERVICE_DISABLED;
+    EXPECT_EQ(Run(LR"(,"OperationId":"op-1","KeepFile":false)"), static_cast<DWORD>(ERROR_REQ_NOT_ACCEP));
+    EXPECT_EQ(m_dispatcher.sent.size(), 1u);
+    EXPECT_TRUE(Exists(m_file));
+    EXPECT_TRUE(capture.Has(kUploadUnit, 22));
 }
 
 TEST_F(CFileUploadEventProcessorTest, FailuresBeforeTheUpload)

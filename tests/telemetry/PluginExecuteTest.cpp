@@ -23,16 +23,22 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
-#include <tuple>
 
 namespace
 {
 
-// Splits as the communications component does, as far as the path goes.
+// Splits as the communications component does, as far as the path goes; or fails without saying why.
 struct CSplittingComms : CStubComms
 {
+    bool splits = true;
+
     bool SplitUrl(const wchar_t* url, CommsUrlComponents* parts) override
     {
+        if (!splits)
+        {
+            ::SetLastError(ERROR_SUCCESS);
+            return false;
+        }
         const std::wstring_view text(url);
         const std::size_t host = text.find(L"://") == std::wstring_view::npos ? 0 : text.find(L"://") + 3;
         const std::size_t path = std::min(text.find(L'/', host), text.size());
@@ -42,27 +48,6 @@ struct CSplittingComms : CStubComms
     }
 };
 
-// The server's package and the archive's content as the test says; counts fetches and extractions.
-struct CServed : IDecompressor
-{
-    std::string package = "plug-in bytes";
-    DWORD fetchError = ERROR_SUCCESS;   // recorded instead of serving
-    std::string catalogLine;            // for an archive: "catalog.dat" as unpacked; empty: catalog entry valid
-    int fetches = 0, extractions = 0;
-
-    DWORD Extract(const std::wstring&, const std::wstring& folder, std::vector<std::wstring>&) override
-    {
-        ++extractions;
-        std::wstring md5;
-        static_cast<void>(Md5HexOfBuffer("main", 4, md5));
-        static_cast<void>(::CreateDirectoryW(folder.c_str(), nullptr));
-        WriteBytes(folder + L"tool.exe", "main");
-        WriteBytes(folder + L"catalog.dat", catalogLine.empty() ? "tool.exe:" + WideToUtf8(md5) : catalogLine);
-        return ERROR_SUCCESS;
-    }
-};
-CServed g_served;
-
 std::wstring Md5(const std::string& bytes)
 {
     std::wstring hex;
@@ -70,11 +55,65 @@ std::wstring Md5(const std::string& bytes)
     return hex;
 }
 
-std::wstring Md5OfText(const std::wstring& text)
+// What one fetch of the batch downloader does with the package.
+enum class Fetch
 {
-    std::wstring hex;
-    EXPECT_EQ(Md5HexOfString(text.c_str(), hex), static_cast<DWORD>(ERROR_SUCCESS));
-    return hex;
+    Serves,
+    RecordsError,    // the server's 404
+    LosesTempFile,   // the downloaded file is gone before the commit
+    BringsNothing,   // reports success, but nothing arrived and nothing was recorded
+};
+
+// The server's package and the archive's content as the test says; counts fetches and extractions.
+struct CServed : IDecompressor
+{
+    std::string package = "plug-in bytes";
+    Fetch fetch = Fetch::Serves;
+    std::string catalogLine;   // "catalog.dat" as unpacked; empty: the entry for tool.exe, valid
+    DWORD extractError = ERROR_SUCCESS;
+    bool shipsLauncher = false;   // bin\launch.exe, a launcher of the package's own
+    int fetches = 0, extractions = 0;
+
+    DWORD Extract(const std::wstring&, const std::wstring& folder, std::vector<std::wstring>&) override
+    {
+        ++extractions;
+        if (extractError != ERROR_SUCCESS)
+            return extractError;
+        static_cast<void>(MakeFolderTree(folder + L"bin"));
+        WriteBytes(folder + L"tool.exe", "main");
+        WriteBytes(folder + L"catalog.dat", catalogLine.empty() ? "tool.exe:" + WideToUtf8(Md5("main")) : catalogLine);
+        if (shipsLauncher)
+        {
+            EXPECT_TRUE(::CopyFileW((CAgentInstall::BuildFolder() + L"test_child_launcher.exe").c_str(),
+                                    (folder + L"bin\\launch.exe").c_str(), FALSE));
+        }
+        return ERROR_SUCCESS;
+    }
+};
+
+// text as it stands inside a JSON string: every backslash doubled.
+std::string JsonEscaped(std::string text)
+{
+    for (std::size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2))
+        text.insert(at, 1, '\\');
+    return text;
+}
+
+// The files below folder, in any of its sub-folders.
+int FilesBelow(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found{};
+    const CFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    int files = 0;
+    for (bool more = static_cast<bool>(find); more; more = ::FindNextFileW(find.Get(), &found))
+    {
+        const std::wstring name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            ++files;
+        else if (name != L"." && name != L"..")
+            files += FilesBelow(folder + L"\\" + name);
+    }
+    return files;
 }
 
 class PluginExecuteTest : public ::testing::Test
@@ -82,110 +121,164 @@ class PluginExecuteTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        g_served = CServed();
         ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName",
                                             L"Plugin Test " + std::to_wstring(::GetCurrentProcessId())) &&
                     m_install.SetSetupValue(L"InitialProductName", L"Agent"));
         ASSERT_TRUE(GetCompanyDataFolder(m_company) && GetAgentDataFolder(m_data));
         ASSERT_EQ(MakeFolderTree(m_data + L"Config"), static_cast<DWORD>(ERROR_SUCCESS));
         ASSERT_TRUE(m_install.Add(L"test_child_launcher.exe", L"Additional files", L"Wexler.exe"));
-        m_services.package.components = &m_components;
-        m_services.package.cartridge.isTrusted = [](const wchar_t*) { return true; };
-        m_services.package.cartridge.getExtractor = [](DWORD) -> IDecompressor* { return &g_served; };
-        m_services.package.cartridge.freeExtractor = [](DWORD, IDecompressor** extractor) { *extractor = nullptr; };
-        m_services.package.fetch = [this](const std::vector<IDownloadableFile*>& files) {
-            ++g_served.fetches;
-            if (g_served.fetchError != ERROR_SUCCESS)
-                return files[0]->SetLastError(g_served.fetchError), true;
-            const std::wstring temp = m_data + L"Downloads\\Temp\\fetched.tmp";   // as the download places it
-            static_cast<void>(MakeFolderTree(m_data + L"Downloads\\Temp"));
-            WriteBytes(temp, g_served.package);
-            if (files[0]->VerifyDownload(temp))
-                files[0]->CommitDownload(temp, L"");
-            else
-                files[0]->SetLastError(ERROR_INVALID_DATA), ::DeleteFileW(temp.c_str());
-            return true;
-        };
+        m_services.components = &m_components;
+        m_services.isTrusted = [](const wchar_t*) { return true; };
+        m_services.getExtractor = [this](DWORD) -> IDecompressor* { return &m_served; };
+        m_services.freeExtractor = [](DWORD, IDecompressor** extractor) { *extractor = nullptr; };
+        m_services.fetch = [this](const std::vector<IDownloadableFile*>& files, IConfigUtil*, IDispatcherHelper*,
+                                  ILogService*) { return Serve(*files[0]); };
     }
 
     void TearDown() override { EXPECT_TRUE(RemoveTree(m_company)); }
 
-    CTelemetryPluginPackage Package(const std::wstring& source, const std::wstring& catalogMd5 = L"")
+    // As the batch downloader does it: into a temporary file, verified, then committed.
+    bool Serve(IDownloadableFile& file)
     {
-        return CTelemetryPluginPackage(L"plugin-1", L"tool.exe", L"", {source, Md5(g_served.package), catalogMd5},
-                                       &m_config, &m_dispatcher, nullptr, m_services.package);
+        ++m_served.fetches;
+        const std::wstring temp = m_data + L"Downloads\\Temp\\fetched.tmp";
+        static_cast<void>(MakeFolderTree(m_data + L"Downloads\\Temp"));
+        switch (m_served.fetch)
+        {
+        case Fetch::RecordsError:
+            file.SetLastError(404);
+            return true;
+        case Fetch::BringsNothing:
+            return true;
+        case Fetch::LosesTempFile:
+            file.CommitDownload(temp, L"");
+            return true;
+        case Fetch::Serves:
+            break;
+        }
+        WriteBytes(temp, m_served.package);
+        if (file.VerifyDownload(temp))
+            file.CommitDownload(temp, L"");
+        else
+            file.SetLastError(ERROR_INVALID_DATA);
+        ::DeleteFileW(temp.c_str());
+        return true;
     }
 
-    DWORD Process(const std::string& event)
+    CTelemetryPluginPackage Package(const std::wstring& source, const std::wstring& catalogMd5 = L"")
     {
-        CMessageObject payload;
-        EXPECT_TRUE(payload.FromUtf8Json(event));
+        return CTelemetryPluginPackage(L"plugin-1", L"tool.exe", L"", {source, Md5(m_served.package), catalogMd5},
+                                       &m_config, &m_dispatcher, nullptr, m_services);
+    }
+
+    DWORD Process(const CMessageObject& event)
+    {
+        CMessageObject payload = event;
         return CPluginExecuteEventProcessor(&m_config, &m_dispatcher, nullptr, m_services).Process(&payload);
     }
 
-    std::string Event(const std::string& extra, const std::string& id = "plugin-1")
+    DWORD Process(const std::string& json)
     {
-        return R"({"PluginId":")" + id + R"(","PluginName":"tool.exe","Cartridge":{"SourcePath":)"
-               R"("http://server.test/pkg/tool.exe","SourceMd5":")" + WideToUtf8(Md5(g_served.package)) + "\"}" +
-               extra + "}";
+        CMessageObject payload;
+        EXPECT_TRUE(payload.FromUtf8Json(json));
+        return Process(payload);
     }
+
+    // "plugin-1" with "tool.exe" as its main file, from a plain package (or an archive), and these members.
+    std::string Event(const std::string& extra, const std::string& package = "tool.exe")
+    {
+        const std::string catalog = "tool.exe:" + WideToUtf8(Md5("main"));
+        return R"({"PluginId":"plugin-1","PluginName":"tool.exe","Cartridge":{"SourcePath":"http://server.test/pkg/)" +
+               package + R"(","SourceMd5":")" + WideToUtf8(Md5(m_served.package)) + R"(","CatalogMd5":")" +
+               WideToUtf8(Md5(catalog)) + "\"}" + extra + "}";
+    }
+
+    int ConfigFiles() const { return FilesBelow(m_data + L"Config"); }
 
     CAgentInstall m_install;
     CFakeConfigUtil m_config;
     CNoDispatcher m_dispatcher;
     CSplittingComms m_comms;
     CFakeComponents m_components{&m_comms};
+    CServed m_served;
     PluginExecuteServices m_services;
     std::wstring m_company, m_data;
 };
 
 TEST(CGenericRepositoryDownloadableResourceTest, RepositoryUrlIsHttpHostAndDigestOfAfterScheme)
 {
-    const std::tuple<std::wstring, std::wstring> rows[] = {
-        {L"https://cdn.test:8443/pkg/a.zip", L"cdn.test:8443"}, {L"ftp://cdn.test/a.zip", L"cdn.test"},
-        {L"cdn.test/a.zip", L"cdn.test"}};
-    for (const auto& [url, host] : rows)
+    // SHA-256 of the UTF-16LE text after "://", as sha256sum gives it for that text written out in UTF-16LE.
+    struct Row
     {
-        const std::wstring rest = url.substr(url.find(L"://") == std::wstring::npos ? 0 : url.find(L"://") + 3);
-        std::wstring digest;
-        ASSERT_EQ(Sha256HexOfBuffer(rest.data(), rest.size() * 2, digest), static_cast<DWORD>(ERROR_SUCCESS));
-        const CTelemetryDownloadablePlugin file(url, L"", L"");
-        EXPECT_EQ(file.GetRepositoryUrl(), L"http://" + host + L"/" + digest);
-        EXPECT_EQ(file.GetFullUrl(), url);
+        const wchar_t* url;
+        const wchar_t* repositoryUrl;
+    };
+    const Row rows[] = {
+        {L"https://cdn.test:8443/pkg/a.zip",
+         L"http://cdn.test:8443/35d7ecc02cf1c7c3e2a7e93db42ef6ec64d29b6cddf4753001bc9a3c08fe4839"},
+        {L"ftp://cdn.test/a.zip", L"http://cdn.test/00f677003dd5483ee313db2528a662a1e27c29fe71a337ae88fed8fbca8754aa"},
+        {L"cdn.test/a.zip", L"http://cdn.test/00f677003dd5483ee313db2528a662a1e27c29fe71a337ae88fed8fbca8754aa"},
+        {L"http://", L"http://"},   // nothing after the scheme: the URL itself
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(WideToUtf8(row.url));
+        const CTelemetryDownloadablePlugin file(row.url, L"", L"");
+        EXPECT_EQ(file.GetRepositoryUrl(), row.repositoryUrl);
+        EXPECT_EQ(file.GetFullUrl(), row.url);
     }
-    EXPECT_EQ(CTelemetryDownloadablePlugin(L"http://", L"", L"").GetRepositoryUrl(), L"http://");
 }
 
 TEST_F(PluginExecuteTest, PackageFileNamedByLastSegmentElseByDigestOfSource)
 {
-    const std::tuple<std::wstring, std::wstring> rows[] = {
-        {L"http://server.test/pkg/tool.exe?v=2", L"tool.exe"}, {L"http://server.test", L""},
-        {L"http://server.test/pkg/", L""}, {L"http://server.test/pkg/..", L""}, {L"http://server.test/a:b", L""}};
-    for (const auto& [source, name] : rows)
+    struct Row
     {
-        SCOPED_TRACE(WideToUtf8(source));
+        const wchar_t* source;
+        const wchar_t* fileName;   // null: the MD5 text of the whole source
+    };
+    const Row rows[] = {
+        {L"http://server.test/pkg/tool.exe?v=2", L"tool.exe"},
+        {L"http://server.test", nullptr},
+        {L"http://server.test/pkg/", nullptr},
+        {L"http://server.test/pkg/..", nullptr},
+        {L"http://server.test/a:b", nullptr},
+        {L"http://server.test/pkg/NUL.exe", nullptr},   // a device, not a file
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(WideToUtf8(row.source));
+        std::wstring md5;
+        ASSERT_EQ(Md5HexOfString(row.source, md5), static_cast<DWORD>(ERROR_SUCCESS));
         std::wstring plugin, launcher;
-        ASSERT_EQ(Package(source).Prepare(plugin, launcher), static_cast<DWORD>(ERROR_SUCCESS));
-        EXPECT_EQ(plugin, m_data + L"Downloads\\" + (name.empty() ? Md5OfText(source) : name));
+        ASSERT_EQ(Package(row.source).Prepare(plugin, launcher), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(plugin, m_data + L"Downloads\\" + (row.fileName != nullptr ? row.fileName : md5));
         EXPECT_EQ(launcher, L"");
-        EXPECT_EQ(Package(source).Cleanup(), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(Package(row.source).Cleanup(), static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_FALSE(Exists(plugin));
     }
+
+    // A source the component cannot split, without an error of its own, is no success.
+    m_comms.splits = false;
+    std::wstring plugin, launcher;
+    EXPECT_EQ(Package(L"http://server.test/pkg/tool.exe").Prepare(plugin, launcher), 12005u);
+    EXPECT_EQ(plugin, L"");
+    EXPECT_EQ(m_served.fetches, 6);
 }
 
 // An archive: fetched and unpacked once, then reused; unpacked again without a fetch when only the folder
-// changed; fetched again when the package file changed; nothing left after any failure.
+// changed; fetched again when the package file changed.
 TEST_F(PluginExecuteTest, ArchiveReusedUnpackedAgainOrFetchedAgain)
 {
-    g_served.package = "archive bytes";
+    m_served.package = "archive bytes";
     const std::wstring source = L"http://server.test/pkg/sample.zip";
     const std::wstring catalogMd5 = Md5("tool.exe:" + WideToUtf8(Md5("main")));
     const std::wstring packageFile = m_data + L"Downloads\\sample.zip", folder = m_data + L"Downloads\\plugin-1\\";
-    std::wstring plugin, launcher;
     const auto prepare = [&](int fetches, int extractions) {
+        std::wstring plugin, launcher;
         EXPECT_EQ(Package(source, catalogMd5).Prepare(plugin, launcher), static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_EQ(plugin, folder + L"tool.exe");
-        EXPECT_EQ(std::make_pair(g_served.fetches, g_served.extractions), std::make_pair(fetches, extractions));
+        EXPECT_EQ(m_served.fetches, fetches);
+        EXPECT_EQ(m_served.extractions, extractions);
     };
     prepare(1, 1);
     prepare(1, 1);
@@ -195,68 +288,193 @@ TEST_F(PluginExecuteTest, ArchiveReusedUnpackedAgainOrFetchedAgain)
     WriteBytes(folder + L"tool.exe", "changed");
     prepare(2, 3);
 
-    g_served.catalogLine = "tool.exe:" + WideToUtf8(Md5("other"));   // a catalogued file that does not match
-    const std::wstring badCatalogMd5 = Md5(g_served.catalogLine);
-    WriteBytes(packageFile, "changed");
-    EXPECT_EQ(Package(source, badCatalogMd5).Prepare(plugin, launcher),
-              static_cast<DWORD>(ERROR_INSTALL_PACKAGE_INVALID));
-    EXPECT_FALSE(Exists(packageFile) || Exists(folder));
-    g_served.fetchError = 404;
-    EXPECT_EQ(Package(source, catalogMd5).Prepare(plugin, launcher), 404u);
-    EXPECT_FALSE(Exists(packageFile) || Exists(folder));
-
-    g_served = CServed();
-    g_served.package = "archive bytes";
-    prepare(1, 1);
     const CFileHandle held(::CreateFileW((folder + L"tool.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                          OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(Package(source, catalogMd5).Cleanup(), static_cast<DWORD>(ERROR_UNABLE_TO_CLEAN));
 }
 
-// The launcher gets the configuration file's path, finds the Part's members in order, and the file is gone
+// Whatever fails on the way to an unpacked, verified package, nothing of it stays under "Downloads".
+TEST_F(PluginExecuteTest, FailedFetchUnpackOrCheckLeavesNothing)
+{
+    struct Row
+    {
+        const char* what;
+        Fetch fetch;
+        DWORD extractError;
+        const char* catalogLine;
+        DWORD status;
+    };
+    const Row rows[] = {
+        {"the server's 404", Fetch::RecordsError, ERROR_SUCCESS, "", 404},
+        {"a commit that fails", Fetch::LosesTempFile, ERROR_SUCCESS, "", ERROR_CANNOT_COPY},
+        {"success with nothing arrived", Fetch::BringsNothing, ERROR_SUCCESS, "", ERROR_REQUEST_REFUSED},
+        {"an unpack that fails", Fetch::Serves, ERROR_BAD_FORMAT, "", kUnpackFailed},
+        {"a catalog that does not match", Fetch::Serves, ERROR_SUCCESS, "tool.exe:0123456789abcdef0123456789abcdef",
+         ERROR_INSTALL_PACKAGE_INVALID},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        m_served.fetch = row.fetch;
+        m_served.extractError = row.extractError;
+        m_served.catalogLine = row.catalogLine;
+        EXPECT_EQ(Process(Event(R"(,"Reuse":false)", "sample.zip")), row.status);
+        EXPECT_EQ(FilesBelow(m_data + L"Downloads"), 0);
+        EXPECT_FALSE(Exists(m_data + L"Downloads\\plugin-1"));
+        EXPECT_EQ(ConfigFiles(), 0);
+    }
+}
+
+// The launcher gets the configuration file's path, finds its members in order, and the file is gone
 // afterwards; the package goes unless "Reuse" is the Boolean true (a string "false" is no Boolean).
 TEST_F(PluginExecuteTest, LauncherRunsOnItsConfigurationFile)
 {
     const std::string package = WideToUtf8(m_data) + "Downloads\\tool.exe";
-    std::string escaped = package;
-    for (std::size_t at = escaped.find('\\'); at != std::string::npos; at = escaped.find('\\', at + 2))
-        escaped.insert(at, 1, '\\');
-    const std::tuple<std::string, std::string, std::string, bool> rows[] = {
+    const std::string escaped = JsonEscaped(package);
+    struct Row
+    {
+        std::string extra;
+        std::string nameAfterId;   // in the configuration file's name, before its UUID
+        std::string config;
+        bool packageKept;
+    };
+    const Row rows[] = {
         {R"(,"Parameters":[{"Name":"a","Value":"1"},7,{"Name":"b"},{"Name":"","Value":""}],"OperationId":"op-1",)"
          R"("Owner":"me","Reuse":"false")",
-         R"(_op-1_)",
+         "_op-1_",
          R"({"Plugin":")" + escaped + R"(","Parameters":[{"Name":"a","Value":"1"},{"Name":"","Value":""}],)"
          R"("Reuse":true,"OperationId":"op-1","Owner":"me"})",
          true},
-        {R"(,"Parameters":{"Name":"a","Value":"1"},"Reuse":false,"LauncherPluginName":"other.exe")", "_",
+        {R"(,"Parameters":{"Name":"a","Value":"1"},"Reuse":false)", "_",
          R"({"Plugin":")" + escaped + R"(","Reuse":false,"OperationId":"","Owner":""})", false}};
-    for (const auto& [extra, namePart, config, kept] : rows)
+    for (const Row& row : rows)
     {
-        SCOPED_TRACE(extra);
-        EXPECT_EQ(Process(Event(extra)), static_cast<DWORD>(ERROR_SUCCESS));
-        EXPECT_EQ(ReadBytes(m_install.Folder() + L"seen.cfg"), config);
+        SCOPED_TRACE(row.extra);
+        EXPECT_EQ(Process(Event(row.extra)), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(ReadBytes(m_install.Folder() + L"seen.cfg"), row.config);
         const std::string path = ReadBytes(m_install.Folder() + L"seen.path");
-        EXPECT_EQ(path.rfind(WideToUtf8(m_data) + "Config\\plugin-1" + namePart, 0), 0u) << path;
-        EXPECT_EQ(path.size(), WideToUtf8(m_data).size() + 7 + 8 + namePart.size() + 36 + 4) << path;
-        EXPECT_FALSE(Exists(Utf8ToWide(path)));
-        EXPECT_EQ(Exists(Utf8ToWide(package)), kept);
+        EXPECT_EQ(path.rfind(WideToUtf8(m_data) + "Config\\plugin-1" + row.nameAfterId, 0), 0u) << path;
+        EXPECT_EQ(path.size(), WideToUtf8(m_data).size() + 7 + 8 + row.nameAfterId.size() + 36 + 4) << path;
+        EXPECT_EQ(ConfigFiles(), 0);
+        EXPECT_EQ(Exists(Utf8ToWide(package)), row.packageKept);
     }
+}
+
+// In an archive the main file is "LauncherPluginName" when it is given; "PluginLauncher" runs a launcher of
+// the package's own in place of the agent's, once its publisher is trusted.
+TEST_F(PluginExecuteTest, MainFileAndLauncherOfAnArchive)
+{
+    m_served.package = "archive bytes";
+    m_served.shipsLauncher = true;
+    const std::string folder = JsonEscaped(WideToUtf8(m_data) + "Downloads\\plugin-1\\");
+    EXPECT_EQ(Process(Event(R"(,"PluginName":"missing.exe","LauncherPluginName":"tool.exe")", "sample.zip")),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(ReadBytes(m_install.Folder() + L"seen.cfg").rfind(R"({"Plugin":")" + folder + R"(tool.exe",)", 0), 0u);
+    EXPECT_EQ(Process(Event(R"(,"LauncherPluginName":"other.exe")", "sample.zip")),
+              static_cast<DWORD>(ERROR_INSTALL_PACKAGE_INVALID));   // no such main file in the archive
+
+    // The agent's own launcher is gone: only the package's can have run.
+    ASSERT_TRUE(m_install.Remove(L"Additional files", L"Wexler.exe"));
+    ASSERT_TRUE(::DeleteFileW((m_install.Folder() + L"seen.path").c_str()));
+    EXPECT_EQ(Process(Event(R"(,"PluginLauncher":"bin\\launch.exe")", "sample.zip")),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(ReadBytes(m_install.Folder() + L"seen.path").rfind(WideToUtf8(m_data) + "Config\\plugin-1_", 0), 0u);
+
+    ASSERT_TRUE(::DeleteFileW((m_install.Folder() + L"seen.path").c_str()));
+    m_services.isTrusted = [](const wchar_t* path) { return std::wstring(path).find(L"launch.exe") == std::wstring::npos; };
+    EXPECT_EQ(Process(Event(R"(,"PluginLauncher":"bin/launch.exe")", "sample.zip")),
+              static_cast<DWORD>(CRYPT_E_NO_TRUSTED_SIGNER));
+    EXPECT_FALSE(Exists(m_install.Folder() + L"seen.path"));
+    EXPECT_EQ(ConfigFiles(), 0);
+
+    // Without the install folder the launcher has nowhere to run: nothing is written.
+    m_services.isTrusted = [](const wchar_t*) { return true; };
+    ASSERT_TRUE(m_install.RemoveSetupValue(L"Path"));
+    EXPECT_EQ(Process(Event(R"(,"PluginLauncher":"bin\\launch.exe")", "sample.zip")),
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(Exists(m_install.Folder() + L"seen.path"));
+    EXPECT_EQ(ConfigFiles(), 0);
+}
+
+// A name from the event that would lead out of its folder, or name a device, is refused before anything is
+// fetched, written or removed.
+TEST_F(PluginExecuteTest, HostileNamesTouchNothing)
+{
+    struct Row
+    {
+        const wchar_t* member;
+        const wchar_t* value;
+    };
+    const Row rows[] = {
+        {L"PluginId", L".."},
+        {L"PluginId", L"a\\b"},
+        {L"PluginId", L"a:b"},
+        {L"PluginId", L""},
+        {L"PluginId", L"NUL"},
+        {L"PluginId", L"con.txt"},
+        {L"PluginId", L"COM1 "},
+        {L"PluginId", L"lpt9..."},
+        {L"OperationId", L"\\..\\..\\x"},
+        {L"OperationId", L"../x"},
+        {L"OperationId", L"a:b"},
+        {L"OperationId", L"a*b"},
+        {L"OperationId", L"a\nb"},
+        {L"PluginName", L"..\\..\\x.exe"},
+        {L"PluginName", L"C:\\Windows\\x.exe"},
+        {L"PluginName", L"D:x.exe"},
+        {L"PluginName", L"\\\\server\\share\\x.exe"},
+        {L"PluginName", L"\\\\?\\C:\\x.exe"},
+        {L"PluginName", L"/x.exe"},
+        {L"LauncherPluginName", L"bin\\..\\..\\x.exe"},
+        {L"PluginLauncher", L"..\\..\\..\\Program Files\\X\\any.exe"},
+        {L"PluginLauncher", L"C:\\Windows\\notepad.exe"},
+        {L"PluginLauncher", L"\\\\?\\C:\\x.exe"},
+        {L"PluginLauncher", L"bin/../../x.exe"},
+        {L"PluginLauncher", L"bin\\aux"},
+    };
+    // What the names point at, if they were followed.
+    WriteBytes(m_data + L"x.exe", "kept");
+    WriteBytes(m_install.Folder() + L"x.exe", "kept");
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(WideToUtf8(row.member) + " " + testing::PrintToString(std::wstring(row.value)));
+        CMessageObject event;
+        ASSERT_TRUE(event.FromUtf8Json(Event(R"(,"Reuse":false)")));
+        event.AddString(row.member, row.value);
+        EXPECT_EQ(Process(event), static_cast<DWORD>(ERROR_INVALID_NAME));
+    }
+    EXPECT_EQ(m_served.fetches, 0);
+    EXPECT_FALSE(Exists(m_data + L"Downloads"));
+    EXPECT_EQ(ConfigFiles(), 0);
+    EXPECT_FALSE(Exists(m_install.Folder() + L"seen.path"));
+    EXPECT_EQ(ReadBytes(m_data + L"x.exe"), "kept");
+    EXPECT_EQ(ReadBytes(m_install.Folder() + L"x.exe"), "kept");
+
+    // A sub-folder of the package stays fine.
+    EXPECT_EQ(Process(Event(R"(,"PluginName":"bin\\tool.exe")")), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 TEST_F(PluginExecuteTest, FailuresAnswerWithTheirNumber)
 {
-    const std::wstring downloads = m_data + L"Downloads";
-    for (const char* id : {"..", "a\\\\b", "a:b", ""})   // nothing touched on disk
-        EXPECT_EQ(Process(Event(R"(,"Reuse":false)", id)), static_cast<DWORD>(ERROR_INVALID_NAME)) << id;
-    EXPECT_FALSE(Exists(downloads));
     EXPECT_EQ(Process(R"({"PluginId":"p","Reuse":false})"), static_cast<DWORD>(ERROR_INVALID_DATA));
 
-    m_services.package.cartridge.isTrusted = [](const wchar_t* path) {
-        return std::wstring(path).find(L"Wexler") == std::wstring::npos;
-    };
+    m_services.isTrusted = [](const wchar_t* path) { return std::wstring(path).find(L"Wexler") == std::wstring::npos; };
     EXPECT_EQ(Process(Event("")), static_cast<DWORD>(CRYPT_E_NO_TRUSTED_SIGNER));
     EXPECT_FALSE(Exists(m_install.Folder() + L"seen.cfg"));
-    m_services.package.cartridge.isTrusted = [](const wchar_t*) { return true; };
+    m_services.isTrusted = [](const wchar_t*) { return true; };
+
+    // No "Config" folder: it is the agent's to make, so nothing is made and nothing written.
+    ASSERT_TRUE(RemoveTree(m_data + L"Config"));
+    EXPECT_EQ(Process(Event("")), static_cast<DWORD>(ERROR_FILE_INVALID));
+    EXPECT_FALSE(Exists(m_data + L"Config"));
+    EXPECT_FALSE(Exists(m_install.Folder() + L"seen.cfg"));
+    ASSERT_EQ(MakeFolderTree(m_data + L"Config"), static_cast<DWORD>(ERROR_SUCCESS));
+
+    // A "Wexler.exe" that is no program: the system's own answer.
+    WriteBytes(m_install.Folder() + L"Additional files\\Wexler.exe", "not a program");
+    EXPECT_EQ(Process(Event("")), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+    EXPECT_EQ(ConfigFiles(), 0);
+
     ASSERT_TRUE(m_install.Remove(L"Additional files", L"Wexler.exe"));
     EXPECT_EQ(Process(Event("")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
@@ -268,8 +486,11 @@ TEST_F(PluginExecuteTest, FailuresAnswerWithTheirNumber)
                                         std::stoul("0" + ReadBytes(m_install.Folder() + L"sleeper.pid"))));
     ASSERT_TRUE(sleeper);
     EXPECT_TRUE(::TerminateProcess(sleeper.Get(), 0) && ::WaitForSingleObject(sleeper.Get(), 5000) == WAIT_OBJECT_0);
-    WIN32_FIND_DATAW found{};
-    EXPECT_FALSE(CFindHandle(::FindFirstFileW((m_data + L"Config\\*.cfg").c_str(), &found)));
+    EXPECT_EQ(ConfigFiles(), 0);
+
+    // Without the install folder there is no standard launcher.
+    ASSERT_TRUE(m_install.RemoveSetupValue(L"Path"));
+    EXPECT_EQ(Process(Event("")), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 } // namespace
