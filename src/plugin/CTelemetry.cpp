@@ -99,7 +99,10 @@ DWORD CTelemetry::Route(CMessageObject& event)
     CMessageItem* item = nullptr;
     if (!event.FindItem(name, item) || item->m_type != Object || item->m_value.object == nullptr ||
         item->m_value.object->IsArray())
+    {
+        TRACE_WARNING(kTraceFlagEvents, 19, "event %ls carries no payload object: no processor ran", name);
         return ERROR_SUCCESS;
+    }
     CMessageObject& payload = *item->m_value.object;
 
     if (name == kPluginExecuteEvent)

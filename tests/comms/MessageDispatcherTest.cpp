@@ -4,9 +4,11 @@
 
 #include "comms/CMessageDispatcher.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -156,4 +158,19 @@ TEST_F(MessageDispatcherTest, HandedOutClientsKeepTheirSettingsUntilGivenBack)
     dispatcher.ReleaseClient(&stranger);
     ASSERT_NE(dispatcher.OpenEventHubClient(L"S"), nullptr); // never given back: the dispatcher's end does
     EXPECT_EQ(m_comms.Outstanding(), withSettings);
+}
+
+// Without configuration or without the communications component there is no dispatcher, each with its own text.
+TEST_F(MessageDispatcherTest, ConstructionNamesWhatIsMissing)
+{
+    EXPECT_THAT([] { CMessageDispatcher(nullptr, nullptr); },
+                ::testing::ThrowsMessage<std::invalid_argument>(::testing::StrEq("configUtil")));
+    m_components.commsLoads = false;
+    EXPECT_THAT([&] { CMessageDispatcher(&m_config, &m_components); },
+                ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("Cannot Initialize CommsWrapper")));
+    m_components.commsLoads = true;
+    CFakeComponents giveNothing(nullptr);
+    EXPECT_THAT([&] { CMessageDispatcher(&m_config, &giveNothing); },
+                ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("Cannot Initialize CommsWrapper")));
+    EXPECT_EQ(giveNothing.Outstanding(), 0);
 }

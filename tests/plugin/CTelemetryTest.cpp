@@ -2,11 +2,13 @@
 
 #include "CFakeConfigUtil.h"
 #include "CNoDispatcher.h"
+#include "TraceCapture.h"
 #include "message/CMessageObject.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -141,7 +143,8 @@ TEST_F(CTelemetryTest, RoutesByExactNameToTheNamedPayload)
 
 TEST_F(CTelemetryTest, PayloadThatIsNoObjectRunsNothing)
 {
-    // A named event object whose payload item is a number, a text or an array: answered 0.
+    // A named event object whose payload item is a number, a text or an array: answered 0, with a warning.
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
     for (const auto& payload : {CMessageItem(L"TrackingSend", 5u), CMessageItem(L"TrackingSend", L"text")})
     {
         CMessageObject event(L"TrackingSend");
@@ -154,6 +157,10 @@ TEST_F(CTelemetryTest, PayloadThatIsNoObjectRunsNothing)
     CMessageObject withoutPayload(L"FileUpload");
     EXPECT_EQ(0u, m_telemetry.ProcessEvent(&withoutPayload));
     EXPECT_EQ(L"", m_ran);
+    constexpr GUID kTelemetryUnit = trace::ParseGuid("9a4e0f7b-3c61-4d2a-8e15-6b7f2c9d0a43");
+    EXPECT_EQ(std::count_if(capture.Messages().begin(), capture.Messages().end(),
+                            [&](const CapturedTrace& m) { return IsEqualGUID(m.unit, kTelemetryUnit) && m.number == 19; }),
+              4);
 
     // The event object's own name routes it when it has one.
     CMessageObject named(L"TrackingSend");
