@@ -24,9 +24,8 @@ std::wstring UtilsFolder()
     return folder;
 }
 
-// Made on first use, when the install is known, under a mutex of its own rather than as a function-local
-// static: that would take the threads library's once-lock, which leaves a thread handle and an event behind
-// for every load of the library. Released when the library unloads.
+// Module-wide (see ModuleComponents.h), made on first use when the install is known, under a mutex of its own;
+// released when the library unloads.
 std::mutex g_compressionMutex;
 std::unique_ptr<CCompressionHelper> g_compressionHelper;
 

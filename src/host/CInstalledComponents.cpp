@@ -23,8 +23,7 @@ bool Use(T* (Wrapper::*get)(), void (Wrapper::*giveBack)(T**), CComponentUse<T>&
     return true;
 }
 
-// Module-wide and built while the library loads, not on first use: the first use of a function-local static
-// takes the threads library's once-lock, which leaves a thread handle and an event behind for every load.
+// Module-wide: see ModuleComponents.h.
 CInstalledComponents g_installedComponents;
 
 } // namespace
