@@ -24,6 +24,11 @@ CConfigHelper& CConfigHelper::Instance()
     return g_configHelper;
 }
 
+IConfigUtil* CConfigHelper::Resolve(IConfigUtil* util)
+{
+    return util != nullptr ? util : g_configHelper.GetConfigUtil();
+}
+
 IConfigUtil* CConfigHelper::GetConfigUtil()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -251,8 +251,7 @@ bool GetAgentVersion(std::wstring& out)
 
 DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util)
 {
-    if (util == nullptr)
-        util = CConfigHelper::Instance().GetConfigUtil();
+    util = CConfigHelper::Resolve(util);
     if (util == nullptr)
         return ERROR_DLL_NOT_FOUND;
     CQueriedValue value(util);
