@@ -14,9 +14,7 @@ namespace
 template <typename Wrapper, typename T>
 bool Use(T* (Wrapper::*get)(), void (Wrapper::*giveBack)(T**), CComponentUse<T>& use)
 {
-    std::wstring folder;
-    static_cast<void>(GetUtilsFolder(folder));   // without one, the wrapper refuses to load
-    auto wrapper = std::make_shared<Wrapper>(folder);
+    auto wrapper = std::make_shared<Wrapper>(FolderOrEmpty(GetUtilsFolder));
     if (!wrapper->Load())
         return false;
     use = CComponentUse<T>(((*wrapper).*get)(), [wrapper, giveBack](T* given) { ((*wrapper).*giveBack)(&given); });

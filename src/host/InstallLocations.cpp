@@ -249,6 +249,14 @@ bool GetAgentVersion(std::wstring& out)
     return ReadVersion(g_agentSetupKey, kAgentSetupKey, L"Normal", out);
 }
 
+std::wstring FolderOrEmpty(bool (*read)(std::wstring&))
+{
+    std::wstring folder;
+    if (!read(folder))
+        folder.clear();
+    return folder;
+}
+
 DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util)
 {
     util = CConfigHelper::Resolve(util);

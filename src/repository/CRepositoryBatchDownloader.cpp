@@ -99,8 +99,7 @@ bool CRepositoryBatchDownloader::Download()
 
     // Every file is a request of the communications component: one use held for the attempt keeps it from
     // being loaded and freed again for each file.
-    std::wstring utils;
-    CCommsWrapperLoader comms(GetUtilsFolder(utils) ? utils : std::wstring());
+    CCommsWrapperLoader comms(FolderOrEmpty(GetUtilsFolder));
     if (!comms.Load())
         TRACE_WARNING(kTraceFlagEvents, 22, "the communications component cannot be loaded for the attempt");
 
