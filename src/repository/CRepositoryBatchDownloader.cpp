@@ -4,11 +4,11 @@
 #include "host/CCommsWrapperLoader.h"
 #include "host/CDispatcherHelper.h"
 #include "host/CNetworkService.h"
+#include "host/ComponentUse.h"
 #include "host/IAgentServiceProvidersList.h"
 #include "host/IRemoteEndpointControlClient.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
-#include "platform/ScopeExit.h"
 #include "platform/TextUtil.h"
 #include "repository/CDiscoveryManagerClient.h"
 #include "repository/CRepositoryServerConfig.h"
@@ -145,17 +145,20 @@ bool CRepositoryBatchDownloader::Download()
 void CRepositoryBatchDownloader::DownloadFromProviders(IAgentServiceClient& client)
 {
     const UINT_PTR name = reinterpret_cast<UINT_PTR>(kRepositoryServiceName);
-    const UINT_PTR list = client.GetProvidersList(name);
-    if (list == 0)
+    const CComponentUse<IAgentServiceProvidersList> list(
+        reinterpret_cast<IAgentServiceProvidersList*>(client.GetProvidersList(name)),
+        [&client, name](IAgentServiceProvidersList* given) {
+            client.FreeProvidersList(name, reinterpret_cast<UINT_PTR>(given));
+        });
+    if (!list)
     {
         TRACE_WARNING(kTraceFlagEvents, 14, "no providers list for the repository service");
         return;
     }
-    const auto freeList = ScopeExit([&] { client.FreeProvidersList(name, list); });
     // The providers are the component's: they are given up before the list is.
     RepositoryProviders providers;
     AddLocalRepositoryProvider(providers);
-    if (!reinterpret_cast<IAgentServiceProvidersList*>(list)->AppendRepositoryProviders(providers))
+    if (!list->AppendRepositoryProviders(providers))
     {
         TRACE_WARNING(kTraceFlagEvents, 15, "the repository providers could not be listed");
         return;
@@ -302,12 +305,10 @@ bool CRepositoryBatchDownloader::SendToPeer(const std::wstring& text)
         CNetworkService network(utils);
         if (network.Load())
         {
-            IRemoteEndpointControlClient* client = network.GetRemoteEndpointControlClient();
-            const auto freeClient = ScopeExit([&] {
-                if (client != nullptr)
-                    network.FreeRemoteEndpointControlClient(client);
-            });
-            if (client != nullptr && client->SendRequest(address.c_str(), text.c_str()))
+            const CComponentUse<IRemoteEndpointControlClient> client(
+                network.GetRemoteEndpointControlClient(),
+                [&network](IRemoteEndpointControlClient* given) { network.FreeRemoteEndpointControlClient(given); });
+            if (client && client->SendRequest(address.c_str(), text.c_str()))
                 return true;
         }
     }
