@@ -163,7 +163,7 @@ private:
 
 CommsWrapperRequestDispatcher::CommsWrapperRequestDispatcher(IConfigUtil* configUtil, bool traceExchanges,
                                                              bool useProxy, IComponentAccess* components)
-    : m_configUtil(configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil()),
+    : m_configUtil(CConfigHelper::Resolve(configUtil)),
       m_traceExchanges(traceExchanges), m_useProxy(useProxy)
 {
     if (m_configUtil == nullptr)

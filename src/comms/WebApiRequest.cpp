@@ -118,7 +118,7 @@ bool ParseHeaderLines(const std::wstring& text, HeaderMap& out)
 
 WebApiRequest::WebApiRequest(IConfigUtil* configUtil, const std::wstring& label, IRequestBody* body,
                              std::wstring serviceName, UrlParameterMap urlParameters, std::wstring resource)
-    : m_configUtil(configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil()),
+    : m_configUtil(CConfigHelper::Resolve(configUtil)),
       m_serviceName(std::move(serviceName)), m_body(body), m_resource(std::move(resource)),
       m_description(m_serviceName), m_urlParameters(std::move(urlParameters))
 {

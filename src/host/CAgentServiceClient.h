@@ -5,19 +5,14 @@
 #include "host/CLoader.h"
 #include "host/IAgentServiceClient.h"
 
-#include <memory>
-
 class CAgentServiceClient : public IAgentServiceClient
 {
 public:
     CAgentServiceClient();
-    ~CAgentServiceClient() override;
-    CAgentServiceClient(const CAgentServiceClient&) = delete;
-    CAgentServiceClient& operator=(const CAgentServiceClient&) = delete;
 
     UINT_PTR GetProvidersList(UINT_PTR argument) override;
     void FreeProvidersList(UINT_PTR first, UINT_PTR second) override;
 
 private:
-    std::unique_ptr<CLoader> m_loader;
+    CComponentLibrary m_library;
 };

@@ -4,9 +4,6 @@
 #include "host/Trace.h"
 #include "platform/COperatingSystem.h"
 
-#include <memory>
-#include <mutex>
-
 TRACE_UNIT("ea1ef25f-e7a6-4324-bc9d-066032b2bef8");
 
 namespace
@@ -14,12 +11,9 @@ namespace
 constexpr wchar_t kCommsLibrary[] = L"Quillon.dll";
 constexpr wchar_t kLegacyCommsLibrary[] = L"QuillonLC.dll";
 constexpr char kGetCommsWrapper[] = "GetICommsWrapper";
-constexpr char kFreeCommsWrapper[] = "FreeICommsWrapper";
 
-// The one library of the module and the number of instances holding a use of it.
-std::mutex g_mutex;
-std::unique_ptr<CLoader> g_loader;
-unsigned g_users = 0;
+// The one library of the module (see ModuleComponents.h); its users are the instances holding a use.
+CSharedComponentLibrary g_library;
 } // namespace
 
 const wchar_t* CommsLibraryName(DWORD osCode)
@@ -38,71 +32,25 @@ bool CCommsWrapperLoader::Load()
 {
     // Read before the component mutex: the record has a mutex of its own.
     const wchar_t* library = CommsLibraryName(COperatingSystem().Info().osCode);
-
-    std::lock_guard<std::mutex> lock(g_mutex);
-    // A second use by the same instance would never be released.
-    if (m_holdsUse)
-        return true;
-    if (g_loader)
-    {
-        ++g_users;
-        m_holdsUse = true;
-        return true;
-    }
-    auto loader = std::make_unique<CLoader>(m_folder);
-    if (!loader->Load(library, std::wstring()))
-    {
-        TRACE_ERROR(kTraceFlagGeneral, 10, "cannot load component %ls", library);
-        return false;
-    }
-    g_loader = std::move(loader);
-    g_users = 1;
-    m_holdsUse = true;
-    return true;
+    // A second use by the same instance would never be released: it holds one at most.
+    return g_library.Acquire(m_holdsUse, library, [this] { return m_folder; }) != 0;
 }
 
 void CCommsWrapperLoader::Unload()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!m_holdsUse)
-        return;
-    m_holdsUse = false;
-    if (--g_users == 0)
-    {
-        g_loader->Unload();
-        g_loader.reset();
-    }
+    g_library.Release(m_holdsUse);
 }
 
 ICommsWrapper* CCommsWrapperLoader::GetCommsWrapper()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
     if (!m_holdsUse)
         return nullptr;
-    const auto get = reinterpret_cast<GetICommsWrapperFn>(g_loader->GetProc(kGetCommsWrapper));
-    if (get == nullptr)
-    {
-        TRACE_ERROR(kTraceFlagGeneral, 11, "communications component lacks %s", kGetCommsWrapper);
-        return nullptr;
-    }
-    ICommsWrapper* wrapper = get();
-    if (wrapper == nullptr)
-        TRACE_ERROR(kTraceFlagGeneral, 12, "%s gave no interface", kGetCommsWrapper);
-    return wrapper;
+    return g_library.Obtain<GetICommsWrapperFn>(
+        kGetCommsWrapper, [] { TRACE_ERROR(kTraceFlagGeneral, 12, "%s gave no interface", kGetCommsWrapper); });
 }
 
 void CCommsWrapperLoader::FreeCommsWrapper(ICommsWrapper** wrapper)
 {
-    if (wrapper == nullptr || *wrapper == nullptr)
-        return;
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!m_holdsUse)
-        return;
-    const auto release = reinterpret_cast<FreeICommsWrapperFn>(g_loader->GetProc(kFreeCommsWrapper));
-    if (release == nullptr)
-    {
-        TRACE_ERROR(kTraceFlagGeneral, 13, "communications component lacks %s", kFreeCommsWrapper);
-        return;
-    }
-    release(wrapper);
+    if (m_holdsUse && wrapper != nullptr && *wrapper != nullptr)
+        g_library.Call<FreeICommsWrapperFn>("FreeICommsWrapper", wrapper);
 }

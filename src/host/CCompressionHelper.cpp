@@ -1,6 +1,5 @@
 #include "host/CCompressionHelper.h"
 
-#include "host/CLoader.h"
 #include "host/InstallLocations.h"
 #include "host/ModuleComponents.h"
 #include "host/Trace.h"
@@ -13,20 +12,9 @@ TRACE_UNIT("069d6423-8cec-4ee6-935c-251cc550aa44");
 namespace
 {
 constexpr wchar_t kCompressionLibrary[] = L"Brevik.dll";
-constexpr char kGetCompression[] = "GetCompression";
-constexpr char kFreeCompression[] = "FreeCompression";
 
-std::wstring UtilsFolder()
-{
-    std::wstring folder;
-    if (!GetUtilsFolder(folder))
-        TRACE_ERROR(kTraceFlagEvents, 10, "no utilities folder for %ls", kCompressionLibrary);
-    return folder;
-}
-
-// Made on first use, when the install is known, under a mutex of its own rather than as a function-local
-// static: that would take the threads library's once-lock, which leaves a thread handle and an event behind
-// for every load of the library. Released when the library unloads.
+// Module-wide (see ModuleComponents.h), made on first use when the install is known, under a mutex of its own;
+// released when the library unloads.
 std::mutex g_compressionMutex;
 std::unique_ptr<CCompressionHelper> g_compressionHelper;
 
@@ -42,37 +30,31 @@ CCompressionHelper& CCompressionHelper::Instance()
     std::lock_guard<std::mutex> lock(g_compressionMutex);
     if (!g_compressionHelper)
     {
-        g_compressionHelper.reset(new CCompressionHelper(UtilsFolder()));
+        const std::wstring folder = FolderOrEmpty(GetUtilsFolder);
+        if (folder.empty())
+            TRACE_ERROR(kTraceFlagEvents, 10, "no utilities folder for %ls", kCompressionLibrary);
+        g_compressionHelper.reset(new CCompressionHelper(folder));
         RegisterModuleComponent(ReleaseCompressionHelper);
     }
     return *g_compressionHelper;
 }
 
-CCompressionHelper::CCompressionHelper(const std::wstring& folder)
+CCompressionHelper::CCompressionHelper(const std::wstring& folder) : m_library(folder, kCompressionLibrary)
 {
     TRACE_VERBOSE(kTraceFlagCompression, 11, "CCompressionHelper::CCompressionHelper");
-    m_module = LoadComponentLibrary(folder, kCompressionLibrary);
-    if (!m_module)
+    if (!m_library.Load())
     {
         const DWORD error = ::GetLastError();
         TRACE_ERROR(kTraceFlagEvents, 12, "cannot load %ls from %ls: error %u", kCompressionLibrary, folder, error);
         return;
     }
-    m_getCompression = reinterpret_cast<GetCompressionFn>(
-        reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), kGetCompression)));
-    if (m_getCompression == nullptr)
-        TRACE_ERROR(kTraceFlagEvents, 13, "%ls lacks %s", kCompressionLibrary, kGetCompression);
-    m_freeCompression = reinterpret_cast<FreeCompressionFn>(
-        reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), kFreeCompression)));
-    if (m_freeCompression == nullptr)
-        TRACE_ERROR(kTraceFlagEvents, 14, "%ls lacks %s", kCompressionLibrary, kFreeCompression);
+    // Resolved once; a missing export is traced by the library.
+    m_getCompression = m_library.FindAs<GetCompressionFn>("GetCompression");
+    m_freeCompression = m_library.FindAs<FreeCompressionFn>("FreeCompression");
 }
 
 CCompressionHelper::~CCompressionHelper()
 {
-    // At process exit the component may already be detached: it is left to the system.
-    if (ModuleComponentsAbandoned())
-        m_module.Release();
     TRACE_VERBOSE(kTraceFlagCompression, 15, "CCompressionHelper::~CCompressionHelper");
 }
 

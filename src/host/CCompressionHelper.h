@@ -2,8 +2,8 @@
 // The compression component (Brevik.dll, utilities folder): loaded by the first Instance() and freed when this
 // library unloads. Either export may be missing; its call then gives null or does nothing.
 
+#include "host/CLoader.h"
 #include "host/ComponentExports.h"
-#include "platform/CUniqueHandle.h"
 
 #include <string>
 
@@ -26,7 +26,7 @@ public:
     void FreeCompression(DWORD kind, IDecompressor** decompressor) const;
 
 private:
-    CModule m_module;
+    CComponentLibrary m_library;
     GetCompressionFn m_getCompression = nullptr;
     FreeCompressionFn m_freeCompression = nullptr;
 };

@@ -15,14 +15,18 @@ namespace
 constexpr wchar_t kConfigLibrary[] = L"Tamsin.dll";
 constexpr char kGetUtilExport[] = "GetUtil";
 
-// Module-wide and built while the library loads, not on first use: the first use of a function-local static
-// takes the threads library's once-lock, which leaves a thread handle and an event behind for every load.
+// Module-wide: see ModuleComponents.h.
 CConfigHelper g_configHelper;
 } // namespace
 
 CConfigHelper& CConfigHelper::Instance()
 {
     return g_configHelper;
+}
+
+IConfigUtil* CConfigHelper::Resolve(IConfigUtil* util)
+{
+    return util != nullptr ? util : g_configHelper.GetConfigUtil();
 }
 
 IConfigUtil* CConfigHelper::GetConfigUtil()

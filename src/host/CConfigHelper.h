@@ -16,6 +16,10 @@ public:
     // Null when the component or its export cannot be had. The utility belongs to the component.
     IConfigUtil* GetConfigUtil();
 
+    // util itself, or the module's utility when util is null; null when there is none. Never throws: a caller
+    // that needs one says so in its own words.
+    [[nodiscard]] static IConfigUtil* Resolve(IConfigUtil* util);
+
     // Frees the library and forgets everything; the next GetConfigUtil loads it again. Utility pointers
     // handed out before are dangling afterwards.
     void Release();

@@ -9,7 +9,7 @@
 TRACE_UNIT("e5e49244-1c69-41ac-8d99-414ccd01adc3");
 
 CConfigReader::CConfigReader(IConfigUtil* util)
-    : m_configUtil(util != nullptr ? util : CConfigHelper::Instance().GetConfigUtil())
+    : m_configUtil(CConfigHelper::Resolve(util))
 {
     if (m_configUtil == nullptr)
     {

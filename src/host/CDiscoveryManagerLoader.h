@@ -7,15 +7,12 @@
 
 #include <string>
 
-class CDiscoveryManagerLoader
+class CDiscoveryManagerLoader : private CComponentLibrary
 {
 public:
     explicit CDiscoveryManagerLoader(const std::wstring& folder);
+    using CComponentLibrary::Load;
 
-    [[nodiscard]] bool Load();
     // Null without the library, its export or an interface (the component's error code is traced).
     IDiscoveryInterface* GetDiscoveryInterface();
-
-private:
-    CComponentLibrary m_library;
 };

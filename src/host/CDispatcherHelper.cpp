@@ -29,8 +29,7 @@ std::wstring JoinAsArray(const std::vector<std::wstring>& texts)
     return joined;
 }
 
-// Module-wide and built while the library loads, not on first use: the first use of a function-local static
-// takes the threads library's once-lock, which leaves a thread handle and an event behind for every load.
+// Module-wide: see ModuleComponents.h.
 CDispatcherHelper g_dispatcherHelper;
 } // namespace
 

@@ -14,17 +14,14 @@ namespace
 template <typename Wrapper, typename T>
 bool Use(T* (Wrapper::*get)(), void (Wrapper::*giveBack)(T**), CComponentUse<T>& use)
 {
-    std::wstring folder;
-    static_cast<void>(GetUtilsFolder(folder));   // without one, the wrapper refuses to load
-    auto wrapper = std::make_shared<Wrapper>(folder);
+    auto wrapper = std::make_shared<Wrapper>(FolderOrEmpty(GetUtilsFolder));
     if (!wrapper->Load())
         return false;
     use = CComponentUse<T>(((*wrapper).*get)(), [wrapper, giveBack](T* given) { ((*wrapper).*giveBack)(&given); });
     return true;
 }
 
-// Module-wide and built while the library loads, not on first use: the first use of a function-local static
-// takes the threads library's once-lock, which leaves a thread handle and an event behind for every load.
+// Module-wide: see ModuleComponents.h.
 CInstalledComponents g_installedComponents;
 
 } // namespace

@@ -148,16 +148,33 @@ bool CComponentLibrary::Load()
         catch (const std::bad_alloc&)
         {
             TRACE_ERROR(kTraceFlagGeneral, 16, "no loader for %ls", m_fileName);
+            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
     }
     if (!m_loader->Load(m_fileName, std::wstring()))
     {
+        const DWORD error = ::GetLastError();
         TRACE_ERROR(kTraceFlagGeneral, 17, "cannot load component %ls", m_fileName);
         m_loader.reset();
+        ::SetLastError(error);
         return false;
     }
     return true;
+}
+
+void CComponentLibrary::Unload()
+{
+    if (!m_loader)
+        return;
+    m_loader->Unload();
+    if (m_loader->LoadCount() == 0)
+        m_loader.reset();
+}
+
+std::uint32_t CComponentLibrary::Uses() const
+{
+    return m_loader ? m_loader->LoadCount() : 0;
 }
 
 void* CComponentLibrary::Find(const char* exportName)
@@ -168,4 +185,20 @@ void* CComponentLibrary::Find(const char* exportName)
     if (address == nullptr)
         TRACE_ERROR(kTraceFlagGeneral, 18, "component %ls lacks %s", m_fileName, exportName);
     return address;
+}
+
+bool CSharedComponentLibrary::Release(bool& held)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!held)
+        return false;
+    held = false;
+    m_library.Unload();
+    return !m_library.IsLoaded();
+}
+
+std::uint32_t CSharedComponentLibrary::Users() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_library.Uses();
 }

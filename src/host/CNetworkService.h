@@ -8,16 +8,16 @@
 
 #include <string>
 
-class CNetworkService
+class CNetworkService : private CComponentLibrary
 {
 public:
     explicit CNetworkService(const std::wstring& folder);
+    using CComponentLibrary::Load;
 
-    [[nodiscard]] bool Load();
     // Null without the library, its export or a client.
     IRemoteEndpointControlClient* GetRemoteEndpointControlClient();
-    void FreeRemoteEndpointControlClient(IRemoteEndpointControlClient* client);
-
-private:
-    CComponentLibrary m_library;
+    void FreeRemoteEndpointControlClient(IRemoteEndpointControlClient* client)
+    {
+        Call<FreeIRemoteEndpointControlClientFn>("FreeIRemoteEndpointControlClient", client);
+    }
 };

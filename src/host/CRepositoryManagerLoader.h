@@ -7,21 +7,21 @@
 
 #include <string>
 
-class CRepositoryManagerLoader
+class CRepositoryManagerLoader : private CComponentLibrary
 {
 public:
     explicit CRepositoryManagerLoader(const std::wstring& folder);
 
     // True when Merrow.dll exists in the folder; nothing is loaded.
     [[nodiscard]] bool IsAvailable() const;
-    [[nodiscard]] bool Load();
+    using CComponentLibrary::Load;
 
     // Null without the library, its export or an interface.
     IRepositoryManager* GetRepositoryManager();
-    void FreeRepositoryManager(IRepositoryManager* manager);
+    void FreeRepositoryManager(IRepositoryManager* manager)
+    {
+        Call<FreeIRepositoryManagerFn>("FreeIRepositoryManager", manager);
+    }
     // Both outputs are 0 unless the component sets them; false when the export cannot be called.
     [[nodiscard]] bool GetSupportedApiVersions(DWORD& lowest, DWORD& highest);
-
-private:
-    CComponentLibrary m_library;
 };

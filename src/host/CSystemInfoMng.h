@@ -8,17 +8,14 @@
 
 #include <string>
 
-class CSystemInfoMng
+class CSystemInfoMng : private CComponentLibrary
 {
 public:
     explicit CSystemInfoMng(const std::wstring& folder);
+    using CComponentLibrary::Load;
 
-    [[nodiscard]] bool Load();
     // Null without the library, its export or an interface.
     IHardware* GetHardware();
     // Clears *hardware through the component; nothing happens without the library or its export.
-    void FreeHardware(IHardware** hardware);
-
-private:
-    CComponentLibrary m_library;
+    void FreeHardware(IHardware** hardware) { Call<FreeIHardwareFn>("FreeIHardware", hardware); }
 };

@@ -249,10 +249,17 @@ bool GetAgentVersion(std::wstring& out)
     return ReadVersion(g_agentSetupKey, kAgentSetupKey, L"Normal", out);
 }
 
+std::wstring FolderOrEmpty(bool (*read)(std::wstring&))
+{
+    std::wstring folder;
+    if (!read(folder))
+        folder.clear();
+    return folder;
+}
+
 DWORD ReadConfigValue(const wchar_t* key, std::wstring& out, IConfigUtil* util)
 {
-    if (util == nullptr)
-        util = CConfigHelper::Instance().GetConfigUtil();
+    util = CConfigHelper::Resolve(util);
     if (util == nullptr)
         return ERROR_DLL_NOT_FOUND;
     CQueriedValue value(util);

@@ -27,6 +27,9 @@ constexpr wchar_t kAgentSetupKey[] = L"SOFTWARE\\Korvo Security\\SetupEx\\Velnor
 [[nodiscard]] bool GetPluginsFolder(std::wstring& out);
 [[nodiscard]] bool GetAdditionalFilesFolder(std::wstring& out);
 [[nodiscard]] bool GetRepositoryFolder(std::wstring& out);
+// What read (one of the above) gives, or empty when it fails: a component library refuses the empty folder, so
+// that nothing is loaded by its bare name. The caller traces an empty result in its own words.
+[[nodiscard]] std::wstring FolderOrEmpty(bool (*read)(std::wstring&));
 
 // False when the common application data folder cannot be obtained.
 [[nodiscard]] bool GetCommonDataFolder(std::wstring& out);

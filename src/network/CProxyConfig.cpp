@@ -5,7 +5,6 @@
 #include "host/Trace.h"
 #include "message/CMessageObject.h"
 #include "network/UsedProxyRecord.h"
-#include "platform/ScopeExit.h"
 #include "platform/TextUtil.h"
 
 TRACE_UNIT("32b491bd-0ca9-4812-bd53-152454874f1f");
@@ -132,15 +131,14 @@ bool CProxyConfig::Load()
 
 bool CProxyConfig::ReadFallbackList(CMessageObject& document) const
 {
-    wchar_t* stored = nullptr;
-    const auto release = ScopeExit([&] { m_configUtil->ReleaseValue(&stored); });
-    const DWORD error = m_configUtil->QueryValue(kFallbackListKey, &stored, 0);
+    // ReadConfigValue gives the stored value back to the component on every path.
+    std::wstring value;
+    const DWORD error = ReadConfigValue(kFallbackListKey, value, m_configUtil);
     if (error != ERROR_SUCCESS)
     {
         TRACE_WARNING(kTraceFlagEvents, 14, "proxy settings: cannot read %ls: error %u", kFallbackListKey, error);
         return false;
     }
-    const std::wstring value = stored != nullptr ? stored : L"";
     if (value.empty())
         return false;
     std::wstring text;

@@ -2,21 +2,20 @@
 
 #include "host/CAgentServiceClient.h"
 #include "host/CCommsWrapperLoader.h"
-#include "host/CConfigHelper.h"
 #include "host/CDispatcherHelper.h"
 #include "host/CNetworkService.h"
+#include "host/ComponentUse.h"
 #include "host/IAgentServiceProvidersList.h"
 #include "host/IRemoteEndpointControlClient.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
-#include "platform/ScopeExit.h"
 #include "platform/TextUtil.h"
 #include "repository/CDiscoveryManagerClient.h"
+#include "repository/CRepositoryServerConfig.h"
 #include "repository/DownloadFile.h"
 #include "scheduler/CEventScheduler.h"
 
 #include <new>
-#include <stdexcept>
 
 TRACE_UNIT("059c1651-6fdd-4669-b56d-18fa370ad13b");
 
@@ -27,15 +26,6 @@ namespace
 
 constexpr wchar_t kRetryCount[] = L"RetryCount";
 constexpr wchar_t kRepository[] = L"Repository";
-
-IConfigUtil* RequireConfigUtil(IConfigUtil* util)
-{
-    if (util == nullptr)
-        util = CConfigHelper::Instance().GetConfigUtil();
-    if (util == nullptr)
-        throw std::invalid_argument("configUtil");
-    return util;
-}
 
 // A key's decimal value truncated to 32 bits; false (value untouched) when it is missing or no number.
 bool ReadNumber(IConfigUtil& util, const wchar_t* key, std::uint32_t& value)
@@ -53,17 +43,16 @@ bool ReadNumber(IConfigUtil& util, const wchar_t* key, std::uint32_t& value)
 CRepositoryBatchDownloader::CRepositoryBatchDownloader(const Files* files, ILogService* log,
                                                        IDispatcherHelper* dispatcher, IConfigUtil* configUtil,
                                                        std::uint32_t directEveryAttempt, std::wstring scope)
-    : CRepositoryConsumer(RequireConfigUtil(configUtil)), CConfigReader(RequireConfigUtil(configUtil)),
-      CLogWriter(log), m_scope(std::move(scope)), m_files(files), m_directEveryAttempt(directEveryAttempt),
+    : CRepositoryConsumer(RequireConfigUtil(configUtil)), CLogWriter(log), m_scope(std::move(scope)), m_files(files), m_directEveryAttempt(directEveryAttempt),
       m_dispatcher(dispatcher != nullptr ? dispatcher : &CDispatcherHelper::Instance())
 {
     std::uint32_t value = 0;
     // A base wait of 0 would retry at once while a repository is still fetching: it keeps the default.
-    if (ReadNumber(*CConfigReader::m_configUtil, L"Repository.BatchDownload.WaitForRequestedFiles", value) && value != 0)
+    if (ReadNumber(*ConfigUtil(), L"Repository.BatchDownload.WaitForRequestedFiles", value) && value != 0)
         m_waitForRequestedFiles = value;
-    ReadNumber(*CConfigReader::m_configUtil, L"Repository.BatchDownload.WaitSizeFactor", m_waitSizeFactor);
-    ReadNumber(*CConfigReader::m_configUtil, L"Repository.BatchDownload.WaitOnRetry", m_waitOnRetry);
-    ReadNumber(*CConfigReader::m_configUtil, L"Repository.BatchDownload.MaxRetries", m_maxRetries);
+    ReadNumber(*ConfigUtil(), L"Repository.BatchDownload.WaitSizeFactor", m_waitSizeFactor);
+    ReadNumber(*ConfigUtil(), L"Repository.BatchDownload.WaitOnRetry", m_waitOnRetry);
+    ReadNumber(*ConfigUtil(), L"Repository.BatchDownload.MaxRetries", m_maxRetries);
     TRACE_INFO(kTraceFlagEvents, 10, "batch download of %ls: wait %u after requests (+1 per %u KiB), %u otherwise, %u retries",
                m_scope, m_waitForRequestedFiles, m_waitSizeFactor, m_waitOnRetry, m_maxRetries);
 }
@@ -110,8 +99,7 @@ bool CRepositoryBatchDownloader::Download()
 
     // Every file is a request of the communications component: one use held for the attempt keeps it from
     // being loaded and freed again for each file.
-    std::wstring utils;
-    CCommsWrapperLoader comms(GetUtilsFolder(utils) ? utils : std::wstring());
+    CCommsWrapperLoader comms(FolderOrEmpty(GetUtilsFolder));
     if (!comms.Load())
         TRACE_WARNING(kTraceFlagEvents, 22, "the communications component cannot be loaded for the attempt");
 
@@ -157,17 +145,20 @@ bool CRepositoryBatchDownloader::Download()
 void CRepositoryBatchDownloader::DownloadFromProviders(IAgentServiceClient& client)
 {
     const UINT_PTR name = reinterpret_cast<UINT_PTR>(kRepositoryServiceName);
-    const UINT_PTR list = client.GetProvidersList(name);
-    if (list == 0)
+    const CComponentUse<IAgentServiceProvidersList> list(
+        reinterpret_cast<IAgentServiceProvidersList*>(client.GetProvidersList(name)),
+        [&client, name](IAgentServiceProvidersList* given) {
+            client.FreeProvidersList(name, reinterpret_cast<UINT_PTR>(given));
+        });
+    if (!list)
     {
         TRACE_WARNING(kTraceFlagEvents, 14, "no providers list for the repository service");
         return;
     }
-    const auto freeList = ScopeExit([&] { client.FreeProvidersList(name, list); });
     // The providers are the component's: they are given up before the list is.
     RepositoryProviders providers;
     AddLocalRepositoryProvider(providers);
-    if (!reinterpret_cast<IAgentServiceProvidersList*>(list)->AppendRepositoryProviders(providers))
+    if (!list->AppendRepositoryProviders(providers))
     {
         TRACE_WARNING(kTraceFlagEvents, 15, "the repository providers could not be listed");
         return;
@@ -202,7 +193,7 @@ std::wstring CRepositoryBatchDownloader::ProviderUrl(const CAgentServiceProvider
 DownloadResult CRepositoryBatchDownloader::DownloadOne(const std::wstring& url, IDownloadableFile& file,
                                                        bool fromRepository)
 {
-    const CFileDownloader downloader(CConfigReader::m_configUtil, *this, m_dispatcher);
+    const CFileDownloader downloader(ConfigUtil(), *this, m_dispatcher);
     return downloader.DownloadFile(url, file, fromRepository);
 }
 
@@ -314,12 +305,10 @@ bool CRepositoryBatchDownloader::SendToPeer(const std::wstring& text)
         CNetworkService network(utils);
         if (network.Load())
         {
-            IRemoteEndpointControlClient* client = network.GetRemoteEndpointControlClient();
-            const auto freeClient = ScopeExit([&] {
-                if (client != nullptr)
-                    network.FreeRemoteEndpointControlClient(client);
-            });
-            if (client != nullptr && client->SendRequest(address.c_str(), text.c_str()))
+            const CComponentUse<IRemoteEndpointControlClient> client(
+                network.GetRemoteEndpointControlClient(),
+                [&network](IRemoteEndpointControlClient* given) { network.FreeRemoteEndpointControlClient(given); });
+            if (client && client->SendRequest(address.c_str(), text.c_str()))
                 return true;
         }
     }
@@ -327,7 +316,7 @@ bool CRepositoryBatchDownloader::SendToPeer(const std::wstring& text)
                   address);
 
     std::wstring siteId;
-    if (!GetRegisteredSiteId(siteId, CConfigReader::m_configUtil))
+    if (!GetRegisteredSiteId(siteId, ConfigUtil()))
         siteId.clear();
     CMessageObject parameters;
     parameters.AddString(L"SiteId", siteId);
@@ -335,7 +324,7 @@ bool CRepositoryBatchDownloader::SendToPeer(const std::wstring& text)
     if (!parameters.Serialize(message.parameters))
         return false;
     message.body = text;
-    Discovery::CDiscoveryManagerClient discovery(CConfigReader::m_configUtil);
+    Discovery::CDiscoveryManagerClient discovery(ConfigUtil());
     const DWORD status = discovery.SendRepositoryMessage(address, message);
     if (status != ERROR_SUCCESS)
         TRACE_ERROR(kTraceFlagEvents, 19, "discovery did not deliver the request to %ls: status %u", address, status);

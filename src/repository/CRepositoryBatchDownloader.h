@@ -6,7 +6,6 @@
 // attempt needs with SaveState()/LoadState(). Driven by one thread at a time.
 
 #include "host/CAgentServiceProvider.h"
-#include "host/CConfigReader.h"
 #include "host/CLogWriter.h"
 #include "host/IAgentServiceClient.h"
 #include "host/IDispatcherHelper.h"
@@ -27,7 +26,6 @@ enum class DownloadResult : std::uint32_t;
 
 class CRepositoryBatchDownloader : public IBatchDownloader,
                                    public CRepositoryConsumer,
-                                   public CConfigReader,
                                    public CLogWriter
 {
 public:

@@ -23,6 +23,8 @@ public:
     bool IsLocalProvider(const CAgentServiceProvider& provider) const;
 
 protected:
+    // As given: null stands for the module's.
+    IConfigUtil* ConfigUtil() const { return m_configUtil; }
     // This computer's fully qualified DNS name; false when it cannot be had.
     virtual bool ReadDnsName(std::wstring& name);
 

@@ -27,8 +27,7 @@ namespace Repository
 
 IConfigUtil* RequireConfigUtil(IConfigUtil* util)
 {
-    if (util == nullptr)
-        util = CConfigHelper::Instance().GetConfigUtil();
+    util = CConfigHelper::Resolve(util);
     if (util == nullptr)
     {
         TRACE_ERROR(kTraceFlagEvents, 10, "no configuration utility for the repository settings");

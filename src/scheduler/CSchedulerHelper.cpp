@@ -169,7 +169,7 @@ bool CSchedulerHelper::TaskExists(const std::wstring& scheduleId)
 {
     if (scheduleId.empty())
         return false;
-    IConfigUtil* util = m_configUtil != nullptr ? m_configUtil : CConfigHelper::Instance().GetConfigUtil();
+    IConfigUtil* util = CConfigHelper::Resolve(m_configUtil);
     if (util == nullptr)
     {
         TRACE_ERROR(kTraceFlagEvents, 13, "no configuration utility to look up scheduler task %ls", scheduleId);

@@ -11,7 +11,7 @@ TRACE_UNIT("509bad8e-8dc8-4e08-aa68-b25a0fa5a904");
 
 IConfigUtil* RequireConfigUtil(IConfigUtil* configUtil, const wchar_t* event)
 {
-    IConfigUtil* util = configUtil != nullptr ? configUtil : CConfigHelper::Instance().GetConfigUtil();
+    IConfigUtil* util = CConfigHelper::Resolve(configUtil);
     if (util == nullptr)
     {
         TRACE_ERROR(kTraceFlagEvents, 10, "%ls without a configuration component", event);

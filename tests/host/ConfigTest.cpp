@@ -186,6 +186,7 @@ TEST_F(ConfigComponentTest, MissingOrIncompleteLibraryFailsAndIsTriedAgain)
     EXPECT_NE(0u, capture.Messages()[0].Number(2));
 
     EXPECT_EQ("ConfigUtil", InvalidArgumentText([] { CConfigReader{}; }));
+    EXPECT_EQ(nullptr, CConfigHelper::Resolve(nullptr));   // no utility, and no exception either
     std::wstring text = L"kept";
     EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_NOT_FOUND), ReadConfigValue(L"Register.Agent.TestMode", text, nullptr));
     int mode = 5;
@@ -211,6 +212,9 @@ TEST_F(ConfigComponentTest, MissingOrIncompleteLibraryFailsAndIsTriedAgain)
     EXPECT_TRUE(capture.Messages().empty());
     EXPECT_EQ(util, CConfigHelper::Instance().GetConfigUtil());
     EXPECT_EQ("", InvalidArgumentText([] { CConfigReader{}; }));
+    EXPECT_EQ(util, CConfigHelper::Resolve(nullptr));
+    CFakeConfigUtil given;
+    EXPECT_EQ(&given, CConfigHelper::Resolve(&given));
 }
 
 TEST_F(ConfigComponentTest, TestModeIsTheLeadingDecimalOfTheStoredText)

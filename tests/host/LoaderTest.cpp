@@ -31,6 +31,7 @@ namespace
 constexpr GUID kLoaderUnit = trace::ParseGuid("fd18a8b2-5d58-4979-a9c7-d3079d576549");
 constexpr GUID kLogServiceUnit = trace::ParseGuid("b246dc37-c29d-43b1-a4da-4f02502b1466");
 constexpr GUID kCompressionUnit = trace::ParseGuid("069d6423-8cec-4ee6-935c-251cc550aa44");
+constexpr GUID kAgentServicesUnit = trace::ParseGuid("0fb3a5c9-5381-443a-8699-03187d6abfb0");
 constexpr GUID kSystemInfoUnit = trace::ParseGuid("929794ad-2de6-4838-ac68-3fa380f65ad7");
 
 constexpr wchar_t kFullDll[] = L"loadertest_full.dll";
@@ -222,6 +223,15 @@ TEST_F(LoaderTest, AgentServiceClientLoadsFromThePluginsFolderInItsConstructor)
         CAgentServiceClient missing;
         EXPECT_EQ(0u, missing.GetProvidersList(41));
         missing.FreeProvidersList(1, 2);
+    }
+    // A missing export is traced once by the library, not again by the client.
+    ASSERT_TRUE(m_install.Add(kNoGetDll, L"Plugins", L"Pelter.dll"));
+    {
+        CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
+        CAgentServiceClient lacking;
+        EXPECT_EQ(0u, lacking.GetProvidersList(41));
+        EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 18));
+        EXPECT_EQ(0u, CountOf(capture, kAgentServicesUnit, 12));
     }
     ASSERT_TRUE(m_install.Add(kFullDll, L"Plugins", L"Pelter.dll"));
     {
