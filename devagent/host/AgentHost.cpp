@@ -468,7 +468,7 @@ int Run(const Options& options)
     if (options.keepLoaded)
     {
         // The process ends with the plug-in and everything it holds still in place.
-        library.Release();
+        static_cast<void>(library.Release()); // deliberately never freed
         return allRead ? 0 : 1;
     }
     freeList(list);

@@ -72,7 +72,7 @@ CCompressionHelper::~CCompressionHelper()
 {
     // At process exit the component may already be detached: it is left to the system.
     if (ModuleComponentsAbandoned())
-        m_module.Release();
+        static_cast<void>(m_module.Release()); // deliberately never freed
     TRACE_VERBOSE(kTraceFlagCompression, 15, "CCompressionHelper::~CCompressionHelper");
 }
 

@@ -5,10 +5,4 @@
 
 #include <winhttp.h>
 
-struct InternetHandleTraits
-{
-    static HINTERNET None() noexcept { return nullptr; }
-    static void Close(HINTERNET h) noexcept { ::WinHttpCloseHandle(h); }
-};
-
-using CInternetHandle = CUniqueHandle<HINTERNET, InternetHandleTraits>;
+using CInternetHandle = CUniqueHandle<HINTERNET, ClosedBy<HINTERNET, ::WinHttpCloseHandle>>;
