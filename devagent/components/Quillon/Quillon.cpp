@@ -120,15 +120,8 @@ public:
             ::SetLastError(ERROR_WINHTTP_INVALID_URL);
             return false;
         }
-        URL_COMPONENTS parts{};
-        parts.dwStructSize = sizeof(parts);
-        parts.dwSchemeLength = static_cast<DWORD>(-1);
-        parts.dwHostNameLength = static_cast<DWORD>(-1);
-        parts.dwUserNameLength = static_cast<DWORD>(-1);
-        parts.dwPasswordLength = static_cast<DWORD>(-1);
-        parts.dwUrlPathLength = static_cast<DWORD>(-1);
-        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-        if (!::WinHttpCrackUrl(url, 0, 0, &parts))
+        URL_COMPONENTS parts;
+        if (!CrackUrl(url, parts))
             return false;   // WinHttpCrackUrl has set the reason
         CommsUrlComponents split{};
         split.m_scheme = parts.lpszScheme;
