@@ -33,7 +33,8 @@ constexpr unsigned long kBoundMs = 10000;
 // A name with a line break must not smuggle in a header of its own.
 constexpr char kMetadata[] =
     R"({"Name":"a\r\nx-injected: 1","Value":"v"},{"Name":"source","Value":"e2e"},{"Name":"kind","Value":"logs"})";
-const std::string kContent("line one\r\nbytes \x00\x01\xff\x7f end\r\n", 29);
+constexpr char kContentBytes[] = "line one\r\nbytes \x00\x01\xff\x7f end\r\n";
+const std::string kContent(kContentBytes, sizeof kContentBytes - 1); // the NULs included, not the terminator
 
 std::string Escaped(const std::wstring& path)
 {
