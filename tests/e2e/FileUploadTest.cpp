@@ -19,7 +19,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -192,9 +191,13 @@ TEST_F(FileUploadEndToEndTest, RefusedTwiceAcrossAHostRestartThenStoredOnTheThir
 TEST_F(FileUploadEndToEndTest, RefusedEveryTimeEndsAtTheThirdAttemptRemovingTheFileUnlessKept)
 {
     FailUploads(0);
-    // extra fields of the event, attempts, file kept, the scheduler's answers over all rows so far
-    const std::tuple<const char*, std::size_t, bool, std::size_t> rows[] = {
-        {"", 3, false, 2}, {R"(,"KeepFile":true)", 3, true, 4}, {R"(,"RetryCount":2)", 1, false, 4}};
+    const struct
+    {
+        const char* extra; // fields added to the event
+        std::size_t attempts;
+        bool kept;
+        std::size_t answered; // retries the scheduler delivered, over all rows so far
+    } rows[] = {{"", 3, false, 2}, {R"(,"KeepFile":true)", 3, true, 4}, {R"(,"RetryCount":2)", 1, false, 4}};
     for (const auto& [extra, attempts, kept, answered] : rows)
     {
         SCOPED_TRACE(extra);

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 namespace
 {
 constexpr DWORD kRefused = ERROR_ACCESS_DENIED, kUnwritable = ERROR_INVALID_PARAMETER;
@@ -81,7 +79,13 @@ TEST_F(CSchedulerHelperTest, AddTaskAppendsTheTaskInTheSchedulersOrderWithoutSen
 
 TEST_F(CSchedulerHelperTest, ScheduleInfoCarriesOnlyTheKeysThatApply)
 {
-    const std::tuple<const wchar_t*, const wchar_t*, ScheduleInfo, const wchar_t*> rows[] = {
+    const struct
+    {
+        const wchar_t* offset;
+        const wchar_t* startTime;
+        ScheduleInfo info;
+        const wchar_t* scheduleInfo; // the members the request's "ScheduleInfo" holds
+    } rows[] = {
         {L"0", L"", {0, 0, {}, {}, 0, true}, LR"("StartTime":"%Now()%")"},
         {L"", L"05:00", {}, LR"("StartTime":"05:00")"},
         {L"00", L"05:00", {0, 0, {}, {}, 0, true}, LR"("LocalTime":true,"StartTime":"05:00","Offset":"00")"},
@@ -92,12 +96,13 @@ TEST_F(CSchedulerHelperTest, ScheduleInfoCarriesOnlyTheKeysThatApply)
         {L"", L"", {3, 0, {}, {2}, 0}, LR"("StartTime":"%Now()%","Repetition":3,"DaysOfWeek":[2])"},
         {L"", L"", {2, 4, {1, 15}, {}, 0}, LR"("StartTime":"%Now()%","Repetition":2,"Days":[1,15])"},
     };
-    for (const auto& [offset, start, info, expected] : rows)
+    for (const auto& row : rows)
     {
-        SCOPED_TRACE(expected);
+        SCOPED_TRACE(row.scheduleInfo);
         CMessageObject request;
-        ASSERT_EQ(0u, scheduler.AddTask(request, CMessageObject(), offset, start, L"", L"id", info));
-        EXPECT_NE(std::wstring::npos, Text(request).find(LR"("ScheduleInfo":{)" + std::wstring(expected) + L"},"));
+        ASSERT_EQ(0u, scheduler.AddTask(request, CMessageObject(), row.offset, row.startTime, L"", L"id", row.info));
+        EXPECT_NE(std::wstring::npos,
+                  Text(request).find(LR"("ScheduleInfo":{)" + std::wstring(row.scheduleInfo) + L"},"));
     }
 }
 
