@@ -6,6 +6,7 @@
 #include "CAgentInstall.h"
 #include "CFakeConfigUtil.h"
 #include "CMerrowRepository.h"
+#include "CTestDownloadableFile.h"
 #include "host/CCommsWrapperLoader.h"
 #include "host/ICommsRequest.h"
 #include "host/ICommsWrapper.h"
@@ -28,37 +29,23 @@ namespace
 
 constexpr std::size_t kFiles = 64, kFileSize = 4u << 20;
 
-// A package's file as the downloader sees it: checked by MD5, moved into its target.
-struct CBenchFile : IDownloadableFile
+// A package's file as the downloader sees it, fetched only from the repository peer.
+struct CBenchFile : CTestDownloadableFile
 {
-    std::wstring url, target, md5;
-    bool done = false;
     const bool* checkMd5 = nullptr;   // else the size alone: the downloader's own cost
 
-    void SetUrl(const std::wstring& value) override { url = value; }
-    std::wstring GetFullUrl() const override { return url; }
-    std::wstring GetRepositoryUrl() const override { return url; }
-    DWORD GetSize() const override { return static_cast<DWORD>(kFileSize); }
-    std::wstring GetLastModified() const override { return std::wstring(); }
-    bool IsDownloaded() const override { return done; }
+    CBenchFile()
+    {
+        size = static_cast<DWORD>(kFileSize);
+        canDownloadDirect = false;
+        canRequestFromRepository = false;
+    }
     bool VerifyDownload(const std::wstring& path) override
     {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         return *checkMd5 ? Md5OfFileMatches(path, md5)
                          : ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == kFileSize;
     }
-    void CommitDownload(const std::wstring& path, const std::wstring&) override
-    {
-        done = ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != FALSE;
-    }
-    void OnNotModified() override {}
-    void SetLastError(DWORD) override {}
-    DWORD GetLastError() const override { return 0; }
-    bool Reserved8() const override { return false; }
-    bool Reserved9() const override { return false; }
-    bool CanDownloadDirect() const override { return false; }
-    bool CanRequestFromRepository() const override { return false; }
-    bool IsUnscoped() const override { return false; }
 };
 
 } // namespace

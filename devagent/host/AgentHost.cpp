@@ -13,14 +13,13 @@
 #include "host/InstallLocations.h"
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
+#include "platform/CommandLine.h"
 #include "platform/CUniqueHandle.h"
 #include "platform/Digest.h"
 #include "platform/Files.h"
 #include "platform/ModuleFolder.h"
 #include "platform/Path.h"
 #include "platform/TextUtil.h"
-
-#include <shellapi.h>
 
 #include <cstdio>
 #include <exception>
@@ -121,15 +120,15 @@ bool ParseScale(const std::wstring& text, double& value)
     return !text.empty() && *end == L'\0' && value > 0;
 }
 
-bool ParseOptions(int argc, wchar_t** argv, Options& options)
+bool ParseOptions(const std::vector<std::wstring>& arguments, Options& options)
 {
-    for (int i = 1; i < argc; ++i)
+    for (std::size_t i = 1; i < arguments.size(); ++i)
     {
-        const std::wstring arg = argv[i];
+        const std::wstring& arg = arguments[i];
         auto next = [&](std::wstring& value) {
-            if (i + 1 >= argc)
+            if (i + 1 >= arguments.size())
                 return false;
-            value = argv[++i];
+            value = arguments[++i];
             return true;
         };
         std::wstring value, second;
@@ -468,7 +467,7 @@ int Run(const Options& options)
     if (options.keepLoaded)
     {
         // The process ends with the plug-in and everything it holds still in place.
-        library.Release();
+        static_cast<void>(library.Release()); // deliberately never freed
         return allRead ? 0 : 1;
     }
     freeList(list);
@@ -484,14 +483,12 @@ int Run(const Options& options)
 
 int main()
 {
-    int argc = 0;
-    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    std::vector<std::wstring> arguments;
     Options options;
-    if (argv == nullptr || !ParseOptions(argc, argv, options))
+    if (!ReadCommandLine(arguments) || !ParseOptions(arguments, options))
     {
         std::fputs("agent-host: bad arguments (agent-host --help explains them)\n", stderr);
         return 2;
     }
-    ::LocalFree(argv);
     return Run(options);
 }

@@ -1,5 +1,6 @@
 #include "HostOutput.h"
 
+#include "platform/CUniqueHandle.h"
 #include "platform/TextUtil.h"
 
 #include <cstdio>
@@ -81,8 +82,8 @@ std::wstring Meaning(DWORD code)
     const DWORD length =
         ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                          nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const CLocalMemory owner(text);
     std::wstring meaning = length != 0 ? std::wstring(text, length) : OwnMeaning(code);
-    ::LocalFree(text);
     while (!meaning.empty() && (meaning.back() == L'\n' || meaning.back() == L'\r' || meaning.back() == L' '))
         meaning.pop_back();
     return meaning;

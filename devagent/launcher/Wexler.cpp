@@ -5,14 +5,14 @@
 #include "host/CLogServiceLoader.h"
 #include "message/CMessageObject.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/CommandLine.h"
 #include "platform/Files.h"
 #include "platform/TextUtil.h"
 #include "platform/Win.h"
 
-#include <shellapi.h>
-
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -104,13 +104,11 @@ DWORD Launch(const std::wstring& configPath)
 
 int main()
 {
-    int argc = 0;
-    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (argv == nullptr)
+    std::vector<std::wstring> arguments;
+    if (!ReadCommandLine(arguments))
         return static_cast<int>(Fail(kExitBadCommandLine, L"cannot read the command line"));
-    const std::wstring option = argc == 3 ? argv[1] : L"";
-    const std::wstring configPath = argc == 3 ? argv[2] : L"";
-    ::LocalFree(argv);
+    const std::wstring option = arguments.size() == 3 ? arguments[1] : L"";
+    const std::wstring configPath = arguments.size() == 3 ? arguments[2] : L"";
     if (option != L"-cfg" || configPath.empty())
         return static_cast<int>(Fail(kExitBadCommandLine, L"usage: Wexler -cfg \"<configuration file>\""));
     return static_cast<int>(Launch(configPath));

@@ -8,10 +8,20 @@
 namespace
 {
 
-std::wstring ConfigPath()
+// A file written this shortly before it was read may be written again, to the same size, with the same last
+// write time (file systems keep it to the system's tick, about 16 ms at most): such a file is read again on the
+// next call, so that a key switched between two calls is always seen. In 100 ns units.
+constexpr std::uint64_t kTimeGranularity = 100 * 10'000ull;
+
+std::uint64_t Ticks(const FILETIME& time)
+{
+    return static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+std::wstring InFolder(const wchar_t* name)
 {
     const std::wstring folder = ThisModuleFolder();
-    return folder.empty() ? std::wstring() : folder + L"config.json";
+    return folder.empty() ? std::wstring() : folder + name;
 }
 
 } // namespace
@@ -27,44 +37,60 @@ std::uint64_t SettingNumber(const CMessageItem& item)
     }
 }
 
-CComponentSettings::CComponentSettings() : m_path(ConfigPath()) {}
+CComponentSettings::CComponentSettings()
+    : m_paths{InFolder(L"config.json"), InFolder(L"..\\Utils\\config.json")},
+      m_values(std::make_shared<const CMessageObject>())
+{}
 
-std::uint64_t CComponentSettings::Number(const wchar_t* key)
+std::uint64_t CComponentSettings::Number(const wchar_t* key, std::uint64_t fallback)
 {
-    // The file is looked at before the mutex: callers on other threads wait for each other only while a key is
-    // looked up or the file parsed again.
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    const bool present = !m_path.empty() && ::GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &data);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Refresh(present ? &data : nullptr);
+    const std::shared_ptr<const CMessageObject> values = Values();
     const CMessageItem* item = nullptr;
-    if (!m_values.FindItem(key, item))
-        return 0;
-    return SettingNumber(*item);
+    return values->FindItem(key, item) ? SettingNumber(*item) : fallback;
 }
 
-void CComponentSettings::Refresh(const WIN32_FILE_ATTRIBUTE_DATA* data)
+std::shared_ptr<const CMessageObject> CComponentSettings::Values()
 {
-    if (data == nullptr)
-    {
-        m_values = CMessageObject();
-        m_read = false;
+    const FileSeen seen = Look();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Refresh(seen);
+    return m_values;
+}
+
+CComponentSettings::FileSeen CComponentSettings::Look() const
+{
+    FileSeen seen;
+    for (const std::wstring& path : m_paths)
+        if (!path.empty() && ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &seen.data))
+        {
+            seen.path = &path;
+            break;
+        }
+    return seen;
+}
+
+void CComponentSettings::Refresh(const FileSeen& seen)
+{
+    const FILETIME& stamp = seen.data.ftLastWriteTime;
+    const std::uint64_t size = static_cast<std::uint64_t>(seen.data.nFileSizeHigh) << 32 | seen.data.nFileSizeLow;
+    if (seen.path != nullptr && seen.path == m_readPath && size == m_size && ::CompareFileTime(&stamp, &m_stamp) == 0)
         return;
-    }
-    const std::uint64_t size = static_cast<std::uint64_t>(data->nFileSizeHigh) << 32 | data->nFileSizeLow;
-    if (m_read && size == m_size && ::CompareFileTime(&data->ftLastWriteTime, &m_stamp) == 0)
-        return;
-    m_values = CMessageObject();
+    m_readPath = nullptr;
+    m_values = std::make_shared<const CMessageObject>();
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
     std::string text;
-    // Shared for delete too: the configuration component replaces the file while others read it.
-    if (ReadWholeFile(m_path, text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) != ERROR_SUCCESS)
-    {
-        m_read = false; // read again next time: a writer may be replacing it
+    // Shared for delete too: the configuration component replaces the file while others read it. A file that
+    // cannot be read now is tried again next time: a writer may be replacing it.
+    if (seen.path == nullptr ||
+        ReadWholeFile(*seen.path, text, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) != ERROR_SUCCESS)
         return;
-    }
-    if (!m_values.FromUtf8Json(text))
-        m_values = CMessageObject();
-    m_read = true;
-    m_stamp = data->ftLastWriteTime;
+    auto values = std::make_shared<CMessageObject>();
+    if (values->FromUtf8Json(text))
+        m_values = std::move(values);
+    if (Ticks(now) < Ticks(stamp) + kTimeGranularity)
+        return;
+    m_readPath = seen.path;
+    m_stamp = stamp;
     m_size = size;
 }

@@ -5,15 +5,15 @@
 #include "host/InstallLocations.h"
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
+#include "platform/CommandLine.h"
 #include "platform/Files.h"
 #include "platform/OsProbes.h"
 #include "platform/TextUtil.h"
 #include "platform/Win.h"
 
-#include <shellapi.h>
-
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -33,16 +33,15 @@ bool MakeFolders(const std::wstring& folder)
 
 int main()
 {
-    int argc = 0;
-    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (argv == nullptr)
+    std::vector<std::wstring> arguments;
+    if (!ReadCommandLine(arguments))
         return static_cast<int>(::GetLastError());
     CMessageObject result;
     CMessageObject* parameters = result.AddArray(L"Parameters");
     std::int32_t exitCode = 0;
-    for (int i = 1; i < argc; ++i)
+    for (std::size_t i = 1; i < arguments.size(); ++i)
     {
-        const std::wstring argument = argv[i];
+        const std::wstring& argument = arguments[i];
         const std::size_t equals = argument.find(L'=');
         const std::wstring name = argument.substr(0, equals);
         const std::wstring value = equals == std::wstring::npos ? std::wstring() : argument.substr(equals + 1);
@@ -52,7 +51,6 @@ int main()
         if (name == L"ExitCode")
             static_cast<void>(ReadLeadingInt32(value, exitCode));
     }
-    ::LocalFree(argv);
 
     OperatingSystemInfo os;
     DetectOperatingSystem(*MakeWindowsOsProbes(), os);

@@ -46,7 +46,7 @@ CLoader::~CLoader()
     // At process exit the library may already be detached: it is left to the system.
     if (ModuleComponentsAbandoned())
     {
-        m_module.Release();
+        static_cast<void>(m_module.Release()); // deliberately never freed
         return;
     }
     Unload();

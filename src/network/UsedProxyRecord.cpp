@@ -1,6 +1,7 @@
 #include "network/UsedProxyRecord.h"
 
 #include "message/CMessageObject.h"
+#include "platform/TextUtil.h"
 
 namespace
 {
@@ -12,11 +13,6 @@ constexpr wchar_t kPassword[] = L"Password";
 constexpr wchar_t kWpadUrl[] = L"WPADUrl";
 constexpr wchar_t kWpadAutoDetect[] = L"WPADAutoDetect";
 constexpr wchar_t kFallback[] = L"Fallback";
-
-std::wstring TextOf(const wchar_t* text)
-{
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
 
 void AddIfNotEmpty(CMessageObject& object, const wchar_t* name, const std::wstring& value)
 {
@@ -30,10 +26,10 @@ UsedProxyRecord UsedProxyRecord::From(const ICommsProxyConfig& config)
 {
     UsedProxyRecord record;
     record.mode = config.GetMode();
-    record.proxyList = TextOf(config.GetProxyList());
-    record.username = TextOf(config.GetUser());
-    record.password = TextOf(config.GetPassword());
-    record.wpadUrl = TextOf(config.GetWpadUrl());
+    record.proxyList = TextOrEmpty(config.GetProxyList());
+    record.username = TextOrEmpty(config.GetUser());
+    record.password = TextOrEmpty(config.GetPassword());
+    record.wpadUrl = TextOrEmpty(config.GetWpadUrl());
     record.wpadAutoDetect = config.GetAutoDetect();
     record.fallback = config.GetFallback();
     return record;

@@ -38,10 +38,15 @@ public:
         return &m_handle;
     }
 
-    T Release() noexcept { return std::exchange(m_handle, Traits::None()); }
+    // Hands the handle over without closing it: the caller owns it now, so dropping the result is a leak.
+    [[nodiscard]] T Release() noexcept { return std::exchange(m_handle, Traits::None()); }
 
+    // Closes what is held and takes handle; handing back the very handle held changes nothing (closing it
+    // would leave the owner holding a closed handle).
     void Reset(T handle = Traits::None()) noexcept
     {
+        if (handle == m_handle)
+            return;
         if (m_handle != Traits::None())
         {
             const DWORD lastError = ::GetLastError();
@@ -55,80 +60,42 @@ private:
     T m_handle = Traits::None();
 };
 
-struct HandleTraits
+// The traits of most kinds: "none" is the null (or 0) value, and one call closes.
+template <typename T, auto CloseFn>
+struct ClosedBy
 {
-    static HANDLE None() noexcept { return nullptr; }
-    static void Close(HANDLE h) noexcept { ::CloseHandle(h); }
+    static T None() noexcept { return T{}; }
+    static void Close(T h) noexcept { CloseFn(h); }
 };
 
-struct FileHandleTraits
-{
-    static HANDLE None() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) noexcept { ::CloseHandle(h); }
-};
-
-struct RegKeyTraits
-{
-    static HKEY None() noexcept { return nullptr; }
-    static void Close(HKEY h) noexcept { ::RegCloseKey(h); }
-};
-
-struct ModuleTraits
-{
-    static HMODULE None() noexcept { return nullptr; }
-    static void Close(HMODULE h) noexcept { ::FreeLibrary(h); }
-};
-
-struct FindHandleTraits
+// Kinds for which INVALID_HANDLE_VALUE, not null, means "none".
+template <auto CloseFn>
+struct InvalidValueClosedBy
 {
     static HANDLE None() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) noexcept { ::FindClose(h); }
+    static void Close(HANDLE h) noexcept { CloseFn(h); }
 };
 
-struct CryptProvTraits
+// Closers that take a flag besides the handle.
+inline void ReleaseCryptContext(HCRYPTPROV h) noexcept
 {
-    static HCRYPTPROV None() noexcept { return 0; }
-    static void Close(HCRYPTPROV h) noexcept { ::CryptReleaseContext(h, 0); }
-};
-
-struct CryptHashTraits
+    ::CryptReleaseContext(h, 0);
+}
+inline void CloseCertStore(HCERTSTORE h) noexcept
 {
-    static HCRYPTHASH None() noexcept { return 0; }
-    static void Close(HCRYPTHASH h) noexcept { ::CryptDestroyHash(h); }
-};
+    ::CertCloseStore(h, 0);
+}
 
-struct CryptKeyTraits
-{
-    static HCRYPTKEY None() noexcept { return 0; }
-    static void Close(HCRYPTKEY h) noexcept { ::CryptDestroyKey(h); }
-};
-
-struct CertStoreTraits
-{
-    static HCERTSTORE None() noexcept { return nullptr; }
-    static void Close(HCERTSTORE h) noexcept { ::CertCloseStore(h, 0); }
-};
-
-struct CryptMsgTraits
-{
-    static HCRYPTMSG None() noexcept { return nullptr; }
-    static void Close(HCRYPTMSG h) noexcept { ::CryptMsgClose(h); }
-};
-
-struct CertContextTraits
-{
-    static PCCERT_CONTEXT None() noexcept { return nullptr; }
-    static void Close(PCCERT_CONTEXT h) noexcept { ::CertFreeCertificateContext(h); }
-};
-
-using CHandle = CUniqueHandle<HANDLE, HandleTraits>;
-using CFileHandle = CUniqueHandle<HANDLE, FileHandleTraits>;
-using CRegKey = CUniqueHandle<HKEY, RegKeyTraits>;
-using CModule = CUniqueHandle<HMODULE, ModuleTraits>;
-using CFindHandle = CUniqueHandle<HANDLE, FindHandleTraits>;
-using CCryptContext = CUniqueHandle<HCRYPTPROV, CryptProvTraits>;
-using CCryptHash = CUniqueHandle<HCRYPTHASH, CryptHashTraits>;
-using CCryptKey = CUniqueHandle<HCRYPTKEY, CryptKeyTraits>;
-using CCertStore = CUniqueHandle<HCERTSTORE, CertStoreTraits>;
-using CCryptMsg = CUniqueHandle<HCRYPTMSG, CryptMsgTraits>;
-using CCertContext = CUniqueHandle<PCCERT_CONTEXT, CertContextTraits>;
+using CHandle = CUniqueHandle<HANDLE, ClosedBy<HANDLE, ::CloseHandle>>;
+using CFileHandle = CUniqueHandle<HANDLE, InvalidValueClosedBy<::CloseHandle>>;
+using CRegKey = CUniqueHandle<HKEY, ClosedBy<HKEY, ::RegCloseKey>>;
+using CModule = CUniqueHandle<HMODULE, ClosedBy<HMODULE, ::FreeLibrary>>;
+using CFindHandle = CUniqueHandle<HANDLE, InvalidValueClosedBy<::FindClose>>;
+using CCryptContext = CUniqueHandle<HCRYPTPROV, ClosedBy<HCRYPTPROV, ReleaseCryptContext>>;
+using CCryptHash = CUniqueHandle<HCRYPTHASH, ClosedBy<HCRYPTHASH, ::CryptDestroyHash>>;
+using CCryptKey = CUniqueHandle<HCRYPTKEY, ClosedBy<HCRYPTKEY, ::CryptDestroyKey>>;
+using CCertStore = CUniqueHandle<HCERTSTORE, ClosedBy<HCERTSTORE, CloseCertStore>>;
+using CCryptMsg = CUniqueHandle<HCRYPTMSG, ClosedBy<HCRYPTMSG, ::CryptMsgClose>>;
+using CCertContext = CUniqueHandle<PCCERT_CONTEXT, ClosedBy<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
+// Memory that Windows allocated for the caller (CommandLineToArgvW, FormatMessage's buffer).
+using CLocalMemory = CUniqueHandle<HLOCAL, ClosedBy<HLOCAL, ::LocalFree>>;

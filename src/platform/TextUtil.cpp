@@ -182,6 +182,11 @@ bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b)
                                   TRUE) == CSTR_EQUAL;
 }
 
+std::wstring TextOrEmpty(const wchar_t* text)
+{
+    return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
 void AppendCommandLineArgument(std::wstring& line, const std::wstring& argument)
 {
     if (!line.empty())

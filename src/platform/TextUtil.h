@@ -21,6 +21,9 @@ void FormatTimestamp(std::wstring& out, const SYSTEMTIME& time, bool localForm);
 std::string WideToUtf8(const std::wstring& in);
 std::wstring Utf8ToWide(const std::string& in);
 
+// The text, or an empty one for null: how an interface's optional texts are kept.
+std::wstring TextOrEmpty(const wchar_t* text);
+
 // Decimal texts: no padding, no grouping, "-" only for negative values.
 std::wstring UInt32ToText(std::uint32_t value);
 std::wstring Int32ToText(std::int32_t value);

@@ -13,7 +13,6 @@
 #include <zlib.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace
@@ -167,10 +166,17 @@ TEST_F(BrevikTest, DamagedOrMissingArchiveFailsAndLeavesNothing)
     corrupt.replace(corrupt.find("second.bin") + 2000, 500, 500, 'Z');
     const std::string cut = zip.substr(0, zip.size() - 40);   // its central directory
     const std::string text = "not an archive";
-    const std::tuple<const char*, DWORD, const std::string*, DWORD> cases[] = {
-        {"missing", kArchiveZip, nullptr, ERROR_FILE_NOT_FOUND}, {"corrupt", kArchiveZip, &corrupt, ERROR_INVALID_DATA},
-        {"cut", kArchiveZip, &cut, ERROR_INVALID_DATA}, {"text as rar", kArchiveRar, &text, ERROR_INVALID_DATA},
-        {"zip as rar", kArchiveRar, &zip, ERROR_INVALID_DATA}};
+    const struct
+    {
+        const char* what;
+        DWORD kind;
+        const std::string* bytes; // null: no archive file at all
+        DWORD error;
+    } cases[] = {{"missing", kArchiveZip, nullptr, ERROR_FILE_NOT_FOUND},
+                 {"corrupt", kArchiveZip, &corrupt, ERROR_INVALID_DATA},
+                 {"cut", kArchiveZip, &cut, ERROR_INVALID_DATA},
+                 {"text as rar", kArchiveRar, &text, ERROR_INVALID_DATA},
+                 {"zip as rar", kArchiveRar, &zip, ERROR_INVALID_DATA}};
     for (const auto& [what, kind, bytes, error] : cases)
     {
         SCOPED_TRACE(what);

@@ -19,7 +19,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace
@@ -178,19 +177,24 @@ TEST(ScheduleTimeTest, ReadsTheStartTimeForms)
     std::uint64_t base = 0, ms = 0;
     ASSERT_TRUE(ParseScheduleTime(L"2026-12-07T04:05:06Z", false, base));
     EXPECT_EQ(FormatScheduleTime(base + 7), L"2026-12-07T04:05:06.007Z");
-    const std::tuple<const wchar_t*, bool, std::uint64_t> rows[] = {{L"2026-12-07 04:05:06", true, 0},
-                                                                    {L"2026-12-07T04:05:06.250Z", true, 250},
-                                                                    {L"2026-12-08T04:05:06", true, 86400000},
-                                                                    {L"2026-02-30T04:05:06", false, 0},
-                                                                    {L"2026-12-07", false, 0},
-                                                                    {L"2026-12-07T04:05:06Zx", false, 0},
-                                                                    {L"2026-12-07T4:05:06", false, 0}};
-    for (const auto& [text, valid, offset] : rows)
+    const struct
     {
-        SCOPED_TRACE(text);
+        const wchar_t* text;
+        bool valid;          // else the time is left as it was
+        std::uint64_t after; // milliseconds after base
+    } rows[] = {{L"2026-12-07 04:05:06", true, 0},
+                {L"2026-12-07T04:05:06.250Z", true, 250},
+                {L"2026-12-08T04:05:06", true, 86400000},
+                {L"2026-02-30T04:05:06", false, 0},
+                {L"2026-12-07", false, 0},
+                {L"2026-12-07T04:05:06Zx", false, 0},
+                {L"2026-12-07T4:05:06", false, 0}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.text);
         ms = 1;
-        EXPECT_EQ(ParseScheduleTime(text, false, ms), valid);
-        EXPECT_EQ(ms, valid ? base + offset : 1);
+        EXPECT_EQ(ParseScheduleTime(row.text, false, ms), row.valid);
+        EXPECT_EQ(ms, row.valid ? base + row.after : 1);
     }
 }
 

@@ -19,7 +19,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,7 +32,8 @@ constexpr unsigned long kBoundMs = 10000;
 // A name with a line break must not smuggle in a header of its own.
 constexpr char kMetadata[] =
     R"({"Name":"a\r\nx-injected: 1","Value":"v"},{"Name":"source","Value":"e2e"},{"Name":"kind","Value":"logs"})";
-const std::string kContent("line one\r\nbytes \x00\x01\xff\x7f end\r\n", 29);
+constexpr char kContentBytes[] = "line one\r\nbytes \x00\x01\xff\x7f end\r\n";
+const std::string kContent(kContentBytes, sizeof kContentBytes - 1); // the NULs included, not the terminator
 
 std::string Escaped(const std::wstring& path)
 {
@@ -191,9 +191,13 @@ TEST_F(FileUploadEndToEndTest, RefusedTwiceAcrossAHostRestartThenStoredOnTheThir
 TEST_F(FileUploadEndToEndTest, RefusedEveryTimeEndsAtTheThirdAttemptRemovingTheFileUnlessKept)
 {
     FailUploads(0);
-    // extra fields of the event, attempts, file kept, the scheduler's answers over all rows so far
-    const std::tuple<const char*, std::size_t, bool, std::size_t> rows[] = {
-        {"", 3, false, 2}, {R"(,"KeepFile":true)", 3, true, 4}, {R"(,"RetryCount":2)", 1, false, 4}};
+    const struct
+    {
+        const char* extra; // fields added to the event
+        std::size_t attempts;
+        bool kept;
+        std::size_t answered; // retries the scheduler delivered, over all rows so far
+    } rows[] = {{"", 3, false, 2}, {R"(,"KeepFile":true)", 3, true, 4}, {R"(,"RetryCount":2)", 1, false, 4}};
     for (const auto& [extra, attempts, kept, answered] : rows)
     {
         SCOPED_TRACE(extra);

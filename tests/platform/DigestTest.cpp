@@ -77,25 +77,41 @@ TEST(DigestTest, EmptyOrNullInputIsInvalidAndLeavesOutputAlone)
 
 TEST(DigestTest, WideStringIsHashedAsItsCodeUnits)
 {
-    const std::wstring ofString = Hex(Md5HexOfString, L"abc");
-    EXPECT_EQ(Hex(Md5HexOfBuffer, "a\0b\0c\0", 6), ofString);
-    EXPECT_NE(L"900150983cd24fb0d6963f7d28e17f72", ofString);
+    // MD5 of the UTF-16LE bytes "a\0b\0c\0", as md5sum gives them.
+    constexpr wchar_t kAbcUtf16[] = L"ce1473cf80c6b3fda8e3dfc006adc315";
+    EXPECT_EQ(kAbcUtf16, Hex(Md5HexOfString, L"abc"));
+    EXPECT_EQ(kAbcUtf16, Hex(Md5HexOfBuffer, "a\0b\0c\0", 6));
     // "é" precomposed and decomposed look alike but are different code units.
-    EXPECT_NE(Hex(Md5HexOfString, L"\u00e9"), Hex(Md5HexOfString, L"e\u0301"));
+    EXPECT_EQ(L"ed71e8ffd3d8c47c1a2e22c53cd384aa", Hex(Md5HexOfString, L"\u00e9"));
+    EXPECT_EQ(L"3de285c42442e44f3ea8b8428849792f", Hex(Md5HexOfString, L"e\u0301"));
 }
 
-TEST(DigestTest, FileDigestEqualsDigestOfItsContent)
+TEST(DigestTest, FileDigestIsTheDigestOfItsContent)
 {
-    // Exactly one read block, and several blocks with a short tail.
-    for (size_t size : {size_t{1}, size_t{4096}, size_t{3 * 4096 + 17}})
+    // Byte i is i * 7 + i / 251; digests as md5sum and sha256sum give them. Exactly one read block, and several
+    // blocks with a short tail.
+    const struct
     {
-        SCOPED_TRACE(size);
-        std::string content(size, '\0');
-        for (size_t i = 0; i < size; ++i)
+        std::size_t size;
+        const wchar_t *md5, *sha256;
+    } rows[] = {
+        {1, L"93b885adfe0da089cdf634904fd59f71", L"6e340b9cffb37a989ca544e6bb780a2c78901d3fb33738768511a30617afa01d"},
+        {4096, L"46ade9a4e3db649cecee32ed84bf0c03",
+         L"f9e18c560be5697b5376f69c47a1e30923a7ae047c9a6f747fcba904c0657628"},
+        {3 * 4096 + 17, L"36a782cf676e1468bba4e6596d1a86cb",
+         L"e79e2fb04283a520c0c429981f7cce0be06029a94292f7ff39c720d46af6603a"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.size);
+        std::string content(row.size, '\0');
+        for (std::size_t i = 0; i < row.size; ++i)
             content[i] = static_cast<char>(i * 7 + i / 251);
         CTempFile file(content);
-        EXPECT_EQ(Hex(Md5HexOfBuffer, content.data(), size), Hex(Md5HexOfFile, file.Path()));
-        EXPECT_EQ(Hex(Sha256HexOfBuffer, content.data(), size), Hex(Sha256HexOfFile, file.Path()));
+        EXPECT_EQ(row.md5, Hex(Md5HexOfFile, file.Path()));
+        EXPECT_EQ(row.sha256, Hex(Sha256HexOfFile, file.Path()));
+        EXPECT_EQ(row.md5, Hex(Md5HexOfBuffer, content.data(), row.size));
+        EXPECT_EQ(row.sha256, Hex(Sha256HexOfBuffer, content.data(), row.size));
     }
 }
 

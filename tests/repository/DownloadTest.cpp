@@ -4,6 +4,7 @@
 #include "CAgentInstall.h"
 #include "CFakeConfigUtil.h"
 #include "CServerFixture.h"
+#include "CTestDownloadableFile.h"
 #include "TestFiles.h"
 
 #include "comms/WebApiResponse.h"
@@ -16,79 +17,88 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 
 namespace
 {
 
 using Repository::DownloadResult;
 
-// Notes what the download does with it, in order.
-struct CTestFile : IDownloadableFile
+// Notes what the download does with it, in order; lastModified is the date stored from an earlier download.
+struct CTestFile : CTestDownloadableFile
 {
-    DWORD size = 0;
-    std::wstring stored;
     bool verifies = true;
     std::string calls, body;   // body: what was verified
-    std::wstring committed;
+    std::wstring committed;    // the server's date handed to the commit
 
+    CTestFile() { url = L"http://files.test/pkg/a.bin"; }
     void SetUrl(const std::wstring&) override {}
-    std::wstring GetFullUrl() const override { return L"http://files.test/pkg/a.bin"; }
-    std::wstring GetRepositoryUrl() const override { return GetFullUrl(); }
-    DWORD GetSize() const override { return size; }
-    std::wstring GetLastModified() const override { return stored; }
-    bool IsDownloaded() const override { return false; }
-    bool VerifyDownload(const std::wstring& p) override { return calls += "verify ", body = ReadBytes(p), verifies; }
-    void CommitDownload(const std::wstring&, const std::wstring& d) override { calls += "commit ", committed = d; }
+    bool VerifyDownload(const std::wstring& path) override
+    {
+        calls += "verify ";
+        body = ReadBytes(path);
+        return verifies;
+    }
+    void CommitDownload(const std::wstring&, const std::wstring& date) override
+    {
+        calls += "commit ";
+        committed = date;
+    }
     void OnNotModified() override { calls += "not-modified "; }
-    void SetLastError(DWORD error) override { calls += "error " + std::to_string(error) + " "; }
-    DWORD GetLastError() const override { return 0; }
-    bool Reserved8() const override { return false; }
-    bool Reserved9() const override { return false; }
-    bool CanDownloadDirect() const override { return true; }
-    bool CanRequestFromRepository() const override { return true; }
-    bool IsUnscoped() const override { return false; }
+    void SetLastError(DWORD value) override { calls += "error " + std::to_string(value) + " "; }
 };
 
 TEST(CDownloadSourceTest, ResolveUrlJoinsBaseAndPathWithOneSlash)
 {
     const std::wstring joined = L"http://repo.test/files/pkg/a.bin", full = L"http://cdn.test/a", none = L"untouched";
     const wchar_t *base = L"http://repo.test/files", *slash = L"http://repo.test/files/";
-    // Base (null: not configured), relative path, full URL, the URL resolved (none: false).
-    const std::tuple<const wchar_t*, const wchar_t*, std::wstring, std::wstring> rows[] = {
-        {slash, L"/pkg/a.bin", L"", joined}, {base, L"pkg/a.bin", L"", joined},   {slash, L"pkg/a.bin", L"", joined},
-        {base, L"/pkg/a.bin", full, joined}, {base, L"", full, full},             {nullptr, L"pkg/a.bin", full, full},
-        {L"", L"pkg/a.bin", L"", none}};
-    for (const auto& [configured, path, fullUrl, resolved] : rows)
+    const struct
     {
+        const wchar_t* base; // null: not configured
+        const wchar_t* path;
+        std::wstring fullUrl;
+        std::wstring resolved; // none: ResolveUrl answers false and leaves the URL alone
+    } rows[] = {
+        {slash, L"/pkg/a.bin", L"", joined}, {base, L"pkg/a.bin", L"", joined}, {slash, L"pkg/a.bin", L"", joined},
+        {base, L"/pkg/a.bin", full, joined}, {base, L"", full, full},           {nullptr, L"pkg/a.bin", full, full},
+        {L"", L"pkg/a.bin", L"", none}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(
+            WideToUtf8(std::wstring(row.base ? row.base : L"<unset>") + L" + " + row.path + L" | " + row.fullUrl));
         CFakeConfigUtil config;
-        if (configured != nullptr)
-            config.Set(L"Communications.Defaults.FileRepositoryBase", configured);
+        if (row.base != nullptr)
+            config.Set(L"Communications.Defaults.FileRepositoryBase", row.base);
         std::wstring url = none;
-        EXPECT_EQ(CDownloadSource(&config).ResolveUrl(fullUrl, path, url), resolved != none) << WideToUtf8(path);
-        EXPECT_EQ(url, resolved);
+        EXPECT_EQ(CDownloadSource(&config).ResolveUrl(row.fullUrl, row.path, url), row.resolved != none);
+        EXPECT_EQ(url, row.resolved);
     }
 }
 
 // What the wire below cannot produce: statuses of the component that leave the HTTP status to decide or not.
 TEST(ClassifyDownloadResultTest, TransportStatusThenHttpStatusDecide)
 {
-    const std::wstring date = L"Wed, 01 May 2024 09:03:07 GMT";   // rows: status, HTTP status, result, error
-    const std::tuple<DWORD, DWORD, DownloadResult, DWORD> rows[] = {
-        {ERROR_CONTINUE, 200, DownloadResult::Downloaded, 0},
-        {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED},
-        {ERROR_INTERNAL_ERROR, 0, DownloadResult::TransportError, ERROR_INTERNAL_ERROR}};
-    for (const auto& [status, http, result, expectedError] : rows)
+    const std::wstring date = L"Wed, 01 May 2024 09:03:07 GMT";
+    const struct
     {
+        DWORD status; // the component's
+        DWORD http;
+        DownloadResult result;
+        DWORD error;
+    } rows[] = {{ERROR_CONTINUE, 200, DownloadResult::Downloaded, 0},
+                {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED},
+                {ERROR_INTERNAL_ERROR, 0, DownloadResult::TransportError, ERROR_INTERNAL_ERROR}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.status);
         WebApiResponse response(nullptr);
-        response.SetResult(SYSTEMTIME{}, http, nullptr, 0);
+        response.SetResult(SYSTEMTIME{}, row.http, nullptr, 0);
         response.AddHeader(L"last-modified", L"another name");
         response.AddHeader(L"Last-Modified", date);
         DWORD error = 77;
         std::wstring lastModified = L"kept";
-        EXPECT_EQ(Repository::ClassifyDownloadResult(status, response, error, lastModified), result) << status;
-        EXPECT_EQ(error, expectedError);
-        EXPECT_EQ(lastModified, result == DownloadResult::Downloaded ? date : L"kept");
+        EXPECT_EQ(Repository::ClassifyDownloadResult(row.status, response, error, lastModified), row.result);
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(lastModified, row.result == DownloadResult::Downloaded ? date : L"kept");
     }
 }
 
@@ -123,7 +133,8 @@ protected:
         Repository::CFileDownloader downloader(&m_config, m_writer, nullptr);
         if (m_freeSpace >= 0)
             downloader.SetFreeSpaceReader([this](const std::wstring&, ULONGLONG& free) {
-                return free = static_cast<ULONGLONG>(m_freeSpace), m_freeSpace > 0;   // 0: unreadable
+                free = static_cast<ULONGLONG>(m_freeSpace);
+                return m_freeSpace > 0; // 0: unreadable
             });
         return downloader.DownloadFile(m_server.BaseUrlW() + path, file, fromRepository);
     }
@@ -179,7 +190,7 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
         m_server.ClearRequests();
         m_log.clear();
         CTestFile file;
-        file.stored = row.stored;
+        file.lastModified = row.stored;
         file.verifies = row.verifies;
         EXPECT_EQ(Download(row.path, file, row.fromRepository), row.result);
         EXPECT_EQ(file.calls, row.calls);

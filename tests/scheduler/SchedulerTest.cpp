@@ -1,11 +1,8 @@
 #include "scheduler/CSchedulerHelper.h"
 
 #include "CFakeConfigUtil.h"
-#include "platform/Digest.h"
 
 #include <gtest/gtest.h>
-
-#include <tuple>
 
 namespace
 {
@@ -82,7 +79,13 @@ TEST_F(CSchedulerHelperTest, AddTaskAppendsTheTaskInTheSchedulersOrderWithoutSen
 
 TEST_F(CSchedulerHelperTest, ScheduleInfoCarriesOnlyTheKeysThatApply)
 {
-    const std::tuple<const wchar_t*, const wchar_t*, ScheduleInfo, const wchar_t*> rows[] = {
+    const struct
+    {
+        const wchar_t* offset;
+        const wchar_t* startTime;
+        ScheduleInfo info;
+        const wchar_t* scheduleInfo; // the members the request's "ScheduleInfo" holds
+    } rows[] = {
         {L"0", L"", {0, 0, {}, {}, 0, true}, LR"("StartTime":"%Now()%")"},
         {L"", L"05:00", {}, LR"("StartTime":"05:00")"},
         {L"00", L"05:00", {0, 0, {}, {}, 0, true}, LR"("LocalTime":true,"StartTime":"05:00","Offset":"00")"},
@@ -93,12 +96,13 @@ TEST_F(CSchedulerHelperTest, ScheduleInfoCarriesOnlyTheKeysThatApply)
         {L"", L"", {3, 0, {}, {2}, 0}, LR"("StartTime":"%Now()%","Repetition":3,"DaysOfWeek":[2])"},
         {L"", L"", {2, 4, {1, 15}, {}, 0}, LR"("StartTime":"%Now()%","Repetition":2,"Days":[1,15])"},
     };
-    for (const auto& [offset, start, info, expected] : rows)
+    for (const auto& row : rows)
     {
-        SCOPED_TRACE(expected);
+        SCOPED_TRACE(row.scheduleInfo);
         CMessageObject request;
-        ASSERT_EQ(0u, scheduler.AddTask(request, CMessageObject(), offset, start, L"", L"id", info));
-        EXPECT_NE(std::wstring::npos, Text(request).find(LR"("ScheduleInfo":{)" + std::wstring(expected) + L"},"));
+        ASSERT_EQ(0u, scheduler.AddTask(request, CMessageObject(), row.offset, row.startTime, L"", L"id", row.info));
+        EXPECT_NE(std::wstring::npos,
+                  Text(request).find(LR"("ScheduleInfo":{)" + std::wstring(row.scheduleInfo) + L"},"));
     }
 }
 
@@ -116,13 +120,13 @@ TEST(HasRepetitionTest, NeedsARepeatingKindWithSomethingToRepeatOn)
 
 TEST_F(CSchedulerHelperTest, ScheduleRetrySendsATaskNamedByTheEventHashOrAtOnceTheEventItself)
 {
-    // The hash is the digest of the event without its delivery stamps, one level deep.
-    std::wstring hash, expected;
+    // The hash is the MD5 of the event's text without its delivery stamps, one level deep, as UTF-16LE:
+    // {"Upload":{"Id":"42","Inner":{"EventId":"x"}}}
+    std::wstring hash;
     const CMessageObject stamped = Json(LR"({"EventId":"1","EventSource":"s","Upload":{"EventSource":"a","Id":"42",)"
                                         LR"("EventId":"9","Inner":{"EventId":"x"}}})");
     ASSERT_EQ(0u, scheduler.GetEventHash(stamped, hash));
-    ASSERT_EQ(0u, Md5HexOfString(LR"({"Upload":{"Id":"42","Inner":{"EventId":"x"}}})", expected));
-    EXPECT_EQ(expected, hash);
+    EXPECT_EQ(L"49b46b27a6cffca0c605516aca711b68", hash);
 
     CMessageObject event = Json(LR"({"EventId":"7","Id":"42"})");
     event.m_name = L"FileUpload";

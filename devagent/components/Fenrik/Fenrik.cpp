@@ -2,15 +2,14 @@
 // (README).
 
 #include "../common/PeerRequest.h"
-#include "../common/StandInConfig.h"
+#include "CComponentSettings.h"
 #include "host/ComponentExports.h"
 #include "host/IRemoteEndpointControlClient.h"
+#include "platform/CHandedOut.h"
 #include "platform/TextUtil.h"
 
 #include <atomic>
 #include <memory>
-#include <mutex>
-#include <set>
 
 #define EXPORT extern "C" __declspec(dllexport)
 
@@ -22,8 +21,7 @@ constexpr wchar_t kNoClient[] = L"Fenrik.Fault.NoClient";
 constexpr wchar_t kRefuse[] = L"Fenrik.Fault.Refuse";
 constexpr std::uint32_t kDefaultRepositoryPort = 18226;
 
-std::mutex g_mutex;
-std::set<IRemoteEndpointControlClient*> g_outstanding;
+CComponentSettings g_settings;
 std::atomic<DWORD> g_sent{0};
 std::atomic<DWORD> g_accepted{0};
 
@@ -35,10 +33,9 @@ public:
         try
         {
             ++g_sent;
-            const CMessageObject config = standin::ReadConfig();
-            if (address == nullptr || jsonText == nullptr || standin::IsOn(config, kRefuse))
+            if (address == nullptr || jsonText == nullptr || g_settings.IsOn(kRefuse))
                 return false;
-            const std::uint32_t port = standin::UIntOr(config, kRepositoryPort, kDefaultRepositoryPort);
+            const auto port = static_cast<std::uint32_t>(g_settings.Number(kRepositoryPort, kDefaultRepositoryPort));
             const int status = standin::PostToRepository(address, port, WideToUtf8(jsonText));
             if (status < 200 || status >= 300)
                 return false;
@@ -52,18 +49,17 @@ public:
     }
 };
 
+CHandedOut<IRemoteEndpointControlClient> g_clients;
+
 } // namespace
 
 EXPORT IRemoteEndpointControlClient* GetIRemoteEndpointControlClient()
 {
     try
     {
-        if (standin::IsOn(standin::ReadConfig(), kNoClient))
+        if (g_settings.IsOn(kNoClient))
             return nullptr;
-        auto client = std::make_unique<CRemoteEndpointControlClient>();
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_outstanding.insert(client.get());
-        return client.release();
+        return g_clients.HandOut(std::make_unique<CRemoteEndpointControlClient>());
     }
     catch (...)
     {
@@ -74,18 +70,12 @@ EXPORT IRemoteEndpointControlClient* GetIRemoteEndpointControlClient()
 // An address not handed out is ignored.
 EXPORT void FreeIRemoteEndpointControlClient(IRemoteEndpointControlClient* client)
 {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_outstanding.erase(client) == 0)
-            return;
-    }
-    delete client;
+    g_clients.TakeBack(&client);
 }
 
 EXPORT DWORD FenrikOutstandingObjects()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return static_cast<DWORD>(g_outstanding.size());
+    return g_clients.Outstanding();
 }
 
 // Requests sent through slot 1, and those a peer accepted, since the library was loaded.

@@ -4,7 +4,7 @@
 #include "CContentFetcher.h"
 #include "CServerFixture.h"
 
-#include "../common/StandInConfig.h"
+#include "CComponentSettings.h"
 #include "host/ComponentExports.h"
 #include "host/IRepositoryManager.h"
 #include "message/CMessageObject.h"
@@ -32,6 +32,8 @@ constexpr DWORD kDefaultPort = 18226;
 // The server of an agent runs as long as the agent: no idle stop.
 constexpr std::chrono::hours kNoIdleStop(24 * 365);
 
+CComponentSettings g_settings;
+
 // The module's repository: it lives while at least one manager is handed out.
 std::mutex g_mutex;
 std::set<IRepositoryManager*> g_managers;
@@ -42,11 +44,13 @@ std::wstring g_folder;
 // Drops and 5xx answers at random, as a failing web server gives them; none unless configured.
 void InjectConfiguredFaults(CServerFixture& server)
 {
-    const CMessageObject config = standin::ReadConfig();
+    const auto share = [](const wchar_t* percentKey) {
+        return static_cast<double>(std::min<std::uint64_t>(g_settings.Number(percentKey), 100)) / 100.0;
+    };
     CFaultPlan plan;
-    plan.seed = standin::UIntOr(config, kFaultSeed, 1);
-    plan.dropShare = std::min(standin::UIntOr(config, kDropPercent, 0), 100u) / 100.0;
-    plan.serverErrorShare = std::min(standin::UIntOr(config, kServerErrorPercent, 0), 100u) / 100.0;
+    plan.seed = static_cast<unsigned>(g_settings.Number(kFaultSeed, 1));
+    plan.dropShare = share(kDropPercent);
+    plan.serverErrorShare = share(kServerErrorPercent);
     if (plan.dropShare > 0 || plan.serverErrorShare > 0)
         server.InjectFaults(plan);
 }
@@ -58,7 +62,7 @@ std::wstring Folder()
 
 DWORD AddContent(const std::wstring& text)
 {
-    if (standin::IsOn(standin::ReadConfig(), kRefuseContent))
+    if (g_settings.IsOn(kRefuseContent))
         return ERROR_ACCESS_DENIED;
     CMessageObject request;
     if (!request.FromJson(text))
@@ -89,7 +93,7 @@ public:
             CMessageObject parsed;
             if (settings == nullptr || !parsed.FromJson(settings))
                 return ERROR_INVALID_PARAMETER;
-            if (standin::IsOn(standin::ReadConfig(), kStartFails))
+            if (g_settings.IsOn(kStartFails))
                 return ERROR_SERVICE_DISABLED;
             StopServer();
             std::wstring folder;

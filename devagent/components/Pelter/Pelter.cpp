@@ -1,15 +1,14 @@
 // The development agent's agent services component: the providers list of the "Repository" service, the
 // peers named in the configuration (README).
 
-#include "../common/StandInConfig.h"
+#include "CComponentSettings.h"
 #include "host/ComponentExports.h"
 #include "host/IAgentServiceProvidersList.h"
+#include "platform/CHandedOut.h"
 #include "repository/CRepositoryServiceProvider.h"
 
 #include <cwchar>
 #include <memory>
-#include <mutex>
-#include <set>
 
 #define EXPORT extern "C" __declspec(dllexport)
 
@@ -19,6 +18,8 @@ namespace
 constexpr wchar_t kProviders[] = L"Pelter.Repository.Providers";
 constexpr wchar_t kNoList[] = L"Pelter.Fault.NoList";
 constexpr wchar_t kFailAppend[] = L"Pelter.Fault.FailAppend";
+
+CComponentSettings g_settings;
 
 class CRepositoryProvidersList final : public IAgentServiceProvidersList
 {
@@ -32,11 +33,11 @@ public:
     {
         try
         {
-            const CMessageObject config = standin::ReadConfig();
-            if (standin::IsOn(config, kFailAppend))
+            if (g_settings.IsOn(kFailAppend))
                 return false;
+            const auto config = g_settings.Values();
             const CMessageObject* peers = nullptr;
-            if (!config.GetArray(kProviders, peers))
+            if (!config->GetArray(kProviders, peers))
                 return true;
             for (const CMessageItem& peer : peers->Items())
             {
@@ -55,8 +56,7 @@ public:
     }
 };
 
-std::mutex g_mutex;
-std::set<UINT_PTR> g_outstanding;
+CHandedOut<IAgentServiceProvidersList> g_lists;
 
 bool IsRepositoryService(UINT_PTR name)
 {
@@ -71,14 +71,9 @@ EXPORT UINT_PTR GetAgentServiceProvidersList(UINT_PTR argument)
 {
     try
     {
-        if (!IsRepositoryService(argument) || standin::IsOn(standin::ReadConfig(), kNoList))
+        if (!IsRepositoryService(argument) || g_settings.IsOn(kNoList))
             return 0;
-        auto list = std::make_unique<CRepositoryProvidersList>();
-        const auto handle = reinterpret_cast<UINT_PTR>(static_cast<IAgentServiceProvidersList*>(list.get()));
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_outstanding.insert(handle);
-        list.release();
-        return handle;
+        return reinterpret_cast<UINT_PTR>(g_lists.HandOut(std::make_unique<CRepositoryProvidersList>()));
     }
     catch (...)
     {
@@ -89,16 +84,11 @@ EXPORT UINT_PTR GetAgentServiceProvidersList(UINT_PTR argument)
 // first: the service's name, second: the list. A list not handed out is ignored.
 EXPORT void FreeAgentServiceProvidersList(UINT_PTR, UINT_PTR second)
 {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_outstanding.erase(second) == 0)
-            return;
-    }
-    delete reinterpret_cast<IAgentServiceProvidersList*>(second);
+    auto list = reinterpret_cast<IAgentServiceProvidersList*>(second);
+    g_lists.TakeBack(&list);
 }
 
 EXPORT DWORD PelterOutstandingObjects()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return static_cast<DWORD>(g_outstanding.size());
+    return g_lists.Outstanding();
 }

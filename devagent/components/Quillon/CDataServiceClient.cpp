@@ -13,11 +13,6 @@ namespace
 constexpr wchar_t kOctetStream[] = L"application/octet-stream";
 constexpr wchar_t kQueueContentType[] = L"text/plain; charset=utf-8";
 
-std::wstring Text(const wchar_t* text)
-{
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
-
 std::wstring Trimmed(std::wstring text)
 {
     while (!text.empty() && (text.back() == L'/' || text.back() == L'\\'))
@@ -56,21 +51,21 @@ bool MakeDataServiceSettings(const wchar_t* userAgent, const wchar_t* hostname, 
     if (!Present(hostname) || !Present(service))
         return false;
     DataServiceSettings made;
-    made.userAgent = Text(userAgent);
+    made.userAgent = TextOrEmpty(userAgent);
     std::wstring host = hostname;
     while (!host.empty() && host.back() == L'/')
         host.pop_back();
     if (host.find(L"://") == std::wstring::npos)
         host = L"https://" + host;
     made.base = host;
-    const std::wstring prefix = Trimmed(Text(pathPrefix));
+    const std::wstring prefix = Trimmed(TextOrEmpty(pathPrefix));
     if (!prefix.empty())
         made.base += L"/" + prefix;
     made.base += L"/" + PercentEncode(service, true);
-    made.deviceId = Text(deviceId);
-    made.siteId = Text(siteId);
+    made.deviceId = TextOrEmpty(deviceId);
+    made.siteId = TextOrEmpty(siteId);
     made.product = product;
-    made.productVersion = Text(productVersion);
+    made.productVersion = TextOrEmpty(productVersion);
     if (authorization != nullptr)
     {
         made.signs = true;
@@ -196,7 +191,7 @@ bool CDataServiceClient::UploadToDataContainer(const wchar_t* operationId, const
             return false;
         HttpHeaders sent{{L"Content-Type", Present(contentType) ? contentType : kOctetStream},
                          {L"x-operation-id", operationId},
-                         {L"x-owner", Text(owner)}};
+                         {L"x-owner", TextOrEmpty(owner)}};
         for (const auto& [name, value] : headers)
             sent.emplace_back(name, value);
         return Run(L"PUT", L"/" + PercentEncode(operationId, true) + L"/" + PercentEncode(fileName, true),

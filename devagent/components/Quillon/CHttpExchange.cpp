@@ -434,13 +434,8 @@ DWORD ParseTarget(const wchar_t* url, HttpTarget& target)
 {
     if (url == nullptr || *url == L'\0')
         return ERROR_INVALID_PARAMETER;
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwSchemeLength = static_cast<DWORD>(-1);
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!::WinHttpCrackUrl(url, 0, 0, &parts))
+    URL_COMPONENTS parts;
+    if (!CrackUrl(url, parts))
         return ::GetLastError();
     if ((parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
         parts.dwHostNameLength == 0)

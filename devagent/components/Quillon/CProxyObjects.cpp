@@ -1,19 +1,10 @@
 #include "CProxyObjects.h"
 
 #include "CObjectRegistry.h"
+#include "platform/TextUtil.h"
 
 #include <new>
 #include <utility>
-
-namespace
-{
-
-std::wstring Text(const wchar_t* text)
-{
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
-
-} // namespace
 
 CProxySetting::CProxySetting(DWORD mode, std::wstring proxies, std::wstring user, std::wstring password,
                              std::wstring reserved, std::wstring pacUrl, bool autoDetect, bool fallback)
@@ -26,7 +17,7 @@ bool CProxySetting::Equals(const ICommsProxyConfig* other) const
 {
     if (other == nullptr)
         return false;
-    auto same = [](const std::wstring& mine, const wchar_t* theirs) { return mine == Text(theirs); };
+    auto same = [](const std::wstring& mine, const wchar_t* theirs) { return mine == TextOrEmpty(theirs); };
     return m_mode == other->GetMode() && same(m_proxies, other->GetProxyList()) && same(m_user, other->GetUser()) &&
            same(m_password, other->GetPassword()) && same(m_pacUrl, other->GetWpadUrl()) &&
            same(m_reserved, other->GetReserved()) && m_autoDetect == other->GetAutoDetect();
@@ -36,20 +27,20 @@ ProxyRoute RouteOf(const ICommsProxyConfig& config)
 {
     ProxyRoute route;
     route.fallback = config.GetFallback();
-    route.reserved = Text(config.GetReserved());
+    route.reserved = TextOrEmpty(config.GetReserved());
     switch (config.GetMode())
     {
     case kProxyModeExplicit:
         route.kind = ProxyRoute::EKind::Explicit;
-        route.proxies = Text(config.GetProxyList());
-        route.user = Text(config.GetUser());
-        route.password = Text(config.GetPassword());
+        route.proxies = TextOrEmpty(config.GetProxyList());
+        route.user = TextOrEmpty(config.GetUser());
+        route.password = TextOrEmpty(config.GetPassword());
         break;
     case kProxyModeWpad:
-        route.pacUrl = Text(config.GetWpadUrl());
+        route.pacUrl = TextOrEmpty(config.GetWpadUrl());
         route.kind = route.pacUrl.empty() ? ProxyRoute::EKind::Wpad : ProxyRoute::EKind::Pac;
-        route.user = Text(config.GetUser());
-        route.password = Text(config.GetPassword());
+        route.user = TextOrEmpty(config.GetUser());
+        route.password = TextOrEmpty(config.GetPassword());
         break;
     default:
         route.kind = ProxyRoute::EKind::Direct;
@@ -86,9 +77,9 @@ bool CProxyRouteList::AddExplicit(const wchar_t* proxyList, const wchar_t* user,
     ProxyRoute route;
     route.kind = ProxyRoute::EKind::Explicit;
     route.proxies = proxyList;
-    route.user = Text(user);
-    route.password = Text(password);
-    route.reserved = Text(reserved);
+    route.user = TextOrEmpty(user);
+    route.password = TextOrEmpty(password);
+    route.reserved = TextOrEmpty(reserved);
     route.fallback = fallback;
     return Add(std::move(route));
 }
@@ -101,8 +92,8 @@ bool CProxyRouteList::AddPac(const wchar_t* pacUrl, const wchar_t* user, const w
     ProxyRoute route;
     route.kind = ProxyRoute::EKind::Pac;
     route.pacUrl = pacUrl;
-    route.user = Text(user);
-    route.password = Text(password);
+    route.user = TextOrEmpty(user);
+    route.password = TextOrEmpty(password);
     route.fallback = fallback;
     return Add(std::move(route));
 }

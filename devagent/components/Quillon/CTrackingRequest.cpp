@@ -2,6 +2,7 @@
 
 #include "WireText.h"
 #include "host/ICommsRequest.h"
+#include "platform/TextUtil.h"
 
 #include <new>
 
@@ -10,11 +11,6 @@ namespace
 
 constexpr wchar_t kUserAgent[] = L"Quillon";
 
-std::wstring Text(const wchar_t* text)
-{
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
-
 } // namespace
 
 void CTrackingRequest::SetIdentity(const wchar_t* s1, const wchar_t* s2, const wchar_t* s3, const wchar_t* s4,
@@ -22,7 +18,8 @@ void CTrackingRequest::SetIdentity(const wchar_t* s1, const wchar_t* s2, const w
 {
     try
     {
-        m_identity = {Text(s1), Text(s2), Text(s3), Text(s4), Text(s5), Text(s6), Text(s7)};
+        m_identity = {TextOrEmpty(s1), TextOrEmpty(s2), TextOrEmpty(s3), TextOrEmpty(s4),
+                      TextOrEmpty(s5), TextOrEmpty(s6), TextOrEmpty(s7)};
     }
     catch (const std::bad_alloc&)
     {
@@ -36,7 +33,7 @@ void CTrackingRequest::AddParameter(const wchar_t* name, const wchar_t* value)
         return;
     try
     {
-        m_parameters.emplace_back(name, Text(value));
+        m_parameters.emplace_back(name, TextOrEmpty(value));
     }
     catch (const std::bad_alloc&)
     {

@@ -10,6 +10,7 @@
 #include "CTrustRules.h"
 #include "WinHttp.h"
 #include "host/ICommsWrapper.h"
+#include "platform/TextUtil.h"
 
 #include <new>
 
@@ -17,11 +18,6 @@
 
 namespace
 {
-
-std::wstring Text(const wchar_t* text)
-{
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
 
 // Nothing may unwind into the caller's module.
 template <typename T, typename F>
@@ -64,8 +60,8 @@ public:
                                          bool autoDetect, bool fallback) override
     {
         return Make<CProxySetting>(EObjectKind::ProxyConfig, [&] {
-            return new CProxySetting(mode, Text(proxyList), Text(user), Text(password), Text(reserved), Text(pacUrl),
-                                     autoDetect, fallback);
+            return new CProxySetting(mode, TextOrEmpty(proxyList), TextOrEmpty(user), TextOrEmpty(password),
+                                     TextOrEmpty(reserved), TextOrEmpty(pacUrl), autoDetect, fallback);
         });
     }
 
@@ -81,7 +77,7 @@ public:
             // An empty verb is refused here rather than sent as a malformed request line.
             if (verb == nullptr || *verb == L'\0' || ParseTarget(url, target) != ERROR_SUCCESS)
                 return nullptr;
-            return new CRequest(std::move(target), Text(userAgent), verb, flags);
+            return new CRequest(std::move(target), TextOrEmpty(userAgent), verb, flags);
         });
     }
 
@@ -124,15 +120,8 @@ public:
             ::SetLastError(ERROR_WINHTTP_INVALID_URL);
             return false;
         }
-        URL_COMPONENTS parts{};
-        parts.dwStructSize = sizeof(parts);
-        parts.dwSchemeLength = static_cast<DWORD>(-1);
-        parts.dwHostNameLength = static_cast<DWORD>(-1);
-        parts.dwUserNameLength = static_cast<DWORD>(-1);
-        parts.dwPasswordLength = static_cast<DWORD>(-1);
-        parts.dwUrlPathLength = static_cast<DWORD>(-1);
-        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-        if (!::WinHttpCrackUrl(url, 0, 0, &parts))
+        URL_COMPONENTS parts;
+        if (!CrackUrl(url, parts))
             return false;   // WinHttpCrackUrl has set the reason
         CommsUrlComponents split{};
         split.m_scheme = parts.lpszScheme;

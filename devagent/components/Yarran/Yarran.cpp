@@ -2,16 +2,17 @@
 // agent at the record's host; its other operations only count their calls (README).
 
 #include "../common/PeerRequest.h"
-#include "../common/StandInConfig.h"
+#include "CComponentSettings.h"
 #include "host/ComponentExports.h"
 #include "host/IDiscoveryInterface.h"
+#include "platform/CHandedOut.h"
 #include "platform/TextUtil.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
 #define EXPORT extern "C" __declspec(dllexport)
@@ -23,8 +24,8 @@ constexpr wchar_t kNoInterface[] = L"Yarran.Fault.NoInterface";
 constexpr wchar_t kRepositoryPort[] = L"Yarran.RepositoryPort";
 constexpr std::uint32_t kDefaultRepositoryPort = 18226;
 
+CComponentSettings g_settings;
 std::mutex g_mutex;
-std::set<IDiscoveryInterface*> g_outstanding;
 std::atomic<DWORD> g_calls[7] = {};
 CMessageObject g_lastMessage;   // the last record slot 6 received, under g_mutex
 
@@ -72,21 +73,20 @@ DWORD CDiscovery::SendRepositoryMessage(const DiscoveryRepositoryMessage* messag
     }
     if (message->body == nullptr)
         return ERROR_INVALID_PARAMETER;
-    const std::uint32_t port = standin::UIntOr(standin::ReadConfig(), kRepositoryPort, kDefaultRepositoryPort);
+    const auto port = static_cast<std::uint32_t>(g_settings.Number(kRepositoryPort, kDefaultRepositoryPort));
     const int status = standin::PostToRepository(FieldText(message->host), port, WideToUtf8(message->body));
     if (status == 0)
         return ERROR_CONNECTION_REFUSED;
     return status >= 200 && status < 300 ? ERROR_SUCCESS : static_cast<DWORD>(status);
 }
 
+// The interface has no virtual destructor: what is handed out is kept as what it is.
+CHandedOut<CDiscovery> g_interfaces;
+
 void CDiscovery::Release()
 {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_outstanding.erase(this) == 0)
-            return;
-    }
-    delete this;
+    CDiscovery* self = this;
+    g_interfaces.TakeBack(&self);
 }
 
 } // namespace
@@ -95,17 +95,15 @@ EXPORT IDiscoveryInterface* get_discovery_interface(DWORD* error)
 {
     try
     {
-        if (standin::IsOn(standin::ReadConfig(), kNoInterface))
+        if (g_settings.IsOn(kNoInterface))
         {
             if (error != nullptr)
                 *error = ERROR_NOT_SUPPORTED;
             return nullptr;
         }
-        auto discovery = new CDiscovery;
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_outstanding.insert(discovery);
+        CDiscovery* discovery = g_interfaces.HandOut(std::make_unique<CDiscovery>());
         if (error != nullptr)
-            *error = ERROR_SUCCESS;
+            *error = discovery != nullptr ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
         return discovery;
     }
     catch (...)
@@ -119,8 +117,7 @@ EXPORT IDiscoveryInterface* get_discovery_interface(DWORD* error)
 // Interfaces handed out and not yet released.
 EXPORT DWORD YarranOutstandingObjects()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return static_cast<DWORD>(g_outstanding.size());
+    return g_interfaces.Outstanding();
 }
 
 // Calls of slot 1 to 6 since the library was loaded; 0 for another slot.

@@ -1,0 +1,41 @@
+#include "platform/CUniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace
+{
+
+// Handles are plain numbers here; closing one notes it.
+std::vector<int> g_closed;
+
+struct CountedTraits
+{
+    static int None() noexcept { return 0; }
+    static void Close(int h) noexcept { g_closed.push_back(h); }
+};
+
+using CCounted = CUniqueHandle<int, CountedTraits>;
+
+} // namespace
+
+TEST(CUniqueHandleTest, ClosesEachHandleOnceResetWithTheHeldHandleKeepsIt)
+{
+    g_closed.clear();
+    {
+        CCounted owner(7);
+        owner.Reset(7); // the handle it holds: still open, still held
+        EXPECT_TRUE(g_closed.empty());
+        EXPECT_EQ(owner.Get(), 7);
+        owner.Reset(8);
+        EXPECT_EQ(g_closed, std::vector<int>{7});
+        CCounted moved(std::move(owner));
+        EXPECT_FALSE(owner);
+        const int released = moved.Release(); // the caller's now: never closed by the owner
+        EXPECT_EQ(released, 8);
+        moved.Reset(9);
+    }
+    EXPECT_EQ(g_closed, (std::vector<int>{7, 9}));
+}
