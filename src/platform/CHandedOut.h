@@ -1,8 +1,8 @@
 #pragma once
 // The objects of one kind that a component hands out through its exports and takes back through them. A
 // release of an address it never gave out (or already took back) is ignored instead of freeing foreign memory,
-// and tests can ask how many are still out. Kept at namespace scope, so that it is built while the library
-// loads: a function-local static would take the threads library's once-lock on first use.
+// and tests can ask how many are still out. Kept at namespace scope, built while the library loads (why:
+// src/host/ModuleComponents.h).
 
 #include "platform/Win.h"
 

@@ -21,8 +21,7 @@ constexpr wchar_t kDelayMs[] = L"Quillon.Fault.DelayMs";
 
 constexpr DWORD kMaxDelayMs = 60 * 1000;
 
-// Built while the library loads: a function-local static would take the threads library's once-lock,
-// which leaves a thread handle and an event behind for every load.
+// At namespace scope, built while the library loads (why: src/host/ModuleComponents.h).
 CComponentSettings g_settings;
 
 std::uint64_t Value(const wchar_t* key) noexcept

@@ -7,8 +7,7 @@
 namespace
 {
 
-// Both built while the library loads: a function-local static would take the threads library's once-lock,
-// which leaves a thread handle and an event behind for every load.
+// At namespace scope, built while the library loads (why: src/host/ModuleComponents.h).
 std::mutex g_mutex;
 std::map<const void*, EObjectKind> g_objects;
 

@@ -6,8 +6,7 @@
 
 #include <string>
 
-// Built while the library loads: a function-local static would take the threads library's once-lock,
-// which leaves a thread handle and an event behind for every load.
+// At namespace scope, built while the library loads (why: src/host/ModuleComponents.h).
 static CJsonConfigUtil g_util(ThisModuleFolder() + L"config.json");
 
 extern "C" __declspec(dllexport) IConfigUtil* GetUtil()
