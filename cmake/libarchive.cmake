@@ -19,6 +19,13 @@ foreach(option MBEDTLS NETTLE OPENSSL LIBB2 LZ4 LZO LZMA ZSTD BZip2 LIBXML2 EXPA
                CAT XATTR ACL ICONV TEST INSTALL WERROR)
   list(APPEND libarchive_off -DENABLE_${option}=OFF)
 endforeach()
+if(CMAKE_GENERATOR MATCHES "Make")
+  # As a recursive $(MAKE) its build shares the job slots of ours; a make started by `cmake --build` would
+  # compile one file at a time.
+  set(libarchive_build_command $(MAKE) archive_static)
+else()
+  set(libarchive_build_command ${CMAKE_COMMAND} --build <BINARY_DIR> --target archive_static)
+endif()
 ExternalProject_Add(libarchive_build
   SOURCE_DIR "${LIBARCHIVE_DIR}"
   BINARY_DIR "${LIBARCHIVE_BUILD}"
@@ -32,10 +39,19 @@ ExternalProject_Add(libarchive_build
     -DZLIB_INCLUDE_DIR=/usr/${TELEMETRY_TRIPLE}/include
     # Without libgcc its regular-expression probe looks for a library that mingw-w64 does not have.
     -DPOSIX_REGEX_LIB=NONE
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target archive_static
+  BUILD_COMMAND ${libarchive_build_command}
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS "${LIBARCHIVE_LIB}"
   EXCLUDE_FROM_ALL TRUE)
+# Built once per tree: its steps run again only when scripts/setup has unpacked other sources (their .ready
+# marker names the pinned version and the patches). Then the build starts from an empty folder, since the
+# unpacked files keep the release's old times and an incremental build would take them as unchanged.
+ExternalProject_Add_Step(libarchive_build fresh
+  COMMAND ${CMAKE_COMMAND} -E rm -rf <BINARY_DIR>
+  COMMAND ${CMAKE_COMMAND} -E make_directory <BINARY_DIR>
+  DEPENDEES patch
+  DEPENDERS configure
+  DEPENDS "${LIBARCHIVE_DIR}/.ready")
 
 add_library(libarchive STATIC IMPORTED GLOBAL)
 set_target_properties(libarchive PROPERTIES IMPORTED_LOCATION "${LIBARCHIVE_LIB}")
