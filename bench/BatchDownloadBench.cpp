@@ -43,8 +43,9 @@ struct CBenchFile : CTestDownloadableFile
     bool VerifyDownload(const std::wstring& path) override
     {
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        return *checkMd5 ? Md5OfFileMatches(path, md5)
-                         : ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == kFileSize;
+        if (*checkMd5)
+            return Md5OfFileMatches(path, md5);
+        return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == kFileSize;
     }
 };
 

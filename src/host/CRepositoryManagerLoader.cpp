@@ -24,8 +24,9 @@ bool CRepositoryManagerLoader::IsAvailable() const
 
 IRepositoryManager* CRepositoryManagerLoader::GetRepositoryManager()
 {
-    return Obtain<GetIRepositoryManagerFn>(
-        kGetRepositoryManager, [] { TRACE_ERROR(kTraceFlagGeneral, 10, "%s gave no interface", kGetRepositoryManager); });
+    return Obtain<GetIRepositoryManagerFn>(kGetRepositoryManager, [] {
+        TRACE_ERROR(kTraceFlagGeneral, 10, "%s gave no interface", kGetRepositoryManager);
+    });
 }
 
 bool CRepositoryManagerLoader::GetSupportedApiVersions(DWORD& lowest, DWORD& highest)

@@ -8,8 +8,9 @@
 // them from then on, neither the helpers nor any loader that is destroyed afterwards.
 //
 // Module-wide objects (these helpers, the shared component libraries, the installed components, and likewise the
-// stand-ins' own) are kept at namespace scope, built while the library loads, never as function-local statics: the first use of one of
-// those takes the threads library's once-lock, which leaves a thread handle and an event behind for every load
+// stand-ins' own) are kept at namespace scope, built while the library loads, never as function-local statics:
+// the first use of one of those takes the threads library's once-lock, which leaves a thread handle and an event
+// behind for every load
 // of the library (tests/support/ProcessUsage.h counts them).
 
 using ModuleComponentRelease = void (*)();

@@ -43,7 +43,8 @@ bool ReadNumber(IConfigUtil& util, const wchar_t* key, std::uint32_t& value)
 CRepositoryBatchDownloader::CRepositoryBatchDownloader(const Files* files, ILogService* log,
                                                        IDispatcherHelper* dispatcher, IConfigUtil* configUtil,
                                                        std::uint32_t directEveryAttempt, std::wstring scope)
-    : CRepositoryConsumer(RequireConfigUtil(configUtil)), CLogWriter(log), m_scope(std::move(scope)), m_files(files), m_directEveryAttempt(directEveryAttempt),
+    : CRepositoryConsumer(RequireConfigUtil(configUtil)), CLogWriter(log), m_scope(std::move(scope)), m_files(files),
+      m_directEveryAttempt(directEveryAttempt),
       m_dispatcher(dispatcher != nullptr ? dispatcher : &CDispatcherHelper::Instance())
 {
     std::uint32_t value = 0;

@@ -12,10 +12,11 @@
 // After a failed download, unpack or verification nothing of the package is left on disk.
 //
 // Statuses: ERROR_INVALID_DATA no source; ERROR_DLL_INIT_FAILED no communications component;
-// ERROR_NOT_ENOUGH_MEMORY no interface from it, or no batch downloader; the system's error when the source URL cannot
-// be split (ERROR_WINHTTP_INVALID_URL when the system gave none); ERROR_NOT_FOUND no data folder; the file's own error, or ERROR_REQUEST_REFUSED when it has none, for
-// a failed download; kUnpackFailed (605) unpacking failed; ERROR_INSTALL_PACKAGE_INVALID the unpacked package
-// does not verify; from Cleanup, ERROR_UNABLE_TO_CLEAN when something stayed. Every failure is traced.
+// ERROR_NOT_ENOUGH_MEMORY no interface from it, or no batch downloader; the system's error when the source URL
+// cannot be split (ERROR_WINHTTP_INVALID_URL when the system gave none); ERROR_NOT_FOUND no data folder; the
+// file's own error, or ERROR_REQUEST_REFUSED when it has none, for a failed download; kUnpackFailed (605)
+// unpacking failed; ERROR_INSTALL_PACKAGE_INVALID the unpacked package does not verify; from Cleanup,
+// ERROR_UNABLE_TO_CLEAN when something stayed. Every failure is traced.
 // The plug-in id must already be a plain file name (the processor refuses others).
 
 #include "host/CInstalledComponents.h"
@@ -58,7 +59,8 @@ using PackageFetch = std::function<bool(const std::vector<IDownloadableFile*>& f
 // What a package reaches outside itself, the cartridge's services among them; the defaults are the product's.
 struct PluginPackageServices : CartridgeServices
 {
-    IComponentAccess* components = &CInstalledComponents::Instance();   // the communications component, for SplitUrl
+    // The communications component, for SplitUrl.
+    IComponentAccess* components = &CInstalledComponents::Instance();
     PackageFetch fetch = FetchFromRepositories;
 };
 

@@ -158,9 +158,10 @@ TEST_F(CTelemetryTest, PayloadThatIsNoObjectRunsNothing)
     EXPECT_EQ(0u, m_telemetry.ProcessEvent(&withoutPayload));
     EXPECT_EQ(L"", m_ran);
     constexpr GUID kTelemetryUnit = trace::ParseGuid("9a4e0f7b-3c61-4d2a-8e15-6b7f2c9d0a43");
-    EXPECT_EQ(std::count_if(capture.Messages().begin(), capture.Messages().end(),
-                            [&](const CapturedTrace& m) { return IsEqualGUID(m.unit, kTelemetryUnit) && m.number == 19; }),
-              4);
+    const auto noProcessor = [&](const CapturedTrace& m) {
+        return IsEqualGUID(m.unit, kTelemetryUnit) && m.number == 19;
+    };
+    EXPECT_EQ(std::count_if(capture.Messages().begin(), capture.Messages().end(), noProcessor), 4);
 
     // The event object's own name routes it when it has one.
     CMessageObject named(L"TrackingSend");
