@@ -3,6 +3,7 @@
 // repositories (the agent's and its peers') run side by side.
 
 #include "ModuleExport.h"
+#include "TestFiles.h"
 
 #include "host/ComponentExports.h"
 #include "host/IRepositoryManager.h"
@@ -29,7 +30,7 @@ public:
         refused = ModuleExport<CountFn>(m_module.Get(), "MerrowRefusedFiles");
         if (const auto get = ModuleExport<GetIRepositoryManagerFn>(m_module.Get(), "GetIRepositoryManager"))
             manager = get();
-        const std::wstring settings = L"{\"Port\":0,\"RepositoryDir\":\"" + Escaped(folder) + L"\"}";
+        const std::wstring settings = L"{\"Port\":0,\"RepositoryDir\":\"" + JsonEscaped(folder) + L"\"}";
         if (manager != nullptr && manager->Start(settings.c_str()) == ERROR_SUCCESS)
             port = static_cast<int>(manager->GetPort());
     }
@@ -41,14 +42,6 @@ public:
 
     HMODULE Module() const { return m_module.Get(); }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
-
-    static std::wstring Escaped(const std::wstring& path)
-    {
-        std::wstring escaped;
-        for (wchar_t c : path)
-            escaped += c == L'\\' ? std::wstring(L"\\\\") : std::wstring(1, c);
-        return escaped;
-    }
 
     IRepositoryManager* manager = nullptr;
     int port = 0;

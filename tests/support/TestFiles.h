@@ -23,6 +23,20 @@ inline void WriteBytes(const std::wstring& path, const std::string& bytes)
         ADD_FAILURE() << "cannot write the test's file: error " << error;
 }
 
+// A path as it stands inside a JSON string: every backslash doubled.
+template <typename Text>
+Text JsonEscaped(const Text& path)
+{
+    Text escaped;
+    for (const auto c : path)
+    {
+        escaped += c;
+        if (c == '\\')
+            escaped += c;
+    }
+    return escaped;
+}
+
 inline bool Exists(const std::wstring& path)
 {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -94,10 +94,7 @@ protected:
     DWORD Run(const std::wstring& members)
     {
         WriteBytes(m_file, "file content");
-        std::wstring escaped;
-        for (const wchar_t c : m_file)
-            escaped += c == L'\\' ? std::wstring(L"\\\\") : std::wstring(1, c);
-        CMessageObject payload = Payload(L"{\"Filename\":\"" + escaped + L"\"" + members + L"}");
+        CMessageObject payload = Payload(L"{\"Filename\":\"" + JsonEscaped(m_file) + L"\"" + members + L"}");
         CFileUploadEventProcessor processor(&m_config, &m_dispatcher, &m_components);
         return processor.Process(&payload);
     }

@@ -91,14 +91,6 @@ struct CServed : IDecompressor
     }
 };
 
-// text as it stands inside a JSON string: every backslash doubled.
-std::string JsonEscaped(std::string text)
-{
-    for (std::size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2))
-        text.insert(at, 1, '\\');
-    return text;
-}
-
 // The files below folder, in any of its sub-folders.
 int FilesBelow(const std::wstring& folder)
 {
