@@ -2,8 +2,8 @@
 // One agent's repository in the test process: Merrow.dll loaded from a folder of its own, so that several
 // repositories (the agent's and its peers') run side by side.
 
+#include "JsonEscaped.h"
 #include "ModuleExport.h"
-#include "TestFiles.h"
 
 #include "host/ComponentExports.h"
 #include "host/IRepositoryManager.h"

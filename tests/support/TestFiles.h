@@ -1,6 +1,8 @@
 #pragma once
 // Whole files as bytes, for tests that write inputs and read back what the code under test wrote.
 
+#include "JsonEscaped.h"
+
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +23,6 @@ inline void WriteBytes(const std::wstring& path, const std::string& bytes)
     const DWORD error = WriteWholeFile(path, bytes);
     if (error != ERROR_SUCCESS)
         ADD_FAILURE() << "cannot write the test's file: error " << error;
-}
-
-// A path as it stands inside a JSON string: every backslash doubled.
-template <typename Text>
-Text JsonEscaped(const Text& path)
-{
-    Text escaped;
-    for (const auto c : path)
-    {
-        escaped += c;
-        if (c == '\\')
-            escaped += c;
-    }
-    return escaped;
 }
 
 inline bool Exists(const std::wstring& path)
