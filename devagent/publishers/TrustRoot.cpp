@@ -1,5 +1,6 @@
 // trust-dev-root.exe FILE: adds the DER certificate in FILE to the machine's "Root" store, as an administrator
-// trusts a company's own root. The build's Wine prefix trusts the development publishers' root this way.
+// trusts a company's own root. The build's Wine prefix trusts the development publishers' root and the test
+// certificate authority's this way.
 // Exit code 0, or the Windows error.
 
 #include "platform/CUniqueHandle.h"

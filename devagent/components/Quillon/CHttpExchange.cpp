@@ -2,7 +2,9 @@
 
 #include "CFaults.h"
 #include "WinHttp.h"
+#include "WireText.h"
 #include "host/ICommsRequest.h"
+#include "platform/TextUtil.h"
 
 #include <new>
 
@@ -132,40 +134,52 @@ DWORD Resolve(const ProxyRoute& route, const std::wstring& url, ResolvedRoute& r
         break;
     }
     }
-    resolved.report = resolved.named ? CProxySetting(kProxyModeExplicit, resolved.proxy, L"", L"", L"", L"", false,
-                                                     route.fallback)
-                                     : CProxySetting(0, L"", L"", L"", L"", L"", false, route.fallback);
+    resolved.report = resolved.named
+                          ? CProxySetting(kProxyModeExplicit, resolved.proxy, L"", L"", L"", L"", false, route.fallback)
+                          : CProxySetting(0, L"", L"", L"", L"", L"", false, route.fallback);
     return ERROR_SUCCESS;
 }
 
-// The server certificate check of a relaxed attempt, made when the connection is up and nothing was sent.
-struct CertificateCheck
+// What an attempt does from WinHTTP's callback, between connecting and sending.
+struct ExchangeWatch
 {
+    // The server certificate check of a relaxed attempt, made when the connection is up and nothing was sent.
     const std::vector<std::wstring>* trusted = nullptr;
+    // Proxy credentials that went with the CONNECT come off the request once the tunnel is up.
+    bool tunnelCredentials = false;
     CInternetHandle* request = nullptr;
     bool rejected = false;
 };
 
-void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID, DWORD)
+void CheckServerCertificate(HINTERNET handle, ExchangeWatch& watch)
 {
-    if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST || context == 0)
-        return;
-    auto* check = reinterpret_cast<CertificateCheck*>(context);
     PCCERT_CONTEXT certificate = nullptr;
     DWORD size = sizeof(certificate);
     bool trusted = false;
-    if (::WinHttpQueryOption(handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) &&
-        certificate != nullptr)
+    if (::WinHttpQueryOption(handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) && certificate != nullptr)
     {
-        trusted = IsTrustedCertificate(certificate, *check->trusted);
+        trusted = IsTrustedCertificate(certificate, *watch.trusted);
         ::CertFreeCertificateContext(certificate);
     }
     if (!trusted)
     {
-        // Closing the request from its own callback cancels the send before anything goes out.
-        check->rejected = true;
-        ::WinHttpCloseHandle(check->request->Release());
+        // Closing the request from its own callback cancels the send on Windows; Wine's WinHTTP sends it all the
+        // same, which is why a probe that carries nothing comes first (ProbeCertificate).
+        watch.rejected = true;
+        ::WinHttpCloseHandle(watch.request->Release());
     }
+}
+
+void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID, DWORD)
+{
+    if (context == 0)
+        return;
+    auto& watch = *reinterpret_cast<ExchangeWatch*>(context);
+    if (status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER && watch.tunnelCredentials)
+        ::WinHttpAddRequestHeaders(handle, L"Proxy-Authorization:", static_cast<DWORD>(-1),
+                                   WINHTTP_ADDREQ_FLAG_REPLACE);
+    else if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST && watch.trusted != nullptr)
+        CheckServerCertificate(handle, watch);
 }
 
 bool SetDword(HINTERNET handle, DWORD option, DWORD value)
@@ -199,8 +213,8 @@ void QueryAnswer(HINTERNET request, HttpOutcome& outcome)
     }
     SYSTEMTIME date{};
     size = sizeof(date);
-    if (::WinHttpQueryHeaders(request, WINHTTP_QUERY_DATE | WINHTTP_QUERY_FLAG_SYSTEMTIME,
-                              WINHTTP_HEADER_NAME_BY_INDEX, &date, &size, WINHTTP_NO_HEADER_INDEX))
+    if (::WinHttpQueryHeaders(request, WINHTTP_QUERY_DATE | WINHTTP_QUERY_FLAG_SYSTEMTIME, WINHTTP_HEADER_NAME_BY_INDEX,
+                              &date, &size, WINHTTP_NO_HEADER_INDEX))
         outcome.time = date;
     else
         ::GetSystemTime(&outcome.time);
@@ -280,13 +294,13 @@ DWORD ReadToFile(HINTERNET request, const std::wstring& path, bool& local)
 {
     const std::wstring aside = path + L".part";
     DWORD announced = 0, size = sizeof(announced);
-    const bool lengthKnown = ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                                                   WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size,
-                                                   WINHTTP_NO_HEADER_INDEX);
+    const bool lengthKnown =
+        ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size, WINHTTP_NO_HEADER_INDEX);
     unsigned long long received = 0;
     {
-        CFileHandle file(::CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                       nullptr));
+        CFileHandle file(
+            ::CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
         {
             local = true;
@@ -338,11 +352,11 @@ DWORD Attempt(const HttpExchangeSpec& plan, const ResolvedRoute& route, const st
 {
     const HttpTarget& target = plan.target;
     // The proxy is a setting of the session: Wine ignores it on a request handle.
-    CInternetHandle session(::WinHttpOpen(
-        plan.userAgent.empty() ? kDefaultUserAgent : plan.userAgent.c_str(),
-        route.named ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
-        route.named ? route.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
-        route.named && !route.bypass.empty() ? route.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0));
+    CInternetHandle session(
+        ::WinHttpOpen(plan.userAgent.empty() ? kDefaultUserAgent : plan.userAgent.c_str(),
+                      route.named ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
+                      route.named ? route.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+                      route.named && !route.bypass.empty() ? route.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session)
         return ::GetLastError();
     CInternetHandle connection(::WinHttpConnect(session.Get(), target.host.c_str(), target.port, 0));
@@ -352,8 +366,7 @@ DWORD Attempt(const HttpExchangeSpec& plan, const ResolvedRoute& route, const st
     if (plan.flags & kRequestReload)
         openFlags |= WINHTTP_FLAG_REFRESH;
     CInternetHandle request(::WinHttpOpenRequest(connection.Get(), plan.verb.c_str(), target.pathAndQuery.c_str(),
-                                                 nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                 openFlags));
+                                                 nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags));
     if (!request)
         return ::GetLastError();
 
@@ -362,32 +375,52 @@ DWORD Attempt(const HttpExchangeSpec& plan, const ResolvedRoute& route, const st
         features |= WINHTTP_DISABLE_COOKIES;
     if (plan.flags & kRequestNoRedirects)
         features |= WINHTTP_DISABLE_REDIRECTS;
-    if (features != 0 && !SetDword(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, features))
-        return ::GetLastError();
     if ((plan.flags & kRequestNoAutoLogon) &&
         !SetDword(request.Get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH))
         return ::GetLastError();
 
-    CertificateCheck check;
-    DWORD_PTR context = 0;
-    if (trusted != nullptr)
+    ExchangeWatch watch;
+    watch.request = &request;
+    watch.trusted = trusted;
+    // Basic credentials for an explicit proxy go with the first request, as most clients send them: a request
+    // with a body answered 407 would have to be sent twice. Over HTTPS they are also what makes the CONNECT work
+    // under Wine, whose WinHTTP does not hand a proxy's 407 to a CONNECT back (it goes on to the TLS handshake
+    // and fails with 12157); they come off once the tunnel is up, so that the server never sees them, and such
+    // a tunnel is not kept for another request, which would not pass through that callback. Other schemes, and
+    // Windows when it takes the header off before its CONNECT, answer the 407 below.
+    const bool proxyCredentials = route.named && !route.user.empty();
+    watch.tunnelCredentials = proxyCredentials && target.secure;
+    if (watch.tunnelCredentials)
+        features |= WINHTTP_DISABLE_KEEP_ALIVE;
+    if (proxyCredentials)
     {
-        check.trusted = trusted;
-        check.request = &request;
-        context = reinterpret_cast<DWORD_PTR>(&check);
-        if (!SetDword(request.Get(), WINHTTP_OPTION_SECURITY_FLAGS, kRelaxedChecks) ||
-            ::WinHttpSetStatusCallback(request.Get(), OnStatus, WINHTTP_CALLBACK_FLAG_SEND_REQUEST, 0) ==
-                WINHTTP_INVALID_STATUS_CALLBACK)
+        const std::string credentials = WideToUtf8(route.user + L":" + route.password);
+        const std::wstring header =
+            L"Proxy-Authorization: Basic " + Utf8ToWide(Base64Of(credentials.data(), credentials.size()));
+        if (!::WinHttpAddRequestHeaders(request.Get(), header.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD))
             return ::GetLastError();
     }
+    // A connection made with the checks relaxed is never kept: Wine's WinHTTP shares kept connections across
+    // sessions, and a later request would take it without any check.
+    if (trusted != nullptr)
+        features |= WINHTTP_DISABLE_KEEP_ALIVE;
+    if (features != 0 && !SetDword(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, features))
+        return ::GetLastError();
+    const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&watch);
+    if (trusted != nullptr && !SetDword(request.Get(), WINHTTP_OPTION_SECURITY_FLAGS, kRelaxedChecks))
+        return ::GetLastError();
+    if ((trusted != nullptr || watch.tunnelCredentials) &&
+        ::WinHttpSetStatusCallback(request.Get(), OnStatus,
+                                   WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER,
+                                   0) == WINHTTP_INVALID_STATUS_CALLBACK)
+        return ::GetLastError();
 
     if (!plan.headers.empty())
     {
         std::wstring block;
         for (const auto& [name, value] : plan.headers)
             block += name + L": " + value + L"\r\n";
-        if (!::WinHttpAddRequestHeaders(request.Get(), block.c_str(), static_cast<DWORD>(-1),
-                                        WINHTTP_ADDREQ_FLAG_ADD))
+        if (!::WinHttpAddRequestHeaders(request.Get(), block.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD))
             return ::GetLastError();
     }
 
@@ -395,12 +428,12 @@ DWORD Attempt(const HttpExchangeSpec& plan, const ResolvedRoute& route, const st
     for (int round = 0;; ++round)
     {
         const DWORD sent = SendBody(request.Get(), plan, context, local);
-        if (check.rejected)
+        if (watch.rejected)
             return ERROR_WINHTTP_SECURE_FAILURE;
         if (sent != ERROR_SUCCESS)
             return sent;
         if (!::WinHttpReceiveResponse(request.Get(), nullptr))
-            return check.rejected ? static_cast<DWORD>(ERROR_WINHTTP_SECURE_FAILURE) : ::GetLastError();
+            return watch.rejected ? static_cast<DWORD>(ERROR_WINHTTP_SECURE_FAILURE) : ::GetLastError();
         if (const DWORD error = QueryStatus(request.Get(), status); error != ERROR_SUCCESS)
             return error;
         if (status != HTTP_STATUS_PROXY_AUTH_REQ || route.user.empty() || round > 0)
@@ -426,6 +459,29 @@ DWORD Attempt(const HttpExchangeSpec& plan, const ResolvedRoute& route, const st
     if (status < 200 || status > 299)
         return ERROR_CONTINUE;
     return ReadToFile(request.Get(), plan.downloadPath, local);
+}
+
+// Windows refuses a server certificate with 12175; Wine's WinHTTP (GnuTLS underneath) says 12157.
+bool IsCertificateRefusal(DWORD error)
+{
+    return error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
+}
+
+// Wine's WinHTTP sends a request even when it is closed from the callback that announces the send, so the
+// server certificate is first checked on a request that carries nothing of the caller's: "HEAD /" without
+// headers or body. The exchange itself follows only when that certificate is trusted (and is checked again).
+DWORD ProbeCertificate(const HttpExchangeSpec& plan, const ResolvedRoute& route,
+                       const std::vector<std::wstring>& trusted)
+{
+    HttpExchangeSpec probe;
+    probe.userAgent = plan.userAgent;
+    probe.verb = L"HEAD";
+    probe.target = plan.target;
+    probe.target.pathAndQuery = L"/";
+    probe.flags = plan.flags;
+    HttpOutcome ignored;
+    bool local = false;
+    return Attempt(probe, route, &trusted, ignored, local);
 }
 
 } // namespace
@@ -477,8 +533,12 @@ DWORD RunExchange(const HttpExchangeSpec& plan, HttpOutcome& outcome)
             {
                 bool local = false;
                 error = Attempt(plan, resolved, nullptr, outcome, local);
-                if (error == ERROR_WINHTTP_SECURE_FAILURE && !trusted.empty())
-                    error = Attempt(plan, resolved, &trusted, outcome, local);
+                if (IsCertificateRefusal(error) && !trusted.empty())
+                {
+                    error = ProbeCertificate(plan, resolved, trusted);
+                    if (error == ERROR_SUCCESS)
+                        error = Attempt(plan, resolved, &trusted, outcome, local);
+                }
                 if (error == ERROR_SUCCESS || error == ERROR_CONTINUE || local)
                     return error;
             }

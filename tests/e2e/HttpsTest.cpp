@@ -1,0 +1,280 @@
+// "TrackingSend" and "FileUpload" over HTTPS through real servers: nginx as the management server's TLS front
+// (forwarding to the fixture), tinyproxy with Basic credentials as the proxy, the certificate-trust settings
+// deciding which server certificates the communications stand-in believes. Each row says what the fixture,
+// nginx and the proxy saw.
+
+#include "CAgentInstall.h"
+#include "CNginxFront.h"
+#include "CPluginLibrary.h"
+#include "CServerFixture.h"
+#include "CTinyproxy.h"
+#include "LoopbackPorts.h"
+#include "TestFiles.h"
+
+#include "message/CMessageObject.h"
+#include "platform/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace
+{
+
+using ECertificate = CNginxFront::ECertificate;
+
+constexpr char kHitPath[] = "/api/tracking/hit";
+constexpr char kUploadPrefix[] = "/data/telemetry-files/";
+constexpr char kUploadPath[] = "/data/telemetry-files/op-1/upload.bin";
+constexpr char kTrustKey[] = "Communications.CertificateTrustworthiness.Settings";
+constexpr char kProxyKey[] = "Proxy.Default.FallbackList";
+
+std::string Authority(const wchar_t* name)
+{
+    return WideToUtf8(CNginxFront::AuthorityText(name));
+}
+
+std::size_t Count(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+class HttpsEndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_install.AddComponents());
+        m_server.ReplyJson("GET", kHitPath, 200, "{}");
+        m_server.StoreUploads(kUploadPrefix, m_install.Folder() + L"Received");
+        std::wstring reason;
+        ASSERT_TRUE(m_nginx.Start(m_server.Port(), L"", reason)) << WideToUtf8(reason);
+        m_library = std::make_unique<CPluginLibrary>(m_install.Folder() + L"Plugins\\Telemetry.dll");
+        ASSERT_TRUE(m_library->IsLoaded());
+        m_list = m_library->Get();
+        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
+    }
+
+    void TearDown() override
+    {
+        if (m_list != nullptr)
+            m_library->Free(m_list);
+        // The test support checks its own servers: none outlives the test.
+        EXPECT_TRUE(m_nginx.Stop());
+        EXPECT_TRUE(m_proxy.Stop());
+    }
+
+    // Utils\config.json for the server behind the front with that certificate, then the changes (values are
+    // JSON texts: strings quoted, settings objects as they are).
+    void Configure(ECertificate certificate, const std::map<std::string, std::string>& changes = {})
+    {
+        const std::string host = WideToUtf8(m_nginx.Url(certificate).substr(8)); // after "https://"
+        std::map<std::string, std::string> settings = {
+            {"Communications.Defaults.Scheme", "\"https\""},
+            {"Communications.Defaults.Hostname", "\"" + host + "\""},
+            {"Communications.Method_TrackingSend.Path", "\"api/tracking/hit?trackIndex={trackIndex}\""},
+            {"Register.Register.SiteId", "\"site-7\""},
+            {"Register.Register.DeviceId", "\"device-7\""},
+            {"Register.Agent.TestMode", "\"0\""},
+            {"Services.Defaults.Hostname", "\"https://" + host + "\""},
+            {"Services.Defaults.DeviceId", "\"device-7\""},
+            {"Services.Defaults.SiteId", "\"site-7\""},
+            {"Services.Defaults.Product", "\"3\""},
+            {"Services.Defaults.ProductVersion", "\"1.2.3\""},
+            {"Services.Authorization.AuthorizationId", "\"auth-7\""},
+            {"Services.Authorization.Secret", "\"s-7\""},
+            {"Services.Service_TelemetryFileUpload.Type", "\"DataContainer\""},
+            {"Services.Service_TelemetryFileUpload.PathPrefix", "\"data\""},
+            {"Services.Service_TelemetryFileUpload.Service", "\"telemetry-files\""}};
+        for (const auto& [key, value] : changes)
+            settings[key] = value;
+        std::string json = "{\"Test.Revision\":\"" + std::string(++m_revision, 'r') + "\"";
+        for (const auto& [key, value] : settings)
+            json += ",\"" + key + "\":" + value;
+        WriteBytes(m_install.Folder() + L"Utils\\config.json", json + "}");
+    }
+
+    DWORD Track()
+    {
+        const std::wstring file = m_install.Folder() + L"hit.json";
+        WriteBytes(file, R"({"TrackIndex":"https"})");
+        CMessageObject event;
+        event.AddObject(L"TrackingSend", true)->AddString(L"Filename", file);
+        return (*m_list)[0].plugin->ProcessEvent(&event);
+    }
+
+    // One upload, refused by the server when refuse is set; the file is kept either way.
+    DWORD Upload(bool refuse = false)
+    {
+        if (refuse)
+            m_server.Reply("PUT", kUploadPrefix, {503, {}, "busy", "text/plain", {}}, EPathMatch::Prefix, 1);
+        const std::wstring file = m_install.Folder() + L"upload.bin";
+        WriteBytes(file, "upload over https");
+        CMessageObject event;
+        EXPECT_TRUE(event.FromUtf8Json(R"({"FileUpload":{"Filename":")" + WideToUtf8(JsonEscaped(file)) +
+                                       R"(","OperationId":"op-1","KeepFile":true,"RetryCount":2,)"
+                                       R"("Status":{"Code":7,"Description":"Collected"}}})"));
+        return (*m_list)[0].plugin->ProcessEvent(&event);
+    }
+
+    // What the servers saw of the hits and uploads since the last call: "fixture N, nginx N" (nginx counts from
+    // its start). A certificate probe ("HEAD /") may come before a request under trust rules.
+    std::string Seen()
+    {
+        const std::string seen =
+            "fixture " +
+            std::to_string(m_server.RequestsTo(kHitPath).size() + m_server.RequestsTo(kUploadPath).size()) +
+            ", nginx " + std::to_string(Count(m_nginx.AccessLog(), kHitPath) + Count(m_nginx.AccessLog(), kUploadPath));
+        m_server.ClearRequests();
+        return seen;
+    }
+
+    CAgentInstall m_install;
+    CServerFixture m_server;
+    CNginxFront m_nginx;
+    CTinyproxy m_proxy;
+    std::unique_ptr<CPluginLibrary> m_library;
+    PluginList* m_list = nullptr;
+    int m_revision = 0;
+};
+
+} // namespace
+
+// The certificate-trust settings, each row a tracking hit through the front with one certificate. Refused rows
+// end in the TLS handshake: nothing reaches nginx's request log or the fixture.
+TEST_F(HttpsEndToEndTest, TrustSettingsDecideWhichServerCertificatesAreBelieved)
+{
+    const auto rules = [](const std::string& domain, const std::string& certificate) {
+        return R"({"TrustedCertificatesByDomain":{")" + domain + R"(":[")" + certificate + R"("]}})";
+    };
+    const struct
+    {
+        const char* label;
+        ECertificate certificate;
+        std::string trust; // the settings, "" for none
+        bool delivered;
+    } rows[] = {
+        {"root trusted in the machine store", ECertificate::Trusted, "", true},
+        {"unknown root, no rule", ECertificate::SelfSigned, "", false},
+        {"rule with the SHA-256 thumbprint", ECertificate::SelfSigned,
+         rules("127.0.0.1", Authority(L"selfsigned.sha256")), true},
+        {"rule with the SHA-1 thumbprint", ECertificate::SelfSigned, rules("127.0.0.1", Authority(L"selfsigned.sha1")),
+         true},
+        {"rule with the DER in Base64", ECertificate::SelfSigned, rules("127.0.0.1", Authority(L"selfsigned.b64")),
+         true},
+        {"rule for another domain", ECertificate::SelfSigned, rules("other.example", Authority(L"selfsigned.sha256")),
+         false},
+        {"wrong thumbprint", ECertificate::SelfSigned, rules("127.0.0.1", Authority(L"server.sha256")), false},
+        {"rules disabled", ECertificate::SelfSigned,
+         R"({"Enabled":false,"TrustedCertificatesByDomain":{"127.0.0.1":[")" + Authority(L"selfsigned.sha256") +
+             "\"]}}",
+         false},
+        {"expired, no rule", ECertificate::Expired, "", false},
+        {"expired, with a matching rule", ECertificate::Expired, rules("127.0.0.1", Authority(L"expired.sha256")),
+         true},
+        {"another host's certificate, no rule", ECertificate::OtherName, "", false},
+        {"another host's certificate, with a matching rule", ECertificate::OtherName,
+         rules("127.0.0.1", Authority(L"othername.sha256")), true},
+    };
+    std::size_t logged = 0;
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.label);
+        Configure(row.certificate, row.trust.empty() ? std::map<std::string, std::string>{}
+                                                     : std::map<std::string, std::string>{{kTrustKey, row.trust}});
+        EXPECT_EQ(Track(),
+                  row.delivered ? static_cast<DWORD>(ERROR_SUCCESS) : static_cast<DWORD>(ERROR_REQUEST_REFUSED));
+        logged += row.delivered;
+        EXPECT_EQ(Seen(), row.delivered ? "fixture 1, nginx " + std::to_string(logged)
+                                        : "fixture 0, nginx " + std::to_string(logged));
+    }
+}
+
+// tinyproxy asking for Basic credentials stands between the agent and the server: a CONNECT for HTTPS (through
+// nginx), the absolute form for plain HTTP (straight to the fixture). Each row is a tracking hit and an upload.
+TEST_F(HttpsEndToEndTest, AProxyThatAsksForCredentialsCarriesBothEventsWhenGivenTheRightOnes)
+{
+    std::wstring reason;
+    ASSERT_TRUE(m_proxy.Start("agent", "s3cret", reason)) << WideToUtf8(reason);
+    const std::string proxy = WideToUtf8(m_proxy.Address());
+    const std::vector<unsigned short> dead = PickFreePorts("127.0.0.2", 1); // nothing listens there
+    ASSERT_EQ(dead.size(), 1u);
+    const auto route = [](const std::string& address, const std::string& credentials, bool fallback) {
+        return R"({"source":"explicit","proxyList":")" + address + "\"" + credentials + R"(,"fallback":)" +
+               (fallback ? "true" : "false") + "}";
+    };
+    const std::string right = R"(,"user":"agent","password":"s3cret")";
+    const std::string plainServer = "\"" + m_server.HostAndPort() + "\"";
+    const struct
+    {
+        const char* label;
+        ECertificate certificate;
+        bool https;
+        std::string routes;
+        std::string trust;
+        bool delivered;
+        const char* proxySaw; // in its log
+    } rows[] = {
+        {"HTTPS, right credentials", ECertificate::Trusted, true, route(proxy, right, false), "", true,
+         "CONNECT 127.0.0.1:"},
+        {"HTTPS, wrong password", ECertificate::Trusted, true,
+         route(proxy, R"(,"user":"agent","password":"wrong")", false), "", false, "CONNECT 127.0.0.1:"},
+        {"HTTPS, no credentials", ECertificate::Trusted, true, route(proxy, "", false), "", false,
+         "CONNECT 127.0.0.1:"},
+        {"HTTP, right credentials", ECertificate::Trusted, false, route(proxy, right, false), "", true,
+         " http://127.0.0.1:"},
+        {"HTTP, no credentials", ECertificate::Trusted, false, route(proxy, "", false), "", false,
+         " http://127.0.0.1:"},
+        {"a proxy that is down first, with fallback", ECertificate::Trusted, true,
+         route("127.0.0.2:" + std::to_string(dead[0]), "", true) + "," + route(proxy, right, false), "", true,
+         "CONNECT 127.0.0.1:"},
+        {"the proxy and a trust rule together", ECertificate::SelfSigned, true, route(proxy, right, false),
+         R"({"TrustedCertificatesByDomain":{"127.0.0.1":[")" + Authority(L"selfsigned.sha256") + "\"]}}", true,
+         "CONNECT 127.0.0.1:"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.label);
+        std::map<std::string, std::string> changes = {{kProxyKey, R"({"ProxyConfig":[)" + row.routes + "]}"}};
+        if (!row.https)
+        {
+            changes["Communications.Defaults.Scheme"] = "\"http\"";
+            changes["Communications.Defaults.Hostname"] = plainServer;
+            changes["Services.Defaults.Hostname"] = "\"" + m_server.BaseUrl() + "\"";
+        }
+        if (!row.trust.empty())
+            changes[kTrustKey] = row.trust;
+        Configure(row.certificate, changes);
+        const std::size_t before = Count(m_proxy.Log(), row.proxySaw);
+        EXPECT_EQ(Track(),
+                  row.delivered ? static_cast<DWORD>(ERROR_SUCCESS) : static_cast<DWORD>(ERROR_REQUEST_REFUSED));
+        EXPECT_EQ(Upload(),
+                  row.delivered ? static_cast<DWORD>(ERROR_SUCCESS) : static_cast<DWORD>(ERROR_REQ_NOT_ACCEP));
+        EXPECT_GE(Count(m_proxy.Log(), row.proxySaw), before + 2) << m_proxy.Log();
+        const std::size_t reached = m_server.RequestsTo(kHitPath).size() + m_server.RequestsTo(kUploadPath).size();
+        EXPECT_EQ(reached, row.delivered ? 2u : 0u);
+        for (const CRecordedRequest& request : m_server.Requests())
+            EXPECT_FALSE(request.HasHeader("proxy-authorization")) << request.target; // never past the proxy
+        m_server.ClearRequests();
+    }
+}
+
+// The upload over HTTPS: refused once by the server (the retry is the scheduler's, see FileUploadTest), then
+// stored with its metadata; the file is kept as asked.
+TEST_F(HttpsEndToEndTest, AnUploadRefusedOnceIsStoredOnItsRetry)
+{
+    Configure(ECertificate::Trusted);
+    EXPECT_EQ(Upload(true), static_cast<DWORD>(ERROR_REQ_NOT_ACCEP));
+    EXPECT_EQ(Seen(), "fixture 1, nginx 1");
+    EXPECT_EQ(Upload(), static_cast<DWORD>(ERROR_SUCCESS));
+    const auto stored = m_server.RequestsTo(kUploadPath);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(ReadBytes(stored[0].storedFile), "upload over https");
+    EXPECT_EQ(stored[0].Header("x-korvo-metadata-status-code"), "7");
+    EXPECT_EQ(Seen(), "fixture 1, nginx 2");
+}
