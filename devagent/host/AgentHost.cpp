@@ -2,6 +2,7 @@
 #include "CAgentLayout.h"
 #include "CHostScheduler.h"
 #include "CRepositoryService.h"
+#include "CNginxFront.h"
 #include "CServerFixture.h"
 #include "CTraceSession.h"
 #include "HostOutput.h"
@@ -57,6 +58,9 @@ options:
                        TelemetrySample.zip; their MD5 texts in packages\packages.json of the build), and print
                        every request and every stored upload once the events are delivered
   --upload-failures N  with --server: answer the first N uploads with 503
+  --https              with --server: put nginx in front of it as its HTTPS front (TLS on a loopback port,
+                       certificate of the build's test authority, whose root the build's Wine prefix trusts)
+                       and point the agent at https://; nginx stops with the host
   --repeat N           deliver each event N times
   --threads N          deliver from N threads at once (each thread delivers every event)
   --os                 print the operating-system record that identification fills
@@ -97,6 +101,7 @@ struct Options
     unsigned threads = 1;
     bool os = false;
     bool server = false;
+    bool https = false;
     bool keepLoaded = false;
     double schedulerScale = 1.0;
     unsigned long schedulerWait = 0;
@@ -189,6 +194,8 @@ bool ParseOptions(const std::vector<std::wstring>& arguments, Options& options)
             options.os = true;
         else if (arg == L"--server")
             options.server = true;
+        else if (arg == L"--https")
+            options.https = true;
         else if (arg == L"--keep-loaded")
             options.keepLoaded = true;
         else if (arg == L"--peer-repository")
@@ -222,8 +229,8 @@ void PrintOperatingSystem()
 }
 
 // Where the plug-in's web API calls go: every service of the "Communications" section, through the
-// configuration component the plug-in will use.
-bool PointAgentAt(const CServerFixture& server, std::wstring& error)
+// configuration component the plug-in will use. base: "http://host:port" or "https://host:port".
+bool PointAgentAt(const std::wstring& base, std::wstring& error)
 {
     IConfigUtil* config = CConfigHelper::Instance().GetConfigUtil();
     if (config == nullptr)
@@ -232,12 +239,12 @@ bool PointAgentAt(const CServerFixture& server, std::wstring& error)
         return false;
     }
     const std::pair<const wchar_t*, std::wstring> settings[] = {
-        {L"Communications.Defaults.Scheme", L"http"},
-        {L"Communications.Defaults.Hostname", server.BaseUrlW().substr(7)},
+        {L"Communications.Defaults.Scheme", base.substr(0, base.find(L':'))},
+        {L"Communications.Defaults.Hostname", base.substr(base.find(L"//") + 2)},
         {L"Communications.Defaults.User-Agent", L"Velnor Agent (development)"},
         {L"Communications.Method_TrackingSend.Path", L"api/tracking/hit?trackIndex={trackIndex}"},
-        {L"Services.Defaults.Hostname", server.BaseUrlW()},
-        {L"Communications.Defaults.FileRepositoryBase", server.BaseUrlW() + L"/packages"},
+        {L"Services.Defaults.Hostname", base},
+        {L"Communications.Defaults.FileRepositoryBase", base + L"/packages"},
     };
     for (const auto& [key, value] : settings)
     {
@@ -370,8 +377,10 @@ int Run(const Options& options)
     install = WithTrailingBackslash(install);
 
     std::unique_ptr<CServerFixture> server;
+    CNginxFront front;
     if (options.server)
     {
+        error.clear();
         server = std::make_unique<CServerFixture>();
         server->Reply("", "/", CScriptedReply{200, {}, "{}", "application/json", {}}, EPathMatch::Prefix);
         server->StoreUploads(devagent::kUploadPathPrefix, install + L"Server uploads");
@@ -380,13 +389,22 @@ int Run(const Options& options)
                           EPathMatch::Prefix, options.uploadFailures);
         // The sample plug-in packages made at build time, for "PluginExecute" events.
         server->ServeFiles(kPackagesPath, ThisModuleFolder() + L"..\\packages");
-        if (!server->IsRunning() || !PointAgentAt(*server, error))
+        std::wstring base = server->BaseUrlW();
+        if (server->IsRunning() && options.https)
+        {
+            if (front.Start(server->Port(), L"", error))
+                base = front.Url();
+            else
+                error = L"its HTTPS front: " + error;
+        }
+        if (!server->IsRunning() || !error.empty() || !PointAgentAt(base, error))
         {
             PrintLine(L"agent-host: the development management server: " +
                       (error.empty() ? std::wstring(L"cannot start") : error));
             return 1;
         }
-        PrintLine(L"development management server on " + server->BaseUrlW());
+        PrintLine(L"development management server on " + base +
+                  (options.https ? L" (nginx in front of " + server->BaseUrlW() + L")" : std::wstring()));
     }
 
     if (options.traces)

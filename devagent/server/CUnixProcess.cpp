@@ -14,9 +14,10 @@ namespace
 {
 
 // $1 the lease, $2 the id file, $3 the exit file, $4 the log, then the program and its arguments. The watcher
-// ends the program when the lease is gone; files appear whole (written aside, then renamed).
+// ends the program when the lease is gone; files appear whole (written aside, then renamed). The keeper lets go
+// of the output it inherited from Wine (a test runner's pipe, say) at once.
 constexpr wchar_t kKeeper[] =
-    L"lease=$1; pidfile=$2; exitfile=$3; log=$4; shift 4; "
+    L"exec </dev/null >/dev/null 2>&1; lease=$1; pidfile=$2; exitfile=$3; log=$4; shift 4; "
     L"\"$@\" </dev/null >\"$log\" 2>&1 & pid=$!; "
     L"echo $pid > \"$pidfile.part\" && mv \"$pidfile.part\" \"$pidfile\"; "
     L"{ while [ -e \"$lease\" ] && kill -0 $pid 2>/dev/null; do sleep 0.1; done; kill $pid 2>/dev/null; } & "
@@ -86,8 +87,8 @@ std::wstring UnixPathOf(const std::wstring& windowsPath)
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (toUnix == nullptr)
         return {};
-    HeapText unix{toUnix(windowsPath.c_str())};
-    return unix.text != nullptr ? Utf8ToWide(static_cast<const char*>(unix.text)) : std::wstring();
+    HeapText converted{toUnix(windowsPath.c_str())};
+    return converted.text != nullptr ? Utf8ToWide(static_cast<const char*>(converted.text)) : std::wstring();
 }
 
 bool IsUnixProgram(const std::wstring& unixPath)
@@ -182,7 +183,7 @@ std::string CUnixProcess::Output() const
     return text;
 }
 
-bool CUnixProcess::IsAlive() const
+bool CUnixProcess::IsRunning() const
 {
     return m_pid != 0 && IsFolder(WindowsPathOfUnix(L"/proc/" + std::to_wstring(m_pid)));
 }
@@ -196,17 +197,17 @@ bool CUnixProcess::Stop()
     }
     m_lease.Reset(); // the keeper's watcher kills the program
     int exitCode = 0;
-    if (!WaitForEnd(std::chrono::seconds(10), exitCode) && IsAlive())
+    if (!WaitForEnd(std::chrono::seconds(10), exitCode) && IsRunning())
     {
         std::wstring line;
         for (const wchar_t* part : {L"/bin/kill", L"-KILL"})
             AppendCommandLineArgument(line, part);
         AppendCommandLineArgument(line, std::to_wstring(m_pid));
         static_cast<void>(Launch(line));
-        for (int i = 0; i < 250 && IsAlive(); ++i)
+        for (int i = 0; i < 250 && IsRunning(); ++i)
             std::this_thread::sleep_for(kPoll);
     }
-    if (IsAlive())
+    if (IsRunning())
         return false;
     m_pid = 0;
     return true;

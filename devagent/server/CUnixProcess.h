@@ -37,8 +37,10 @@ public:
     bool Start(const std::vector<std::wstring>& arguments, const std::wstring& folder, const std::wstring& name,
                std::wstring& reason);
 
-    // The program's Unix process id; 0 before a successful Start.
+    // The program's Unix process id; 0 before a successful Start and after Stop.
     unsigned long Pid() const { return m_pid; }
+    // Whether a Linux process of that id is there.
+    bool IsRunning() const;
     // Whether the program has ended; exitCode then holds its exit status (128 + signal when killed).
     bool HasEnded(int& exitCode) const;
     // Waits for the end; false after timeout.
@@ -56,8 +58,6 @@ public:
                    const std::wstring& name, std::chrono::milliseconds timeout, std::string& output);
 
 private:
-    bool IsAlive() const;
-
     CFileHandle m_lease; // the keeper's watcher ends the program once the file is gone
     unsigned long m_pid = 0;
     std::wstring m_pidFile;
