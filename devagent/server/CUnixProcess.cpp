@@ -36,12 +36,17 @@ struct HeapText
     }
 };
 
-// Wine's own path conversions (kernel32 exports that only Wine has).
+// Wine's own path conversions: kernel32 exports that only Wine has.
+template <typename Function>
+Function WineExport(const char* name)
+{
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
 std::wstring WindowsPathOfUnix(const std::wstring& unixPath)
 {
-    using ToDos = WCHAR*(CDECL*)(const char*);
-    const auto toDos = reinterpret_cast<ToDos>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+    const auto toDos = WineExport<WCHAR*(CDECL*)(const char*)>("wine_get_dos_file_name");
     if (toDos == nullptr)
         return {};
     HeapText dos{toDos(WideToUtf8(unixPath).c_str())};
@@ -82,9 +87,7 @@ bool Launch(const std::wstring& commandLine)
 
 std::wstring UnixPathOf(const std::wstring& windowsPath)
 {
-    using ToUnix = char*(CDECL*)(const WCHAR*);
-    const auto toUnix = reinterpret_cast<ToUnix>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto toUnix = WineExport<char*(CDECL*)(const WCHAR*)>("wine_get_unix_file_name");
     if (toUnix == nullptr)
         return {};
     HeapText converted{toUnix(windowsPath.c_str())};

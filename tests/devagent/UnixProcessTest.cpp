@@ -22,7 +22,7 @@ protected:
         ASSERT_TRUE(m_work.MakeFolder(L"unix-process-test", reason)) << WideToUtf8(reason);
     }
 
-    CUnixServer m_work;   // only for its folder
+    CUnixServer m_work; // only for its folder
 };
 
 } // namespace
@@ -36,9 +36,9 @@ TEST_F(UnixProcessTest, RunGivesExitCodeAndOutputWithArgumentsIntact)
               3);
     EXPECT_EQ(output, "a b|c\"d||\\e\\|\nto-error\n");
 
-    EXPECT_EQ(CUnixProcess::Run({L"/usr/bin/no-such-program"}, m_work.Folder(), L"missing", std::chrono::seconds(10),
-                                output),
-              -1);
+    EXPECT_EQ(
+        CUnixProcess::Run({L"/usr/bin/no-such-program"}, m_work.Folder(), L"missing", std::chrono::seconds(10), output),
+        -1);
     EXPECT_NE(output.find("no-such-program is not there"), std::string::npos) << output;
     std::wstring reason;
     EXPECT_FALSE(m_work.Launch({L"/usr/sbin/no-such-server"}, L"no-such-package", "127.0.0.1", {}, reason));
@@ -57,6 +57,6 @@ TEST_F(UnixProcessTest, StopEndsTheProgramByItsProcessId)
     EXPECT_TRUE(sleeper.IsRunning());
     ASSERT_TRUE(sleeper.Stop());
     EXPECT_EQ(sleeper.Pid(), 0u);
-    EXPECT_TRUE(sleeper.Stop());   // again: nothing to do
+    EXPECT_TRUE(sleeper.Stop()); // again: nothing to do
     EXPECT_FALSE(IsFolder(L"Z:\\proc\\" + std::to_wstring(pid)));
 }
