@@ -324,7 +324,7 @@ void Deliver(IPlugin& plugin, const std::vector<Event>& events, unsigned repeat,
     {
         for (const Event& event : events)
         {
-            CMessageObject message = event.message; // the plug-in gets its own copy, as from the agent
+            CMessageObject message = event.message;   // the plug-in gets its own copy, as from the agent
             const ULONGLONG started = ::GetTickCount64();
             const DWORD result = plugin.ProcessEvent(&message);
             const ULONGLONG took = ::GetTickCount64() - started;
