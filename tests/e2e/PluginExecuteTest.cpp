@@ -2,51 +2,31 @@
 // time from the server fixture, checks Wexler.exe in "Additional files" and runs the signed sample plug-in
 // through it.
 
-#include "CAgentInstall.h"
 #include "CMerrowRepository.h"
-#include "CPluginLibrary.h"
 #include "CServerFixture.h"
-#include "TestFiles.h"
+#include "PluginEndToEndTest.h"
 
-#include "host/InstallLocations.h"
-#include "message/CMessageObject.h"
 #include "platform/TextUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 namespace
 {
 
-class PluginExecuteEndToEndTest : public ::testing::Test
+class PluginExecuteEndToEndTest : public PluginEndToEndTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_install.AddComponents());
-        ASSERT_TRUE(m_install.SetSetupValue(L"InitialCompanyName",
-                                            L"Plugin E2E " + std::to_wstring(::GetCurrentProcessId())) &&
-                    m_install.SetSetupValue(L"InitialProductName", L"Agent"));
-        ASSERT_TRUE(GetCompanyDataFolder(m_company) && GetAgentDataFolder(m_data));
-        ASSERT_EQ(MakeFolderTree(m_data + L"Config"), static_cast<DWORD>(ERROR_SUCCESS));
+        PluginEndToEndTest::SetUp();
+        if (HasFatalFailure())
+            return;
         WriteBytes(m_install.Folder() + L"Utils\\config.json", R"({"Register.Agent.TestMode":"1"})");
         const std::wstring packages = CAgentInstall::BuildFolder() + L"..\\packages\\";
         m_server.ServeFiles("/packages/", packages);
         ASSERT_TRUE(m_md5s.FromUtf8Json(ReadBytes(packages + L"packages.json")));
-        m_library = std::make_unique<CPluginLibrary>(m_install.Folder() + L"Plugins\\Telemetry.dll");
-        ASSERT_TRUE(m_library->IsLoaded());
-        m_list = m_library->Get();
-        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
-    }
-
-    void TearDown() override
-    {
-        if (m_list != nullptr)
-            m_library->Free(m_list);
-        m_library.reset();
-        EXPECT_TRUE(RemoveTree(m_company));
     }
 
     DWORD Deliver(const std::string& package, const std::string& extra)
@@ -59,21 +39,15 @@ protected:
         EXPECT_TRUE(sums != nullptr && sums->GetString(L"SourceMd5", sourceMd5));
         if (sums != nullptr)
             sums->GetString(L"CatalogMd5", catalogMd5);
-        CMessageObject event;
-        EXPECT_TRUE(event.FromUtf8Json(R"({"PluginExecute":{"PluginId":"sample","PluginName":"TelemetrySample.exe",)"
-                                       R"("OperationId":"op-1","Cartridge":{"SourcePath":")" +
-                                       m_server.BaseUrl() + "/packages/" + package + R"(","SourceMd5":")" +
-                                       WideToUtf8(sourceMd5) + R"(","CatalogMd5":")" + WideToUtf8(catalogMd5) +
-                                       "\"}" + extra + "}}"));
-        return (*m_list)[0].plugin->ProcessEvent(&event);
+        return PluginEndToEndTest::Deliver(
+            R"({"PluginExecute":{"PluginId":"sample","PluginName":"TelemetrySample.exe","OperationId":"op-1",)"
+            R"("Cartridge":{"SourcePath":")" +
+            m_server.BaseUrl() + "/packages/" + package + R"(","SourceMd5":")" + WideToUtf8(sourceMd5) +
+            R"(","CatalogMd5":")" + WideToUtf8(catalogMd5) + "\"}" + extra + "}}");
     }
 
-    CAgentInstall m_install;
     CServerFixture m_server;
     CMessageObject m_md5s;
-    std::wstring m_company, m_data;
-    std::unique_ptr<CPluginLibrary> m_library;
-    PluginList* m_list = nullptr;
 };
 
 // Each package kind runs the sample plug-in through Wexler.exe and answers with its exit code; a package kept

@@ -2,7 +2,7 @@
 
 #include "platform/CUniqueHandle.h"
 
-#include <thread>
+#include <string>
 
 ChildResult RunChild(const std::wstring& commandLine, DWORD timeoutMs)
 {
@@ -31,22 +31,32 @@ ChildResult RunChild(const std::wstring& commandLine, DWORD timeoutMs)
     }
     const CHandle process(info.hProcess);
     const CHandle thread(info.hThread);
-    // Only the child holds the write end now: reading ends when it exits.
     writeEnd.Reset();
 
-    std::thread reader([&] {
-        char block[4096];
-        DWORD read = 0;
-        while (::ReadFile(readEnd.Get(), block, sizeof(block), &read, nullptr) && read > 0)
-            result.output.append(block, read);
-    });
-    if (::WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0)
+    // Read while the child runs, then what it left in the pipe. Waiting for the pipe's end instead would wait for
+    // every holder of the write end: under Wine the desktop process (explorer.exe), when the child's work starts
+    // it, takes the child's standard handles and keeps them until the prefix stops.
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (bool ended = false; !ended;)
     {
-        result.error = ERROR_TIMEOUT;
-        ::TerminateProcess(process.Get(), ERROR_TIMEOUT);
+        ended = ::WaitForSingleObject(process.Get(), 20) == WAIT_OBJECT_0;
+        DWORD available = 0;
+        while (::PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0)
+        {
+            std::string block(available, '\0');
+            DWORD read = 0;
+            if (!::ReadFile(readEnd.Get(), block.data(), available, &read, nullptr))
+                break;
+            result.output.append(block.data(), read);
+        }
+        if (!ended && ::GetTickCount64() >= deadline)
+        {
+            result.error = ERROR_TIMEOUT;
+            ::TerminateProcess(process.Get(), ERROR_TIMEOUT);
+            return result;
+        }
     }
-    reader.join();
-    if (result.error == ERROR_SUCCESS && !::GetExitCodeProcess(process.Get(), &result.exitCode))
+    if (!::GetExitCodeProcess(process.Get(), &result.exitCode))
         result.error = ::GetLastError();
     return result;
 }

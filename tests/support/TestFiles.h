@@ -3,11 +3,13 @@
 
 #include "JsonEscaped.h"
 
+#include "platform/CUniqueHandle.h"
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 // Empty when the file cannot be read.
 inline std::string ReadBytes(const std::wstring& path)
@@ -28,4 +30,22 @@ inline void WriteBytes(const std::wstring& path, const std::string& bytes)
 inline bool Exists(const std::wstring& path)
 {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The files below folder, in any of its sub-folders, as paths relative to it; folders themselves are not listed.
+inline std::vector<std::wstring> FilesBelow(const std::wstring& folder)
+{
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW found{};
+    const CFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    for (bool more = static_cast<bool>(find); more; more = ::FindNextFileW(find.Get(), &found))
+    {
+        const std::wstring name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            files.push_back(name);
+        else if (name != L"." && name != L"..")
+            for (const std::wstring& below : FilesBelow(folder + L"\\" + name))
+                files.push_back(name + L"\\" + below);
+    }
+    return files;
 }

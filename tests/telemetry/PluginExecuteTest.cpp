@@ -91,23 +91,6 @@ struct CServed : IDecompressor
     }
 };
 
-// The files below folder, in any of its sub-folders.
-int FilesBelow(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW found{};
-    const CFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
-    int files = 0;
-    for (bool more = static_cast<bool>(find); more; more = ::FindNextFileW(find.Get(), &found))
-    {
-        const std::wstring name = found.cFileName;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            ++files;
-        else if (name != L"." && name != L"..")
-            files += FilesBelow(folder + L"\\" + name);
-    }
-    return files;
-}
-
 class PluginExecuteTest : public ::testing::Test
 {
 protected:
@@ -185,7 +168,7 @@ protected:
                WideToUtf8(Md5(catalog)) + "\"}" + extra + "}";
     }
 
-    int ConfigFiles() const { return FilesBelow(m_data + L"Config"); }
+    int ConfigFiles() const { return static_cast<int>(FilesBelow(m_data + L"Config").size()); }
 
     CAgentInstall m_install;
     CFakeConfigUtil m_config;
@@ -312,7 +295,7 @@ TEST_F(PluginExecuteTest, FailedFetchUnpackOrCheckLeavesNothing)
         m_served.catalogLine = row.catalogLine;
         // Kept for reuse: what goes, the failure itself removed.
         EXPECT_EQ(Process(Event("", "sample.zip")), row.status);
-        EXPECT_EQ(FilesBelow(m_data + L"Downloads"), 0);
+        EXPECT_EQ(FilesBelow(m_data + L"Downloads"), std::vector<std::wstring>{});
         EXPECT_FALSE(Exists(m_data + L"Downloads\\plugin-1"));
         EXPECT_EQ(ConfigFiles(), 0);
     }

@@ -1,0 +1,328 @@
+// "PluginExecute" with real servers and real archivers: the package comes over HTTPS from nginx serving a
+// folder, also through tinyproxy asking for credentials, and zip packages are made at test time by Info-ZIP and
+// 7-Zip from the signed sample plug-in. Each row says what nginx, the proxy or the plug-in saw.
+
+#include "CFakeConfigUtil.h"
+#include "CNginxFront.h"
+#include "CServerFixture.h"
+#include "CTestDownloadableFile.h"
+#include "CTinyproxy.h"
+#include "ChildProcess.h"
+#include "LoopbackPorts.h"
+#include "PluginEndToEndTest.h"
+
+#include "platform/Digest.h"
+#include "platform/TextUtil.h"
+#include "repository/DownloadFile.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using Repository::DownloadResult;
+
+constexpr char kSample[] = "TelemetrySample.exe";
+constexpr char kNested[] = "Sample Plugins\\Version 1\\TelemetrySample.exe";
+constexpr DWORD kUnpackFailed = 605;
+constexpr DWORD kSecureChannelError = 12157; // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
+
+struct Archiver
+{
+    const wchar_t* program;
+    const wchar_t* package; // Debian's, named when the program is missing
+};
+const Archiver kZip{L"/usr/bin/zip", L"zip"};
+const Archiver k7zz{L"/usr/bin/7zz", L"7zip"};
+
+// The archiver runs in the staging folder ($1) on what is there; streamed, it writes to standard output, which
+// goes to the archive ($2).
+constexpr wchar_t kInFolder[] = L"cd \"$1\" && shift 2 && exec \"$@\"";
+constexpr wchar_t kStreamedInFolder[] = L"cd \"$1\" && out=$2 && shift 2 && exec \"$@\" > \"$out\"";
+
+// A package as the event names it.
+struct Package
+{
+    std::string name, md5, catalogMd5, pluginName;
+};
+
+std::string Md5Of(const std::wstring& path)
+{
+    std::wstring hex;
+    return Md5HexOfFile(path.c_str(), hex) == ERROR_SUCCESS ? WideToUtf8(hex) : std::string();
+}
+
+// What text gained since it was size bytes long.
+std::string Since(const std::string& text, std::size_t size)
+{
+    return text.size() > size ? text.substr(size) : std::string();
+}
+
+class RealPackagesTest : public PluginEndToEndTest
+{
+protected:
+    void SetUp() override
+    {
+        PluginEndToEndTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_EQ(MakeFolderTree(m_served), static_cast<DWORD>(ERROR_SUCCESS));
+        Configure("");
+        std::wstring reason;
+        ASSERT_TRUE(m_nginx.Start(m_server.Port(), m_served, reason)) << WideToUtf8(reason);
+    }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(m_nginx.Stop());
+        EXPECT_TRUE(m_proxy.Stop());
+        PluginEndToEndTest::TearDown();
+    }
+
+    // Utils\config.json in test mode (exchange traces kept), with the proxy routes as plain JSON when given.
+    void Configure(const std::string& routes)
+    {
+        std::string json =
+            R"({"Test.Revision":")" + std::string(++m_revision, 'r') + R"(","Register.Agent.TestMode":"1")";
+        if (!routes.empty())
+            json += R"(,"Proxy.Default.FallbackList":{"ProxyConfig":[)" + routes + "]}";
+        WriteBytes(m_install.Folder() + L"Utils\\config.json", json + "}");
+    }
+
+    // name in the served folder: the archiver with its options, then the archive, "catalog.dat" and the
+    // sample's top folder (or the sample itself). The catalog lists the sample at pluginName with its MD5.
+    Package Make(const std::string& name, const Archiver& archiver, const std::vector<std::wstring>& options,
+                 bool streamed, const std::string& pluginName)
+    {
+        Package package{name, "", "", pluginName};
+        if (!IsUnixProgram(archiver.program))
+        {
+            ADD_FAILURE() << WideToUtf8(archiver.program) << " is not installed: scripts/setup installs it (Debian "
+                          << "package " << WideToUtf8(archiver.package) << ")";
+            return package;
+        }
+        const std::wstring stage = m_install.Folder() + L"Stage\\", archive = m_served + Utf8ToWide(name);
+        const std::wstring plugin = stage + Utf8ToWide(pluginName);
+        EXPECT_TRUE(RemoveTree(stage));
+        ::DeleteFileW(archive.c_str());
+        EXPECT_EQ(MakeFolderTree(plugin.substr(0, plugin.rfind(L'\\'))), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_TRUE(::CopyFileW((CAgentInstall::BuildFolder() + L"..\\packages\\" + Utf8ToWide(kSample)).c_str(),
+                                plugin.c_str(), FALSE));
+        WriteBytes(stage + L"catalog.dat", pluginName + ":" + Md5Of(plugin) + "\n");
+        std::vector<std::wstring> line = {L"/bin/sh", L"-c", streamed ? kStreamedInFolder : kInFolder};
+        line.insert(line.end(), {L"archiver", UnixPathOf(stage), UnixPathOf(archive), archiver.program});
+        line.insert(line.end(), options.begin(), options.end());
+        line.insert(line.end(), {streamed ? L"-" : UnixPathOf(archive), L"catalog.dat",
+                                 Utf8ToWide(pluginName.substr(0, pluginName.find('\\')))});
+        std::string output;
+        EXPECT_EQ(CUnixProcess::Run(line, m_install.Folder(), L"archiver", std::chrono::seconds(60), output), 0)
+            << output;
+        package.md5 = Md5Of(archive);
+        package.catalogMd5 = Md5Of(stage + L"catalog.dat");
+        return package;
+    }
+
+    std::string EventJson(const Package& package) const
+    {
+        return R"({"PluginExecute":{"PluginId":"sample","PluginName":")" + JsonEscaped(package.pluginName) +
+               R"(","OperationId":"op-1","Reuse":false,"Cartridge":{"SourcePath":")" + WideToUtf8(m_nginx.FileUrl()) +
+               "/" + package.name + R"(","SourceMd5":")" + package.md5 + R"(","CatalogMd5":")" + package.catalogMd5 +
+               "\"}}}";
+    }
+
+    // One run without reuse; the sample plug-in leaves its result file when it ran.
+    DWORD Execute(const Package& package)
+    {
+        ::DeleteFileW(ResultFile().c_str());
+        return Deliver(EventJson(package));
+    }
+
+    std::wstring ResultFile() const { return m_data + L"sample-plugin-result.json"; }
+
+    // After every run without reuse: no package file, no unpacked folder.
+    void ExpectNothingLeft() const
+    {
+        EXPECT_EQ(FilesBelow(m_data + L"Downloads"), std::vector<std::wstring>{});
+        EXPECT_FALSE(Exists(m_data + L"Downloads\\sample"));
+    }
+
+    CServerFixture m_server;
+    CNginxFront m_nginx;
+    CTinyproxy m_proxy;
+    const std::wstring m_served = m_install.Folder() + L"Served\\"; // what nginx serves
+    int m_revision = 0;
+};
+
+// The package over HTTPS from nginx serving a folder. The plug-in keeps no date for its package, so a run after
+// one without reuse downloads it whole again (nginx never answers 304 here); a package nginx does not have is
+// the event's 404.
+TEST_F(RealPackagesTest, PackageComesOverHttpsFromAWebServer)
+{
+    const Package zip = Make("TelemetrySample.zip", kZip, {L"-q", L"-r"}, false, kSample);
+    const Package missing{"Missing.zip", zip.md5, zip.catalogMd5, kSample};
+    const struct
+    {
+        const char* label;
+        const Package& package;
+        DWORD result;
+        const char* nginxSaw; // its access log
+    } rows[] = {
+        {"served", zip, ERROR_SUCCESS, "200 GET /TelemetrySample.zip HTTP/1.1\n"},
+        {"served again", zip, ERROR_SUCCESS, "200 GET /TelemetrySample.zip HTTP/1.1\n"},
+        {"not there", missing, 404, "404 GET /Missing.zip HTTP/1.1\n"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.label);
+        const std::size_t logged = m_nginx.AccessLog().size();
+        EXPECT_EQ(Execute(row.package), row.result);
+        EXPECT_EQ(Exists(ResultFile()), row.result == ERROR_SUCCESS);
+        EXPECT_EQ(Since(m_nginx.AccessLog(), logged), row.nginxSaw);
+        ExpectNothingLeft();
+    }
+}
+
+// The conditional download itself, for a file that keeps the date it was given (the plug-in's package does
+// not): nginx answers its own date with 304 and any other with the file.
+TEST_F(RealPackagesTest, DownloadIsConditionalOnTheDateNginxGave)
+{
+    struct CDatedFile : CTestDownloadableFile
+    {
+        void CommitDownload(const std::wstring& path, const std::wstring& date) override
+        {
+            CTestDownloadableFile::CommitDownload(path, date);
+            lastModified = date;
+        }
+    } file;
+    WriteBytes(m_served + L"a.bin", "package bytes");
+    file.md5 = Utf8ToWide(Md5Of(m_served + L"a.bin"));
+    file.target = m_install.Folder() + L"a.bin";
+    CFakeConfigUtil config;
+    const CLogWriter log;
+    const Repository::CFileDownloader downloader(&config, log, nullptr);
+    const struct
+    {
+        const wchar_t* date; // null: the one kept from the download before
+        DownloadResult result;
+        const char* nginxSaw;
+    } rows[] = {
+        {L"", DownloadResult::Downloaded, "200 GET /a.bin HTTP/1.1\n"},
+        {nullptr, DownloadResult::NotModified, "304 GET /a.bin HTTP/1.1\n"},
+        {L"Mon, 01 Jan 2001 00:00:00 GMT", DownloadResult::Downloaded, "200 GET /a.bin HTTP/1.1\n"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(WideToUtf8(row.date != nullptr ? row.date : L"<kept>"));
+        if (row.date != nullptr)
+            file.lastModified = row.date;
+        ::DeleteFileW(file.target.c_str());
+        const std::size_t logged = m_nginx.AccessLog().size();
+        EXPECT_EQ(downloader.DownloadFile(m_nginx.FileUrl() + L"/a.bin", file, false), row.result);
+        EXPECT_EQ(Since(m_nginx.AccessLog(), logged), row.nginxSaw);
+        EXPECT_EQ(ReadBytes(file.target), row.result == DownloadResult::Downloaded ? "package bytes" : "");
+        EXPECT_FALSE(file.lastModified.empty());
+    }
+}
+
+// tinyproxy asking for credentials between the agent and nginx, the routes stored as plain JSON. The host runs
+// in a process of its own with a trace session that prints the plug-in's errors: a trace capture in this process
+// cannot see them (the plug-in has its own trace provider). The exchange trace names the route that took the
+// download; a proxy that is down is skipped when its route allows a fallback.
+TEST_F(RealPackagesTest, PackageComesThroughAProxyThatAsksForCredentials)
+{
+    std::wstring reason;
+    ASSERT_TRUE(m_proxy.Start("agent", "s3cret", reason)) << WideToUtf8(reason);
+    const std::string proxy = WideToUtf8(m_proxy.Address());
+    const std::vector<unsigned short> dead = PickFreePorts("127.0.0.2", 1); // nothing listens there
+    ASSERT_EQ(dead.size(), 1u);
+    const auto route = [](const std::string& address, const std::string& password, bool fallback) {
+        return R"({"source":"explicit","proxyList":")" + address + R"(","user":"agent","password":")" + password +
+               R"(","fallback":)" + (fallback ? "true" : "false") + "}";
+    };
+    const std::wstring event = m_install.Folder() + L"event.json";
+    WriteBytes(event, EventJson(Make("TelemetrySample.zip", kZip, {L"-q", L"-r"}, false, kSample)));
+    const std::string connect = "CONNECT " + WideToUtf8(m_nginx.FileUrl().substr(8)) + " ";
+    const struct
+    {
+        const char* label;
+        std::string routes;
+        DWORD result;
+    } rows[] = {
+        {"right credentials", route(proxy, "s3cret", false), ERROR_SUCCESS},
+        {"a proxy that is down first, with fallback",
+         route("127.0.0.2:" + std::to_string(dead[0]), "s3cret", true) + "," + route(proxy, "s3cret", false),
+         ERROR_SUCCESS},
+        // Wine's WinHTTP reports the tunnel that the proxy refused as a failed TLS handshake.
+        {"wrong password", route(proxy, "wrong", false), kSecureChannelError},
+    };
+    const std::wstring install = m_install.Folder().substr(0, m_install.Folder().size() - 1);
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.label);
+        Configure(row.routes);
+        EXPECT_TRUE(RemoveTree(m_data + L"Messages"));
+        const std::size_t logged = m_proxy.Log().size();
+        const ChildResult host = RunChild(L"\"" + CAgentInstall::BuildFolder() + L"agent-host.exe\" --install \"" +
+                                          install + L"\" --trace 2 7 \"" + event + L"\"");
+        ASSERT_EQ(host.error, static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_NE(host.output.find("event.json: " + std::to_string(row.result) + " ("), std::string::npos)
+            << host.output;
+        EXPECT_NE(Since(m_proxy.Log(), logged).find(connect), std::string::npos) << m_proxy.Log();
+        if (row.result == ERROR_SUCCESS)
+        {
+            std::string traces;
+            for (const std::wstring& file : FilesBelow(m_data + L"Messages"))
+                traces += ReadBytes(m_data + L"Messages\\" + file);
+            EXPECT_NE(traces.find("Proxy=" + proxy + "\r\n"), std::string::npos) << traces;
+            EXPECT_EQ(host.output.find("[trace] error"), std::string::npos) << host.output;
+        }
+        ExpectNothingLeft();
+    }
+}
+
+// Zip packages as real archivers write them, each run once without reuse: what the compression component reads
+// runs the plug-in, also from folders with blanks in their names; encryption and methods other than deflate are
+// refused (605). Nothing is left either way.
+TEST_F(RealPackagesTest, PackagesFromRealArchivers)
+{
+    const std::vector<std::wstring> zipR = {L"-q", L"-r"}, sevenZip = {L"a", L"-tzip"};
+    const auto with = [](std::vector<std::wstring> options, std::initializer_list<std::wstring> more) {
+        options.insert(options.end(), more);
+        return options;
+    };
+    const struct
+    {
+        const char* label;
+        const Archiver& archiver;
+        std::vector<std::wstring> options;
+        bool streamed;
+        const char* pluginName;
+        DWORD result;
+    } rows[] = {
+        {"zip, deflate", kZip, zipR, false, kSample, ERROR_SUCCESS},
+        {"zip -0, stored", kZip, with(zipR, {L"-0"}), false, kSample, ERROR_SUCCESS},
+        {"zip -fd to a stream, data descriptors", kZip, with(zipR, {L"-fd"}), true, kSample, ERROR_SUCCESS},
+        {"zip -fz, zip64", kZip, with(zipR, {L"-fz"}), false, kSample, ERROR_SUCCESS},
+        {"7zz -mx=9, deflate", k7zz, with(sevenZip, {L"-mx=9"}), false, kSample, ERROR_SUCCESS},
+        {"zip, folders with blanks", kZip, zipR, false, kNested, ERROR_SUCCESS},
+        {"7zz, folders with blanks", k7zz, sevenZip, false, kNested, ERROR_SUCCESS},
+        {"zip -P, ZipCrypto", kZip, with(zipR, {L"-P", L"secret"}), false, kSample, kUnpackFailed},
+        {"7zz -mem=AES256", k7zz, with(sevenZip, {L"-psecret", L"-mem=AES256"}), false, kSample, kUnpackFailed},
+        {"zip -Z bzip2", kZip, with(zipR, {L"-Z", L"bzip2"}), false, kSample, kUnpackFailed},
+        {"7zz -mm=LZMA", k7zz, with(sevenZip, {L"-mm=LZMA"}), false, kSample, kUnpackFailed},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.label);
+        const Package package = Make("Package.zip", row.archiver, row.options, row.streamed, row.pluginName);
+        EXPECT_EQ(Execute(package), row.result);
+        EXPECT_EQ(Exists(ResultFile()), row.result == ERROR_SUCCESS);
+        ExpectNothingLeft();
+    }
+}
+
+} // namespace
