@@ -111,6 +111,8 @@ DWORD CTelemetryPluginPackage::Prepare(std::wstring& pluginPath, std::wstring& l
     Places places;
     if (const DWORD status = GetPlaces(places); status != ERROR_SUCCESS)
         return status;
+    // The package's MD5s, its catalog's and every catalogued file's share the provider's context.
+    const CDigestProviders digests;
     CCartridge cartridge = MakeCartridge(places);
     if (cartridge.IsInstalled(m_descriptor.sourceMd5, m_descriptor.catalogMd5))
     {
