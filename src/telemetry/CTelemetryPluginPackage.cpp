@@ -84,8 +84,15 @@ DWORD CTelemetryPluginPackage::GetPackageFileName(std::wstring& name) const
     return ERROR_SUCCESS;
 }
 
-DWORD CTelemetryPluginPackage::GetPlaces(Places& places) const
+DWORD CTelemetryPluginPackage::GetPlaces(Places& places)
 {
+    // Worked out once for the event: Cleanup needs the same places as Prepare, and their name takes a use of
+    // the communications component.
+    if (m_places)
+    {
+        places = *m_places;
+        return ERROR_SUCCESS;
+    }
     std::wstring name;
     if (const DWORD status = GetPackageFileName(name); status != ERROR_SUCCESS)
         return status;
@@ -97,6 +104,7 @@ DWORD CTelemetryPluginPackage::GetPlaces(Places& places) const
     }
     places.unpackedFolder = data + kDownloadsFolder + m_pluginId + L'\\';
     places.packageFile = data + kDownloadsFolder + name;
+    m_places = places;
     return ERROR_SUCCESS;
 }
 
