@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 TRACE_UNIT("98a80af4-0768-421f-9b5a-63364ab8c3a7");
@@ -26,6 +27,11 @@ constexpr wchar_t kDefaultProductName[] = L"Korvo Endpoint Agent";
 constexpr wchar_t kDeviceIdKey[] = L"Register.Register.DeviceId";
 constexpr wchar_t kSiteIdKey[] = L"Register.Register.SiteId";
 constexpr wchar_t kTestModeKey[] = L"Register.Agent.TestMode";
+
+// The shell's answer, kept once it was had: asking costs half a millisecond under Wine, and every download and
+// "PluginExecute" asks more than once.
+std::mutex g_commonDataMutex;
+std::wstring g_commonDataFolder;
 
 CHeldRegistryKey g_agentSetupKey(kAgentSetupKey);
 CHeldRegistryKey g_legacySoftwareKey(kLegacySoftwareKey);
@@ -178,6 +184,14 @@ bool GetRepositoryFolder(std::wstring& out)
 
 bool GetCommonDataFolder(std::wstring& out)
 {
+    {
+        const std::lock_guard<std::mutex> lock(g_commonDataMutex);
+        if (!g_commonDataFolder.empty())
+        {
+            out = g_commonDataFolder;
+            return true;
+        }
+    }
     wchar_t path[MAX_PATH] = {};
     const HRESULT result = ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path);
     if (FAILED(result))
@@ -187,6 +201,8 @@ bool GetCommonDataFolder(std::wstring& out)
     }
     path[MAX_PATH - 1] = L'\0';
     out = WithTrailingBackslash(path);
+    const std::lock_guard<std::mutex> lock(g_commonDataMutex);
+    g_commonDataFolder = out;
     return true;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Where the agent is installed and who it is. Every call reads the registry (HKEY_LOCAL_MACHINE, query access,
 // the view Windows gives this process) or the configuration again: the agent's setup keys stay open between
-// calls, but their values are read anew each time. Every folder ends in a backslash. On failure an output is left
-// as it was, unless said otherwise.
+// calls, but their values are read anew each time. Only the common application data folder, which does not move
+// while a process runs, is asked of the system once. Every folder ends in a backslash. On failure an output is
+// left as it was, unless said otherwise.
 
 #include "host/IConfigUtil.h"
 #include "platform/Registry.h"

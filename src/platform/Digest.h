@@ -19,3 +19,16 @@
 
 [[nodiscard]] DWORD Sha256HexOfBuffer(const void* data, std::size_t length, std::wstring& hex);
 [[nodiscard]] DWORD Sha256HexOfFile(const wchar_t* path, std::wstring& hex);
+
+// While one lives, the digests of the process (on any thread) share the providers' contexts instead of each
+// acquiring its own: an acquisition reads the provider's registry keys and, when no context is alive, loads the
+// provider's library, which under Wine costs about 0.4 ms and 15 ms respectively. Hold one around a run of
+// digests; the contexts go with the last holder.
+class CDigestProviders
+{
+public:
+    CDigestProviders();
+    ~CDigestProviders();
+    CDigestProviders(const CDigestProviders&) = delete;
+    CDigestProviders& operator=(const CDigestProviders&) = delete;
+};

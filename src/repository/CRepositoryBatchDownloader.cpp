@@ -9,6 +9,7 @@
 #include "host/IRemoteEndpointControlClient.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
+#include "platform/Digest.h"
 #include "platform/TextUtil.h"
 #include "repository/CDiscoveryManagerClient.h"
 #include "repository/CRepositoryServerConfig.h"
@@ -103,6 +104,8 @@ bool CRepositoryBatchDownloader::Download()
     CCommsWrapperLoader comms(FolderOrEmpty(GetUtilsFolder));
     if (!comms.Load())
         TRACE_WARNING(kTraceFlagEvents, 22, "the communications component cannot be loaded for the attempt");
+    // Files check what arrived by its digest, as a rule: the digest providers are kept for the attempt likewise.
+    const CDigestProviders digests;
 
     const bool first = m_attempts == 0;
     if (first)

@@ -84,8 +84,15 @@ DWORD CTelemetryPluginPackage::GetPackageFileName(std::wstring& name) const
     return ERROR_SUCCESS;
 }
 
-DWORD CTelemetryPluginPackage::GetPlaces(Places& places) const
+DWORD CTelemetryPluginPackage::GetPlaces(Places& places)
 {
+    // Worked out once for the event: Cleanup needs the same places as Prepare, and their name takes a use of
+    // the communications component.
+    if (m_places)
+    {
+        places = *m_places;
+        return ERROR_SUCCESS;
+    }
     std::wstring name;
     if (const DWORD status = GetPackageFileName(name); status != ERROR_SUCCESS)
         return status;
@@ -97,6 +104,7 @@ DWORD CTelemetryPluginPackage::GetPlaces(Places& places) const
     }
     places.unpackedFolder = data + kDownloadsFolder + m_pluginId + L'\\';
     places.packageFile = data + kDownloadsFolder + name;
+    m_places = places;
     return ERROR_SUCCESS;
 }
 
@@ -111,6 +119,8 @@ DWORD CTelemetryPluginPackage::Prepare(std::wstring& pluginPath, std::wstring& l
     Places places;
     if (const DWORD status = GetPlaces(places); status != ERROR_SUCCESS)
         return status;
+    // The package's MD5s, its catalog's and every catalogued file's share the provider's context.
+    const CDigestProviders digests;
     CCartridge cartridge = MakeCartridge(places);
     if (cartridge.IsInstalled(m_descriptor.sourceMd5, m_descriptor.catalogMd5))
     {

@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,7 +85,7 @@ private:
         std::wstring unpackedFolder;
     };
     [[nodiscard]] DWORD GetPackageFileName(std::wstring& name) const;
-    [[nodiscard]] DWORD GetPlaces(Places& places) const;
+    [[nodiscard]] DWORD GetPlaces(Places& places);
     [[nodiscard]] CCartridge MakeCartridge(const Places& places) const;
     [[nodiscard]] DWORD Download(const Places& places) const;
 
@@ -96,4 +97,5 @@ private:
     IDispatcherHelper* m_dispatcherHelper;
     ILogService* m_logService;
     PluginPackageServices m_services;
+    std::optional<Places> m_places;
 };

@@ -88,8 +88,8 @@ TEST(DigestTest, WideStringIsHashedAsItsCodeUnits)
 
 TEST(DigestTest, FileDigestIsTheDigestOfItsContent)
 {
-    // Byte i is i * 7 + i / 251; digests as md5sum and sha256sum give them. Exactly one read block, and several
-    // blocks with a short tail.
+    // Byte i is i * 7 + i / 251; digests as md5sum and sha256sum give them. Small sizes, exactly one read block
+    // (256 KiB), and several blocks with a short tail.
     const struct
     {
         std::size_t size;
@@ -100,6 +100,10 @@ TEST(DigestTest, FileDigestIsTheDigestOfItsContent)
          L"f9e18c560be5697b5376f69c47a1e30923a7ae047c9a6f747fcba904c0657628"},
         {3 * 4096 + 17, L"36a782cf676e1468bba4e6596d1a86cb",
          L"e79e2fb04283a520c0c429981f7cce0be06029a94292f7ff39c720d46af6603a"},
+        {256 * 1024, L"3cd2f99b33ba34daa35b7d09e37078c8",
+         L"737b0671b0d28d4cb9ca2bcc4b2ec40696586dbb6b21aa501a7658dc445040c5"},
+        {3 * 256 * 1024 + 17, L"8adf10df8b41e464f3df73cc18d51cf1",
+         L"f37c31d276f972c32861a59e5040d6710efc103c6896c81b03d66b42fd1d7f11"},
     };
     for (const auto& row : rows)
     {

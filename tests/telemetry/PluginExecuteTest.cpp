@@ -268,6 +268,30 @@ TEST_F(PluginExecuteTest, ArchiveReusedUnpackedAgainOrFetchedAgain)
     EXPECT_EQ(Package(source, catalogMd5).Cleanup(), static_cast<DWORD>(ERROR_UNABLE_TO_CLEAN));
 }
 
+// Nothing of a check is kept between events: a package in place is hashed and its publisher checked on every
+// event again, so that a file changed in between is refused.
+TEST_F(PluginExecuteTest, PackageInPlaceIsCheckedAgainOnEveryEvent)
+{
+    const std::wstring package = m_data + L"Downloads\\tool.exe";
+    int checks = 0;
+    m_services.isTrusted = [&](const wchar_t* path) {
+        checks += package == path;
+        return true;
+    };
+    EXPECT_EQ(Process(Event("")), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(Process(Event("")), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(checks, 2);
+    EXPECT_EQ(m_served.fetches, 1);
+
+    WriteBytes(package, "plug-in bytez");   // as long as the original
+    m_served.fetch = Fetch::RecordsError;
+    ASSERT_TRUE(::DeleteFileW((m_install.Folder() + L"seen.path").c_str()));
+    EXPECT_EQ(Process(Event("")), 404u);
+    EXPECT_EQ(checks, 3);
+    EXPECT_FALSE(Exists(package));
+    EXPECT_FALSE(Exists(m_install.Folder() + L"seen.path"));   // the launcher did not run
+}
+
 // Whatever fails on the way to an unpacked, verified package, nothing of it stays under "Downloads".
 TEST_F(PluginExecuteTest, FailedFetchUnpackOrCheckLeavesNothing)
 {
