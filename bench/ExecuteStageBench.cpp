@@ -44,6 +44,7 @@ enum class Kind
     Publisher,
     Launcher,   // its process: made, run, ended
 };
+constexpr int kKinds = 4;
 
 struct Row
 {
@@ -145,8 +146,7 @@ bool OneEvent(const CMessageObject& payload, IConfigUtil& config, CStageTable& t
         fileName = path.substr(path.find_last_of(L"/\\") + 1);
     });
     std::wstring data;
-    table.Run("data folder and the package's places", Kind::Ours,
-              [&] { static_cast<void>(GetAgentDataFolder(data)); });
+    table.Run("data folder and the package's places", Kind::Ours, [&] { static_cast<void>(GetAgentDataFolder(data)); });
     if (fileName.empty() || data.empty())
         return false;
     const std::wstring folder = data + L"Downloads\\" + request.pluginId + L"\\";
@@ -289,23 +289,24 @@ WholeEvents ExecuteStageFigures(const std::string& title, const CMessageObject& 
                 title.c_str(), events, events, failures);
     std::printf("  %-44s %10s %9s\n", "stage", "median ms", "of whole");
     double sum = 0;
-    double checked = 0;   // digests, publisher checks and the launcher's run
-    double digests = 0, publishers = 0, run = 0;
+    double byKind[kKinds] = {};
     for (const Row& row : table.Rows())
     {
         const double ms = Median(row.seconds) * 1e3;
         sum += ms;
-        (row.kind == Kind::Digest ? digests : row.kind == Kind::Publisher ? publishers
-                                          : row.kind == Kind::Launcher ? run
-                                                                          : checked) += ms;
+        byKind[static_cast<int>(row.kind)] += ms;
         std::printf("  %-44s %10.2f %9.3f\n", row.name.c_str(), ms, ms / wholeMs);
     }
+    const double digests = byKind[static_cast<int>(Kind::Digest)];
+    const double publishers = byKind[static_cast<int>(Kind::Publisher)];
+    const double launcher = byKind[static_cast<int>(Kind::Launcher)];
     std::printf("  %-44s %10.2f %9.3f\n", "sum of the stage medians", sum, sum / wholeMs);
     std::printf("  %-44s %10.2f\n", "whole event through Telemetry.dll", wholeMs);
     std::printf("  of the whole event: digests %.2f, publisher checks %.2f, the launcher's process %.2f, stages of "
                 "our own %.2f\n",
-                digests / wholeMs, publishers / wholeMs, run / wholeMs, checked / wholeMs);
-    const double ownShare = (wholeMs - digests - publishers - run) / wholeMs;
+                digests / wholeMs, publishers / wholeMs, launcher / wholeMs,
+                byKind[static_cast<int>(Kind::Ours)] / wholeMs);
+    const double ownShare = (wholeMs - digests - publishers - launcher) / wholeMs;
     std::printf("  own share %.2f\n", ownShare);
     return {Median(whole), Median(direct), ownShare};
 }

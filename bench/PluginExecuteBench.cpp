@@ -60,8 +60,8 @@ void PublisherFigures(const std::wstring& large, const std::wstring& small)
             CCertStore store;
             CCryptMsg message;
             trusted = ::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
-                                         CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-                                         0, nullptr, nullptr, nullptr, store.Put(), message.Put(), nullptr) &&
+                                         CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
+                                         nullptr, nullptr, nullptr, store.Put(), message.Put(), nullptr) &&
                       trusted;
         });
         parts.verify = BestSeconds(kRuns, [&] { trusted = VerifyAuthenticode(path.c_str()) == 0 && trusted; });
@@ -74,7 +74,8 @@ void PublisherFigures(const std::wstring& large, const std::wstring& small)
     Require(ReadWholeFile(large, bytes), "reading the launcher");
     std::wstring hex;
     const CDigestProviders digests;
-    const double sha256 = BestSeconds(kRuns, [&] { Require(Sha256HexOfBuffer(bytes.data(), bytes.size(), hex), "SHA-256"); });
+    const double sha256 =
+        BestSeconds(kRuns, [&] { Require(Sha256HexOfBuffer(bytes.data(), bytes.size(), hex), "SHA-256"); });
 
     std::printf("Publisher check (IsTrustedFile) in the system's WinTrust, best of %d%s\n", kRuns,
                 trusted ? "" : " (A FILE WAS NOT TRUSTED)");
@@ -82,8 +83,8 @@ void PublisherFigures(const std::wstring& large, const std::wstring& small)
                 "its image hash alone ms");
     for (const auto& [path, parts] : {std::pair{&large, big}, std::pair{&small, little}})
         std::printf("  %-12s %7.2f %9.2f %16.2f %16.2f %22.2f\n",
-                    WideToUtf8(path->substr(path->find_last_of(L'\\') + 1)).c_str(), parts.megabytes,
-                    parts.check * 1e3, parts.query * 1e3, parts.verify * 1e3, parts.hash * 1e3);
+                    WideToUtf8(path->substr(path->find_last_of(L'\\') + 1)).c_str(), parts.megabytes, parts.check * 1e3,
+                    parts.query * 1e3, parts.verify * 1e3, parts.hash * 1e3);
     std::printf("  what grows with the file: %.1f ms for %.2f MB more, %.0f MB/s (SHA-256 of the same bytes in memory "
                 "%.0f MB/s); the signer's chain (WinVerifyTrust less its hash alone) %.1f ms\n",
                 (big.check - little.check) * 1e3, big.megabytes - little.megabytes,
@@ -111,7 +112,8 @@ void ExecuteFigures()
 
     // In place as an earlier run with reuse left it: the package file, four 16 MB files, the main file, the catalog.
     std::string program;
-    Require(ReadWholeFile(CAgentInstall::BuildFolder() + L"TelemetrySample.exe", program), "reading the sample plug-in");
+    Require(ReadWholeFile(CAgentInstall::BuildFolder() + L"TelemetrySample.exe", program),
+            "reading the sample plug-in");
     std::string catalog = "TelemetrySample.exe:" + Md5(program) + "\n";
     std::vector<std::wstring> hashed{folder + L"catalog.dat", folder + L"TelemetrySample.exe"};
     std::string block(16u << 20, '\0');
@@ -140,8 +142,9 @@ void ExecuteFigures()
         Require(CInstalledComponents::Instance().UseComms(comms) && comms ? ERROR_SUCCESS : ERROR_DLL_NOT_FOUND,
                 "a use of the communications component");
     });
-    const CModule pinComms(::LoadLibraryExW((install.Folder() + L"Utils\\" + CommsLibraryName(os.Info().osCode)).c_str(),
-                                            nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    const CModule pinComms(
+        ::LoadLibraryExW((install.Folder() + L"Utils\\" + CommsLibraryName(os.Info().osCode)).c_str(), nullptr,
+                         LOAD_WITH_ALTERED_SEARCH_PATH));
     const CPluginLibrary library(install.Folder() + L"Plugins\\Telemetry.dll");
     PluginList* list = library.IsLoaded() ? library.Get() : nullptr;
     if (list == nullptr || list->empty() || list->front().plugin == nullptr)
@@ -156,7 +159,8 @@ void ExecuteFigures()
         CMessageObject message;
         Require(message.FromUtf8Json(R"({"PluginExecute":{"PluginId":")" + id +
                                      R"(","PluginName":"TelemetrySample.exe","Cartridge":{"SourcePath":)"
-                                     R"("http://server.test/)" + file + R"(","SourceMd5":")" +
+                                     R"("http://server.test/)" +
+                                     file + R"(","SourceMd5":")" +
                                      Md5(file == "archive.zip" ? "an archive already unpacked" : program) +
                                      R"(","CatalogMd5":")" + catalogMd5 + "\"}}}")
                     ? ERROR_SUCCESS
@@ -188,12 +192,11 @@ void ExecuteFigures()
     };
 
     IPlugin& plugin = *list->front().plugin;
-    const WholeEvents archive =
-        ExecuteStageFigures("a 64 MB archive package in place", event("archive", "archive.zip", Md5(catalog)), plugin,
-                            kEvents, [&] {
-                                hashing();
-                                direct();
-                            });
+    const WholeEvents archive = ExecuteStageFigures(
+        "a 64 MB archive package in place", event("archive", "archive.zip", Md5(catalog)), plugin, kEvents, [&] {
+            hashing();
+            direct();
+        });
     const WholeEvents plain = ExecuteStageFigures("the plain package in place",
                                                   event("plain", "TelemetrySample.exe", ""), plugin, kEvents, direct);
     PublisherFigures(launcher, CAgentInstall::BuildFolder() + L"..\\publisher-samples\\korvo.exe");
