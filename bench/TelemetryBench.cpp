@@ -123,6 +123,8 @@ void DigestFigures()
                 MBps(kBytes, md5File), md5Buffer / md5File);
     std::printf("  SHA-256 buffer %8.1f MB/s   file %8.1f MB/s   file/buffer %.2f\n", MBps(kBytes, shaBuffer),
                 MBps(kBytes, shaFile), shaBuffer / shaFile);
+    Figure("MD5 of a file / of the same bytes in memory", md5Buffer / md5File, "at least 0.90");
+    Figure("SHA-256 of a file / of the same bytes in memory", shaBuffer / shaFile, "at least 0.90");
 }
 
 void TraceFigures()
@@ -429,13 +431,45 @@ void TrackingFigures()
                 one.userSeconds / kEvents * 1e6, one.systemSeconds / kEvents * 1e6);
     std::printf("  4 threads / 1 thread  %.2f (%u processors)\n", fourRate / oneRate,
                 std::thread::hardware_concurrency());
+    Figure("TrackingSend, 4 host threads / 1", fourRate / oneRate, "at least 1.60");
     if (g_requestMedianUs > 0)
+    {
         std::printf("  1-thread median / Quillon.dll request median  %.2f\n", oneMedian * 1e3 / g_requestMedianUs);
+        Figure("TrackingSend median / one request's", oneMedian * 1e3 / g_requestMedianUs, "at most 1.30");
+    }
 
     StageFigures(writeFiles(L"stage", kEvents), pinComms.Get(), pinHardware.Get(), oneMedian);
     library.Free(list);
 }
 } // namespace
+
+namespace bench
+{
+namespace
+{
+struct NamedFigure
+{
+    std::string name;
+    double value;
+    std::string aim;
+};
+std::vector<NamedFigure> g_figures;
+} // namespace
+
+void Figure(const std::string& name, double value, const std::string& aim)
+{
+    g_figures.push_back({name, value, aim});
+}
+
+void PrintFigures()
+{
+    if (g_figures.empty())
+        return;
+    std::printf("Figures of this run\n");
+    for (const NamedFigure& figure : g_figures)
+        std::printf("  %-76s %6.2f   (%s)\n", figure.name.c_str(), figure.value, figure.aim.c_str());
+}
+} // namespace bench
 
 using bench::kUploadHost;
 using bench::UploadFigures;
@@ -466,5 +500,6 @@ int main(int argc, char** argv)
             std::fflush(stdout);   // what was measured stays, should a later set end the process
         }
     }
+    bench::PrintFigures();
     return 0;
 }

@@ -26,8 +26,17 @@ constexpr const wchar_t* kTrustedPublishers[] = {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// The generic Authenticode verification of one file; the provider's state is closed on every path.
-LONG VerifyAuthenticode(const wchar_t* path)
+bool IsTrustedPublisher(const std::wstring& name)
+{
+    for (const wchar_t* trusted : kTrustedPublishers)
+        if (name == trusted)
+            return true;
+    return false;
+}
+
+} // namespace
+
+LONG VerifyAuthenticode(const wchar_t* path, DWORD providerFlags)
 {
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof(file);
@@ -40,6 +49,7 @@ LONG VerifyAuthenticode(const wchar_t* path)
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &file;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.dwProvFlags = providerFlags;
 
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const LONG result = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
@@ -47,16 +57,6 @@ LONG VerifyAuthenticode(const wchar_t* path)
     ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     return result;
 }
-
-bool IsTrustedPublisher(const std::wstring& name)
-{
-    for (const wchar_t* trusted : kTrustedPublishers)
-        if (name == trusted)
-            return true;
-    return false;
-}
-
-} // namespace
 
 bool IsTrustedFile(const wchar_t* path)
 {
