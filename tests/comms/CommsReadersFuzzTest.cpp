@@ -84,7 +84,7 @@ TEST(CommsReadersFuzzTest, ServerAnswer)
                     std::to_string(reply.m_code.empty()));
         if (HttpStatusToError(status) == ERROR_SUCCESS)
             run.Expect(reply.m_message.Items().empty() && reply.m_code.empty(), "a success answer was read");
-        if (!run.Expect(handler.batches.size() == (result == ERROR_NO_DATA ? 0u : 1u) &&
+        if (!run.Expect(handler.batches.size() == (result == ERROR_SUCCESS ? 1u : 0u) &&
                             (reply.m_hasActions || handler.batches.empty()),
                         "the actions raised do not match the reply"))
             return;
