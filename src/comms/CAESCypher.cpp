@@ -235,6 +235,13 @@ bool CAESCypher::Transform(const std::string& in, std::string& out, bool encrypt
                     static_cast<unsigned long long>(in.size()));
         return false;
     }
+    // Wine's provider deciphers a partial last block as a whole one, writing past the text.
+    if (!encrypt && in.size() % block != 0)
+    {
+        TRACE_ERROR(kTraceFlagEvents, 19, "cipher text of %llu bytes is no whole number of blocks",
+                    static_cast<unsigned long long>(in.size()));
+        return false;
+    }
     std::vector<BYTE> buffer;
     try
     {

@@ -2,7 +2,9 @@
 // Enciphered settings: AES-256-CBC with PKCS #7 padding on the CryptoAPI. Key and IV are derived once, by
 // PBKDF2-HMAC-SHA1 (1000 iterations) over the built-in password and salt, so that texts enciphered
 // elsewhere with the same scheme (e.g. openssl enc -aes-256-cbc -K -iv) decipher here. Texts are bytes in
-// narrow strings; the Base64 forms are standard Base64. A false result leaves the output as it was.
+// narrow strings; the Base64 forms are standard Base64. A false result leaves the output as it was. There is
+// no integrity check: Decrypt takes any whole-block text whose padding checks out, and what it gives enciphers
+// back to that very text.
 
 #include "platform/Win.h"
 

@@ -235,6 +235,7 @@ void WebApiRequest::RebuildDescription()
 void WebApiRequest::AssignUrl(std::wstring url)
 {
     m_url = std::move(url);
+    m_urlFilled = false;
     RebuildDescription();
 }
 
@@ -248,14 +249,17 @@ void WebApiRequest::SetBaseUrl(const std::wstring& url)
     m_url = url + m_resource;
     ToForwardSlashes(m_url);
     static_cast<void>(FillPlaceholders());   // a failure clears the URL, traced
+    m_urlFilled = true;
     RebuildDescription();
 }
 
 std::wstring WebApiRequest::GetUrl()
 {
-    if (!m_serviceName.empty() && m_serviceName != kDownloadService)
+    const bool composed = !m_serviceName.empty() && m_serviceName != kDownloadService;
+    if (composed)
         m_url = ComposeConfiguredUrl();
-    if (FillPlaceholders())
+    // A URL filled by SetBaseUrl is not filled again: braces its values brought are no placeholders.
+    if ((!composed && m_urlFilled) || FillPlaceholders())
         DropUnfilledQueryParameters(m_url);
     return m_url;
 }
@@ -278,6 +282,7 @@ std::wstring WebApiRequest::GetUserAgent() const
 void WebApiRequest::SetUrlParameters(const UrlParameterMap& parameters)
 {
     m_urlParameters = parameters;
+    m_urlFilled = false;
 }
 
 IRequestBody* WebApiRequest::GetBody() const

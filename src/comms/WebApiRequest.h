@@ -58,6 +58,7 @@ private:
     IRequestBody* m_body;
     std::wstring m_resource;
     std::wstring m_url;
+    bool m_urlFilled = false;   // m_url is SetBaseUrl's, its placeholders filled
     std::wstring m_verb;
     std::wstring m_description;
     UrlParameterMap m_urlParameters;

@@ -90,6 +90,12 @@ bool Base64Decode(const char* text, DWORD length, BYTE* out, DWORD* outLength)
     const DWORD needed = length / 4 * 3 - padding;
     if (!Reserve(needed, outLength))
         return false;
+    // Checked whole before a byte is written: a text that fails leaves the buffer as it was.
+    for (DWORD at = 0; at < length - padding; ++at)
+    {
+        if (SixBits(text[at]) < 0)
+            return false;
+    }
 
     DWORD produced = 0;
     for (DWORD at = 0; at < length; at += 4)
@@ -98,13 +104,8 @@ bool Base64Decode(const char* text, DWORD length, BYTE* out, DWORD* outLength)
         DWORD group = 0;
         for (DWORD i = 0; i < 4; ++i)
         {
-            const char c = text[at + i];
-            int bits = 0;
-            if (c == '=' && last && i >= 4 - padding)
-                bits = 0;
-            else if ((bits = SixBits(c)) < 0)
-                return false;
-            group = group << 6 | static_cast<DWORD>(bits);
+            const bool pad = last && i >= 4 - padding;
+            group = group << 6 | static_cast<DWORD>(pad ? 0 : SixBits(text[at + i]));
         }
         const DWORD bytes = last ? 3 - padding : 3;
         for (DWORD i = 0; i < bytes; ++i)

@@ -4,7 +4,8 @@
 //
 // The encoders write into the caller's buffer. The length argument carries the buffer's capacity in and the
 // produced length out; when the capacity is too small the call fails and stores the length it needs. A false
-// result may leave partial output in the buffer. Nothing is terminated except where said.
+// result may leave partial output in an encoder's buffer; a decoder's it leaves as it was. Nothing is terminated
+// except where said.
 
 #include "platform/Win.h"
 

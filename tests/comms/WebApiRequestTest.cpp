@@ -99,6 +99,10 @@ TEST(WebApiRequestTest, WithoutServiceOrForADownloadTheGivenUrlIsUsed)
     EXPECT_EQ(L"https://host.example:8443/api/items/7", request.GetUrl());
     EXPECT_EQ(L"POST", request.GetVerb());
     EXPECT_EQ(L"Agent/1", request.GetUserAgent());
+    // A value's brace is no placeholder, however often the URL is asked for.
+    WebApiRequest braces(&config, L"", nullptr, L"", {{L"Id", L"{Q"}}, L"items/{Id}");
+    braces.SetBaseUrl(L"https://h/");
+    EXPECT_EQ(L"https://h/items/{Q", braces.GetUrl());
 
     // A download keeps its URL and defaults to "GET".
     DownloadRequest download(&config, L"http://host/dir/file.zip");

@@ -70,6 +70,9 @@ TEST(EncodingTest, SmallBuffersAreNeverOverrun)
     EXPECT_FALSE(Base64Decode("AQIDBA==", 8, out, &length));
     EXPECT_EQ(4u, length);
     EXPECT_EQ(9, out[0]);
+    EXPECT_FALSE(Base64Decode("AQIDB*==", 8, out, &length));   // a bad character after a whole group
+    EXPECT_EQ(4u, length);
+    EXPECT_EQ(9, out[0]);
     EXPECT_TRUE(Base64Decode("AQIDBA==", 8, out, &length));
     EXPECT_EQ(0, memcmp(out, bytes, 4));
 }
