@@ -18,6 +18,7 @@
 
 #include <iterator>
 #include <memory>
+#include <tuple>
 
 namespace
 {
@@ -105,10 +106,10 @@ TEST(RepositoryReadersFuzzTest, DiscoverySettings)
         written.AddUInt32(L"MaxFails", config.MaxFails());
         CFakeConfigUtil again;
         again.Set(L"AgentServices.Discovery.Settings", Text(written));
-        const Discovery::CDiscoveryConfig reread(&again);
-        run.Expect(reread.Enabled() == config.Enabled() && reread.Port() == config.Port() &&
-                       reread.DiscoveryInterval() == config.DiscoveryInterval() &&
-                       reread.MaxProviders() == config.MaxProviders() && reread.MaxFails() == config.MaxFails(),
+        const auto fields = [](const Discovery::CDiscoveryConfig& c) {
+            return std::make_tuple(c.Enabled(), c.Port(), c.DiscoveryInterval(), c.MaxProviders(), c.MaxFails());
+        };
+        run.Expect(fields(Discovery::CDiscoveryConfig(&again)) == fields(config),
                    "the settings written back read differently");
     });
     EXPECT_EQ(run.Faults(), 0);

@@ -42,8 +42,8 @@ std::wstring Text(const CMessageObject& object)
 
 } // namespace
 
-// A task made of any event and schedule reads back as JSON with the event as its actions and a repetition only
-// where the schedule has one; a refused one leaves the request as it was.
+// A task made of any event and schedule carries the event as its actions, the start asked for, and a repetition
+// only where the schedule has one; a refused one leaves the request as it was.
 TEST(SchedulerFuzzTest, TaskAdd)
 {
     CNoDispatcher dispatcher;
@@ -75,7 +75,6 @@ TEST(SchedulerFuzzTest, TaskAdd)
         if (status != ERROR_SUCCESS)
             return static_cast<void>(run.Expect(Text(request) == before, "a refused task changed the request"));
 
-        // What the scheduler is sent, as the objects hold it (the text writer's own limits are not its concern).
         const CMessageItem* item = nullptr;
         if (!run.Expect(request.FindItem(L"Other", item) && request.FindItem(L"SchedulerTaskAdd", item) &&
                             item->m_type == Object && item->m_value.object != nullptr,

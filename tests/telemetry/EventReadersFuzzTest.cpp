@@ -22,28 +22,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cwctype>
+#include <tuple>
 
 namespace
 {
-
-// A tracking file as the writing component would make it from the record.
-std::string Written(const TrackingRecord& record)
-{
-    CMessageObject document;
-    document.AddString(L"TrackIndex", record.trackIndex);
-    CMessageObject* pairs = document.AddArray(L"CustomData");
-    for (const auto& [name, value] : record.customPairs)
-    {
-        CMessageObject pair;
-        pair.AddString(L"Name", name);
-        pair.AddString(L"Value", value);
-        pairs->AddObjectCopy(pair);
-    }
-    std::string text;
-    EXPECT_TRUE(document.SerializeUtf8(text));
-    return text;
-}
 
 void AddPairs(CMessageObject& payload, const wchar_t* name, const std::vector<std::pair<std::wstring, std::wstring>>& pairs)
 {
@@ -54,6 +36,17 @@ void AddPairs(CMessageObject& payload, const wchar_t* name, const std::vector<st
         pair->AddString(L"Name", first);
         pair->AddString(L"Value", second);
     }
+}
+
+// A tracking file as the writing component would make it from the record.
+std::string Written(const TrackingRecord& record)
+{
+    CMessageObject document;
+    document.AddString(L"TrackIndex", record.trackIndex);
+    AddPairs(document, L"CustomData", record.customPairs);
+    std::string text;
+    EXPECT_TRUE(document.SerializeUtf8(text));
+    return text;
 }
 
 // Whether path, as the system resolves it (trailing backslashes dropped, as RemoveTree does), names something
@@ -79,11 +72,6 @@ std::string Shown(const std::wstring& name)
     for (const wchar_t c : name.substr(0, 80))
         shown += c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
     return "\"" + shown + (name.size() > 80 ? "...\"" : "\"");
-}
-
-bool IsLowerHex(const std::wstring& text)
-{
-    return std::all_of(text.begin(), text.end(), [](wchar_t c) { return std::iswdigit(c) || (c >= L'a' && c <= L'f'); });
 }
 
 } // namespace
@@ -146,12 +134,11 @@ TEST(EventReadersFuzzTest, UploadRecord)
         written.AddString(L"Owner", record.owner);
         written.AddUInt32(L"RetryCount", record.retryCount);
         written.AddBool(L"KeepFile", record.keepFile);
-        const UploadRecord again = ReadUploadRecord(written);
-        run.Expect(again.filePath == record.filePath && again.statusCode == record.statusCode &&
-                       again.statusDescription == record.statusDescription && again.metadata == record.metadata &&
-                       again.contentType == record.contentType && again.operationId == record.operationId &&
-                       again.owner == record.owner && again.retryCount == record.retryCount &&
-                       again.keepFile == record.keepFile,
+        const auto fields = [](const UploadRecord& r) {
+            return std::tie(r.filePath, r.statusCode, r.statusDescription, r.metadata, r.contentType, r.operationId,
+                            r.owner, r.retryCount, r.keepFile);
+        };
+        run.Expect(fields(ReadUploadRecord(written)) == fields(record),
                    "the record written back reads differently");
     });
     EXPECT_EQ(run.Faults(), 0);
@@ -196,15 +183,12 @@ TEST(EventReadersFuzzTest, PluginExecuteRequest)
         written.AddBool(L"Reuse", request.reuse);
         written.AddString(L"OperationId", request.operationId);
         written.AddString(L"Owner", request.owner);
-        const PluginExecuteRequest again = ReadPluginExecuteRequest(written, &config);
-        run.Expect(again.pluginId == request.pluginId && again.pluginName == request.pluginName &&
-                       again.launcherPath == request.launcherPath && again.cartridge.source == request.cartridge.source &&
-                       again.cartridge.sourceMd5 == request.cartridge.sourceMd5 &&
-                       again.cartridge.catalogMd5 == request.cartridge.catalogMd5 &&
-                       again.cartridge.flags == request.cartridge.flags &&
-                       again.cartridge.catalogType == request.cartridge.catalogType &&
-                       again.parameters == request.parameters && again.reuse == request.reuse &&
-                       again.operationId == request.operationId && again.owner == request.owner,
+        const auto fields = [](const PluginExecuteRequest& r) {
+            return std::tie(r.pluginId, r.pluginName, r.launcherPath, r.cartridge.source, r.cartridge.sourceMd5,
+                            r.cartridge.catalogMd5, r.cartridge.flags, r.cartridge.catalogType, r.parameters, r.reuse,
+                            r.operationId, r.owner);
+        };
+        run.Expect(fields(ReadPluginExecuteRequest(written, &config)) == fields(request),
                    "the request written back reads differently");
 
         // The names once more, mutated as text: JSON mutations seldom make the awkward ones.
@@ -305,7 +289,7 @@ TEST(EventReadersFuzzTest, PackageSourceUrl)
         {
             const std::wstring host = rest.substr(0, rest.find(L'/'));
             run.Expect(repository.size() == 7 + host.size() + 1 + 64 && repository.rfind(L"http://" + host + L"/", 0) == 0 &&
-                           IsLowerHex(repository.substr(repository.size() - 64)),
+                           repository.find_first_not_of(L"0123456789abcdef", repository.size() - 64) == std::wstring::npos,
                        "the repository URL is not http://<host>/<digest>");
             const std::wstring url = Repository::CRepositoryBatchDownloader::ProviderUrl(provider, L"Telemetry", file);
             run.Expect(url == L"http://10.0.0.5:18226/Telemetry/" + repository.substr(repository.size() - 64),
