@@ -46,7 +46,8 @@ bool IsReservedDeviceName(const std::wstring& name)
 
 bool IsPlainFileName(const std::wstring& name)
 {
-    if (name.empty() || name == L"." || name == L"..")
+    // Windows drops the dots and blanks that end a name: one made of them alone names the folder or its parent.
+    if (name.find_first_not_of(L". ") == std::wstring::npos)
         return false;
     for (const wchar_t c : name)
         if (IsRefusedInFileName(c))

@@ -15,8 +15,8 @@ std::wstring DrivePart(const std::wstring& path);
 // LPT1 to LPT9 (also with the superscript digits 1 to 3), in any case, with or without an extension, with
 // trailing dots or blanks ("nul.txt", "Com1 .log", "CON...").
 [[nodiscard]] bool IsReservedDeviceName(const std::wstring& name);
-// A name that stays inside the folder it is put in and names a file there: not empty, not "." or "..", no
-// refused character, no device name.
+// A name that stays inside the folder it is put in and names a file there: not empty, not made of dots and
+// blanks alone ("." and ".." among them), no refused character, no device name.
 [[nodiscard]] bool IsPlainFileName(const std::wstring& name);
 // A path below the folder it is put in: one or more plain file names joined by "\" or "/". Refuses what is
 // absolute, names a drive, is UNC or "\\?\", has an empty, "." or ".." segment.

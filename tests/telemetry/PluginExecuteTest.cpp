@@ -216,6 +216,7 @@ TEST_F(PluginExecuteTest, PackageFileNamedByLastSegmentElseByDigestOfSource)
         {L"http://server.test", nullptr},
         {L"http://server.test/pkg/", nullptr},
         {L"http://server.test/pkg/..", nullptr},
+        {L"http://server.test/pkg/. ..", nullptr},
         {L"http://server.test/a:b", nullptr},
         {L"http://server.test/pkg/NUL.exe", nullptr},   // a device, not a file
     };
@@ -237,7 +238,7 @@ TEST_F(PluginExecuteTest, PackageFileNamedByLastSegmentElseByDigestOfSource)
     std::wstring plugin, launcher;
     EXPECT_EQ(Package(L"http://server.test/pkg/tool.exe").Prepare(plugin, launcher), 12005u);
     EXPECT_EQ(plugin, L"");
-    EXPECT_EQ(m_served.fetches, 6);
+    EXPECT_EQ(m_served.fetches, 7);
 }
 
 // An archive: fetched and unpacked once, then reused; unpacked again without a fetch when only the folder
@@ -414,6 +415,8 @@ TEST_F(PluginExecuteTest, HostileNamesTouchNothing)
         {L"PluginId", L"con.txt"},
         {L"PluginId", L"COM1 "},
         {L"PluginId", L"lpt9..."},
+        {L"PluginId", L"..."},   // the system drops trailing dots and blanks: Downloads itself
+        {L"PluginId", L" . "},
         {L"OperationId", L"\\..\\..\\x"},
         {L"OperationId", L"../x"},
         {L"OperationId", L"a:b"},
@@ -431,6 +434,7 @@ TEST_F(PluginExecuteTest, HostileNamesTouchNothing)
         {L"PluginLauncher", L"\\\\?\\C:\\x.exe"},
         {L"PluginLauncher", L"bin/../../x.exe"},
         {L"PluginLauncher", L"bin\\aux"},
+        {L"PluginLauncher", L"bin\\ "},
     };
     // What the names point at, if they were followed.
     WriteBytes(m_data + L"x.exe", "kept");
