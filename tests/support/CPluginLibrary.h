@@ -8,7 +8,7 @@
 #include "host/IPlugin.h"
 #include "platform/CUniqueHandle.h"
 
-#include <optional>
+#include <memory>
 #include <string>
 
 class CPluginLibrary
@@ -45,7 +45,7 @@ public:
     bool Load(const std::wstring& path)
     {
         Unload();
-        m_library.emplace(path);
+        m_library = std::make_unique<CPluginLibrary>(path);
         if (m_library->IsLoaded())
             m_list = m_library->Get();
         return m_list != nullptr && m_list->size() == 1;
@@ -60,6 +60,6 @@ public:
     }
 
 private:
-    std::optional<CPluginLibrary> m_library;
+    std::unique_ptr<CPluginLibrary> m_library;
     PluginList* m_list = nullptr;
 };
