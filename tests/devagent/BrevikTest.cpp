@@ -1,6 +1,7 @@
 // Brevik.dll from an agent install's Utils folder, extracting archives made here: zips by libarchive, RAR by hand.
 
 #include "CAgentInstall.h"
+#include "ModuleExport.h"
 #include "TestFiles.h"
 
 #include "host/ComponentExports.h"
@@ -86,12 +87,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_install.Add(L"Brevik.dll", L"Utils"));
-        m_library.Reset(::LoadLibraryExW((m_install.Folder() + L"Utils\\Brevik.dll").c_str(), nullptr,
-                                         LOAD_WITH_ALTERED_SEARCH_PATH));
-        const auto at = [&](const char* f) { return reinterpret_cast<void*>(::GetProcAddress(m_library.Get(), f)); };
-        m_get = reinterpret_cast<GetCompressionFn>(at("GetCompression"));
-        m_free = reinterpret_cast<FreeCompressionFn>(at("FreeCompression"));
-        m_outstanding = reinterpret_cast<DWORD (*)()>(at("BrevikOutstandingObjects"));
+        m_library = LoadLibraryAt(m_install.Folder() + L"Utils\\Brevik.dll");
+        m_get = ModuleExport<GetCompressionFn>(m_library.Get(), "GetCompression");
+        m_free = ModuleExport<FreeCompressionFn>(m_library.Get(), "FreeCompression");
+        m_outstanding = ModuleExport<DWORD (*)()>(m_library.Get(), "BrevikOutstandingObjects");
         ASSERT_TRUE(m_get && m_free && m_outstanding);
     }
 

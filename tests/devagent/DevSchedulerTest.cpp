@@ -5,6 +5,7 @@
 #include "CDevScheduler.h"
 #include "CFakeConfigUtil.h"
 #include "COstrelTap.h"
+#include "ModuleExport.h"
 #include "ScheduleTime.h"
 
 #include "host/IDispatchEvent.h"
@@ -202,12 +203,9 @@ TEST(ScheduleTimeTest, ReadsTheStartTimeForms)
 TEST(COstrelTapTest, HearsEverySendUntilGone)
 {
     const std::wstring folder = CAgentInstall::BuildFolder();
-    CModule library(::LoadLibraryExW((folder + L"Ostrel.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    const auto find = [&](const char* name) {
-        return reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), name));
-    };
-    const auto get = reinterpret_cast<GetIDispatchEventFn>(find("GetIDispatchEvent"));
-    const auto release = reinterpret_cast<FreeIDispatchEventFn>(find("FreeIDispatchEvent"));
+    const CModule library = LoadLibraryAt(folder + L"Ostrel.dll");
+    const auto get = ModuleExport<GetIDispatchEventFn>(library.Get(), "GetIDispatchEvent");
+    const auto release = ModuleExport<FreeIDispatchEventFn>(library.Get(), "FreeIDispatchEvent");
     ASSERT_TRUE(get && release);
     IDispatchEvent* dispatcher = get();
     const auto releaseDispatcher = ScopeExit([&] { release(&dispatcher); });

@@ -3,6 +3,7 @@
 
 #include "CAgentInstall.h"
 #include "CServerFixture.h"
+#include "ModuleExport.h"
 #include "TestFiles.h"
 
 #include "host/ICommsWrapper.h"
@@ -24,12 +25,6 @@ using namespace std::chrono_literals;
 constexpr wchar_t kUserAgent[] = L"QuillonTest/1";
 constexpr DWORD kDispatcherFlags = 10;   // what the request dispatcher always opens with
 const SYSTEMTIME kFixedTime{2024, 5, 0, 1, 9, 3, 7, 42}; // 2024-05-01 09:03:07.042
-
-template <typename Fn>
-Fn Export(HMODULE library, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
-}
 
 // The address of a loopback listener that was just closed: connections to it are refused.
 std::wstring DeadAddress()
@@ -57,11 +52,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_install.Add(Library(), L"Utils"));
-        m_library.Reset(::LoadLibraryExW((m_install.Folder() + L"Utils\\" + Library()).c_str(), nullptr,
-                                         LOAD_WITH_ALTERED_SEARCH_PATH));
-        m_get = Export<GetICommsWrapperFn>(m_library.Get(), "GetICommsWrapper");
-        m_free = Export<FreeICommsWrapperFn>(m_library.Get(), "FreeICommsWrapper");
-        m_outstanding = Export<QuillonOutstandingObjectsFn>(m_library.Get(), "QuillonOutstandingObjects");
+        m_library = LoadLibraryAt(m_install.Folder() + L"Utils\\" + Library());
+        m_get = ModuleExport<GetICommsWrapperFn>(m_library.Get(), "GetICommsWrapper");
+        m_free = ModuleExport<FreeICommsWrapperFn>(m_library.Get(), "FreeICommsWrapper");
+        m_outstanding = ModuleExport<QuillonOutstandingObjectsFn>(m_library.Get(), "QuillonOutstandingObjects");
         ASSERT_TRUE(m_get && m_free && m_outstanding);
         m_comms = m_get();
         ASSERT_NE(m_comms, nullptr);

@@ -3,7 +3,7 @@
 // a library named without a folder. Nothing may take them.
 #include "CAgentInstall.h"
 #include "CFakeConfigUtil.h"
-#include "ChildProcess.h"
+#include "ModuleExport.h"
 #include "TestFiles.h"
 
 #include "comms/CommsWrapperRequestDispatcher.h"
@@ -82,14 +82,12 @@ TEST_F(BareNameTest, NoComponentIsTakenFromTheSearchOrder)
                 ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("Cannot Initialize CommsWrapper")));
 
     for (const wchar_t* name : kPlanted)
-        EXPECT_EQ(nullptr, ::GetModuleHandleW(name)) << name;
+        EXPECT_FALSE(IsLoaded(name)) << name;
 
     // The plug-in in a host of its own, which inherits the current folder and PATH: no configuration
     // component, so no plug-in, and the trace says why.
     ASSERT_TRUE(m_install.Add(L"Telemetry.dll", L"Plugins"));
-    const std::wstring install = m_install.Folder().substr(0, m_install.Folder().size() - 1);
-    const ChildResult host = RunChild(L"\"" + CAgentInstall::BuildFolder() + L"agent-host.exe\" --install \"" +
-                                      install + L"\" --trace 2 7");
+    const ChildResult host = m_install.RunHost(L"--trace 2 7");
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), host.error);
     EXPECT_NE(std::string::npos, host.output.find("no install path: no configuration component")) << host.output;
     EXPECT_NE(std::string::npos, host.output.find("the plug-in cannot be built: m_configUtil is nullptr"))

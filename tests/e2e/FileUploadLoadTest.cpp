@@ -7,12 +7,12 @@
 #include "COstrelTap.h"
 #include "CPluginLibrary.h"
 #include "CServerFixture.h"
+#include "ModuleExport.h"
 #include "TestFiles.h"
 
 #include "host/IPlugin.h"
 #include "message/CMessageObject.h"
 #include "platform/CUniqueHandle.h"
-#include "platform/ScopeExit.h"
 
 #include <gtest/gtest.h>
 
@@ -47,25 +47,17 @@ TEST(FileUploadLoadTest, EveryFileIsStoredOnceOrFailsThreeTimesAndUploadsNeverOv
                    "\"Services.Authorization.AuthorizationId\":\"id-7\",\"Services.Authorization.Secret\":\"s-7\"}");
     // The plug-in loads the communications component for each upload: our reference keeps it mapped and lets
     // us read its count of objects handed out.
-    const CModule quillon(
-        ::LoadLibraryExW((install.Folder() + L"Utils\\Quillon.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    const auto outstanding = reinterpret_cast<DWORD (*)()>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(quillon.Get(), "QuillonOutstandingObjects")));
+    const CModule quillon = LoadLibraryAt(install.Folder() + L"Utils\\Quillon.dll");
+    const auto outstanding = ModuleExport<DWORD (*)()>(quillon.Get(), "QuillonOutstandingObjects");
     ASSERT_TRUE(outstanding != nullptr);
-    const CPluginLibrary library(install.Folder() + L"Plugins\\Telemetry.dll");
-    ASSERT_TRUE(library.IsLoaded());
-    PluginList* list = library.Get();
-    const auto freeList = ScopeExit([&] {
-        if (list != nullptr)
-            library.Free(list);
-    });
-    ASSERT_TRUE(list != nullptr && list->size() == 1);
+    CLoadedPlugin plugin;
+    ASSERT_TRUE(plugin.Load(install.Folder() + L"Plugins\\Telemetry.dll"));
 
     // An event that arrives while another upload runs waits for it: none may be turned away.
     std::mutex mutex;
     std::map<std::wstring, std::vector<DWORD>> results; // for each operation, in delivery order
     const auto deliver = [&](const std::wstring& operationId, CMessageObject& event) {
-        const DWORD result = (*list)[0].plugin->ProcessEvent(&event);
+        const DWORD result = plugin.Plugin().ProcessEvent(&event);
         const std::lock_guard<std::mutex> lock(mutex);
         results[operationId].push_back(result);
     };

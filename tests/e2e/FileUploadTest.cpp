@@ -35,14 +35,6 @@ constexpr char kMetadata[] =
 constexpr char kContentBytes[] = "line one\r\nbytes \x00\x01\xff\x7f end\r\n";
 const std::string kContent(kContentBytes, sizeof kContentBytes - 1); // the NULs included, not the terminator
 
-std::string Escaped(const std::wstring& path)
-{
-    std::string text = WideToUtf8(path);
-    for (std::size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2))
-        text.insert(at, 1, '\\');
-    return text;
-}
-
 CHttpHeaders MetadataHeaders(const CRecordedRequest& request)
 {
     CHttpHeaders found;
@@ -83,11 +75,8 @@ protected:
     // The plug-in, the scheduler over the kept store and its ear on the dispatcher, as the host starts them.
     void StartHost(double scale = 0.002)
     {
-        m_library = std::make_unique<CPluginLibrary>(m_install.Folder() + L"Plugins\\Telemetry.dll");
-        ASSERT_TRUE(m_library->IsLoaded());
-        m_list = m_library->Get();
-        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
-        IPlugin* plugin = (*m_list)[0].plugin;
+        ASSERT_TRUE(m_plugin.Load(m_install.Folder() + L"Plugins\\Telemetry.dll"));
+        IPlugin* plugin = &m_plugin.Plugin();
         SchedulerCallbacks callbacks{[this, plugin](const std::wstring&, CMessageObject& event) {
                                          const DWORD result = plugin->ProcessEvent(&event);
                                          std::lock_guard<std::mutex> lock(m_mutex);
@@ -108,19 +97,17 @@ protected:
             m_scheduler->Stop();
         m_tap.reset();
         m_scheduler.reset();
-        if (m_list != nullptr)
-            m_library->Free(std::exchange(m_list, nullptr));
-        m_library.reset();
+        m_plugin.Unload();
     }
 
     DWORD Deliver(const std::string& extra = {})
     {
         CMessageObject event;
-        EXPECT_TRUE(event.FromUtf8Json(R"({"FileUpload":{"Filename":")" + Escaped(m_file) +
+        EXPECT_TRUE(event.FromUtf8Json(R"({"FileUpload":{"Filename":")" + JsonEscaped(WideToUtf8(m_file)) +
                                        R"(","OperationId":"op-1","Status":{"Code":7,"Description":"Collected"},)"
                                        R"("Metadata":[)" +
                                        kMetadata + "]" + extra + "}}"));
-        return (*m_list)[0].plugin->ProcessEvent(&event);
+        return m_plugin.Plugin().ProcessEvent(&event);
     }
 
     void FailUploads(std::size_t times) // 0: every time
@@ -147,8 +134,7 @@ protected:
     std::mutex m_mutex;
     std::vector<DWORD> m_answers;      // of the scheduler's deliveries
     std::vector<std::wstring> m_notes; // what the scheduler refused (under its lock)
-    std::unique_ptr<CPluginLibrary> m_library;
-    PluginList* m_list = nullptr;
+    CLoadedPlugin m_plugin;
     std::unique_ptr<CDevScheduler> m_scheduler;
     std::unique_ptr<COstrelTap> m_tap;
 };

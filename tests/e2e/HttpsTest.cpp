@@ -3,21 +3,13 @@
 // deciding which server certificates the communications stand-in believes. Each row says what the fixture,
 // nginx and the proxy saw.
 
-#include "CAgentInstall.h"
-#include "CNginxFront.h"
-#include "CPluginLibrary.h"
-#include "CServerFixture.h"
-#include "CTinyproxy.h"
-#include "LoopbackPorts.h"
-#include "TestFiles.h"
+#include "PluginEndToEndTest.h"
 
-#include "message/CMessageObject.h"
 #include "platform/TextUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 #include <string>
 
 namespace
@@ -44,29 +36,17 @@ std::size_t Count(const std::string& text, const std::string& part)
     return count;
 }
 
-class HttpsEndToEndTest : public ::testing::Test
+class HttpsEndToEndTest : public RealServersEndToEndTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_install.AddComponents());
+        RealServersEndToEndTest::SetUp();
+        if (HasFatalFailure())
+            return;
         m_server.ReplyJson("GET", kHitPath, 200, "{}");
         m_server.StoreUploads(kUploadPrefix, m_install.Folder() + L"Received");
-        std::wstring reason;
-        ASSERT_TRUE(m_nginx.Start(m_server.Port(), L"", reason)) << WideToUtf8(reason);
-        m_library = std::make_unique<CPluginLibrary>(m_install.Folder() + L"Plugins\\Telemetry.dll");
-        ASSERT_TRUE(m_library->IsLoaded());
-        m_list = m_library->Get();
-        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
-    }
-
-    void TearDown() override
-    {
-        if (m_list != nullptr)
-            m_library->Free(m_list);
-        // The test support checks its own servers: none outlives the test.
-        EXPECT_TRUE(m_nginx.Stop());
-        EXPECT_TRUE(m_proxy.Stop());
+        StartNginx();
     }
 
     // Utils\config.json for the server behind the front with that certificate, then the changes (values are
@@ -93,19 +73,17 @@ protected:
             {"Services.Service_TelemetryFileUpload.Service", "\"telemetry-files\""}};
         for (const auto& [key, value] : changes)
             settings[key] = value;
-        std::string json = "{\"Test.Revision\":\"" + std::string(++m_revision, 'r') + "\"";
+        std::string members;
         for (const auto& [key, value] : settings)
-            json += ",\"" + key + "\":" + value;
-        WriteBytes(m_install.Folder() + L"Utils\\config.json", json + "}");
+            members += ",\"" + key + "\":" + value;
+        WriteConfiguration(members);
     }
 
     DWORD Track()
     {
         const std::wstring file = m_install.Folder() + L"hit.json";
         WriteBytes(file, R"({"TrackIndex":"https"})");
-        CMessageObject event;
-        event.AddObject(L"TrackingSend", true)->AddString(L"Filename", file);
-        return (*m_list)[0].plugin->ProcessEvent(&event);
+        return Deliver(R"({"TrackingSend":{"Filename":")" + WideToUtf8(JsonEscaped(file)) + "\"}}");
     }
 
     // One upload, refused by the server when refuse is set; the file is kept either way.
@@ -115,11 +93,9 @@ protected:
             m_server.Reply("PUT", kUploadPrefix, {503, {}, "busy", "text/plain", {}}, EPathMatch::Prefix, 1);
         const std::wstring file = m_install.Folder() + L"upload.bin";
         WriteBytes(file, "upload over https");
-        CMessageObject event;
-        EXPECT_TRUE(event.FromUtf8Json(R"({"FileUpload":{"Filename":")" + WideToUtf8(JsonEscaped(file)) +
-                                       R"(","OperationId":"op-1","KeepFile":true,"RetryCount":2,)"
-                                       R"("Status":{"Code":7,"Description":"Collected"}}})"));
-        return (*m_list)[0].plugin->ProcessEvent(&event);
+        return Deliver(R"({"FileUpload":{"Filename":")" + WideToUtf8(JsonEscaped(file)) +
+                       R"(","OperationId":"op-1","KeepFile":true,"RetryCount":2,)"
+                       R"("Status":{"Code":7,"Description":"Collected"}}})");
     }
 
     // What the servers saw of the hits and uploads since the last call: "fixture N, nginx N" (nginx counts from
@@ -133,14 +109,6 @@ protected:
         m_server.ClearRequests();
         return seen;
     }
-
-    CAgentInstall m_install;
-    CServerFixture m_server;
-    CNginxFront m_nginx;
-    CTinyproxy m_proxy;
-    std::unique_ptr<CPluginLibrary> m_library;
-    PluginList* m_list = nullptr;
-    int m_revision = 0;
 };
 
 } // namespace
@@ -149,9 +117,10 @@ protected:
 // end in the TLS handshake: nothing reaches nginx's request log or the fixture.
 TEST_F(HttpsEndToEndTest, TrustSettingsDecideWhichServerCertificatesAreBelieved)
 {
-    const auto rules = [](const std::string& domain, const std::string& certificate) {
-        return R"({"TrustedCertificatesByDomain":{")" + domain + R"(":[")" + certificate + R"("]}})";
+    const auto rules = [](const std::string& domain, const wchar_t* certificate) {
+        return R"({"TrustedCertificatesByDomain":{")" + domain + R"(":[")" + Authority(certificate) + R"("]}})";
     };
+    const auto local = [&](const wchar_t* certificate) { return rules("127.0.0.1", certificate); };
     const struct
     {
         const char* label;
@@ -161,25 +130,20 @@ TEST_F(HttpsEndToEndTest, TrustSettingsDecideWhichServerCertificatesAreBelieved)
     } rows[] = {
         {"root trusted in the machine store", ECertificate::Trusted, "", true},
         {"unknown root, no rule", ECertificate::SelfSigned, "", false},
-        {"rule with the SHA-256 thumbprint", ECertificate::SelfSigned,
-         rules("127.0.0.1", Authority(L"selfsigned.sha256")), true},
-        {"rule with the SHA-1 thumbprint", ECertificate::SelfSigned, rules("127.0.0.1", Authority(L"selfsigned.sha1")),
-         true},
-        {"rule with the DER in Base64", ECertificate::SelfSigned, rules("127.0.0.1", Authority(L"selfsigned.b64")),
-         true},
-        {"rule for another domain", ECertificate::SelfSigned, rules("other.example", Authority(L"selfsigned.sha256")),
-         false},
-        {"wrong thumbprint", ECertificate::SelfSigned, rules("127.0.0.1", Authority(L"server.sha256")), false},
+        {"rule with the SHA-256 thumbprint", ECertificate::SelfSigned, local(L"selfsigned.sha256"), true},
+        {"rule with the SHA-1 thumbprint", ECertificate::SelfSigned, local(L"selfsigned.sha1"), true},
+        {"rule with the DER in Base64", ECertificate::SelfSigned, local(L"selfsigned.b64"), true},
+        {"rule for another domain", ECertificate::SelfSigned, rules("other.example", L"selfsigned.sha256"), false},
+        {"wrong thumbprint", ECertificate::SelfSigned, local(L"server.sha256"), false},
         {"rules disabled", ECertificate::SelfSigned,
          R"({"Enabled":false,"TrustedCertificatesByDomain":{"127.0.0.1":[")" + Authority(L"selfsigned.sha256") +
              "\"]}}",
          false},
         {"expired, no rule", ECertificate::Expired, "", false},
-        {"expired, with a matching rule", ECertificate::Expired, rules("127.0.0.1", Authority(L"expired.sha256")),
-         true},
+        {"expired, with a matching rule", ECertificate::Expired, local(L"expired.sha256"), true},
         {"another host's certificate, no rule", ECertificate::OtherName, "", false},
-        {"another host's certificate, with a matching rule", ECertificate::OtherName,
-         rules("127.0.0.1", Authority(L"othername.sha256")), true},
+        {"another host's certificate, with a matching rule", ECertificate::OtherName, local(L"othername.sha256"),
+         true},
     };
     std::size_t logged = 0;
     for (const auto& row : rows)
@@ -198,16 +162,9 @@ TEST_F(HttpsEndToEndTest, TrustSettingsDecideWhichServerCertificatesAreBelieved)
 // nginx), the absolute form for plain HTTP (straight to the fixture). Each row is a tracking hit and an upload.
 TEST_F(HttpsEndToEndTest, AProxyThatAsksForCredentialsCarriesBothEventsWhenGivenTheRightOnes)
 {
-    std::wstring reason;
-    ASSERT_TRUE(m_proxy.Start("agent", "s3cret", reason)) << WideToUtf8(reason);
-    const std::string proxy = WideToUtf8(m_proxy.Address());
-    const std::vector<unsigned short> dead = PickFreePorts("127.0.0.2", 1); // nothing listens there
-    ASSERT_EQ(dead.size(), 1u);
-    const auto route = [](const std::string& address, const std::string& credentials, bool fallback) {
-        return R"({"source":"explicit","proxyList":")" + address + "\"" + credentials + R"(,"fallback":)" +
-               (fallback ? "true" : "false") + "}";
-    };
-    const std::string right = R"(,"user":"agent","password":"s3cret")";
+    ASSERT_NO_FATAL_FAILURE(StartProxy());
+    const std::string& proxy = m_proxyAddress;
+    const std::string right = Credentials("s3cret");
     const std::string plainServer = "\"" + m_server.HostAndPort() + "\"";
     const struct
     {
@@ -219,20 +176,20 @@ TEST_F(HttpsEndToEndTest, AProxyThatAsksForCredentialsCarriesBothEventsWhenGiven
         bool delivered;
         const char* proxySaw; // in its log
     } rows[] = {
-        {"HTTPS, right credentials", ECertificate::Trusted, true, route(proxy, right, false), "", true,
+        {"HTTPS, right credentials", ECertificate::Trusted, true, Route(proxy, right, false), "", true,
          "CONNECT 127.0.0.1:"},
         {"HTTPS, wrong password", ECertificate::Trusted, true,
-         route(proxy, R"(,"user":"agent","password":"wrong")", false), "", false, "CONNECT 127.0.0.1:"},
-        {"HTTPS, no credentials", ECertificate::Trusted, true, route(proxy, "", false), "", false,
+         Route(proxy, Credentials("wrong"), false), "", false, "CONNECT 127.0.0.1:"},
+        {"HTTPS, no credentials", ECertificate::Trusted, true, Route(proxy, "", false), "", false,
          "CONNECT 127.0.0.1:"},
-        {"HTTP, right credentials", ECertificate::Trusted, false, route(proxy, right, false), "", true,
+        {"HTTP, right credentials", ECertificate::Trusted, false, Route(proxy, right, false), "", true,
          " http://127.0.0.1:"},
-        {"HTTP, no credentials", ECertificate::Trusted, false, route(proxy, "", false), "", false,
+        {"HTTP, no credentials", ECertificate::Trusted, false, Route(proxy, "", false), "", false,
          " http://127.0.0.1:"},
         {"a proxy that is down first, with fallback", ECertificate::Trusted, true,
-         route("127.0.0.2:" + std::to_string(dead[0]), "", true) + "," + route(proxy, right, false), "", true,
+         Route(m_deadProxyAddress, "", true) + "," + Route(proxy, right, false), "", true,
          "CONNECT 127.0.0.1:"},
-        {"the proxy and a trust rule together", ECertificate::SelfSigned, true, route(proxy, right, false),
+        {"the proxy and a trust rule together", ECertificate::SelfSigned, true, Route(proxy, right, false),
          R"({"TrustedCertificatesByDomain":{"127.0.0.1":[")" + Authority(L"selfsigned.sha256") + "\"]}}", true,
          "CONNECT 127.0.0.1:"},
     };

@@ -3,12 +3,7 @@
 // 7-Zip from the signed sample plug-in. Each row says what nginx, the proxy or the plug-in saw.
 
 #include "CFakeConfigUtil.h"
-#include "CNginxFront.h"
-#include "CServerFixture.h"
 #include "CTestDownloadableFile.h"
-#include "CTinyproxy.h"
-#include "ChildProcess.h"
-#include "LoopbackPorts.h"
 #include "PluginEndToEndTest.h"
 
 #include "platform/Digest.h"
@@ -62,35 +57,24 @@ std::string Since(const std::string& text, std::size_t size)
     return text.size() > size ? text.substr(size) : std::string();
 }
 
-class RealPackagesTest : public PluginEndToEndTest
+class RealPackagesTest : public RealServersEndToEndTest
 {
 protected:
     void SetUp() override
     {
-        PluginEndToEndTest::SetUp();
+        RealServersEndToEndTest::SetUp();
         if (HasFatalFailure())
             return;
         ASSERT_EQ(MakeFolderTree(m_served), static_cast<DWORD>(ERROR_SUCCESS));
         Configure("");
-        std::wstring reason;
-        ASSERT_TRUE(m_nginx.Start(m_server.Port(), m_served, reason)) << WideToUtf8(reason);
-    }
-
-    void TearDown() override
-    {
-        EXPECT_TRUE(m_nginx.Stop());
-        EXPECT_TRUE(m_proxy.Stop());
-        PluginEndToEndTest::TearDown();
+        StartNginx(m_served);
     }
 
     // Utils\config.json in test mode (exchange traces kept), with the proxy routes as plain JSON when given.
     void Configure(const std::string& routes)
     {
-        std::string json =
-            R"({"Test.Revision":")" + std::string(++m_revision, 'r') + R"(","Register.Agent.TestMode":"1")";
-        if (!routes.empty())
-            json += R"(,"Proxy.Default.FallbackList":{"ProxyConfig":[)" + routes + "]}";
-        WriteBytes(m_install.Folder() + L"Utils\\config.json", json + "}");
+        WriteConfiguration(R"(,"Register.Agent.TestMode":"1")" +
+                           (routes.empty() ? "" : R"(,"Proxy.Default.FallbackList":{"ProxyConfig":[)" + routes + "]}"));
     }
 
     // name in the served folder: the archiver with its options, then the archive, "catalog.dat" and the
@@ -150,11 +134,7 @@ protected:
         EXPECT_FALSE(Exists(m_data + L"Downloads\\sample"));
     }
 
-    CServerFixture m_server;
-    CNginxFront m_nginx;
-    CTinyproxy m_proxy;
     const std::wstring m_served = m_install.Folder() + L"Served\\"; // what nginx serves
-    int m_revision = 0;
 };
 
 // The package over HTTPS from nginx serving a folder. The plug-in keeps no date for its package, so a run after
@@ -234,15 +214,9 @@ TEST_F(RealPackagesTest, DownloadIsConditionalOnTheDateNginxGave)
 // download; a proxy that is down is skipped when its route allows a fallback.
 TEST_F(RealPackagesTest, PackageComesThroughAProxyThatAsksForCredentials)
 {
-    std::wstring reason;
-    ASSERT_TRUE(m_proxy.Start("agent", "s3cret", reason)) << WideToUtf8(reason);
-    const std::string proxy = WideToUtf8(m_proxy.Address());
-    const std::vector<unsigned short> dead = PickFreePorts("127.0.0.2", 1); // nothing listens there
-    ASSERT_EQ(dead.size(), 1u);
-    const auto route = [](const std::string& address, const std::string& password, bool fallback) {
-        return R"({"source":"explicit","proxyList":")" + address + R"(","user":"agent","password":")" + password +
-               R"(","fallback":)" + (fallback ? "true" : "false") + "}";
-    };
+    ASSERT_NO_FATAL_FAILURE(StartProxy());
+    const std::string& proxy = m_proxyAddress;
+    const std::string right = Credentials("s3cret");
     const std::wstring event = m_install.Folder() + L"event.json";
     WriteBytes(event, EventJson(Make("TelemetrySample.zip", kZip, {L"-q", L"-r"}, false, kSample)));
     const std::string connect = "CONNECT " + WideToUtf8(m_nginx.FileUrl().substr(8)) + " ";
@@ -252,22 +226,19 @@ TEST_F(RealPackagesTest, PackageComesThroughAProxyThatAsksForCredentials)
         std::string routes;
         DWORD result;
     } rows[] = {
-        {"right credentials", route(proxy, "s3cret", false), ERROR_SUCCESS},
+        {"right credentials", Route(proxy, right, false), ERROR_SUCCESS},
         {"a proxy that is down first, with fallback",
-         route("127.0.0.2:" + std::to_string(dead[0]), "s3cret", true) + "," + route(proxy, "s3cret", false),
-         ERROR_SUCCESS},
+         Route(m_deadProxyAddress, right, true) + "," + Route(proxy, right, false), ERROR_SUCCESS},
         // Wine's WinHTTP reports the tunnel that the proxy refused as a failed TLS handshake.
-        {"wrong password", route(proxy, "wrong", false), kSecureChannelError},
+        {"wrong password", Route(proxy, Credentials("wrong"), false), kSecureChannelError},
     };
-    const std::wstring install = m_install.Folder().substr(0, m_install.Folder().size() - 1);
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.label);
         Configure(row.routes);
         EXPECT_TRUE(RemoveTree(m_data + L"Messages"));
         const std::size_t logged = m_proxy.Log().size();
-        const ChildResult host = RunChild(L"\"" + CAgentInstall::BuildFolder() + L"agent-host.exe\" --install \"" +
-                                          install + L"\" --trace 2 7 \"" + event + L"\"");
+        const ChildResult host = m_install.RunHost(L"--trace 2 7 \"" + event + L"\"");
         ASSERT_EQ(host.error, static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_NE(host.output.find("event.json: " + std::to_string(row.result) + " ("), std::string::npos)
             << host.output;

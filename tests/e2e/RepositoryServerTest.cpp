@@ -1,6 +1,5 @@
 #include "CAgentInstall.h"
 #include "CServerFixture.h"
-#include "ChildProcess.h"
 #include "ModuleExport.h"
 
 #include "host/ComponentExports.h"
@@ -25,15 +24,12 @@ TEST(RepositoryServerTest, HostStartsTheConfiguredServer)
     ASSERT_EQ(WriteWholeFile(install.Folder() + L"Utils\\config.json",
                              R"({"Repository.Server.Settings": {"Enabled": true, "Port": 0}})"),
               ERROR_SUCCESS);
-    const std::wstring folder = install.Folder().substr(0, install.Folder().size() - 1);
-    const ChildResult host =
-        RunChild(L"\"" + CAgentInstall::BuildFolder() + L"agent-host.exe\" --install \"" + folder + L"\"");
+    const ChildResult host = install.RunHost();
     ASSERT_EQ(host.error, static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_NE(host.output.find("repository server on http://127.0.0.1:"), std::string::npos) << host.output;
 
     ASSERT_EQ(WriteWholeFile(install.Folder() + L"Utils\\config.json", "{}"), ERROR_SUCCESS);
-    const ChildResult disabled =
-        RunChild(L"\"" + CAgentInstall::BuildFolder() + L"agent-host.exe\" --install \"" + folder + L"\"");
+    const ChildResult disabled = install.RunHost();
     EXPECT_EQ(disabled.output.find("repository server"), std::string::npos) << disabled.output;
 }
 

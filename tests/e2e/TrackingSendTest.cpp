@@ -5,6 +5,7 @@
 #include "CAgentInstall.h"
 #include "CPluginLibrary.h"
 #include "CServerFixture.h"
+#include "ModuleExport.h"
 #include "ProcessUsage.h"
 #include "TestFiles.h"
 
@@ -20,7 +21,6 @@
 #include <atomic>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -99,28 +99,12 @@ protected:
         ::CreateDirectoryW(m_files.c_str(), nullptr);
         Configure({});
         m_server.ReplyJson("GET", kHitPath, 200, "{}");
-
-        m_library = std::make_unique<CPluginLibrary>(m_install.Folder() + L"Plugins\\Telemetry.dll");
-        ASSERT_TRUE(m_library->IsLoaded());
         RebuildPlugin();
-    }
-
-    void TearDown() override
-    {
-        if (m_list != nullptr)
-            m_library->Free(m_list);
     }
 
     // The plug-in keeps the operating-system record it found while it lives: a test that changes what the
     // record is made of builds the plug-in again.
-    void RebuildPlugin()
-    {
-        if (m_list != nullptr)
-            m_library->Free(std::exchange(m_list, nullptr));
-        m_list = m_library->Get();
-        ASSERT_TRUE(m_list != nullptr && m_list->size() == 1);
-        m_plugin = (*m_list)[0].plugin;
-    }
+    void RebuildPlugin() { ASSERT_TRUE(m_plugin.Load(m_install.Folder() + L"Plugins\\Telemetry.dll")); }
 
     // Utils\config.json: the settings of every test, then these. The padding changes the file's size, so
     // that the configuration stand-in sees every rewrite.
@@ -142,16 +126,14 @@ protected:
     {
         CMessageObject event;
         event.AddObject(L"TrackingSend", true)->AddString(L"Filename", file);
-        return m_plugin->ProcessEvent(&event);
+        return m_plugin.Plugin().ProcessEvent(&event);
     }
 
     std::vector<CRecordedRequest> Hits() const { return m_server.RequestsTo(kHitPath); }
 
     CAgentInstall m_install;
     CServerFixture m_server;
-    std::unique_ptr<CPluginLibrary> m_library;
-    PluginList* m_list = nullptr;
-    IPlugin* m_plugin = nullptr;
+    CLoadedPlugin m_plugin;
     std::wstring m_files;
     int m_revision = 0;
 };
@@ -285,13 +267,11 @@ TEST_F(TrackingSendEndToEndTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBa
     // Under 32-bit Wine every real load of a library costs a TLS slot for good: with a reference of our own,
     // the plug-in's loads only count.
     const std::wstring utils = m_install.Folder() + L"Utils\\";
-    CModule quillon(::LoadLibraryExW((utils + L"Quillon.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    CModule anvara(::LoadLibraryExW((utils + L"Anvara.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    CModule quillon = LoadLibraryAt(utils + L"Quillon.dll");
+    CModule anvara = LoadLibraryAt(utils + L"Anvara.dll");
     ASSERT_TRUE(quillon && anvara);
-    using OutstandingFn = DWORD (*)();
     const auto outstanding = [](HMODULE module, const char* name) {
-        const auto count =
-            reinterpret_cast<OutstandingFn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+        const auto count = ModuleExport<DWORD (*)()>(module, name);
         return count != nullptr ? count() : ~0u;
     };
     Configure({{"Anvara.Portable", "1"}});
@@ -352,6 +332,6 @@ TEST_F(TrackingSendEndToEndTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBa
     EXPECT_EQ(outstanding(anvara.Get(), "AnvaraOutstandingObjects"), 0u);
     quillon.Reset();
     anvara.Reset();
-    EXPECT_EQ(::GetModuleHandleW(L"Quillon.dll"), nullptr);
-    EXPECT_EQ(::GetModuleHandleW(L"Anvara.dll"), nullptr);
+    EXPECT_FALSE(IsLoaded(L"Quillon.dll"));
+    EXPECT_FALSE(IsLoaded(L"Anvara.dll"));
 }

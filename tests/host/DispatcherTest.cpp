@@ -1,4 +1,5 @@
 #include "CAgentInstall.h"
+#include "ModuleExport.h"
 #include "TestFiles.h"
 #include "TraceCapture.h"
 
@@ -16,20 +17,6 @@ namespace
 {
 
 constexpr GUID kLoaderUnit = trace::ParseGuid("fd18a8b2-5d58-4979-a9c7-d3079d576549");
-
-bool IsLoaded(const wchar_t* name)
-{
-    return ::GetModuleHandleW(name) != nullptr;
-}
-
-std::size_t CountOf(const CTraceCapture& capture, const GUID& unit, ULONG number)
-{
-    std::size_t count = 0;
-    for (const auto& message : capture.Messages())
-        if (IsEqualGUID(message.unit, unit) && message.number == number)
-            ++count;
-    return count;
-}
 
 CMessageObject MakeObject(const wchar_t* name, std::uint32_t value)
 {
@@ -91,12 +78,12 @@ TEST_F(DispatcherTest, FirstSendLoadsOnceAndLaterSendsReuseIt)
         EXPECT_TRUE(IsLoaded(L"Ostrel.dll"));
         EXPECT_EQ(0u, helper.SendText(L"{\"n\":2}", false));
         EXPECT_EQ(0u, helper.SendText(L"not json", true));
-        EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 11));
+        EXPECT_EQ(1u, capture.Count(kLoaderUnit, 11));
 
         helper.UnloadDispatcher();
         EXPECT_FALSE(IsLoaded(L"Ostrel.dll"));
         EXPECT_EQ(0u, helper.SendText(L"[1,\n2]", false));
-        EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 11));
+        EXPECT_EQ(2u, capture.Count(kLoaderUnit, 11));
     }
     EXPECT_FALSE(IsLoaded(L"Ostrel.dll"));
     EXPECT_EQ((std::vector<std::string>{R"({"option":true,"event":{"n":1}})", R"({"option":false,"event":{"n":2}})",
@@ -110,7 +97,7 @@ TEST_F(DispatcherTest, MissingOrBrokenComponentFailsEverySendAndIsTriedAgain)
     CDispatcherHelper helper;
     EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_NOT_FOUND), helper.SendText(L"{}", false));
     EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_NOT_FOUND), helper.SendText(L"{}", false));
-    EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 10));
+    EXPECT_EQ(2u, capture.Count(kLoaderUnit, 10));
 
     // Ostrel.dll beside the test program is not the agent's: it must not be picked up in place of the
     // install folder's.

@@ -1,4 +1,5 @@
 #include "CAgentInstall.h"
+#include "ModuleExport.h"
 #include "TestFiles.h"
 #include "TraceCapture.h"
 
@@ -18,7 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -37,18 +37,6 @@ constexpr GUID kSystemInfoUnit = trace::ParseGuid("929794ad-2de6-4838-ac68-3fa38
 constexpr wchar_t kFullDll[] = L"loadertest_full.dll";
 constexpr wchar_t kNoGetDll[] = L"loadertest_noget.dll";
 constexpr wchar_t kNullGetDll[] = L"loadertest_nullget.dll";
-
-bool IsLoaded(const std::wstring& name)
-{
-    return ::GetModuleHandleW(name.c_str()) != nullptr;
-}
-
-std::size_t CountOf(const CTraceCapture& capture, const GUID& unit, ULONG number)
-{
-    const auto& all = capture.Messages();
-    return std::count_if(all.begin(), all.end(),
-                         [&](const CapturedTrace& m) { return m.unit == unit && m.number == number; });
-}
 
 // The calls to one export that loadertest_full.dll counted (in the process environment) while `action` ran.
 template <typename Action>
@@ -91,7 +79,7 @@ TEST(ComponentLibraryTest, NoFullFolderNoLoad)
     EXPECT_FALSE(CCompressionHelper(L"").HasGetCompression());
     for (const wchar_t* library : {L"Anvara.dll", L"Quillon.dll", L"QuillonLC.dll", L"Tamsin.dll"})
         EXPECT_FALSE(IsLoaded(library)) << library;
-    EXPECT_EQ(9u, CountOf(capture, kLoaderUnit, 19));
+    EXPECT_EQ(9u, capture.Count(kLoaderUnit, 19));
 }
 
 TEST_F(LoaderTest, LoadsAreCountedAndTheLastUnloadOrTheDestructorFreesTheLibrary)
@@ -128,7 +116,7 @@ TEST_F(LoaderTest, FailedLoadChangesNothingAndMissingExportIsTracedEveryTime)
     CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagGeneral);
     CLoader loader(Utils());
     EXPECT_FALSE(loader.Load(L"LoaderA.dll", m_install.Folder() + L"Plugins"));
-    EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 10));
+    EXPECT_EQ(1u, capture.Count(kLoaderUnit, 10));
     EXPECT_EQ(Utils(), loader.GetFolder());
     EXPECT_EQ(L"", loader.GetModuleName());
     EXPECT_EQ(0u, loader.LoadCount());
@@ -140,20 +128,20 @@ TEST_F(LoaderTest, FailedLoadChangesNothingAndMissingExportIsTracedEveryTime)
 
     EXPECT_EQ(nullptr, loader.GetProc("LoaderTestAbsent"));
     EXPECT_FALSE(loader.HasProc("LoaderTestAbsent"));
-    EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 14));
+    EXPECT_EQ(2u, capture.Count(kLoaderUnit, 14));
     // A present one is resolved once.
     void* first = loader.GetProc("LoaderTestPresent");
     ASSERT_NE(nullptr, first);
     EXPECT_TRUE(loader.HasProc("LoaderTestPresent"));
     EXPECT_EQ(first, loader.GetProc("LoaderTestPresent"));
     EXPECT_EQ(42, reinterpret_cast<int (*)()>(first)());
-    EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 15));
+    EXPECT_EQ(1u, capture.Count(kLoaderUnit, 15));
 
     // A library loaded again may sit elsewhere: nothing cached survives the unload.
     loader.Unload();
     ASSERT_TRUE(loader.Load(L"LoaderA.dll", L""));
     EXPECT_NE(nullptr, loader.GetProc("LoaderTestPresent"));
-    EXPECT_EQ(2u, CountOf(capture, kLoaderUnit, 15));
+    EXPECT_EQ(2u, capture.Count(kLoaderUnit, 15));
 }
 
 TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
@@ -181,7 +169,7 @@ TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
         CSystemInfoMng info(Utils());
         ASSERT_TRUE(info.Load());
         EXPECT_EQ(nullptr, info.GetHardware());
-        EXPECT_EQ(1u, CountOf(capture, unit, number));
+        EXPECT_EQ(1u, capture.Count(unit, number));
     }
 }
 
@@ -230,8 +218,8 @@ TEST_F(LoaderTest, AgentServiceClientLoadsFromThePluginsFolderInItsConstructor)
         CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
         CAgentServiceClient lacking;
         EXPECT_EQ(0u, lacking.GetProvidersList(41));
-        EXPECT_EQ(1u, CountOf(capture, kLoaderUnit, 18));
-        EXPECT_EQ(0u, CountOf(capture, kAgentServicesUnit, 12));
+        EXPECT_EQ(1u, capture.Count(kLoaderUnit, 18));
+        EXPECT_EQ(0u, capture.Count(kAgentServicesUnit, 12));
     }
     ASSERT_TRUE(m_install.Add(kFullDll, L"Plugins", L"Pelter.dll"));
     {
@@ -319,7 +307,7 @@ TEST_F(LoaderTest, LogServiceIsSharedUntilTheLastLoaderIsDestroyed)
     auto first = std::make_unique<CLogServiceLoader>();
     {
         CLogServiceLoader second;
-        EXPECT_EQ(1u, CountOf(capture, kLogServiceUnit, 10));
+        EXPECT_EQ(1u, capture.Count(kLogServiceUnit, 10));
         failed.reset();
         first.reset();
         EXPECT_TRUE(IsLoaded(L"Hollin.dll"));
@@ -392,7 +380,7 @@ TEST_F(LoaderTest, CompressionHelperKeepsWhatItResolved)
         EXPECT_EQ(nullptr, missing.GetCompression(kArchiveZip));
         IDecompressor* nothing = nullptr;
         missing.FreeCompression(kArchiveZip, &nothing);
-        EXPECT_EQ(1u, CountOf(capture, kCompressionUnit, 12));
+        EXPECT_EQ(1u, capture.Count(kCompressionUnit, 12));
     }
     ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", L"Brevik.dll"));
     {
@@ -405,6 +393,6 @@ TEST_F(LoaderTest, CompressionHelperKeepsWhatItResolved)
         EXPECT_EQ(nullptr, zip);
     }
     EXPECT_FALSE(IsLoaded(L"Brevik.dll"));
-    EXPECT_EQ(2u, CountOf(capture, kCompressionUnit, 11));
-    EXPECT_EQ(2u, CountOf(capture, kCompressionUnit, 15));
+    EXPECT_EQ(2u, capture.Count(kCompressionUnit, 11));
+    EXPECT_EQ(2u, capture.Count(kCompressionUnit, 15));
 }

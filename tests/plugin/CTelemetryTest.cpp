@@ -8,7 +8,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -158,10 +157,7 @@ TEST_F(CTelemetryTest, PayloadThatIsNoObjectRunsNothing)
     EXPECT_EQ(0u, m_telemetry.ProcessEvent(&withoutPayload));
     EXPECT_EQ(L"", m_ran);
     constexpr GUID kTelemetryUnit = trace::ParseGuid("9a4e0f7b-3c61-4d2a-8e15-6b7f2c9d0a43");
-    const auto noProcessor = [&](const CapturedTrace& m) {
-        return IsEqualGUID(m.unit, kTelemetryUnit) && m.number == 19;
-    };
-    EXPECT_EQ(std::count_if(capture.Messages().begin(), capture.Messages().end(), noProcessor), 4);
+    EXPECT_EQ(capture.Count(kTelemetryUnit, 19), 4u);
 
     // The event object's own name routes it when it has one.
     CMessageObject named(L"TrackingSend");

@@ -3,7 +3,6 @@
 // The host is agent-host in a child process, the plug-in the probe library (the product's parts, with the
 // dispatcher and compression helpers taken by GetPluginList).
 #include "CAgentInstall.h"
-#include "ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +22,6 @@ protected:
         ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
     }
 
-    ChildResult RunHost(const std::wstring& options) const
-    {
-        // Without its trailing backslash, which would escape the closing quote.
-        const std::wstring install = m_install.Folder().substr(0, m_install.Folder().size() - 1);
-        return RunChild(L"\"" + CAgentInstall::BuildFolder() + L"agent-host.exe\" --install \"" + install + L"\" " +
-                        options);
-    }
-
     CAgentInstall m_install;
 };
 
@@ -38,7 +29,7 @@ protected:
 
 TEST_F(ModuleLifetimeTest, FreedLibraryGivesBackItsComponentsNewestFirstBeforeTheProviderStops)
 {
-    const ChildResult run = RunHost(L"--trace 5 7");
+    const ChildResult run = m_install.RunHost(L"--trace 5 7");
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), run.error);
     EXPECT_EQ(0u, run.exitCode) << run.output;
     EXPECT_NE(std::string::npos, run.output.find("event sent: {\"Probe\":{}}")) << run.output;
@@ -66,7 +57,7 @@ TEST_F(ModuleLifetimeTest, ProcessEndingWithThePluginHeldTouchesNoComponent)
     for (int run = 0; run < 50; ++run)
     {
         SCOPED_TRACE(run);
-        const ChildResult result = RunHost(L"--keep-loaded");
+        const ChildResult result = m_install.RunHost(L"--keep-loaded");
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), result.error);
         ASSERT_EQ(0u, result.exitCode) << result.output;
     }

@@ -1,6 +1,7 @@
 // The plug-in library as the agent's host uses it: loaded from an install tree, its two exports called.
 #include "CAgentInstall.h"
 #include "CPluginLibrary.h"
+#include "ModuleExport.h"
 #include "ProcessUsage.h"
 
 #include "host/IPlugin.h"
@@ -24,7 +25,7 @@ protected:
         ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
     }
     std::wstring LibraryPath() const { return m_install.Folder() + L"Plugins\\Telemetry.dll"; }
-    static bool LoggingLoaded() { return ::GetModuleHandleW(L"Hollin.dll") != nullptr; }
+    static bool LoggingLoaded() { return IsLoaded(L"Hollin.dll"); }
 
     CAgentInstall m_install;
 };
@@ -80,21 +81,18 @@ TEST_F(PluginDllTest, LoadingAndUnloadingLeavesNothingBehind)
 {
     ASSERT_TRUE(m_install.Add(L"Tamsin.dll", L"Utils"));
     auto cycle = [&] {
-        const CPluginLibrary library(LibraryPath());
-        ASSERT_TRUE(library.IsLoaded());
-        PluginList* list = library.Get();
-        ASSERT_TRUE(list != nullptr && list->size() == 1);
-        DeliverTrackingSend(*(*list)[0].plugin);
+        CLoadedPlugin loaded;
+        ASSERT_TRUE(loaded.Load(LibraryPath()));
+        DeliverTrackingSend(loaded.Plugin());
         CMessageObject unknown;
         unknown.AddObject(L"Unknown", true);
-        (*list)[0].plugin->ProcessEvent(&unknown);
-        library.Free(list);
+        loaded.Plugin().ProcessEvent(&unknown);
     };
     // Wine keeps a few kilobytes for every load of any library: the plug-in's cycles, which load it, the
     // configuration and the logging component, are measured against bare loads of the same three.
     auto bareCycle = [&] {
         for (const wchar_t* library : {L"Plugins\\Telemetry.dll", L"Utils\\Tamsin.dll", L"Utils\\Hollin.dll"})
-            CModule(::LoadLibraryExW((m_install.Folder() + library).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+            LoadLibraryAt(m_install.Folder() + library);
     };
     // Under 32-bit Wine every load of a library of this toolchain keeps a TLS slot, and a process has about a
     // thousand: the two rounds load the three libraries 660 times in all.

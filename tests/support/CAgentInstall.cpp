@@ -47,6 +47,13 @@ bool CAgentInstall::RemoveSetupValue(const wchar_t* name)
     return devagent::RemoveSetupValue(name) == ERROR_SUCCESS;
 }
 
+ChildResult CAgentInstall::RunHost(const std::wstring& options) const
+{
+    // Without its trailing backslash, which would escape the closing quote.
+    const std::wstring install = m_folder.substr(0, m_folder.size() - 1);
+    return RunChild(L"\"" + BuildFolder() + L"agent-host.exe\" --install \"" + install + L"\" " + options);
+}
+
 std::wstring CAgentInstall::BuildFolder()
 {
     // The build folder as Windows programs under Wine see it: Wine maps / to drive Z:.

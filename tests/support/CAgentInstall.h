@@ -4,6 +4,8 @@
 // The destructor removes the folder and the setup key. Tests that use it share machine state: their ctest
 // entry carries the agent_install resource lock.
 
+#include "ChildProcess.h"
+
 #include "platform/FolderTree.h"
 #include "platform/Win.h"
 
@@ -30,6 +32,9 @@ public:
     // Values of the agent's setup key; "Path" is set by the constructor.
     bool SetSetupValue(const wchar_t* name, const std::wstring& value);
     bool RemoveSetupValue(const wchar_t* name);
+
+    // agent-host of this build on this install, with these options after its --install.
+    ChildResult RunHost(const std::wstring& options = {}) const;
 
     // Where this build puts its programs and libraries, with a trailing backslash.
     static std::wstring BuildFolder();

@@ -138,11 +138,12 @@ ULONG CTraceCapture::Request(WMIDPREQUESTCODE code)
     return TraceControlCallback(code, nullptr, &size, &g_session);
 }
 
-bool CTraceCapture::Has(const GUID& unit, ULONG number) const
+std::size_t CTraceCapture::Count(const GUID& unit, ULONG number) const
 {
-    return std::any_of(g_session.messages.begin(), g_session.messages.end(), [&](const CapturedTrace& message) {
-        return IsEqualGUID(message.unit, unit) && message.number == number;
-    });
+    return static_cast<std::size_t>(
+        std::count_if(g_session.messages.begin(), g_session.messages.end(), [&](const CapturedTrace& message) {
+            return IsEqualGUID(message.unit, unit) && message.number == number;
+        }));
 }
 
 const std::vector<CapturedTrace>& CTraceCapture::Messages() const { return g_session.messages; }

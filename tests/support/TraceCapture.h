@@ -48,7 +48,8 @@ public:
     void Stop();   // stops the provider before the destructor does
 
     const std::vector<CapturedTrace>& Messages() const;
-    bool Has(const GUID& unit, ULONG number) const;
+    std::size_t Count(const GUID& unit, ULONG number) const;   // of that unit's trace point number
+    bool Has(const GUID& unit, ULONG number) const { return Count(unit, number) != 0; }
     void Clear();
 
     // What registration saw.
