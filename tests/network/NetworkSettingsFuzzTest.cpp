@@ -10,6 +10,7 @@
 #include "network/CCertificateTrustworthinessConfig.h"
 #include "network/CProxyConfig.h"
 #include "network/UsedProxyRecord.h"
+#include "platform/Digest.h"
 #include "platform/TextUtil.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,7 @@ TEST(NetworkSettingsFuzzTest, ProxyFallbackList)
         R"({"source":"explicit","proxyList":"me","DeviceId":"6F1C2A8E-AGENT-OWN","fallback":true}]})",
         R"({"ProxyConfig":["text",7,{"source":"wpad"},{"source":"winhttp"},{"source":"direct","fallback":false}]})",
     };
+    const CDigestProviders providers;   // keeps the provider's library loaded for the enciphered lists
     CAESCypher cypher;
     CFuzzRun run("proxy fallback list");
     run.ForEachInput([&](int n) {

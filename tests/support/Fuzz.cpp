@@ -369,10 +369,10 @@ std::wstring MutateText(std::wstring text, std::mt19937& random)
     return text;
 }
 
-CFuzzRun::CFuzzRun(std::string reader, std::uint32_t seed) : m_reader(std::move(reader)), m_random(seed)
+CFuzzRun::CFuzzRun(std::string reader, int slowness, std::uint32_t seed) : m_reader(std::move(reader)), m_random(seed)
 {
     const char* inputs = std::getenv("TELEMETRY_FUZZ_INPUTS");
-    m_inputs = inputs && std::atoi(inputs) > 0 ? std::atoi(inputs) : kDefaultInputs;
+    m_inputs = std::max(1, (inputs && std::atoi(inputs) > 0 ? std::atoi(inputs) : kDefaultInputs) / std::max(1, slowness));
 }
 
 CFuzzRun::~CFuzzRun()

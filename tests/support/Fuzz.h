@@ -4,7 +4,8 @@
 // under their folder, a successful read written back the same. Every case ends with one line,
 //     fuzz <reader>: <inputs> inputs, <outcomes> distinct outcomes, <faults> faults
 // and the number of inputs is TELEMETRY_FUZZ_INPUTS (2,000 when unset), so that a longer run is the same
-// program with one more variable.
+// program with one more variable. A reader whose every input costs milliseconds of Windows' own work (a file
+// written, a cipher's provider) takes a share of that number: slowness 10 feeds it a tenth.
 
 #include <cstdint>
 #include <initializer_list>
@@ -16,7 +17,7 @@
 class CFuzzRun
 {
 public:
-    explicit CFuzzRun(std::string reader, std::uint32_t seed = 20261207);
+    explicit CFuzzRun(std::string reader, int slowness = 1, std::uint32_t seed = 20261207);
     ~CFuzzRun();   // the summary line
     CFuzzRun(const CFuzzRun&) = delete;
     CFuzzRun& operator=(const CFuzzRun&) = delete;
