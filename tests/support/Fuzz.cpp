@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <string_view>
+#include <type_traits>
 
 namespace
 {
@@ -24,44 +25,36 @@ size_t At(std::mt19937& random, size_t size) // 0 .. size, a place to insert
     return std::uniform_int_distribution<size_t>(0, size)(random);
 }
 
-std::string Printable(const std::string& bytes)
-{
-    std::string out;
-    for (size_t i = 0; i < bytes.size() && out.size() < 400; ++i)
-    {
-        const unsigned char c = bytes[i];
-        if (c >= 0x20 && c < 0x7f && c != '\\')
-            out += static_cast<char>(c);
-        else
-        {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-        }
-    }
-    if (out.size() >= 400)
-        out += "... (" + std::to_string(bytes.size()) + " bytes)";
-    return out;
-}
-
-std::string Printable(const std::wstring& text)
+// Bytes as \xNN, UTF-16 units as \uNNNN; cut after about 400 characters.
+template <typename Text>
+std::string Printable(const Text& text, const char* escape, const char* units)
 {
     std::string out;
     for (size_t i = 0; i < text.size() && out.size() < 400; ++i)
     {
-        const unsigned c = text[i];
+        const unsigned c = static_cast<std::make_unsigned_t<typename Text::value_type>>(text[i]);
         if (c >= 0x20 && c < 0x7f && c != '\\')
             out += static_cast<char>(c);
         else
         {
             char escaped[10];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            std::snprintf(escaped, sizeof escaped, escape, c);
             out += escaped;
         }
     }
     if (out.size() >= 400)
-        out += "... (" + std::to_string(text.size()) + " characters)";
+        out += "... (" + std::to_string(text.size()) + " " + units + ")";
     return out;
+}
+
+// Removes a run of one to eight elements, where there are any.
+template <typename Text>
+void EraseRun(Text& text, std::mt19937& random)
+{
+    if (text.empty())
+        return;
+    const size_t at = Pick(random, text.size());
+    text.erase(at, 1 + Pick(random, std::min<size_t>(8, text.size() - at)));
 }
 
 const char* const kBadUtf8[] = {"\xc3", "\xff", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xc0\xaf", "\x80", "\xef\xbb\xbf"};
@@ -288,11 +281,7 @@ std::string MutateBytes(std::string bytes, std::mt19937& random)
         bytes.insert(At(random, bytes.size()), kBadUtf8[Pick(random, std::size(kBadUtf8))]);
         break;
     case 4: // removed bytes
-        if (!bytes.empty())
-        {
-            const size_t at = Pick(random, bytes.size());
-            bytes.erase(at, 1 + Pick(random, std::min<size_t>(8, bytes.size() - at)));
-        }
+        EraseRun(bytes, random);
         break;
     case 5: // a repeated slice
         if (!bytes.empty())
@@ -349,11 +338,7 @@ std::wstring MutateText(std::wstring text, std::mt19937& random)
             text.insert(At(random, text.size()), kParts[Pick(random, std::size(kParts))]);
             break;
         case 4:
-            if (!text.empty())
-            {
-                const size_t at = Pick(random, text.size());
-                text.erase(at, 1 + Pick(random, std::min<size_t>(8, text.size() - at)));
-            }
+            EraseRun(text, random);
             break;
         case 5:
             text.insert(At(random, text.size()), std::wstring(1 + Pick(random, kLongRun), L"a/\\.%"[random() % 5]));
@@ -385,7 +370,7 @@ CFuzzRun::~CFuzzRun()
 std::string CFuzzRun::Json(const std::vector<std::string>& seeds)
 {
     std::string input = MutateJson(seeds[Pick(m_random, seeds.size())], m_random);
-    m_input = Printable(input);
+    m_input = Printable(input, "\\x%02x", "bytes");
     return input;
 }
 
@@ -394,14 +379,14 @@ std::string CFuzzRun::Bytes(const std::vector<std::string>& seeds)
     std::string input = seeds[Pick(m_random, seeds.size())];
     for (int n = 1 + m_random() % 3; n > 0; --n)
         input = MutateBytes(std::move(input), m_random);
-    m_input = Printable(input);
+    m_input = Printable(input, "\\x%02x", "bytes");
     return input;
 }
 
 std::wstring CFuzzRun::Text(const std::vector<std::wstring>& seeds)
 {
     std::wstring input = MutateText(seeds[Pick(m_random, seeds.size())], m_random);
-    m_input = Printable(input);
+    m_input = Printable(input, "\\u%04x", "characters");
     return input;
 }
 
@@ -418,4 +403,10 @@ bool CFuzzRun::Expect(bool holds, const std::string& what)
     if (!holds)
         Fault(what);
     return holds;
+}
+
+void CFuzzRun::ExpectClean(size_t outcomes) const
+{
+    EXPECT_EQ(m_faults, 0) << m_reader;
+    EXPECT_GE(m_outcomes.size(), outcomes) << m_reader;
 }

@@ -60,6 +60,8 @@ public:
     void Fault(const std::string& what);
     // Fault(what) when !holds; returns holds.
     bool Expect(bool holds, const std::string& what);
+    // The run's verdict: no fault, and at least this many distinct outcomes (the inputs reached the reader).
+    void ExpectClean(size_t outcomes) const;
 
     std::mt19937& Random() { return m_random; }
     int Inputs() const { return m_inputs; }

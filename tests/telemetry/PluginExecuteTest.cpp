@@ -183,19 +183,14 @@ protected:
 TEST(CGenericRepositoryDownloadableResourceTest, RepositoryUrlIsHttpHostAndDigestOfAfterScheme)
 {
     // SHA-256 of the UTF-16LE text after "://", as sha256sum gives it for that text written out in UTF-16LE.
-    struct Row
-    {
-        const wchar_t* url;
-        const wchar_t* repositoryUrl;
-    };
-    const Row rows[] = {
+    const struct { const wchar_t *url, *repositoryUrl; } rows[] = {
         {L"https://cdn.test:8443/pkg/a.zip",
          L"http://cdn.test:8443/35d7ecc02cf1c7c3e2a7e93db42ef6ec64d29b6cddf4753001bc9a3c08fe4839"},
         {L"ftp://cdn.test/a.zip", L"http://cdn.test/00f677003dd5483ee313db2528a662a1e27c29fe71a337ae88fed8fbca8754aa"},
         {L"cdn.test/a.zip", L"http://cdn.test/00f677003dd5483ee313db2528a662a1e27c29fe71a337ae88fed8fbca8754aa"},
         {L"http://", L"http://"},   // nothing after the scheme: the URL itself
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(WideToUtf8(row.url));
         const CTelemetryDownloadablePlugin file(row.url, L"", L"");
@@ -206,12 +201,8 @@ TEST(CGenericRepositoryDownloadableResourceTest, RepositoryUrlIsHttpHostAndDiges
 
 TEST_F(PluginExecuteTest, PackageFileNamedByLastSegmentElseByDigestOfSource)
 {
-    struct Row
-    {
-        const wchar_t* source;
-        const wchar_t* fileName;   // null: the MD5 text of the whole source
-    };
-    const Row rows[] = {
+    // fileName null: the MD5 text of the whole source.
+    const struct { const wchar_t *source, *fileName; } rows[] = {
         {L"http://server.test/pkg/tool.exe?v=2", L"tool.exe"},
         {L"http://server.test", nullptr},
         {L"http://server.test/pkg/", nullptr},
@@ -220,7 +211,7 @@ TEST_F(PluginExecuteTest, PackageFileNamedByLastSegmentElseByDigestOfSource)
         {L"http://server.test/a:b", nullptr},
         {L"http://server.test/pkg/NUL.exe", nullptr},   // a device, not a file
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(WideToUtf8(row.source));
         std::wstring md5;
@@ -296,15 +287,7 @@ TEST_F(PluginExecuteTest, PackageInPlaceIsCheckedAgainOnEveryEvent)
 // Whatever fails on the way to an unpacked, verified package, nothing of it stays under "Downloads".
 TEST_F(PluginExecuteTest, FailedFetchUnpackOrCheckLeavesNothing)
 {
-    struct Row
-    {
-        const char* what;
-        Fetch fetch;
-        DWORD extractError;
-        const char* catalogLine;
-        DWORD status;
-    };
-    const Row rows[] = {
+    const struct { const char* what; Fetch fetch; DWORD extractError; const char* catalog; DWORD status; } rows[] = {
         {"the server's 404", Fetch::RecordsError, ERROR_SUCCESS, "", 404},
         {"a commit that fails", Fetch::LosesTempFile, ERROR_SUCCESS, "", ERROR_CANNOT_COPY},
         {"success with nothing arrived", Fetch::BringsNothing, ERROR_SUCCESS, "", ERROR_REQUEST_REFUSED},
@@ -312,12 +295,12 @@ TEST_F(PluginExecuteTest, FailedFetchUnpackOrCheckLeavesNothing)
         {"a catalog that does not match", Fetch::Serves, ERROR_SUCCESS, "tool.exe:0123456789abcdef0123456789abcdef",
          ERROR_INSTALL_PACKAGE_INVALID},
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.what);
         m_served.fetch = row.fetch;
         m_served.extractError = row.extractError;
-        m_served.catalogLine = row.catalogLine;
+        m_served.catalogLine = row.catalog;
         // Kept for reuse: what goes, the failure itself removed.
         EXPECT_EQ(Process(Event("", "sample.zip")), row.status);
         EXPECT_EQ(FilesBelow(m_data + L"Downloads"), std::vector<std::wstring>{});
@@ -332,14 +315,8 @@ TEST_F(PluginExecuteTest, LauncherRunsOnItsConfigurationFile)
 {
     const std::string package = WideToUtf8(m_data) + "Downloads\\tool.exe";
     const std::string escaped = JsonEscaped(package);
-    struct Row
-    {
-        std::string extra;
-        std::string nameAfterId;   // in the configuration file's name, before its UUID
-        std::string config;
-        bool packageKept;
-    };
-    const Row rows[] = {
+    // nameAfterId: in the configuration file's name, before its UUID.
+    const struct { std::string extra, nameAfterId, config; bool packageKept; } rows[] = {
         {R"(,"Parameters":[{"Name":"a","Value":"1"},7,{"Name":"b"},{"Name":"","Value":""}],"OperationId":"op-1",)"
          R"("Owner":"me","Reuse":"false")",
          "_op-1_",
@@ -348,7 +325,7 @@ TEST_F(PluginExecuteTest, LauncherRunsOnItsConfigurationFile)
          true},
         {R"(,"Parameters":{"Name":"a","Value":"1"},"Reuse":false)", "_",
          R"({"Plugin":")" + escaped + R"(","Reuse":false,"OperationId":"","Owner":""})", false}};
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.extra);
         EXPECT_EQ(Process(Event(row.extra)), static_cast<DWORD>(ERROR_SUCCESS));
@@ -401,52 +378,28 @@ TEST_F(PluginExecuteTest, MainFileAndLauncherOfAnArchive)
 // fetched, written or removed.
 TEST_F(PluginExecuteTest, HostileNamesTouchNothing)
 {
-    struct Row
-    {
-        const wchar_t* member;
-        const wchar_t* value;
-    };
-    const Row rows[] = {
-        {L"PluginId", L".."},
-        {L"PluginId", L"a\\b"},
-        {L"PluginId", L"a:b"},
-        {L"PluginId", L""},
-        {L"PluginId", L"NUL"},
-        {L"PluginId", L"con.txt"},
-        {L"PluginId", L"COM1 "},
-        {L"PluginId", L"lpt9..."},
-        {L"PluginId", L"..."},   // the system drops trailing dots and blanks: Downloads itself
-        {L"PluginId", L" . "},
-        {L"OperationId", L"\\..\\..\\x"},
-        {L"OperationId", L"../x"},
-        {L"OperationId", L"a:b"},
-        {L"OperationId", L"a*b"},
-        {L"OperationId", L"a\nb"},
-        {L"PluginName", L"..\\..\\x.exe"},
-        {L"PluginName", L"C:\\Windows\\x.exe"},
-        {L"PluginName", L"D:x.exe"},
-        {L"PluginName", L"\\\\server\\share\\x.exe"},
-        {L"PluginName", L"\\\\?\\C:\\x.exe"},
-        {L"PluginName", L"/x.exe"},
-        {L"LauncherPluginName", L"bin\\..\\..\\x.exe"},
-        {L"PluginLauncher", L"..\\..\\..\\Program Files\\X\\any.exe"},
-        {L"PluginLauncher", L"C:\\Windows\\notepad.exe"},
-        {L"PluginLauncher", L"\\\\?\\C:\\x.exe"},
-        {L"PluginLauncher", L"bin/../../x.exe"},
-        {L"PluginLauncher", L"bin\\aux"},
-        {L"PluginLauncher", L"bin\\ "},
+    const std::pair<const wchar_t*, std::vector<const wchar_t*>> names[] = {
+        // The system drops trailing dots and blanks: "..." and " . " are Downloads itself.
+        {L"PluginId", {L"..", L"a\\b", L"a:b", L"", L"NUL", L"con.txt", L"COM1 ", L"lpt9...", L"...", L" . "}},
+        {L"OperationId", {L"\\..\\..\\x", L"../x", L"a:b", L"a*b", L"a\nb"}},
+        {L"PluginName", {L"..\\..\\x.exe", L"C:\\Windows\\x.exe", L"D:x.exe", L"\\\\server\\share\\x.exe",
+                         L"\\\\?\\C:\\x.exe", L"/x.exe"}},
+        {L"LauncherPluginName", {L"bin\\..\\..\\x.exe"}},
+        {L"PluginLauncher", {L"..\\..\\..\\Program Files\\X\\any.exe", L"C:\\Windows\\notepad.exe", L"\\\\?\\C:\\x.exe",
+                             L"bin/../../x.exe", L"bin\\aux", L"bin\\ "}},
     };
     // What the names point at, if they were followed.
     WriteBytes(m_data + L"x.exe", "kept");
     WriteBytes(m_install.Folder() + L"x.exe", "kept");
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(WideToUtf8(row.member) + " " + testing::PrintToString(std::wstring(row.value)));
-        CMessageObject event;
-        ASSERT_TRUE(event.FromUtf8Json(Event(R"(,"Reuse":false)")));
-        event.AddString(row.member, row.value);
-        EXPECT_EQ(Process(event), static_cast<DWORD>(ERROR_INVALID_NAME));
-    }
+    for (const auto& [member, values] : names)
+        for (const wchar_t* value : values)
+        {
+            SCOPED_TRACE(WideToUtf8(member) + " " + testing::PrintToString(std::wstring(value)));
+            CMessageObject event;
+            ASSERT_TRUE(event.FromUtf8Json(Event(R"(,"Reuse":false)")));
+            event.AddString(member, value);
+            EXPECT_EQ(Process(event), static_cast<DWORD>(ERROR_INVALID_NAME));
+        }
     EXPECT_EQ(m_served.fetches, 0);
     EXPECT_FALSE(Exists(m_data + L"Downloads"));
     EXPECT_EQ(ConfigFiles(), 0);
