@@ -37,22 +37,18 @@ protected:
 
 TEST(CRepositoryBatchDownloaderTest, ProviderUrlPutsAddressPortAndScopeBeforeTheRepositoryPath)
 {
-    const struct
-    {
-        const wchar_t* repositoryUrl;
-        bool unscoped;
-        std::uint32_t providerPort; // 0: none given
-        const wchar_t* atProvider;
-    } rows[] = {{L"https://cdn.test/pkg/a.bin", false, 0, L"http://peer/Telemetry/pkg/a.bin"},
-                {L"https://cdn.test/pkg/a.bin", true, 8080, L"http://peer:8080/pkg/a.bin"},
-                {L"cdn.test/b.bin", false, 80, L"http://peer:80/Telemetry/b.bin"}};
+    // port 0: none given.
+    const struct { const wchar_t* repositoryUrl; bool unscoped; std::uint32_t port; const wchar_t* atProvider; } rows[] = {
+        {L"https://cdn.test/pkg/a.bin", false, 0, L"http://peer/Telemetry/pkg/a.bin"},
+        {L"https://cdn.test/pkg/a.bin", true, 8080, L"http://peer:8080/pkg/a.bin"},
+        {L"cdn.test/b.bin", false, 80, L"http://peer:80/Telemetry/b.bin"}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(WideToUtf8(row.atProvider));
         CTestDownloadableFile file;
         file.url = row.repositoryUrl;
         file.unscoped = row.unscoped;
-        EXPECT_EQ(CRepositoryBatchDownloader::ProviderUrl(CAgentServiceProvider(L"peer", row.providerPort),
+        EXPECT_EQ(CRepositoryBatchDownloader::ProviderUrl(CAgentServiceProvider(L"peer", row.port),
                                                           L"Telemetry", file),
                   row.atProvider);
     }
@@ -63,22 +59,13 @@ TEST(CRepositoryBatchDownloaderTest, SettingsRetryWaitsAndState)
 {
     CTestDownloadableFile pending;
     const CRepositoryBatchDownloader::Files files{&pending}, none;
-    // Three retries by default: a fourth attempt is still made, a fifth not.
-    const struct
-    {
-        const wchar_t* key;
-        const wchar_t* value;  // null: unset
-        std::int64_t attempts; // made before
-        bool finished;         // no attempt is left: GetRetryWait answers true and a wait of 0
-        std::uint32_t wait;
-    } rows[] = {{L"WaitOnRetry", nullptr, 0, false, 300},
-                {L"WaitOnRetry", nullptr, 3, false, 300},
-                {L"WaitOnRetry", nullptr, 4, true, 0},
-                {L"WaitOnRetry", L"0", 1, false, 0},
-                {L"WaitOnRetry", L"abc", 1, false, 300},
-                {L"WaitOnRetry", L"4294967297", 1, false, 1},
-                {L"WaitOnRetry", L"99999999999999999999", 1, false, 300},
-                {L"MaxRetries", L"0", 1, true, 0}};
+    // Three retries by default: a fourth attempt is still made, a fifth not. value null: unset; attempts: made
+    // before; finished: no attempt is left, GetRetryWait answers true and a wait of 0.
+    const struct { const wchar_t *key, *value; std::int64_t attempts; bool finished; std::uint32_t wait; } rows[] = {
+        {L"WaitOnRetry", nullptr, 0, false, 300}, {L"WaitOnRetry", nullptr, 3, false, 300},
+        {L"WaitOnRetry", nullptr, 4, true, 0},    {L"WaitOnRetry", L"0", 1, false, 0},
+        {L"WaitOnRetry", L"abc", 1, false, 300},  {L"WaitOnRetry", L"4294967297", 1, false, 1},
+        {L"WaitOnRetry", L"99999999999999999999", 1, false, 300}, {L"MaxRetries", L"0", 1, true, 0}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(WideToUtf8(std::wstring(row.key) + L"=" + (row.value ? row.value : L"<unset>") + L" after " +
@@ -149,16 +136,10 @@ TEST_F(BatchDownloadTest, AnsweringProviderIsAskedToFetchTheFiles)
     ASSERT_TRUE(peer.port != 0 && local.port != 0);
     m_config.Set(L"Repository.BatchDownload.WaitForRequestedFiles", L"0");   // ignored: 180 stays
 
-    const struct
-    {
-        const char* name;
-        std::uint32_t directEveryAttempt;
-        bool refused; // Fenrik refuses: Yarran carries the request
-        bool toLocal; // the local server is the provider, not a peer
-    } rows[] = {{"direct on the same attempt", 1, false, false},
-                {"peer through Fenrik", 0, false, false},
-                {"peer through Yarran", 0, true, false},
-                {"local server through Ostrel", 0, false, true}};
+    // refused: Fenrik refuses, Yarran carries the request; toLocal: the local server is the provider, not a peer.
+    const struct { const char* name; std::uint32_t directEveryAttempt; bool refused, toLocal; } rows[] = {
+        {"direct on the same attempt", 1, false, false}, {"peer through Fenrik", 0, false, false},
+        {"peer through Yarran", 0, true, false}, {"local server through Ostrel", 0, false, true}};
     for (const auto& [name, direct, refused, toLocal] : rows)
     {
         SCOPED_TRACE(name);

@@ -51,13 +51,8 @@ TEST(CDownloadSourceTest, ResolveUrlJoinsBaseAndPathWithOneSlash)
 {
     const std::wstring joined = L"http://repo.test/files/pkg/a.bin", full = L"http://cdn.test/a", none = L"untouched";
     const wchar_t *base = L"http://repo.test/files", *slash = L"http://repo.test/files/";
-    const struct
-    {
-        const wchar_t* base; // null: not configured
-        const wchar_t* path;
-        std::wstring fullUrl;
-        std::wstring resolved; // none: ResolveUrl answers false and leaves the URL alone
-    } rows[] = {
+    // base null: not configured; resolved none: ResolveUrl answers false and leaves the URL alone.
+    const struct { const wchar_t *base, *path; std::wstring fullUrl, resolved; } rows[] = {
         {slash, L"/pkg/a.bin", L"", joined}, {base, L"pkg/a.bin", L"", joined}, {slash, L"pkg/a.bin", L"", joined},
         {base, L"/pkg/a.bin", full, joined}, {base, L"", full, full},           {nullptr, L"pkg/a.bin", full, full},
         {L"", L"pkg/a.bin", L"", none}};
@@ -78,15 +73,11 @@ TEST(CDownloadSourceTest, ResolveUrlJoinsBaseAndPathWithOneSlash)
 TEST(ClassifyDownloadResultTest, TransportStatusThenHttpStatusDecide)
 {
     const std::wstring date = L"Wed, 01 May 2024 09:03:07 GMT";
-    const struct
-    {
-        DWORD status; // the component's
-        DWORD http;
-        DownloadResult result;
-        DWORD error;
-    } rows[] = {{ERROR_CONTINUE, 200, DownloadResult::Downloaded, 0},
-                {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED},
-                {ERROR_INTERNAL_ERROR, 0, DownloadResult::TransportError, ERROR_INTERNAL_ERROR}};
+    // status: the component's.
+    const struct { DWORD status, http; DownloadResult result; DWORD error; } rows[] = {
+        {ERROR_CONTINUE, 200, DownloadResult::Downloaded, 0},
+        {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED},
+        {ERROR_INTERNAL_ERROR, 0, DownloadResult::TransportError, ERROR_INTERNAL_ERROR}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.status);
@@ -169,9 +160,10 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
     EXPECT_EQ(m_server.RequestCount(), 1u);
     m_freeSpace = 0;   // unreadable from here on: files of size 0 go through all the same
 
-    struct Row
+    // loggedError null: no log line.
+    const struct
     {
-        const wchar_t *path, *stored, *loggedError;   // loggedError null: no log line
+        const wchar_t *path, *stored, *loggedError;
         bool fromRepository, verifies;
         DownloadResult result;
         std::string calls;
@@ -184,7 +176,7 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
         {L"/busy.bin", L"", L"503", false, true, DownloadResult::ServerError, "error 503 "},
         {L"/cut.bin", L"", nullptr, true, true, DownloadResult::TransportError, "error 12030 "},   // cut short
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(WideToUtf8(std::wstring(row.path) + L" since " + row.stored));
         m_server.ClearRequests();

@@ -27,14 +27,8 @@ TEST(CRepositoryServerConfigTest, SettingsDefaultsAndResets)
 {
     CAgentInstall install;
     ASSERT_TRUE(install.SetSetupValue(L"Repository", L"C:\\FromRegistry\\"));
-    struct Row
-    {
-        const wchar_t* settings;   // null: the key is absent
-        bool enabled;
-        std::uint32_t port;
-        const wchar_t* path;
-        const wchar_t* drive;
-    } rows[] = {
+    // settings null: the key is absent.
+    const struct { const wchar_t* settings; bool enabled; std::uint32_t port; const wchar_t *path, *drive; } rows[] = {
         {L"{}", false, 18226, L"C:\\FromRegistry\\", L"C:"},
         {L"{\"Enabled\":true,\"Port\":\"18300\"}", true, 18226, L"C:\\FromRegistry\\", L"C:"},
         {L"{\"Enabled\":\"true\",\"Port\":18300}", false, 18300, L"C:\\FromRegistry\\", L"C:"},
@@ -44,7 +38,7 @@ TEST(CRepositoryServerConfigTest, SettingsDefaultsAndResets)
         {L"not json", false, 18226, L"C:\\FromRegistry\\", L"C:"},
         {nullptr, false, 18226, L"C:\\FromRegistry\\", L"C:"},
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.settings != nullptr ? row.settings : L"(absent)");
         CFakeConfigUtil util;
@@ -107,19 +101,14 @@ TEST(CRepositoryServiceProviderTest, EqualityAndUsableAnnouncements)
     CFakeConfigUtil util;
     util.Set(L"Register.Register.SiteId", L"site-a");
     CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
-    struct Row
-    {
-        const wchar_t* announcement;
-        bool usable;
-        const wchar_t* deviceId;
-    } rows[] = {
+    const struct { const wchar_t* announcement; bool usable; const wchar_t* deviceId; } rows[] = {
         {L"{\"DeviceId\":\"dev-9\"}", false, L"dev-1"},
         {L"{\"SiteId\":7,\"DeviceId\":\"dev-9\"}", false, L"dev-1"},
         {L"{\"SiteId\":\"site-b\",\"DeviceId\":\"dev-9\"}", false, L"dev-1"},
         {L"{\"SiteId\":\"site-a\",\"DeviceId\":\"dev-9\"}", true, L"dev-9"},
         {L"{\"SiteId\":\"site-a\",\"DeviceId\":9}", true, L"dev-1"},
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.announcement);
         CMessageObject announcement;
@@ -188,19 +177,14 @@ TEST(CRepositoryConsumerTest, LocalProviderFirstWhenEnabledReadyAndRegistered)
 
 TEST(CDiscoveryConfigTest, DefaultsAndTypedMembers)
 {
-    struct Row
-    {
-        const wchar_t* settings;
-        bool enabled;
-        std::uint32_t port, interval, maxProviders, maxFails;
-    } rows[] = {
+    const struct { const wchar_t* settings; bool enabled; std::uint32_t port, interval, providers, fails; } rows[] = {
         {L"{}", true, 21226, 60, 64, 3},
         {L"{\"Port\":\"8000\",\"Enabled\":0}", true, 21226, 60, 64, 3},
         {L"{\"Enabled\":false,\"Port\":8000,\"DiscoveryInterval\":5,\"MaxProviders\":2,\"MaxFails\":4294967297}",
          false, 8000, 5, 2, 1},
         {L"[1,", true, 21226, 60, 64, 3},
     };
-    for (const Row& row : rows)
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(row.settings);
         CFakeConfigUtil util;
@@ -209,8 +193,8 @@ TEST(CDiscoveryConfigTest, DefaultsAndTypedMembers)
         EXPECT_EQ(config.Enabled(), row.enabled);
         EXPECT_EQ(config.Port(), row.port);
         EXPECT_EQ(config.DiscoveryInterval(), row.interval);
-        EXPECT_EQ(config.MaxProviders(), row.maxProviders);
-        EXPECT_EQ(config.MaxFails(), row.maxFails);
+        EXPECT_EQ(config.MaxProviders(), row.providers);
+        EXPECT_EQ(config.MaxFails(), row.fails);
     }
 }
 

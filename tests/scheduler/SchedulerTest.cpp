@@ -79,13 +79,8 @@ TEST_F(CSchedulerHelperTest, AddTaskAppendsTheTaskInTheSchedulersOrderWithoutSen
 
 TEST_F(CSchedulerHelperTest, ScheduleInfoCarriesOnlyTheKeysThatApply)
 {
-    const struct
-    {
-        const wchar_t* offset;
-        const wchar_t* startTime;
-        ScheduleInfo info;
-        const wchar_t* scheduleInfo; // the members the request's "ScheduleInfo" holds
-    } rows[] = {
+    // scheduleInfo: the members the request's "ScheduleInfo" holds.
+    const struct { const wchar_t *offset, *startTime; ScheduleInfo info; const wchar_t* scheduleInfo; } rows[] = {
         {L"0", L"", {0, 0, {}, {}, 0, true}, LR"("StartTime":"%Now()%")"},
         {L"", L"05:00", {}, LR"("StartTime":"05:00")"},
         {L"00", L"05:00", {0, 0, {}, {}, 0, true}, LR"("LocalTime":true,"StartTime":"05:00","Offset":"00")"},

@@ -77,17 +77,11 @@ protected:
 
 TEST_F(CCartridgeTest, KindDecidesMainFileAndUnpacking)
 {
-    struct Row
-    {
-        const wchar_t* package;
-        bool mainFileUnpacked;
-        std::vector<DWORD> extractorsAsked;   // none: not extracted
-    };
-    const Row rows[] = {{L"pkg.ZIP", true, {kArchiveZip}},
-                        {L"pkg.rar", true, {kArchiveRar}},
-                        {L"pkg.7z", false, {}},
-                        {L"pkg", false, {}}};
-    for (const Row& row : rows)
+    // extractorsAsked none: not extracted.
+    const struct { const wchar_t* package; bool mainFileUnpacked; std::vector<DWORD> extractorsAsked; } rows[] = {
+        {L"pkg.ZIP", true, {kArchiveZip}}, {L"pkg.rar", true, {kArchiveRar}}, {L"pkg.7z", false, {}},
+        {L"pkg", false, {}}};
+    for (const auto& row : rows)
     {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.package)));
         m_fakes = CFakes();

@@ -30,15 +30,8 @@ const CapturedTrace* Find(const CTraceCapture& capture, ULONG number)
 
 TEST(PublisherSignatureTest, OnlyTheTrustedPublishersEmbeddedValidSignaturesAreTrusted)
 {
-    struct Case
-    {
-        const wchar_t* file;
-        bool trusted;
-        ULONG trace;                 // the message that says why (0: none)
-        const wchar_t* rejected;     // the signer name that message carries
-        DWORD result;                // the trust result it carries
-    };
-    const Case cases[] = {
+    // trace: the message that says why (0: none); rejected: the signer name it carries; result: its trust result.
+    const struct { const wchar_t* file; bool trusted; ULONG trace; const wchar_t* rejected; DWORD result; } cases[] = {
         {L"trevane.exe", true, 0, nullptr, 0},
         {L"korvo.exe", true, 0, nullptr, 0},
         {L"korvo-nodot.exe", true, 0, nullptr, 0},
@@ -52,7 +45,7 @@ TEST(PublisherSignatureTest, OnlyTheTrustedPublishersEmbeddedValidSignaturesAreT
         {L"unsigned.exe", false, 11, nullptr, 0},
         {L"missing.exe", false, 11, nullptr, 0},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
     {
         SCOPED_TRACE(testing::Message() << "file " << std::string(c.file, c.file + std::wcslen(c.file)));
         CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagEvents);
