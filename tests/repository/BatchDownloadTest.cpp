@@ -38,7 +38,7 @@ protected:
 TEST(CRepositoryBatchDownloaderTest, ProviderUrlPutsAddressPortAndScopeBeforeTheRepositoryPath)
 {
     // port 0: none given.
-    const struct { const wchar_t* repositoryUrl; bool unscoped; std::uint32_t port; const wchar_t* atProvider; } rows[] = {
+    const struct { const wchar_t* url; bool unscoped; std::uint32_t port; const wchar_t* atProvider; } rows[] = {
         {L"https://cdn.test/pkg/a.bin", false, 0, L"http://peer/Telemetry/pkg/a.bin"},
         {L"https://cdn.test/pkg/a.bin", true, 8080, L"http://peer:8080/pkg/a.bin"},
         {L"cdn.test/b.bin", false, 80, L"http://peer:80/Telemetry/b.bin"}};
@@ -46,10 +46,9 @@ TEST(CRepositoryBatchDownloaderTest, ProviderUrlPutsAddressPortAndScopeBeforeThe
     {
         SCOPED_TRACE(WideToUtf8(row.atProvider));
         CTestDownloadableFile file;
-        file.url = row.repositoryUrl;
+        file.url = row.url;   // the repository URL
         file.unscoped = row.unscoped;
-        EXPECT_EQ(CRepositoryBatchDownloader::ProviderUrl(CAgentServiceProvider(L"peer", row.port),
-                                                          L"Telemetry", file),
+        EXPECT_EQ(CRepositoryBatchDownloader::ProviderUrl(CAgentServiceProvider(L"peer", row.port), L"Telemetry", file),
                   row.atProvider);
     }
 }

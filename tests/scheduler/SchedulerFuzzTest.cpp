@@ -81,8 +81,7 @@ TEST(SchedulerFuzzTest, TaskAdd)
                         "the task is not added to the request's content"))
             return;
         const CMessageObject& task = *item->m_value.object;
-        const CMessageItem* actions = nullptr;
-        const CMessageItem* schedule = nullptr;
+        const CMessageItem *actions = nullptr, *schedule = nullptr;
         std::wstring given;
         if (!run.Expect(task.FindItem(L"Actions", actions) && actions->m_type == Object && actions->m_value.object != nullptr &&
                             task.FindItem(L"ScheduleInfo", schedule) && schedule->m_type == Object &&

@@ -175,10 +175,8 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
     const OperatingSystemInfo& os = machine.Info();
     enum Hardware { Portable, NotPortable, NoDescription, NoInterface, NotLoaded };
     const struct { const char* label; Hardware hardware; const wchar_t* portable; } rows[] = {
-        {"portable", Portable, L"1"},
-        {"not portable", NotPortable, L"0"},
-        {"no hardware description", NoDescription, L"0"},
-        {"no hardware interface", NoInterface, L"0"},
+        {"portable", Portable, L"1"}, {"not portable", NotPortable, L"0"},
+        {"no hardware description", NoDescription, L"0"}, {"no hardware interface", NoInterface, L"0"},
         {"no system information component", NotLoaded, L"0"},
     };
     for (const auto& row : rows)
