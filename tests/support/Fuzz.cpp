@@ -204,19 +204,15 @@ std::string MutateStructure(std::string json, std::mt19937& random)
     case 2: // a missing member
         if (!members.empty())
         {
+            // With the comma after it, else the one before it.
             const Span m = members[Pick(random, members.size())];
-            size_t end = m.end;
-            while (end < json.size() && (json[end] == ' ' || json[end] == '\n'))
-                ++end;
-            if (end < json.size() && json[end] == ',')
-                json.erase(m.begin, end + 1 - m.begin);
+            const size_t after = json.find_first_not_of(" \n", m.end);
+            const size_t before = m.begin > 0 ? json.find_last_not_of(" \n", m.begin - 1) : std::string::npos;
+            if (after != std::string::npos && json[after] == ',')
+                json.erase(m.begin, after + 1 - m.begin);
             else
             {
-                size_t begin = m.begin;
-                while (begin > 0 && (json[begin - 1] == ' ' || json[begin - 1] == '\n'))
-                    --begin;
-                if (begin > 0 && json[begin - 1] == ',')
-                    --begin;
+                const size_t begin = before == std::string::npos ? 0 : json[before] == ',' ? before : before + 1;
                 json.erase(begin, m.end - begin);
             }
         }
