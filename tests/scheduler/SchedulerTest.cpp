@@ -1,6 +1,7 @@
 #include "scheduler/CSchedulerHelper.h"
 
 #include "CFakeConfigUtil.h"
+#include "CNoDispatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -22,21 +23,16 @@ std::wstring Text(const CMessageObject& object)
     return text;
 }
 
-// Keeps the JSON text of every object sent (always with the option) and answers with one status.
-class CRecordingDispatcher : public IDispatcherHelper
+// Keeps the JSON text of every object sent (always with the option) and answers with one status; the other
+// ways of sending leave no record, so a test that expects one fails.
+struct CRecordingDispatcher : CNoDispatcher
 {
-public:
-    DWORD SendObjects(const CMessageBatch&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
     DWORD SendObject(const CMessageObject& object, bool option) override
     {
         EXPECT_TRUE(option);
         sent.push_back(Text(object));
         return result;
     }
-    DWORD SendText(const std::wstring&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD SendEach(const std::vector<std::wstring>&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD SendAsArray(const std::vector<std::wstring>&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-
     DWORD result = ERROR_SUCCESS;
     std::vector<std::wstring> sent;
 };

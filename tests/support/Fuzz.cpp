@@ -258,6 +258,11 @@ std::string MutateStructure(std::string json, std::mt19937& random)
 }
 } // namespace
 
+std::string Printable(const std::wstring& text)
+{
+    return Printable(text, "\\u%04x", "characters");
+}
+
 std::string MutateBytes(std::string bytes, std::mt19937& random)
 {
     switch (random() % 10)
@@ -382,7 +387,7 @@ std::string CFuzzRun::Bytes(const std::vector<std::string>& seeds)
 std::wstring CFuzzRun::Text(const std::vector<std::wstring>& seeds)
 {
     std::wstring input = MutateText(seeds[Pick(m_random, seeds.size())], m_random);
-    m_input = Printable(input, "\\u%04x", "characters");
+    m_input = Printable(input);
     return input;
 }
 

@@ -81,3 +81,5 @@ private:
 std::string MutateBytes(std::string bytes, std::mt19937& random);
 std::string MutateJson(std::string json, std::mt19937& random);
 std::wstring MutateText(std::wstring text, std::mt19937& random);
+// UTF-16 text as a fault shows it: \uNNNN for what is not printable ASCII, cut after about 400 characters.
+std::string Printable(const std::wstring& text);

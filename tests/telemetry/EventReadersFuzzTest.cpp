@@ -66,14 +66,6 @@ bool StaysUnder(const std::wstring& folder, std::wstring path)
     return fullLength > inside.size() && EqualsIgnoringCase(std::wstring(full, inside.size()), inside);
 }
 
-std::string Shown(const std::wstring& name)
-{
-    std::string shown;
-    for (const wchar_t c : name.substr(0, 80))
-        shown += c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
-    return "\"" + shown + (name.size() > 80 ? "...\"" : "\"");
-}
-
 } // namespace
 
 TEST(EventReadersFuzzTest, TrackingFile)
@@ -204,9 +196,9 @@ TEST(EventReadersFuzzTest, PluginExecuteRequest)
                 return run.Outcome("path refused");
         run.Outcome("accepted");
         const std::wstring downloads = data + L"Downloads\\", unpacked = downloads + request.pluginId + L'\\';
-        run.Expect(StaysUnder(downloads, unpacked), "the unpacked folder is not below Downloads: " + Shown(request.pluginId));
+        run.Expect(StaysUnder(downloads, unpacked), "the unpacked folder is not below Downloads: " + Printable(request.pluginId));
         for (const std::wstring* path : {&request.pluginName, &request.launcherPath})
-            run.Expect(path->empty() || StaysUnder(unpacked, unpacked + *path), "a path leaves the unpacked folder: " + Shown(request.pluginId) + " " + Shown(*path));
+            run.Expect(path->empty() || StaysUnder(unpacked, unpacked + *path), "a path leaves the unpacked folder: " + Printable(request.pluginId) + " " + Printable(*path));
         const std::wstring configFile = data + L"Config\\" + request.pluginId +
                                     (request.operationId.empty() ? L"" : L"_" + request.operationId) +
                                     L"_{8b5f9c52-0d3e-4a31-9f0a-5d2c7e1b6a44}.cfg";
@@ -300,7 +292,7 @@ TEST(EventReadersFuzzTest, PackageSourceUrl)
             return run.Outcome("named by digest");
         run.Outcome("named by its last segment");
         run.Expect(StaysUnder(downloads, downloads + name) && name.find_first_of(L"\\/") == std::wstring::npos,
-                   "the package file is not in Downloads: " + Shown(name));
+                   "the package file is not in Downloads: " + Printable(name));
     });
     run.ExpectClean(3);
 }
