@@ -357,8 +357,9 @@ std::wstring MutateText(std::wstring text, std::mt19937& random)
 
 CFuzzRun::CFuzzRun(std::string reader, int slowness, std::uint32_t seed) : m_reader(std::move(reader)), m_random(seed)
 {
-    const char* inputs = std::getenv("TELEMETRY_FUZZ_INPUTS");
-    m_inputs = std::max(1, (inputs && std::atoi(inputs) > 0 ? std::atoi(inputs) : kDefaultInputs) / std::max(1, slowness));
+    const char* asked = std::getenv("TELEMETRY_FUZZ_INPUTS");
+    const int inputs = asked != nullptr ? std::atoi(asked) : 0;
+    m_inputs = std::max(1, (inputs > 0 ? inputs : kDefaultInputs) / std::max(1, slowness));
 }
 
 CFuzzRun::~CFuzzRun()
