@@ -255,19 +255,13 @@ TEST_F(BatchDownloadTest, MissingComponentsAndRestoredAttempts)
     EXPECT_TRUE(capture.Has(kBatchUnit, 14) && capture.Has(kBatchUnit, 22));
     ASSERT_TRUE(m_install.Add(L"Quillon.dll", L"Utils"));
 
-    int down = 0;
+    // Port 1: the provider that took the request is gone.
+    for (const auto& [attempts, committed] : {std::pair{L"1", 0u}, {L"3", 2u}})
     {
-        CServerFixture gone;
-        down = gone.Port();
-    }
-    for (const auto& [attempts, committed] : {std::pair{1, 0u}, {3, 2u}})
-    {
-        SCOPED_TRACE(attempts);
+        SCOPED_TRACE(WideToUtf8(attempts));
         CMessageObject state;
-        state.AddInt64(L"RetryCount", attempts);
-        CMessageObject* provider = state.AddObject(L"Repository", true);
-        provider->AddString(L"Address", L"127.0.0.1");
-        provider->AddUInt32(L"Port", static_cast<std::uint32_t>(down));
+        ASSERT_TRUE(state.FromJson(std::wstring(L"{\"RetryCount\":") + attempts +
+                                   L",\"Repository\":{\"Address\":\"127.0.0.1\",\"Port\":1}}"));
         const auto downloader = MakeDownloader(0);
         ASSERT_TRUE(downloader->LoadState(state));
         EXPECT_TRUE(downloader->Download());
