@@ -3,6 +3,7 @@
 
 #include "CBatchDownloadInstall.h"
 #include "CMerrowRepository.h"
+#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@ namespace
 
 using Repository::CRepositoryBatchDownloader;
 using CountFn = CMerrowRepository::CountFn;
+
+constexpr GUID kBatchUnit = trace::ParseGuid("059c1651-6fdd-4669-b56d-18fa370ad13b");
 
 bool Finished(CRepositoryBatchDownloader& downloader)
 {
@@ -29,7 +32,7 @@ protected:
     void TearDown() override { CBatchDownloadInstall::TearDown(); }
 
     template <typename Fn>
-    Fn Utility(const wchar_t* library, const char* name) const   // kept loaded: its counters outlive each use
+    Fn Utility(const wchar_t* library, const char* name) const // kept loaded: its counters outlive each use
     {
         return ModuleExport<Fn>(::LoadLibraryW((Folder(L"Utils") + library).c_str()), name);
     }
@@ -38,15 +41,20 @@ protected:
 TEST(CRepositoryBatchDownloaderTest, ProviderUrlPutsAddressPortAndScopeBeforeTheRepositoryPath)
 {
     // port 0: none given.
-    const struct { const wchar_t* url; bool unscoped; std::uint32_t port; const wchar_t* atProvider; } rows[] = {
-        {L"https://cdn.test/pkg/a.bin", false, 0, L"http://peer/Telemetry/pkg/a.bin"},
-        {L"https://cdn.test/pkg/a.bin", true, 8080, L"http://peer:8080/pkg/a.bin"},
-        {L"cdn.test/b.bin", false, 80, L"http://peer:80/Telemetry/b.bin"}};
+    const struct
+    {
+        const wchar_t* url;
+        bool unscoped;
+        std::uint32_t port;
+        const wchar_t* atProvider;
+    } rows[] = {{L"https://cdn.test/pkg/a.bin", false, 0, L"http://peer/Telemetry/pkg/a.bin"},
+                {L"https://cdn.test/pkg/a.bin", true, 8080, L"http://peer:8080/pkg/a.bin"},
+                {L"cdn.test/b.bin", false, 80, L"http://peer:80/Telemetry/b.bin"}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(WideToUtf8(row.atProvider));
         CTestDownloadableFile file;
-        file.url = row.url;   // the repository URL
+        file.url = row.url; // the repository URL
         file.unscoped = row.unscoped;
         EXPECT_EQ(CRepositoryBatchDownloader::ProviderUrl(CAgentServiceProvider(L"peer", row.port), L"Telemetry", file),
                   row.atProvider);
@@ -60,11 +68,20 @@ TEST(CRepositoryBatchDownloaderTest, SettingsRetryWaitsAndState)
     const CRepositoryBatchDownloader::Files files{&pending}, none;
     // Three retries by default: a fourth attempt is still made, a fifth not. value null: unset; attempts: made
     // before; finished: no attempt is left, GetRetryWait answers true and a wait of 0.
-    const struct { const wchar_t *key, *value; std::int64_t attempts; bool finished; std::uint32_t wait; } rows[] = {
-        {L"WaitOnRetry", nullptr, 0, false, 300}, {L"WaitOnRetry", nullptr, 3, false, 300},
-        {L"WaitOnRetry", nullptr, 4, true, 0},    {L"WaitOnRetry", L"0", 1, false, 0},
-        {L"WaitOnRetry", L"abc", 1, false, 300},  {L"WaitOnRetry", L"4294967297", 1, false, 1},
-        {L"WaitOnRetry", L"99999999999999999999", 1, false, 300}, {L"MaxRetries", L"0", 1, true, 0}};
+    const struct
+    {
+        const wchar_t *key, *value;
+        std::int64_t attempts;
+        bool finished;
+        std::uint32_t wait;
+    } rows[] = {{L"WaitOnRetry", nullptr, 0, false, 300},
+                {L"WaitOnRetry", nullptr, 3, false, 300},
+                {L"WaitOnRetry", nullptr, 4, true, 0},
+                {L"WaitOnRetry", L"0", 1, false, 0},
+                {L"WaitOnRetry", L"abc", 1, false, 300},
+                {L"WaitOnRetry", L"4294967297", 1, false, 1},
+                {L"WaitOnRetry", L"99999999999999999999", 1, false, 300},
+                {L"MaxRetries", L"0", 1, true, 0}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(WideToUtf8(std::wstring(row.key) + L"=" + (row.value ? row.value : L"<unset>") + L" after " +
@@ -133,12 +150,18 @@ TEST_F(BatchDownloadTest, AnsweringProviderIsAskedToFetchTheFiles)
     CMerrowRepository peer(Folder(L"Peer"), Folder(L"PeerRepository"));
     CMerrowRepository local(Folder(L"Repository"), Folder(L"LocalRepository"));
     ASSERT_TRUE(peer.port != 0 && local.port != 0);
-    m_config.Set(L"Repository.BatchDownload.WaitForRequestedFiles", L"0");   // ignored: 180 stays
+    m_config.Set(L"Repository.BatchDownload.WaitForRequestedFiles", L"0"); // ignored: 180 stays
 
     // refused: Fenrik refuses, Yarran carries the request; toLocal: the local server is the provider, not a peer.
-    const struct { const char* name; std::uint32_t directEveryAttempt; bool refused, toLocal; } rows[] = {
-        {"direct on the same attempt", 1, false, false}, {"peer through Fenrik", 0, false, false},
-        {"peer through Yarran", 0, true, false}, {"local server through Ostrel", 0, false, true}};
+    const struct
+    {
+        const char* name;
+        std::uint32_t directEveryAttempt;
+        bool refused, toLocal;
+    } rows[] = {{"direct on the same attempt", 1, false, false},
+                {"peer through Fenrik", 0, false, false},
+                {"peer through Yarran", 0, true, false},
+                {"local server through Ostrel", 0, false, true}};
     for (const auto& [name, direct, refused, toLocal] : rows)
     {
         SCOPED_TRACE(name);
@@ -216,6 +239,35 @@ TEST_F(BatchDownloadTest, LongRequestsSplitAndCancelStops)
     EXPECT_EQ(Committed(), 1u);
     EXPECT_EQ(m_server.RequestCount(), 1u);
     EXPECT_TRUE(Finished(*downloader));
+}
+
+// Without the agent-services component no provider is listed, and without the communications component nothing
+// arrives. A downloader restored after its first attempt goes back to its provider and, while retries are left,
+// waits for the files requested there; on the last attempt it takes them from their own server.
+TEST_F(BatchDownloadTest, MissingComponentsAndRestoredAttempts)
+{
+    MakeFiles(2, 100);
+    SetPeers({}, 1);
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagEvents);
+    ASSERT_TRUE(m_install.Remove(L"Plugins", L"Pelter.dll") && m_install.Remove(L"Utils", L"Quillon.dll"));
+    EXPECT_TRUE(MakeDownloader(1)->Download());
+    EXPECT_EQ(Committed(), 0u);
+    EXPECT_TRUE(capture.Has(kBatchUnit, 14) && capture.Has(kBatchUnit, 22));
+    ASSERT_TRUE(m_install.Add(L"Quillon.dll", L"Utils"));
+
+    // Port 1: the provider that took the request is gone.
+    for (const auto& [attempts, committed] : {std::pair{L"1", 0u}, {L"3", 2u}})
+    {
+        SCOPED_TRACE(WideToUtf8(attempts));
+        CMessageObject state;
+        ASSERT_TRUE(state.FromJson(std::wstring(L"{\"RetryCount\":") + attempts +
+                                   L",\"Repository\":{\"Address\":\"127.0.0.1\",\"Port\":1}}"));
+        const auto downloader = MakeDownloader(0);
+        ASSERT_TRUE(downloader->LoadState(state));
+        EXPECT_TRUE(downloader->Download());
+        EXPECT_EQ(Committed(), committed);
+        EXPECT_EQ(m_server.RequestCount(), committed);
+    }
 }
 
 } // namespace

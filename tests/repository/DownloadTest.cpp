@@ -6,10 +6,12 @@
 #include "CServerFixture.h"
 #include "CTestDownloadableFile.h"
 #include "TestFiles.h"
+#include "TraceCapture.h"
 
 #include "comms/WebApiResponse.h"
 #include "host/InstallLocations.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/FolderTree.h"
 #include "platform/TextUtil.h"
 #include "repository/CDownloadSource.h"
 #include "repository/DownloadFile.h"
@@ -23,12 +25,14 @@ namespace
 
 using Repository::DownloadResult;
 
+constexpr GUID kDownloadUnit = trace::ParseGuid("e3940424-11db-4f78-8eba-8e95ebc3f65e");
+
 // Notes what the download does with it, in order; lastModified is the date stored from an earlier download.
 struct CTestFile : CTestDownloadableFile
 {
     bool verifies = true;
-    std::string calls, body;   // body: what was verified
-    std::wstring committed;    // the server's date handed to the commit
+    std::string calls, body; // body: what was verified
+    std::wstring committed;  // the server's date handed to the commit
 
     CTestFile() { url = L"http://files.test/pkg/a.bin"; }
     void SetUrl(const std::wstring&) override {}
@@ -52,7 +56,11 @@ TEST(CDownloadSourceTest, ResolveUrlJoinsBaseAndPathWithOneSlash)
     const std::wstring joined = L"http://repo.test/files/pkg/a.bin", full = L"http://cdn.test/a", none = L"untouched";
     const wchar_t *base = L"http://repo.test/files", *slash = L"http://repo.test/files/";
     // base null: not configured; resolved none: ResolveUrl answers false and leaves the URL alone.
-    const struct { const wchar_t *base, *path; std::wstring fullUrl, resolved; } rows[] = {
+    const struct
+    {
+        const wchar_t *base, *path;
+        std::wstring fullUrl, resolved;
+    } rows[] = {
         {slash, L"/pkg/a.bin", L"", joined}, {base, L"pkg/a.bin", L"", joined}, {slash, L"pkg/a.bin", L"", joined},
         {base, L"/pkg/a.bin", full, joined}, {base, L"", full, full},           {nullptr, L"pkg/a.bin", full, full},
         {L"", L"pkg/a.bin", L"", none}};
@@ -74,10 +82,14 @@ TEST(ClassifyDownloadResultTest, TransportStatusThenHttpStatusDecide)
 {
     const std::wstring date = L"Wed, 01 May 2024 09:03:07 GMT";
     // status: the component's.
-    const struct { DWORD status, http; DownloadResult result; DWORD error; } rows[] = {
-        {ERROR_CONTINUE, 200, DownloadResult::Downloaded, 0},
-        {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED},
-        {ERROR_INTERNAL_ERROR, 0, DownloadResult::TransportError, ERROR_INTERNAL_ERROR}};
+    const struct
+    {
+        DWORD status, http;
+        DownloadResult result;
+        DWORD error;
+    } rows[] = {{ERROR_CONTINUE, 200, DownloadResult::Downloaded, 0},
+                {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED},
+                {ERROR_INTERNAL_ERROR, 0, DownloadResult::TransportError, ERROR_INTERNAL_ERROR}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.status);
@@ -133,10 +145,10 @@ protected:
     CAgentInstall m_install;
     CServerFixture m_server;
     CFakeConfigUtil m_config;
-    std::wstring m_log;   // the agent log
+    std::wstring m_log; // the agent log
     CLogWriter m_writer{this};
     std::wstring m_company, m_data;
-    long long m_freeSpace = -1;   // the real free-space read
+    long long m_freeSpace = -1; // the real free-space read
 };
 
 // Direct downloads take the configured proxy (the second fixture forwards them), repository ones do not.
@@ -147,10 +159,10 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
                                                     Utf8ToWide(proxy.HostAndPort()) + L"\"}]}");
     m_server.Reply("GET", "/busy.bin", CScriptedReply{503, {}, "", "text/plain", {}});
     m_server.Reply("GET", "/cut.bin", CScriptedReply{200, {}, "package bytes", "text/plain", {}, false, true});
-    CTestFile probe;   // learns the served file's date as the server states it; free space read for real
+    CTestFile probe; // learns the served file's date as the server states it; free space read for real
     ASSERT_EQ(Download(L"/files/a.bin", probe, true), DownloadResult::Downloaded);
 
-    CTestFile tooLarge;   // more than the free space: 112 and the agent-log line, before any request
+    CTestFile tooLarge; // more than the free space: 112 and the agent-log line, before any request
     tooLarge.size = 5000;
     m_freeSpace = 4999;
     EXPECT_EQ(Download(L"/files/a.bin", tooLarge, false), DownloadResult::NotModified);
@@ -158,7 +170,7 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
     EXPECT_EQ(m_log, L"30 Disk is full. File. http://files.test/pkg/a.bin - Free space: 4999d - Required Size: "
                      L"5000d\n");
     EXPECT_EQ(m_server.RequestCount(), 1u);
-    m_freeSpace = 0;   // unreadable from here on: files of size 0 go through all the same
+    m_freeSpace = 0; // unreadable from here on: files of size 0 go through all the same
 
     // loggedError null: no log line.
     const struct
@@ -174,7 +186,7 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
          "verify error 13 "},
         {L"/files/none.bin", L"", L"404", false, true, DownloadResult::ClientError, "error 404 "},
         {L"/busy.bin", L"", L"503", false, true, DownloadResult::ServerError, "error 503 "},
-        {L"/cut.bin", L"", nullptr, true, true, DownloadResult::TransportError, "error 12030 "},   // cut short
+        {L"/cut.bin", L"", nullptr, true, true, DownloadResult::TransportError, "error 12030 "}, // cut short
     };
     for (const auto& row : rows)
     {
@@ -195,8 +207,26 @@ TEST_F(DownloadFileTest, EveryOutcomeOnTheWire)
         EXPECT_EQ(m_log, row.loggedError ? logLine + row.loggedError + L"\n" : L"");
     }
     EXPECT_EQ(proxy.RequestCount(), 4u);
-    WIN32_FIND_DATAW found{};   // test mode: the exchanges left their trace files
+    WIN32_FIND_DATAW found{}; // test mode: the exchanges left their trace files
     EXPECT_TRUE(CFindHandle(::FindFirstFileW((m_data + L"Messages\\*").c_str(), &found)));
+}
+
+// A file where the "Downloads" folder belongs: neither the folder nor a unique name can be had, so the fixed
+// name in its place is tried; the download then fails on writing, nothing is committed and nothing stays.
+TEST_F(DownloadFileTest, DownloadsFolderTakenByAFileFailsTheDownload)
+{
+    ASSERT_EQ(MakeFolderTree(m_data), static_cast<DWORD>(ERROR_SUCCESS));
+    WriteBytes(m_data + L"Downloads", "");
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
+    std::wstring path;
+    Repository::MakeDownloadTempPath(path);
+    EXPECT_EQ(path.rfind(m_data + L"Downloads\\Temp\\", 0), 0u) << WideToUtf8(path);
+    EXPECT_TRUE(capture.Has(kDownloadUnit, 11) && capture.Has(kDownloadUnit, 12));
+
+    CTestFile file;
+    EXPECT_EQ(Download(L"/files/a.bin", file, true), DownloadResult::TransportError);
+    EXPECT_EQ(file.calls.rfind("error ", 0), 0u) << file.calls;
+    EXPECT_EQ(ReadBytes(m_data + L"Downloads"), "");
 }
 
 } // namespace

@@ -28,7 +28,13 @@ TEST(CRepositoryServerConfigTest, SettingsDefaultsAndResets)
     CAgentInstall install;
     ASSERT_TRUE(install.SetSetupValue(L"Repository", L"C:\\FromRegistry\\"));
     // settings null: the key is absent.
-    const struct { const wchar_t* settings; bool enabled; std::uint32_t port; const wchar_t *path, *drive; } rows[] = {
+    const struct
+    {
+        const wchar_t* settings;
+        bool enabled;
+        std::uint32_t port;
+        const wchar_t *path, *drive;
+    } rows[] = {
         {L"{}", false, 18226, L"C:\\FromRegistry\\", L"C:"},
         {L"{\"Enabled\":true,\"Port\":\"18300\"}", true, 18226, L"C:\\FromRegistry\\", L"C:"},
         {L"{\"Enabled\":\"true\",\"Port\":18300}", false, 18300, L"C:\\FromRegistry\\", L"C:"},
@@ -53,24 +59,7 @@ TEST(CRepositoryServerConfigTest, SettingsDefaultsAndResets)
     }
 }
 
-TEST(CRepositoryServerConfigTest, SetVersionWritesOrRemovesTheKey)
-{
-    CFakeConfigUtil util;
-    util.Set(kVersionKey, L"7");
-    Repository::CRepositoryServerConfig config(&util);
-    EXPECT_EQ(config.Version(), L"7");
-
-    ASSERT_TRUE(config.SetVersion(L"8"));
-    std::wstring stored;
-    EXPECT_EQ(util.GetValue(kVersionKey, stored, 0), ERROR_SUCCESS);
-    EXPECT_EQ(stored, L"8");
-
-    ASSERT_TRUE(config.SetVersion(L""));
-    EXPECT_EQ(config.Version(), L"");
-    EXPECT_NE(util.GetValue(kVersionKey, stored, 0), ERROR_SUCCESS);
-}
-
-TEST(CRepositoryServerTest, ReadyOnlyWithTheFolderAndTheManagerLibrary)
+TEST(CRepositoryServerTest, ReadyOnlyWithTheFolderAndTheManagerLibraryVersionFromTheSettings)
 {
     CAgentInstall install;
     CFakeConfigUtil util;
@@ -89,6 +78,17 @@ TEST(CRepositoryServerTest, ReadyOnlyWithTheFolderAndTheManagerLibrary)
 
     ASSERT_TRUE(RemoveTree(folder));
     EXPECT_FALSE(server.IsReady());
+
+    // The settings write the version, and remove it when it is empty.
+    Repository::CRepositoryServerConfig config(&util);
+    EXPECT_EQ(config.Version(), L"3");
+    ASSERT_TRUE(config.SetVersion(L"8"));
+    std::wstring stored;
+    EXPECT_EQ(util.GetValue(kVersionKey, stored, 0), ERROR_SUCCESS);
+    EXPECT_EQ(stored, L"8");
+    ASSERT_TRUE(config.SetVersion(L""));
+    EXPECT_EQ(config.Version(), L"");
+    EXPECT_NE(util.GetValue(kVersionKey, stored, 0), ERROR_SUCCESS);
 }
 
 TEST(CRepositoryServiceProviderTest, EqualityAndUsableAnnouncements)
@@ -101,7 +101,12 @@ TEST(CRepositoryServiceProviderTest, EqualityAndUsableAnnouncements)
     CFakeConfigUtil util;
     util.Set(L"Register.Register.SiteId", L"site-a");
     CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
-    const struct { const wchar_t* announcement; bool usable; const wchar_t* deviceId; } rows[] = {
+    const struct
+    {
+        const wchar_t* announcement;
+        bool usable;
+        const wchar_t* deviceId;
+    } rows[] = {
         {L"{\"DeviceId\":\"dev-9\"}", false, L"dev-1"},
         {L"{\"SiteId\":7,\"DeviceId\":\"dev-9\"}", false, L"dev-1"},
         {L"{\"SiteId\":\"site-b\",\"DeviceId\":\"dev-9\"}", false, L"dev-1"},
@@ -122,6 +127,12 @@ TEST(CRepositoryServiceProviderTest, EqualityAndUsableAnnouncements)
         if (trace.number == 12 && trace.args.size() == 3)
             namedBoth = trace.Wide(1) == L"site-b" && trace.Wide(2) == L"site-a";
     EXPECT_TRUE(namedBoth);
+    // An agent that cannot read its own site takes no provider.
+    CFakeConfigUtil unregistered;
+    CMessageObject sameSite;
+    ASSERT_TRUE(sameSite.FromJson(L"{\"SiteId\":\"site-a\"}"));
+    EXPECT_FALSE(CRepositoryServiceProvider(L"dev-1", L"peer", 18226, &unregistered).IsUsable(sameSite));
+    EXPECT_EQ(capture.Count(trace::ParseGuid("6abb64e2-843b-4f31-81ac-e1edf03818c5"), 11), 1u);
 
     CMessageObject message;
     provider.ToMessage(message);
@@ -177,11 +188,16 @@ TEST(CRepositoryConsumerTest, LocalProviderFirstWhenEnabledReadyAndRegistered)
 
 TEST(CDiscoveryConfigTest, DefaultsAndTypedMembers)
 {
-    const struct { const wchar_t* settings; bool enabled; std::uint32_t port, interval, providers, fails; } rows[] = {
+    const struct
+    {
+        const wchar_t* settings;
+        bool enabled;
+        std::uint32_t port, interval, providers, fails;
+    } rows[] = {
         {L"{}", true, 21226, 60, 64, 3},
         {L"{\"Port\":\"8000\",\"Enabled\":0}", true, 21226, 60, 64, 3},
-        {L"{\"Enabled\":false,\"Port\":8000,\"DiscoveryInterval\":5,\"MaxProviders\":2,\"MaxFails\":4294967297}",
-         false, 8000, 5, 2, 1},
+        {L"{\"Enabled\":false,\"Port\":8000,\"DiscoveryInterval\":5,\"MaxProviders\":2,\"MaxFails\":4294967297}", false,
+         8000, 5, 2, 1},
         {L"[1,", true, 21226, 60, 64, 3},
     };
     for (const auto& row : rows)
@@ -251,7 +267,7 @@ TEST(CDiscoveryManagerClientTest, RecordArrivesTruncatedAndSlotsForward)
         EXPECT_EQ(calls(6), 0u);
 
         const std::wstring address(60, L'a');
-        EXPECT_NE(client.SendRepositoryMessage(address, message), ERROR_SUCCESS);   // nobody listens there
+        EXPECT_NE(client.SendRepositoryMessage(address, message), ERROR_SUCCESS); // nobody listens there
         std::vector<wchar_t> buffer(lastMessage(nullptr, 0));
         ASSERT_EQ(lastMessage(buffer.data(), static_cast<DWORD>(buffer.size())), buffer.size());
         CMessageObject received;
@@ -270,7 +286,10 @@ TEST(CDiscoveryManagerClientTest, RecordArrivesTruncatedAndSlotsForward)
         EXPECT_EQ(member(L"body"), message.body);
         EXPECT_EQ(member(L"parameters"), message.parameters);
 
-        // Slots 3, 4 and 5 reach the interface's 4, 5 and 3.
+        // Start and Stop reach the interface's own; slots 3, 4 and 5 reach its 4, 5 and 3.
+        EXPECT_EQ(client.StartDiscovery(L"repository", nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(client.StopDiscovery(), ERROR_SUCCESS);
+        EXPECT_EQ(calls(1) + calls(2), 2u);
         EXPECT_EQ(client.Query3(0), ERROR_SUCCESS);
         EXPECT_EQ(calls(4), 1u);
         EXPECT_EQ(client.Query5(0), ERROR_SUCCESS);
@@ -283,10 +302,11 @@ TEST(CAgentServiceClientTest, RepositoryProvidersComeFromPelterConfiguration)
 {
     CAgentInstall install;
     ASSERT_TRUE(install.Add(L"Pelter.dll", L"Plugins"));
-    ASSERT_EQ(WriteWholeFile(install.Folder() + L"Utils\\config.json",
-                             R"({"Pelter.Repository.Providers":[{"Address":"10.0.0.7","Port":18300,"DeviceId":"peer-1"},)"
-                             R"({"Address":"10.0.0.8","Port":18301}]})"),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        WriteWholeFile(install.Folder() + L"Utils\\config.json",
+                       R"({"Pelter.Repository.Providers":[{"Address":"10.0.0.7","Port":18300,"DeviceId":"peer-1"},)"
+                       R"({"Address":"10.0.0.8","Port":18301}]})"),
+        ERROR_SUCCESS);
     CAgentServiceClient client;
     EXPECT_EQ(client.GetProvidersList(reinterpret_cast<UINT_PTR>(L"Other")), 0u);
     const UINT_PTR list = client.GetProvidersList(reinterpret_cast<UINT_PTR>(kRepositoryServiceName));

@@ -3,6 +3,7 @@
 
 #include "CAgentInstall.h"
 #include "TestFiles.h"
+#include "TraceCapture.h"
 
 #include "host/ComponentExports.h"
 #include "host/IDecompressor.h"
@@ -20,6 +21,8 @@
 
 namespace
 {
+constexpr GUID kCartridgeUnit = trace::ParseGuid("8837445b-482e-4a75-83dd-e848de9874c9");
+
 // The publisher check and the compression component as the test says; notes the extractor kinds asked for.
 struct CFakes : IDecompressor
 {
@@ -70,7 +73,7 @@ protected:
     }
 
     CFakes m_fakes;
-    CAgentInstall m_install;   // a fresh folder of the test's own
+    CAgentInstall m_install; // a fresh folder of the test's own
     const std::wstring m_folder = m_install.Folder();
     const std::wstring m_unpacked = m_folder + L"unpacked\\deeper";
 };
@@ -78,9 +81,15 @@ protected:
 TEST_F(CCartridgeTest, KindDecidesMainFileAndUnpacking)
 {
     // extractorsAsked none: not extracted.
-    const struct { const wchar_t* package; bool mainFileUnpacked; std::vector<DWORD> extractorsAsked; } rows[] = {
-        {L"pkg.ZIP", true, {kArchiveZip}}, {L"pkg.rar", true, {kArchiveRar}}, {L"pkg.7z", false, {}},
-        {L"pkg", false, {}}};
+    const struct
+    {
+        const wchar_t* package;
+        bool mainFileUnpacked;
+        std::vector<DWORD> extractorsAsked;
+    } rows[] = {{L"pkg.ZIP", true, {kArchiveZip}},
+                {L"pkg.rar", true, {kArchiveRar}},
+                {L"pkg.7z", false, {}},
+                {L"pkg", false, {}}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.package)));
@@ -106,6 +115,9 @@ TEST_F(CCartridgeTest, KindDecidesMainFileAndUnpacking)
     EXPECT_FALSE(CCartridge(m_folder + L"none.zip", false, L"main.dll", m_unpacked, Fakes()).Unpack());
     std::wstring mainFile;
     EXPECT_FALSE(CCartridge(m_folder + L"pkg.zip", false, L"", m_unpacked, Fakes()).GetPluginPath(mainFile));
+    EXPECT_FALSE(CCartridge(m_folder + L"pkg.zip", false, L"", m_unpacked, Fakes()).IsInstalled(L"", L""));
+    // A plain package names itself as the plug-in: without a package file there is none.
+    EXPECT_FALSE(CCartridge(L"", false, L"", L"", Fakes()).GetPluginPath(mainFile));
 }
 
 TEST_F(CCartridgeTest, TrustAndMd5DecideDownloadedAndInstalled)
@@ -141,13 +153,13 @@ TEST_F(CCartridgeTest, CatalogListsFilesThatMatchInsideTheFolder)
     ::CreateDirectoryW((folder + L"sub").c_str(), nullptr);
     WriteBytes(folder + L"a.txt", "alpha");
     WriteBytes(folder + L"sub\\b.txt", "beta");
-    WriteBytes(m_folder + L"outside.txt", "outside");   // matches its entries: only its place fails them
+    WriteBytes(m_folder + L"outside.txt", "outside"); // matches its entries: only its place fails them
     const std::string a = "a.txt:" + Md5("alpha", true);
     const std::string b = "sub\\b.txt:" + Md5("beta");
     const std::string out = "outside.txt:" + Md5("outside");
     const std::string outside(m_folder.begin(), m_folder.end());
     const std::pair<std::string, bool> rows[] = {
-        {a + "\n" + b, true},   // the last line without LF
+        {a + "\n" + b, true}, // the last line without LF
         {a + "\r\n" + b + "\n", true},
         {"", true},
         {a + "\n\n" + b + "\n", false},
@@ -158,7 +170,7 @@ TEST_F(CCartridgeTest, CatalogListsFilesThatMatchInsideTheFolder)
         {"..\\" + out, false},
         {"sub\\..\\..\\" + out, false},
         {"sub/../../" + out, false},
-        {outside.substr(2) + out, false},   // absolute, without its drive
+        {outside.substr(2) + out, false}, // absolute, without its drive
         {outside + out, false},
     };
     for (const auto& [text, valid] : rows)
@@ -188,13 +200,29 @@ TEST_F(CCartridgeTest, SelfExtractingPackageIsRunInstalledAndRemoved)
     EXPECT_FALSE(Exists(m_unpacked));
     EXPECT_TRUE(Exists(m_folder + L"pkg.zip"));
     ASSERT_TRUE(cartridge.Unpack());
-    EXPECT_TRUE(cartridge.Remove(true));   // a read-only file among them
+    EXPECT_TRUE(cartridge.Remove(true)); // a read-only file among them
     EXPECT_FALSE(Exists(m_unpacked));
     EXPECT_FALSE(Exists(m_folder + L"pkg.zip"));
 
-    // One that ends with another code than 0 has not unpacked (this child wants arguments it is not given).
+    // One that ends with another code than 0 has not unpacked (this child wants arguments it is not given), nor
+    // has one that is no program, or one whose folder cannot be made (a file holds its place).
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
     ASSERT_TRUE(m_install.Add(L"test_child_launcher.exe", L"", L"fails.exe"));
     EXPECT_FALSE(CCartridge(m_folder + L"fails.exe", true, L"plugin.dll", m_unpacked, Fakes()).Unpack());
+    EXPECT_TRUE(capture.Has(kCartridgeUnit, 20));
+    WriteBytes(m_folder + L"text.exe", "not a program");
+    EXPECT_FALSE(CCartridge(m_folder + L"text.exe", true, L"plugin.dll", m_unpacked, Fakes()).Unpack());
+    EXPECT_TRUE(capture.Has(kCartridgeUnit, 18));
+    WriteBytes(m_folder + L"taken", "");
+    EXPECT_FALSE(CCartridge(m_folder + L"fails.exe", true, L"plugin.dll", m_folder + L"taken\\x", Fakes()).Unpack());
+    EXPECT_TRUE(capture.Has(kCartridgeUnit, 17));
+
+    // A package file held open stays, and the removal says so.
+    const CFileHandle held(::CreateFileW((m_folder + L"fails.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(CCartridge(m_folder + L"fails.exe", true, L"plugin.dll", m_unpacked, Fakes()).Remove(true));
+    EXPECT_TRUE(Exists(m_folder + L"fails.exe"));
+    EXPECT_TRUE(capture.Has(kCartridgeUnit, 26));
 }
 
 TEST_F(CCartridgeTest, SelfExtractingPackageThatNeverEndsIsEnded)

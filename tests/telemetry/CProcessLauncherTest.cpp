@@ -4,6 +4,7 @@
 #include "CAgentInstall.h"
 #include "ProcessUsage.h"
 #include "TestFiles.h"
+#include "TraceCapture.h"
 
 #include "platform/CUniqueHandle.h"
 #include "telemetry/CProcessLauncher.h"
@@ -15,6 +16,7 @@
 namespace
 {
 constexpr DWORD kNoExitCode = 0xFFFFFFFF;
+constexpr GUID kLauncherUnit = trace::ParseGuid("6e3c3704-b903-41fa-b52f-ca59ac1dc0aa");
 
 TEST(CProcessLauncherTest, CommandLineComesFromItsParts)
 {
@@ -46,6 +48,15 @@ TEST(CProcessLauncherTest, CommandLineComesFromItsParts)
     EXPECT_EQ(launcher.GetExitCode(), kNoExitCode);
     EXPECT_FALSE(launcher.Wait(0));
     EXPECT_FALSE(launcher.Terminate());
+
+    // A program that is not there: the system's error for the caller, a trace for each way of running it.
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
+    launcher.SetExecutable(CAgentInstall::BuildFolder(), L"no_such_child.exe");
+    EXPECT_FALSE(launcher.Start());
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(launcher.RunAndCapture(output, exitCode));
+    EXPECT_EQ(output + std::to_wstring(exitCode), L"0");
+    EXPECT_TRUE(capture.Has(kLauncherUnit, 11) && capture.Has(kLauncherUnit, 16));
 }
 
 TEST(CProcessLauncherTest, StartedChildRunsUntilEndedOrDone)
@@ -80,7 +91,7 @@ TEST(CProcessLauncherTest, RunAndCaptureCollectsOutputWithinItsLimit)
         launcher.SetWorkingDirectory(folder.Folder());
         return launcher.RunAndCapture(output, exitCode);
     };
-    ASSERT_TRUE(run(CProcessLauncher(), L"test_child_print.exe", L"1"));   // warm-up
+    ASSERT_TRUE(run(CProcessLauncher(), L"test_child_print.exe", L"1")); // warm-up
     const ProcessUsage before = MeasureProcessUsage();
 
     // 10 KB through a 100-byte pipe, and nothing; with and without the directory's trailing backslash.
