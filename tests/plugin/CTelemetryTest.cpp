@@ -26,7 +26,10 @@ namespace
 class CTelemetryTest : public ::testing::Test
 {
 protected:
-    struct Stamps { int entered = 0, left = 0; };
+    struct Stamps
+    {
+        int entered = 0, left = 0;
+    };
 
     struct CRecorder : ITelemetryEventProcessor
     {
@@ -53,6 +56,8 @@ protected:
             {
                 if (toThrow == L"bad_alloc")
                     throw std::bad_alloc();
+                if (toThrow == L"int")
+                    throw 5;
                 throw std::runtime_error("processor failed");
             }
             std::uint32_t result = ERROR_SUCCESS;
@@ -73,8 +78,8 @@ protected:
     }
     DWORD Deliver(const char* name, const char* marker, bool hold)
     {
-        return Deliver(std::string("{\"") + name + "\": {\"Marker\": \"" + marker + "\", \"Hold\": " +
-                       (hold ? "true" : "false") + "}}");
+        return Deliver(std::string("{\"") + name + "\": {\"Marker\": \"" + marker +
+                       "\", \"Hold\": " + (hold ? "true" : "false") + "}}");
     }
 
     bool Entered(const std::wstring& marker, std::chrono::milliseconds time = std::chrono::seconds(30))
@@ -116,13 +121,17 @@ TEST_F(CTelemetryTest, NameAndEvents)
 
 TEST_F(CTelemetryTest, RoutesByExactNameToTheNamedPayload)
 {
-    const struct { const char* event; DWORD result; const wchar_t* ran; } rows[] = {
+    const struct
+    {
+        const char* event;
+        DWORD result;
+        const wchar_t* ran;
+    } rows[] = {
         {R"({"TrackingSend": {"Marker": "t", "Result": 7}})", 7, L"TrackingSend(t)"},
         {R"({"FileUpload": {"Marker": "f"}})", 0, L"FileUpload(f)"},
         {R"({"PluginExecute": {"Marker": "p", "Result": 1460}})", 1460, L"PluginExecute(p)"},
         // The first Object item names the event; its own object is the payload.
-        {R"({"Id": 5, "FileUpload": {"Marker": "second"}, "TrackingSend": {"Marker": "x"}})", 0,
-         L"FileUpload(second)"},
+        {R"({"Id": 5, "FileUpload": {"Marker": "second"}, "TrackingSend": {"Marker": "x"}})", 0, L"FileUpload(second)"},
         // Names are compared exactly.
         {R"({"trackingsend": {"Marker": "t"}})", ERROR_NOT_FOUND, L""},
         {R"({"TrackingSend ": {}})", ERROR_NOT_FOUND, L""},
@@ -171,6 +180,7 @@ TEST_F(CTelemetryTest, FailuresBecomeNumbers)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_telemetry.ProcessEvent(nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), Deliver(R"({"FileUpload": {"Throw": "bad_alloc"}})"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INTERNAL_ERROR), Deliver(R"({"PluginExecute": {"Throw": "other"}})"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INTERNAL_ERROR), Deliver(R"({"TrackingSend": {"Throw": "int"}})"));
     // The controls were left on the way out: the next events are admitted at once.
     EXPECT_EQ(3u, Deliver(R"({"FileUpload": {"Result": 3}})"));
     EXPECT_EQ(4u, Deliver(R"({"PluginExecute": {"Result": 4}})"));

@@ -80,7 +80,11 @@ protected:
         m_file =
             temp + (L"\u00e9v\u00e9nement hit \u65e5\u672c " + std::to_wstring(::GetCurrentProcessId()) + L".json");
     }
-    void TearDown() override { ::DeleteFileW(m_file.c_str()); }
+    void TearDown() override
+    {
+        ::SetFileAttributesW(m_file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(m_file.c_str());
+    }
 
     DWORD Deliver(IComponentAccess& components)
     {
@@ -99,12 +103,27 @@ protected:
 
 TEST_F(CTrackingSendEventProcessorTest, ResultDecidesWhetherTheFileStays)
 {
-    enum Comms { Delivers, NotDelivered, NotLoaded, NoInterface, NoRequest };
+    enum Comms
+    {
+        Delivers,
+        NotDelivered,
+        NotLoaded,
+        NoInterface,
+        NoRequest
+    };
     const char* index = R"({"TrackIndex":"7"})";
     const wchar_t* url = L"http://tracking.test/api/tracking/hit?trackIndex=7";
     // content null: no file; url: of the tracking request asked for, null when none was.
-    const struct { const char* label; const char* content; Comms comms; DWORD result; bool stays; int sends;
-                   const wchar_t* url; } rows[] = {
+    const struct
+    {
+        const char* label;
+        const char* content;
+        Comms comms;
+        DWORD result;
+        bool stays;
+        int sends;
+        const wchar_t* url;
+    } rows[] = {
         {"sent", index, Delivers, ERROR_SUCCESS, false, 1, url},
         {"refused or not delivered", index, NotDelivered, ERROR_REQUEST_REFUSED, false, 1, url},
         {"no file", nullptr, Delivers, ERROR_FILE_NOT_FOUND, false, 0, nullptr},
@@ -138,6 +157,15 @@ TEST_F(CTrackingSendEventProcessorTest, ResultDecidesWhetherTheFileStays)
         EXPECT_EQ(comms.BadReleases(), 0);
         ::DeleteFileW(m_file.c_str());
     }
+
+    // Sent, but the file cannot be removed: the hit counts all the same.
+    WriteBytes(m_file, index);
+    ASSERT_TRUE(::SetFileAttributesW(m_file.c_str(), FILE_ATTRIBUTE_READONLY));
+    CHitComms comms;
+    CFakeComponents components(&comms);
+    EXPECT_EQ(Deliver(components), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(comms.hit.sends, 1);
+    EXPECT_TRUE(Exists(m_file));
 }
 
 TEST_F(CTrackingSendEventProcessorTest, EventsThatNameNoReadableFileSendNothing)
@@ -168,15 +196,29 @@ TEST_F(CTrackingSendEventProcessorTest, EventsThatNameNoReadableFileSendNothing)
 
 TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPairsProxyAndTrust)
 {
-    m_config.Set(L"Register.Agent.TestMode", L"1");   // the one file serves every row
+    m_config.Set(L"Register.Agent.TestMode", L"1"); // the one file serves every row
     m_config.Set(L"Register.Register.SiteId", L"site-7");
     WriteBytes(m_file, R"({"TrackIndex":"7 & _po=1/\u00fc","CustomData":[{"Name":"a","Value":"1"}]})");
-    const COperatingSystem machine;   // as the processor sees it
+    const COperatingSystem machine; // as the processor sees it
     const OperatingSystemInfo& os = machine.Info();
-    enum Hardware { Portable, NotPortable, NoDescription, NoInterface, NotLoaded };
-    const struct { const char* label; Hardware hardware; const wchar_t* portable; } rows[] = {
-        {"portable", Portable, L"1"}, {"not portable", NotPortable, L"0"},
-        {"no hardware description", NoDescription, L"0"}, {"no hardware interface", NoInterface, L"0"},
+    enum Hardware
+    {
+        Portable,
+        NotPortable,
+        NoDescription,
+        NoInterface,
+        NotLoaded
+    };
+    const struct
+    {
+        const char* label;
+        Hardware hardware;
+        const wchar_t* portable;
+    } rows[] = {
+        {"portable", Portable, L"1"},
+        {"not portable", NotPortable, L"0"},
+        {"no hardware description", NoDescription, L"0"},
+        {"no hardware interface", NoInterface, L"0"},
         {"no system information component", NotLoaded, L"0"},
     };
     for (const auto& row : rows)
@@ -202,11 +244,17 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
         const std::wstring localTime = comms.hit.parameters.at(6).second;
         EXPECT_EQ(eventId.size(), 36u);
         EXPECT_EQ(localTime.size(), 14u);
-        EXPECT_EQ(comms.hit.parameters,
-                  (Pairs{{L"_oi", std::to_wstring(os.osCode)}, {L"_ob", std::to_wstring(os.buildNumber)},
-                         {L"_or", std::to_wstring(os.releaseId)}, {L"_si", L"site-7"}, {L"_di", L""},
-                         {L"_ei", eventId}, {L"_lt", localTime}, {L"_p", std::to_wstring(os.editionCode)},
-                         {L"_os", os.isServer != 0 ? L"1" : L"0"}, {L"_po", row.portable}, {L"a", L"1"}}));
+        EXPECT_EQ(comms.hit.parameters, (Pairs{{L"_oi", std::to_wstring(os.osCode)},
+                                               {L"_ob", std::to_wstring(os.buildNumber)},
+                                               {L"_or", std::to_wstring(os.releaseId)},
+                                               {L"_si", L"site-7"},
+                                               {L"_di", L""},
+                                               {L"_ei", eventId},
+                                               {L"_lt", localTime},
+                                               {L"_p", std::to_wstring(os.editionCode)},
+                                               {L"_os", os.isServer != 0 ? L"1" : L"0"},
+                                               {L"_po", row.portable},
+                                               {L"a", L"1"}}));
         ASSERT_EQ(comms.lists.size(), 1u);
         ASSERT_EQ(comms.trusts.size(), 1u);
         EXPECT_EQ(comms.hit.proxies, comms.lists[0].get());

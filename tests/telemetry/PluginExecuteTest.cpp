@@ -59,9 +59,9 @@ std::wstring Md5(const std::string& bytes)
 enum class Fetch
 {
     Serves,
-    RecordsError,    // the server's 404
-    LosesTempFile,   // the downloaded file is gone before the commit
-    BringsNothing,   // reports success, but nothing arrived and nothing was recorded
+    RecordsError,  // the server's 404
+    LosesTempFile, // the downloaded file is gone before the commit
+    BringsNothing, // reports success, but nothing arrived and nothing was recorded
 };
 
 // The server's package and the archive's content as the test says; counts fetches and extractions.
@@ -69,9 +69,9 @@ struct CServed : IDecompressor
 {
     std::string package = "plug-in bytes";
     Fetch fetch = Fetch::Serves;
-    std::string catalogLine;   // "catalog.dat" as unpacked; empty: the entry for tool.exe, valid
+    std::string catalogLine; // "catalog.dat" as unpacked; empty: the entry for tool.exe, valid
     DWORD extractError = ERROR_SUCCESS;
-    bool shipsLauncher = false;   // bin\launch.exe, a launcher of the package's own
+    bool shipsLauncher = false; // bin\launch.exe, a launcher of the package's own
     int fetches = 0, extractions = 0;
 
     DWORD Extract(const std::wstring&, const std::wstring& folder, std::vector<std::wstring>&) override
@@ -120,16 +120,10 @@ protected:
         static_cast<void>(MakeFolderTree(m_data + L"Downloads\\Temp"));
         switch (m_served.fetch)
         {
-        case Fetch::RecordsError:
-            file.SetLastError(404);
-            return true;
-        case Fetch::BringsNothing:
-            return true;
-        case Fetch::LosesTempFile:
-            file.CommitDownload(temp, L"");
-            return true;
-        case Fetch::Serves:
-            break;
+        case Fetch::RecordsError: file.SetLastError(404); return true;
+        case Fetch::BringsNothing: return true;
+        case Fetch::LosesTempFile: file.CommitDownload(temp, L""); return true;
+        case Fetch::Serves: break;
         }
         WriteBytes(temp, m_served.package);
         if (file.VerifyDownload(temp))
@@ -183,12 +177,15 @@ protected:
 TEST(CGenericRepositoryDownloadableResourceTest, RepositoryUrlIsHttpHostAndDigestOfAfterScheme)
 {
     // SHA-256 of the UTF-16LE text after "://", as sha256sum gives it for that text written out in UTF-16LE.
-    const struct { const wchar_t *url, *repositoryUrl; } rows[] = {
+    const struct
+    {
+        const wchar_t *url, *repositoryUrl;
+    } rows[] = {
         {L"https://cdn.test:8443/pkg/a.zip",
          L"http://cdn.test:8443/35d7ecc02cf1c7c3e2a7e93db42ef6ec64d29b6cddf4753001bc9a3c08fe4839"},
         {L"ftp://cdn.test/a.zip", L"http://cdn.test/00f677003dd5483ee313db2528a662a1e27c29fe71a337ae88fed8fbca8754aa"},
         {L"cdn.test/a.zip", L"http://cdn.test/00f677003dd5483ee313db2528a662a1e27c29fe71a337ae88fed8fbca8754aa"},
-        {L"http://", L"http://"},   // nothing after the scheme: the URL itself
+        {L"http://", L"http://"}, // nothing after the scheme: the URL itself
     };
     for (const auto& row : rows)
     {
@@ -202,14 +199,17 @@ TEST(CGenericRepositoryDownloadableResourceTest, RepositoryUrlIsHttpHostAndDiges
 TEST_F(PluginExecuteTest, PackageFileNamedByLastSegmentElseByDigestOfSource)
 {
     // fileName null: the MD5 text of the whole source.
-    const struct { const wchar_t *source, *fileName; } rows[] = {
+    const struct
+    {
+        const wchar_t *source, *fileName;
+    } rows[] = {
         {L"http://server.test/pkg/tool.exe?v=2", L"tool.exe"},
         {L"http://server.test", nullptr},
         {L"http://server.test/pkg/", nullptr},
         {L"http://server.test/pkg/..", nullptr},
         {L"http://server.test/pkg/. ..", nullptr},
         {L"http://server.test/a:b", nullptr},
-        {L"http://server.test/pkg/NUL.exe", nullptr},   // a device, not a file
+        {L"http://server.test/pkg/NUL.exe", nullptr}, // a device, not a file
     };
     for (const auto& row : rows)
     {
@@ -229,6 +229,14 @@ TEST_F(PluginExecuteTest, PackageFileNamedByLastSegmentElseByDigestOfSource)
     std::wstring plugin, launcher;
     EXPECT_EQ(Package(L"http://server.test/pkg/tool.exe").Prepare(plugin, launcher), 12005u);
     EXPECT_EQ(plugin, L"");
+    // Without the communications component, or without its interface, there is no name and no fetch.
+    m_components.commsLoads = false;
+    EXPECT_EQ(Package(L"http://server.test/pkg/tool.exe").Prepare(plugin, launcher),
+              static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+    m_components.commsLoads = true;
+    m_components.comms = nullptr;
+    EXPECT_EQ(Package(L"http://server.test/pkg/tool.exe").Prepare(plugin, launcher),
+              static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_EQ(m_served.fetches, 7);
 }
 
@@ -275,19 +283,26 @@ TEST_F(PluginExecuteTest, PackageInPlaceIsCheckedAgainOnEveryEvent)
     EXPECT_EQ(checks, 2);
     EXPECT_EQ(m_served.fetches, 1);
 
-    WriteBytes(package, "plug-in bytez");   // as long as the original
+    WriteBytes(package, "plug-in bytez"); // as long as the original
     m_served.fetch = Fetch::RecordsError;
     ASSERT_TRUE(::DeleteFileW((m_install.Folder() + L"seen.path").c_str()));
     EXPECT_EQ(Process(Event("")), 404u);
     EXPECT_EQ(checks, 3);
     EXPECT_FALSE(Exists(package));
-    EXPECT_FALSE(Exists(m_install.Folder() + L"seen.path"));   // the launcher did not run
+    EXPECT_FALSE(Exists(m_install.Folder() + L"seen.path")); // the launcher did not run
 }
 
 // Whatever fails on the way to an unpacked, verified package, nothing of it stays under "Downloads".
 TEST_F(PluginExecuteTest, FailedFetchUnpackOrCheckLeavesNothing)
 {
-    const struct { const char* what; Fetch fetch; DWORD extractError; const char* catalog; DWORD status; } rows[] = {
+    const struct
+    {
+        const char* what;
+        Fetch fetch;
+        DWORD extractError;
+        const char* catalog;
+        DWORD status;
+    } rows[] = {
         {"the server's 404", Fetch::RecordsError, ERROR_SUCCESS, "", 404},
         {"a commit that fails", Fetch::LosesTempFile, ERROR_SUCCESS, "", ERROR_CANNOT_COPY},
         {"success with nothing arrived", Fetch::BringsNothing, ERROR_SUCCESS, "", ERROR_REQUEST_REFUSED},
@@ -316,12 +331,17 @@ TEST_F(PluginExecuteTest, LauncherRunsOnItsConfigurationFile)
     const std::string package = WideToUtf8(m_data) + "Downloads\\tool.exe";
     const std::string escaped = JsonEscaped(package);
     // nameAfterId: in the configuration file's name, before its UUID.
-    const struct { std::string extra, nameAfterId, config; bool packageKept; } rows[] = {
+    const struct
+    {
+        std::string extra, nameAfterId, config;
+        bool packageKept;
+    } rows[] = {
         {R"(,"Parameters":[{"Name":"a","Value":"1"},7,{"Name":"b"},{"Name":"","Value":""}],"OperationId":"op-1",)"
          R"("Owner":"me","Reuse":"false")",
          "_op-1_",
-         R"({"Plugin":")" + escaped + R"(","Parameters":[{"Name":"a","Value":"1"},{"Name":"","Value":""}],)"
-         R"("Reuse":true,"OperationId":"op-1","Owner":"me"})",
+         R"({"Plugin":")" + escaped +
+             R"(","Parameters":[{"Name":"a","Value":"1"},{"Name":"","Value":""}],)"
+             R"("Reuse":true,"OperationId":"op-1","Owner":"me"})",
          true},
         {R"(,"Parameters":{"Name":"a","Value":"1"},"Reuse":false)", "_",
          R"({"Plugin":")" + escaped + R"(","Reuse":false,"OperationId":"","Owner":""})", false}};
@@ -349,7 +369,7 @@ TEST_F(PluginExecuteTest, MainFileAndLauncherOfAnArchive)
               static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(ReadBytes(m_install.Folder() + L"seen.cfg").rfind(R"({"Plugin":")" + folder + R"(tool.exe",)", 0), 0u);
     EXPECT_EQ(Process(Event(R"(,"LauncherPluginName":"other.exe")", "sample.zip")),
-              static_cast<DWORD>(ERROR_INSTALL_PACKAGE_INVALID));   // no such main file in the archive
+              static_cast<DWORD>(ERROR_INSTALL_PACKAGE_INVALID)); // no such main file in the archive
 
     // The agent's own launcher is gone: only the package's can have run.
     ASSERT_TRUE(m_install.Remove(L"Additional files", L"Wexler.exe"));
@@ -359,7 +379,9 @@ TEST_F(PluginExecuteTest, MainFileAndLauncherOfAnArchive)
     EXPECT_EQ(ReadBytes(m_install.Folder() + L"seen.path").rfind(WideToUtf8(m_data) + "Config\\plugin-1_", 0), 0u);
 
     ASSERT_TRUE(::DeleteFileW((m_install.Folder() + L"seen.path").c_str()));
-    m_services.isTrusted = [](const wchar_t* path) { return std::wstring(path).find(L"launch.exe") == std::wstring::npos; };
+    m_services.isTrusted = [](const wchar_t* path) {
+        return std::wstring(path).find(L"launch.exe") == std::wstring::npos;
+    };
     EXPECT_EQ(Process(Event(R"(,"PluginLauncher":"bin/launch.exe")", "sample.zip")),
               static_cast<DWORD>(CRYPT_E_NO_TRUSTED_SIGNER));
     EXPECT_FALSE(Exists(m_install.Folder() + L"seen.path"));
@@ -382,11 +404,13 @@ TEST_F(PluginExecuteTest, HostileNamesTouchNothing)
         // The system drops trailing dots and blanks: "..." and " . " are Downloads itself.
         {L"PluginId", {L"..", L"a\\b", L"a:b", L"", L"NUL", L"con.txt", L"COM1 ", L"lpt9...", L"...", L" . "}},
         {L"OperationId", {L"\\..\\..\\x", L"../x", L"a:b", L"a*b", L"a\nb"}},
-        {L"PluginName", {L"..\\..\\x.exe", L"C:\\Windows\\x.exe", L"D:x.exe", L"\\\\server\\share\\x.exe",
-                         L"\\\\?\\C:\\x.exe", L"/x.exe"}},
+        {L"PluginName",
+         {L"..\\..\\x.exe", L"C:\\Windows\\x.exe", L"D:x.exe", L"\\\\server\\share\\x.exe", L"\\\\?\\C:\\x.exe",
+          L"/x.exe"}},
         {L"LauncherPluginName", {L"bin\\..\\..\\x.exe"}},
-        {L"PluginLauncher", {L"..\\..\\..\\Program Files\\X\\any.exe", L"C:\\Windows\\notepad.exe", L"\\\\?\\C:\\x.exe",
-                             L"bin/../../x.exe", L"bin\\aux", L"bin\\ "}},
+        {L"PluginLauncher",
+         {L"..\\..\\..\\Program Files\\X\\any.exe", L"C:\\Windows\\notepad.exe", L"\\\\?\\C:\\x.exe",
+          L"bin/../../x.exe", L"bin\\aux", L"bin\\ "}},
     };
     // What the names point at, if they were followed.
     WriteBytes(m_data + L"x.exe", "kept");
@@ -414,6 +438,16 @@ TEST_F(PluginExecuteTest, HostileNamesTouchNothing)
 TEST_F(PluginExecuteTest, FailuresAnswerWithTheirNumber)
 {
     EXPECT_EQ(Process(R"({"PluginId":"p","Reuse":false})"), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_EQ(CPluginExecuteEventProcessor(&m_config, &m_dispatcher, nullptr, m_services).Process(nullptr),
+              static_cast<DWORD>(ERROR_INVALID_DATA));
+
+    // The package is gone once its publisher is checked: it counts as invalid and the launcher is not started.
+    m_services.isTrusted = [](const wchar_t* path) {
+        ::DeleteFileW(path);
+        return true;
+    };
+    EXPECT_EQ(Process(Event(R"(,"Reuse":false)")), static_cast<DWORD>(ERROR_INSTALL_PACKAGE_INVALID));
+    EXPECT_FALSE(Exists(m_install.Folder() + L"seen.cfg"));
 
     m_services.isTrusted = [](const wchar_t* path) { return std::wstring(path).find(L"Wexler") == std::wstring::npos; };
     EXPECT_EQ(Process(Event("")), static_cast<DWORD>(CRYPT_E_NO_TRUSTED_SIGNER));
