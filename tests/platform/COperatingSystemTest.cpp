@@ -192,7 +192,6 @@ TEST(COperatingSystemTest, NamesCarryArchitectureAndVersion)
     win7.texts[CModelMachine::Cv(L"CSDVersion")] = L"Service Pack 1";
     const OperatingSystemInfo sp1 = Detect(win7);
     EXPECT_EQ(sp1.fullName, L"Windows 7 Professional Service Pack 1");
-    EXPECT_EQ(sp1.architectureClass, 1u);
     EXPECT_EQ(sp1.majorVersion, 6u);
 }
 
