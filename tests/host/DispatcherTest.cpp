@@ -157,8 +157,8 @@ TEST_F(DispatcherTest, SendEachStopsAtTheFirstFailure)
     helper.UnloadDispatcher();
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendEach({L"{\"n\":4}", L"", L"{\"n\":5}"}, false));
     EXPECT_EQ(2u, Events().size());
-    EXPECT_EQ(0u, helper.SendEach({L"{\"n\":6}", L"7"}, false));
-    EXPECT_EQ(R"({"option":false,"event":7})", Events().back());
+    EXPECT_EQ(0u, helper.SendEach({L"{\"n\":6}", L"{\"n\":7}"}, false));
+    EXPECT_EQ(R"({"option":false,"event":{"n":7}})", Events().back());
 }
 
 TEST_F(DispatcherTest, ConcurrentSendersWriteWholeLines)

@@ -207,6 +207,14 @@ TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
 
 TEST_F(LoaderTest, AgentServiceClientLoadsFromThePluginsFolderInItsConstructor)
 {
+    ASSERT_TRUE(m_install.RemoveSetupValue(L"Path"));
+    {
+        CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
+        CAgentServiceClient noFolder;
+        EXPECT_EQ(0u, noFolder.GetProvidersList(41));
+        EXPECT_EQ(1u, capture.Count(kAgentServicesUnit, 10));
+    }
+    ASSERT_TRUE(m_install.SetSetupValue(L"Path", m_install.Folder()));
     {
         CAgentServiceClient missing;
         EXPECT_EQ(0u, missing.GetProvidersList(41));

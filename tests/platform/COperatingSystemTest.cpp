@@ -20,6 +20,8 @@ public:
     DWORD major = 10, minor = 0, spMajor = 0, build = 19045;
     BYTE productType = VER_NT_WORKSTATION;
     WORD suites = 0;
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    int metric = -1; // the one system metric that is set
     WORD nativeArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
     USHORT nativeMachine = IMAGE_FILE_MACHINE_AMD64; // 0: no IsWow64Process2
     DWORD productInfo = 48;
@@ -92,7 +94,7 @@ public:
         const auto holds = [&](DWORD type, DWORD actual, DWORD wanted) {
             return !(typeMask & type) || compare(actual, wanted, condition(type));
         };
-        return result && holds(VER_PLATFORMID, 2, info.dwPlatformId) &&
+        return result && holds(VER_PLATFORMID, platformId, info.dwPlatformId) &&
                holds(VER_PRODUCT_TYPE, productType, info.wProductType) &&
                holds(VER_SUITENAME, suites, info.wSuiteMask) && holds(VER_BUILDNUMBER, build, info.dwBuildNumber);
     }
@@ -102,7 +104,7 @@ public:
         machine = nativeMachine;
         return nativeMachine != 0;
     }
-    int GetSystemMetrics(int) override { return 0; }
+    int GetSystemMetrics(int index) override { return index == metric ? 1 : 0; }
     bool GetProductInfo(DWORD, DWORD, DWORD, DWORD, DWORD& type) override
     {
         type = productInfo;
@@ -168,6 +170,11 @@ TEST(COperatingSystemTest, VersionsMapToTheirCodes)
             EXPECT_EQ(info.minorVersion, row.version.minor);
         }
     }
+    // A system outside the NT family is not read at all.
+    CModelMachine win98({4, 10, 2222}, false, 0);
+    win98.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    EXPECT_EQ(Detect(win98).isWindowsNt, 0u);
+    EXPECT_EQ(Detect(win98).fullName, L"");
 }
 
 TEST(COperatingSystemTest, NamesCarryArchitectureAndVersion)
@@ -253,6 +260,7 @@ TEST(COperatingSystemTest, EditionCodes)
         WORD suites = 0;
         const wchar_t* key = nullptr; // a registry key that exists
         bool serverCore = false;
+        int metric = -1; // a system metric that is set
     };
     const Row rows[] = {
         {"10 pro x64", win10, false, 48, x64, 98},
@@ -269,6 +277,9 @@ TEST(COperatingSystemTest, EditionCodes)
         {"7 embedded x64", win7, false, 65, x64, 130},
         {"xp wepos", xp, false, 0, x86, 124, VER_SUITE_EMBEDDEDNT, L"SYSTEM\\WPA\\WEPOS"},
         {"xp home", xp, false, 0, x86, 65, VER_SUITE_PERSONAL},
+        {"xp starter", xp, false, 0, x86, 64, 0, nullptr, false, SM_STARTER},
+        {"xp media center", xp, false, 0, x86, 67, 0, nullptr, false, SM_MEDIACENTER},
+        {"xp professional", xp, false, 0, x86, 66},
         {"2003 enterprise", server2003, true, 0, x86, 70, VER_SUITE_ENTERPRISE},
         {"2003 web x64", server2003, true, 0, x64, 21, VER_SUITE_BLADE},
         {"2012 core", {6, 2, 9200}, true, 7, x64, 109, 0, nullptr, true},
@@ -281,6 +292,7 @@ TEST(COperatingSystemTest, EditionCodes)
         CModelMachine machine(row.version, row.server, row.productType);
         machine.nativeMachine = row.machine;
         machine.suites = row.suites;
+        machine.metric = row.metric;
         if (row.key)
             machine.keys[row.key] = true;
         if (row.serverCore)
