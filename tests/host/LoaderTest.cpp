@@ -260,6 +260,7 @@ TEST(LoaderProviderRecordTest, MessageRoundTripAndComparison)
     wrong.AddString(L"Port", L"8080");
     EXPECT_FALSE(read.FromMessage(wrong));
     EXPECT_TRUE(read.Equals(provider));
+    EXPECT_TRUE(read.IsUsable(wrong)); // a plain agent service takes any announcement
 }
 
 TEST(LoaderCommsChoiceTest, LegacyLibraryBeforeWindows81)
