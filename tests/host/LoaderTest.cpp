@@ -7,6 +7,7 @@
 #include "host/CAgentServiceProvider.h"
 #include "host/CCommsWrapperLoader.h"
 #include "host/CCompressionHelper.h"
+#include "host/CConfigHelper.h"
 #include "host/CDiscoveryManagerLoader.h"
 #include "host/CLoader.h"
 #include "host/CLogServiceLoader.h"
@@ -32,6 +33,7 @@ constexpr GUID kLoaderUnit = trace::ParseGuid("fd18a8b2-5d58-4979-a9c7-d3079d576
 constexpr GUID kLogServiceUnit = trace::ParseGuid("b246dc37-c29d-43b1-a4da-4f02502b1466");
 constexpr GUID kCompressionUnit = trace::ParseGuid("069d6423-8cec-4ee6-935c-251cc550aa44");
 constexpr GUID kAgentServicesUnit = trace::ParseGuid("0fb3a5c9-5381-443a-8699-03187d6abfb0");
+constexpr GUID kConfigHelperUnit = trace::ParseGuid("d92fd70b-a838-419b-9f5d-5ad0cdecf4b3");
 constexpr GUID kSystemInfoUnit = trace::ParseGuid("929794ad-2de6-4838-ac68-3fa380f65ad7");
 
 constexpr wchar_t kFullDll[] = L"loadertest_full.dll";
@@ -171,6 +173,18 @@ TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
         EXPECT_EQ(nullptr, info.GetHardware());
         EXPECT_EQ(1u, capture.Count(unit, number));
     }
+}
+
+// The configuration component stays loaded until released, so it is not asked again meanwhile.
+TEST_F(LoaderTest, ConfigComponentGivingNoUtilityIsTraced)
+{
+    CConfigHelper::Instance().Release();
+    ASSERT_TRUE(m_install.Add(kNullGetDll, L"Utils", L"Tamsin.dll"));
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
+    EXPECT_EQ(nullptr, CConfigHelper::Instance().GetConfigUtil());
+    EXPECT_EQ(nullptr, CConfigHelper::Instance().GetConfigUtil());
+    EXPECT_EQ(1u, capture.Count(kConfigHelperUnit, 12));
+    CConfigHelper::Instance().Release();
 }
 
 TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
