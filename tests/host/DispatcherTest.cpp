@@ -41,7 +41,7 @@ protected:
     {
         ::SetEnvironmentVariableW(L"OSTREL_FAIL_AFTER", nullptr);
         RemoveTree(m_dataFolder);
-        ::RemoveDirectoryW(m_companyFolder.c_str());   // only when nothing else lives there
+        ::RemoveDirectoryW(m_companyFolder.c_str()); // only when nothing else lives there
     }
 
     std::vector<std::string> Events() const
@@ -137,11 +137,11 @@ TEST_F(DispatcherTest, BatchesAndArraysBecomeOneEventText)
     EXPECT_EQ(0u, helper.SendAsArray({L"{\"d\":4}"}, false));
     EXPECT_EQ(0u, helper.SendAsArray({L"{\"d\":4}", L"5"}, true));
 
-    EXPECT_EQ((std::vector<std::string>{R"({"option":false,"event":{"a":1}})",
-                                        R"({"option":true,"event":[{"a":1},{"b":2}]})",
-                                        R"({"option":false,"event":{"c":3}})", R"({"option":false,"event":[{"d":4}]})",
-                                        R"({"option":true,"event":[{"d":4},5]})"}),
-              Events());
+    EXPECT_EQ(
+        (std::vector<std::string>{R"({"option":false,"event":{"a":1}})", R"({"option":true,"event":[{"a":1},{"b":2}]})",
+                                  R"({"option":false,"event":{"c":3}})", R"({"option":false,"event":[{"d":4}]})",
+                                  R"({"option":true,"event":[{"d":4},5]})"}),
+        Events());
 }
 
 TEST_F(DispatcherTest, SendEachStopsAtTheFirstFailure)
@@ -157,6 +157,8 @@ TEST_F(DispatcherTest, SendEachStopsAtTheFirstFailure)
     helper.UnloadDispatcher();
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), helper.SendEach({L"{\"n\":4}", L"", L"{\"n\":5}"}, false));
     EXPECT_EQ(2u, Events().size());
+    EXPECT_EQ(0u, helper.SendEach({L"{\"n\":6}", L"{\"n\":7}"}, false));
+    EXPECT_EQ(R"({"option":false,"event":{"n":7}})", Events().back());
 }
 
 TEST_F(DispatcherTest, ConcurrentSendersWriteWholeLines)

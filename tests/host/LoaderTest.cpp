@@ -7,6 +7,7 @@
 #include "host/CAgentServiceProvider.h"
 #include "host/CCommsWrapperLoader.h"
 #include "host/CCompressionHelper.h"
+#include "host/CConfigHelper.h"
 #include "host/CDiscoveryManagerLoader.h"
 #include "host/CLoader.h"
 #include "host/CLogServiceLoader.h"
@@ -32,6 +33,7 @@ constexpr GUID kLoaderUnit = trace::ParseGuid("fd18a8b2-5d58-4979-a9c7-d3079d576
 constexpr GUID kLogServiceUnit = trace::ParseGuid("b246dc37-c29d-43b1-a4da-4f02502b1466");
 constexpr GUID kCompressionUnit = trace::ParseGuid("069d6423-8cec-4ee6-935c-251cc550aa44");
 constexpr GUID kAgentServicesUnit = trace::ParseGuid("0fb3a5c9-5381-443a-8699-03187d6abfb0");
+constexpr GUID kConfigHelperUnit = trace::ParseGuid("d92fd70b-a838-419b-9f5d-5ad0cdecf4b3");
 constexpr GUID kSystemInfoUnit = trace::ParseGuid("929794ad-2de6-4838-ac68-3fa380f65ad7");
 
 constexpr wchar_t kFullDll[] = L"loadertest_full.dll";
@@ -65,7 +67,7 @@ protected:
 TEST(ComponentLibraryTest, NoFullFolderNoLoad)
 {
     CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
-    for (const wchar_t* folder : {L"", L"Utils\\", L".\\", L"\\", L"C:"})
+    for (const wchar_t* folder : {L"", L"Utils\\", L"utils\\", L".\\", L"\\", L"C:", L"C:x\\", L"\\\\\\server"})
     {
         SCOPED_TRACE(folder);
         ::SetLastError(ERROR_SUCCESS);
@@ -79,7 +81,7 @@ TEST(ComponentLibraryTest, NoFullFolderNoLoad)
     EXPECT_FALSE(CCompressionHelper(L"").HasGetCompression());
     for (const wchar_t* library : {L"Anvara.dll", L"Quillon.dll", L"QuillonLC.dll", L"Tamsin.dll"})
         EXPECT_FALSE(IsLoaded(library)) << library;
-    EXPECT_EQ(9u, capture.Count(kLoaderUnit, 19));
+    EXPECT_EQ(12u, capture.Count(kLoaderUnit, 19));
 }
 
 TEST_F(LoaderTest, LoadsAreCountedAndTheLastUnloadOrTheDestructorFreesTheLibrary)
@@ -173,6 +175,18 @@ TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
     }
 }
 
+// The configuration component stays loaded until released, so it is not asked again meanwhile.
+TEST_F(LoaderTest, ConfigComponentGivingNoUtilityIsTraced)
+{
+    CConfigHelper::Instance().Release();
+    ASSERT_TRUE(m_install.Add(kNullGetDll, L"Utils", L"Tamsin.dll"));
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
+    EXPECT_EQ(nullptr, CConfigHelper::Instance().GetConfigUtil());
+    EXPECT_EQ(nullptr, CConfigHelper::Instance().GetConfigUtil());
+    EXPECT_EQ(1u, capture.Count(kConfigHelperUnit, 12));
+    CConfigHelper::Instance().Release();
+}
+
 TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
 {
     for (const wchar_t* name : {L"Yarran.dll", L"Merrow.dll", L"Fenrik.dll"})
@@ -207,6 +221,14 @@ TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
 
 TEST_F(LoaderTest, AgentServiceClientLoadsFromThePluginsFolderInItsConstructor)
 {
+    ASSERT_TRUE(m_install.RemoveSetupValue(L"Path"));
+    {
+        CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagGeneral);
+        CAgentServiceClient noFolder;
+        EXPECT_EQ(0u, noFolder.GetProvidersList(41));
+        EXPECT_EQ(1u, capture.Count(kAgentServicesUnit, 10));
+    }
+    ASSERT_TRUE(m_install.SetSetupValue(L"Path", m_install.Folder()));
     {
         CAgentServiceClient missing;
         EXPECT_EQ(0u, missing.GetProvidersList(41));
@@ -252,6 +274,7 @@ TEST(LoaderProviderRecordTest, MessageRoundTripAndComparison)
     wrong.AddString(L"Port", L"8080");
     EXPECT_FALSE(read.FromMessage(wrong));
     EXPECT_TRUE(read.Equals(provider));
+    EXPECT_TRUE(read.IsUsable(wrong)); // a plain agent service takes any announcement
 }
 
 TEST(LoaderCommsChoiceTest, LegacyLibraryBeforeWindows81)
@@ -274,10 +297,10 @@ TEST_F(LoaderTest, CommsLibraryIsSharedUntilTheLastUserReleasesIt)
 
     auto first = std::make_unique<CCommsWrapperLoader>(Utils());
     CCommsWrapperLoader second(Utils());
-    EXPECT_EQ(nullptr, second.GetCommsWrapper());   // no use held yet
+    EXPECT_EQ(nullptr, second.GetCommsWrapper()); // no use held yet
     ASSERT_TRUE(first->Load());
     ASSERT_TRUE(second.Load());
-    ASSERT_TRUE(second.Load());   // holds one use only
+    ASSERT_TRUE(second.Load()); // holds one use only
     first.reset();
     EXPECT_TRUE(IsLoaded(library));
 

@@ -82,8 +82,7 @@ TEST(TraceTest, ArgumentsTravelAsTheirBytes)
     const char* nullNarrow = nullptr;
     const std::wstring path = L"C:\\data\\file.json";
     int marker = 0;
-    TRACE_INFO(kTraceFlagEvents, 20, "%d %u %llu %zu %p", -2, DWORD{7}, 0x1122334455667788ull, sizeof(int),
-               &marker);
+    TRACE_INFO(kTraceFlagEvents, 20, "%d %u %llu %zu %p", -2, DWORD{7}, 0x1122334455667788ull, sizeof(int), &marker);
     TRACE_INFO(kTraceFlagEvents, 21, "%ls|%ls|%ls|%ls|%s|%s", path, L"", nullWide, L"x", nullNarrow, "ab");
 
     ASSERT_EQ(2u, capture.Messages().size());
@@ -106,7 +105,7 @@ TEST(TraceTest, ArgumentsTravelAsTheirBytes)
 
 TEST(TraceTest, ProviderRegistersTracesItsLifeAndUnregisters)
 {
-    int module = 0;   // any address stands for the module handle
+    int module = 0; // any address stands for the module handle
     const HMODULE handle = reinterpret_cast<HMODULE>(&module);
     CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagGeneral, handle);
     EXPECT_TRUE(IsEqualGUID(kTraceControlGuid, capture.RegisteredControl()));
@@ -171,4 +170,14 @@ TEST(TraceTest, FormatCheckKnowsEveryPlaceholder)
     static_assert(!trace::FormatMatches("%x %llu %ls %s %p %u", kinds, 5));
     static_assert(!trace::FormatMatches("%f", kinds, 1));
     static_assert(trace::FormatMatches("%lu is a DWORD", kinds, 1));
+}
+
+TEST(TraceTest, UnitGuidsReadEitherCaseAndRefuseMalformedText)
+{
+    static_assert(trace::ParseGuid("ABCDEF01-2345-6789-ABCD-EF0123456789").Data1 == 0xabcdef01);
+    static_assert(trace::ParseGuid("abcdef01-2345-6789-abcd-ef0123456789").Data4[7] == 0x89);
+    // Outside a constant expression a malformed text throws.
+    char malformed[][37] = {"abcdef01+2345-6789-abcd-ef0123456789", "abcdef01-2345-6789-abcd-ef012345678g"};
+    for (const auto& text : malformed)
+        EXPECT_THROW(trace::ParseGuid(text), const char*) << text;
 }

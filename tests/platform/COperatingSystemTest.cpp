@@ -20,6 +20,8 @@ public:
     DWORD major = 10, minor = 0, spMajor = 0, build = 19045;
     BYTE productType = VER_NT_WORKSTATION;
     WORD suites = 0;
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    int metric = -1; // the one system metric that is set
     WORD nativeArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
     USHORT nativeMachine = IMAGE_FILE_MACHINE_AMD64; // 0: no IsWow64Process2
     DWORD productInfo = 48;
@@ -92,7 +94,7 @@ public:
         const auto holds = [&](DWORD type, DWORD actual, DWORD wanted) {
             return !(typeMask & type) || compare(actual, wanted, condition(type));
         };
-        return result && holds(VER_PLATFORMID, 2, info.dwPlatformId) &&
+        return result && holds(VER_PLATFORMID, platformId, info.dwPlatformId) &&
                holds(VER_PRODUCT_TYPE, productType, info.wProductType) &&
                holds(VER_SUITENAME, suites, info.wSuiteMask) && holds(VER_BUILDNUMBER, build, info.dwBuildNumber);
     }
@@ -102,7 +104,7 @@ public:
         machine = nativeMachine;
         return nativeMachine != 0;
     }
-    int GetSystemMetrics(int) override { return 0; }
+    int GetSystemMetrics(int index) override { return index == metric ? 1 : 0; }
     bool GetProductInfo(DWORD, DWORD, DWORD, DWORD, DWORD& type) override
     {
         type = productInfo;
@@ -168,6 +170,11 @@ TEST(COperatingSystemTest, VersionsMapToTheirCodes)
             EXPECT_EQ(info.minorVersion, row.version.minor);
         }
     }
+    // A system outside the NT family is not read at all.
+    CModelMachine win98({4, 10, 2222}, false, 0);
+    win98.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    EXPECT_EQ(Detect(win98).isWindowsNt, 0u);
+    EXPECT_EQ(Detect(win98).fullName, L"");
 }
 
 TEST(COperatingSystemTest, NamesCarryArchitectureAndVersion)
@@ -179,15 +186,6 @@ TEST(COperatingSystemTest, NamesCarryArchitectureAndVersion)
     EXPECT_EQ(info.productName, L"Windows 11 Pro");
     EXPECT_EQ(info.fullName, L"Windows 11 Pro 64 bits Version 23H2");
     EXPECT_EQ(info.buildNumber, 22631u);
-
-    // A 32-bit process on ARM64 is told x64 by GetNativeSystemInfo.
-    CModelMachine arm;
-    arm.nativeMachine = IMAGE_FILE_MACHINE_ARM64;
-    arm.Registry(19045, L"Windows 10 Pro", L"22H2");
-    const OperatingSystemInfo armInfo = Detect(arm);
-    EXPECT_EQ(armInfo.architectureClass, 3u);
-    EXPECT_EQ(armInfo.processorArchitecture, 4u);
-    EXPECT_EQ(armInfo.fullName, L"Windows 10 Pro ARM 64 Version 22H2");
 
     CModelMachine win7;
     win7.major = 6;
@@ -201,14 +199,55 @@ TEST(COperatingSystemTest, NamesCarryArchitectureAndVersion)
     win7.texts[CModelMachine::Cv(L"CSDVersion")] = L"Service Pack 1";
     const OperatingSystemInfo sp1 = Detect(win7);
     EXPECT_EQ(sp1.fullName, L"Windows 7 Professional Service Pack 1");
-    EXPECT_EQ(sp1.architectureClass, 1u);
     EXPECT_EQ(sp1.majorVersion, 6u);
+}
+
+// The native machine, when the system tells it, decides the class; else the processor does. Without a
+// DisplayVersion the name carries the ReleaseId, only when it is a number that fits.
+TEST(COperatingSystemTest, ArchitectureAndReleaseIdInTheFullName)
+{
+    struct Row
+    {
+        const char* what;
+        WORD processor;
+        USHORT machine;
+        const wchar_t* releaseId;
+        std::uint32_t processorArchitecture;
+        std::uint32_t architectureClass;
+        const wchar_t* fullName;
+    };
+    constexpr WORD amd64 = PROCESSOR_ARCHITECTURE_AMD64;
+    const Row rows[] = {
+        {"x64 told to a 32-bit process on ARM64", amd64, IMAGE_FILE_MACHINE_ARM64, L"1909", 4, 3,
+         L"Windows 10 Pro ARM 64 Version 1909"},
+        {"x64 without a native machine", amd64, 0, L"2004", 2, 2, L"Windows 10 Pro 64 bits Version 2004"},
+        {"unknown machine falls back", amd64, IMAGE_FILE_MACHINE_ARMNT, L"65535", 2, 2,
+         L"Windows 10 Pro 64 bits Version 65535"},
+        {"IA64", PROCESSOR_ARCHITECTURE_IA64, 0, L"65536", 3, 2, L"Windows 10 Pro 64 bits Version 0"},
+        {"ARM64", PROCESSOR_ARCHITECTURE_ARM64, 0, L"19x9", 4, 3, L"Windows 10 Pro ARM 64 Version 0"},
+        {"unknown processor", PROCESSOR_ARCHITECTURE_UNKNOWN, 0, L"4294967296", 0, 0, L"Windows 10 Pro Version 0"},
+        {"x86", PROCESSOR_ARCHITECTURE_INTEL, 0, L"12345678901", 1, 1, L"Windows 10 Pro Version 0"},
+        {"empty ReleaseId", amd64, IMAGE_FILE_MACHINE_AMD64, L"", 2, 2, L"Windows 10 Pro 64 bits Version 0"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        CModelMachine machine;
+        machine.nativeArchitecture = row.processor;
+        machine.nativeMachine = row.machine;
+        machine.Registry(19045, L"Windows 10 Pro");
+        machine.texts[CModelMachine::Cv(L"ReleaseId")] = row.releaseId;
+        const OperatingSystemInfo info = Detect(machine);
+        EXPECT_EQ(info.processorArchitecture, row.processorArchitecture);
+        EXPECT_EQ(info.architectureClass, row.architectureClass);
+        EXPECT_EQ(info.fullName, row.fullName);
+    }
 }
 
 TEST(COperatingSystemTest, EditionCodes)
 {
-    const Version win10{10, 0, 19045}, win11{10, 0, 22631}, server2019{10, 0, 17763}, win7{6, 1, 7601},
-        xp{5, 1, 2600}, server2003{5, 2, 3790};
+    const Version win10{10, 0, 19045}, win11{10, 0, 22631}, server2019{10, 0, 17763}, win7{6, 1, 7601}, xp{5, 1, 2600},
+        server2003{5, 2, 3790};
     constexpr USHORT x86 = IMAGE_FILE_MACHINE_I386, x64 = IMAGE_FILE_MACHINE_AMD64, arm = IMAGE_FILE_MACHINE_ARM64;
     struct Row
     {
@@ -221,22 +260,31 @@ TEST(COperatingSystemTest, EditionCodes)
         WORD suites = 0;
         const wchar_t* key = nullptr; // a registry key that exists
         bool serverCore = false;
+        int metric = -1; // a system metric that is set
     };
     const Row rows[] = {
-        {"10 pro x64", win10, false, 48, x64, 98},           {"10 other x86", win10, false, 101, x86, 95},
-        {"10 pro arm", win10, false, 48, arm, 144},          {"10 multi-session", win10, true, 175, x64, 146},
-        {"11 enterprise x64", win11, false, 4, x64, 152},    {"11 x86", win11, false, 4, x86, 0},
+        {"10 pro x64", win10, false, 48, x64, 98},
+        {"10 other x86", win10, false, 101, x86, 95},
+        {"10 pro arm", win10, false, 48, arm, 144},
+        {"10 multi-session", win10, true, 175, x64, 146},
+        {"11 enterprise x64", win11, false, 4, x64, 152},
+        {"11 x86", win11, false, 4, x86, 0},
         {"11 education arm", win11, false, 121, arm, 157},
         {"2019 core", server2019, true, 8, x64, 114, 0, nullptr, true},
-        {"2019 datacenter", server2019, true, 8, x64, 113},  {"2025 arm", {10, 0, 26100}, true, 7, arm, 161},
+        {"2019 datacenter", server2019, true, 8, x64, 113},
+        {"2025 arm", {10, 0, 26100}, true, 7, arm, 161},
         {"7 pos x86", win7, false, 65, x86, 127, 0, L"SOFTWARE\\Microsoft\\POSReady"},
         {"7 embedded x64", win7, false, 65, x64, 130},
         {"xp wepos", xp, false, 0, x86, 124, VER_SUITE_EMBEDDEDNT, L"SYSTEM\\WPA\\WEPOS"},
         {"xp home", xp, false, 0, x86, 65, VER_SUITE_PERSONAL},
+        {"xp starter", xp, false, 0, x86, 64, 0, nullptr, false, SM_STARTER},
+        {"xp media center", xp, false, 0, x86, 67, 0, nullptr, false, SM_MEDIACENTER},
+        {"xp professional", xp, false, 0, x86, 66},
         {"2003 enterprise", server2003, true, 0, x86, 70, VER_SUITE_ENTERPRISE},
         {"2003 web x64", server2003, true, 0, x64, 21, VER_SUITE_BLADE},
         {"2012 core", {6, 2, 9200}, true, 7, x64, 109, 0, nullptr, true},
-        {"later", {11, 0, 30000}, false, 48, x64, 150},      {"unknown", {4, 0, 1381}, false, 0, x86, 0},
+        {"later", {11, 0, 30000}, false, 48, x64, 150},
+        {"unknown", {4, 0, 1381}, false, 0, x86, 0},
     };
     for (const Row& row : rows)
     {
@@ -244,6 +292,7 @@ TEST(COperatingSystemTest, EditionCodes)
         CModelMachine machine(row.version, row.server, row.productType);
         machine.nativeMachine = row.machine;
         machine.suites = row.suites;
+        machine.metric = row.metric;
         if (row.key)
             machine.keys[row.key] = true;
         if (row.serverCore)
@@ -285,6 +334,6 @@ TEST(COperatingSystemTest, RealDetectionSeesWindows10)
     EXPECT_EQ(info.majorVersion, 10u);
     EXPECT_EQ(info.osCode, kOsWindows10);
     EXPECT_FALSE(info.productName.empty());
-    std::printf("detected: %ls (code %u, edition %u, build %u, product type %u)\n", info.fullName.c_str(),
-                info.osCode, info.editionCode, info.buildNumber, info.productType);
+    std::printf("detected: %ls (code %u, edition %u, build %u, product type %u)\n", info.fullName.c_str(), info.osCode,
+                info.editionCode, info.buildNumber, info.productType);
 }

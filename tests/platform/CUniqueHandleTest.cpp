@@ -1,3 +1,4 @@
+#include "platform/CHandedOut.h"
 #include "platform/CUniqueHandle.h"
 
 #include <gtest/gtest.h>
@@ -38,4 +39,27 @@ TEST(CUniqueHandleTest, ClosesEachHandleOnceResetWithTheHeldHandleKeepsIt)
         moved.Reset(9);
     }
     EXPECT_EQ(g_closed, (std::vector<int>{7, 9}));
+}
+
+// A peer may hand back an address twice or one it never got: neither may free memory.
+TEST(CHandedOutTest, TakesBackOnlyWhatIsStillOut)
+{
+    CHandedOut<int> handedOut;
+    int* given = handedOut.HandOut(std::make_unique<int>(7));
+    int* const sameAddress = given;
+    int foreign = 8;
+    int* notOurs = &foreign;
+    int* none = nullptr;
+    handedOut.TakeBack(&notOurs);
+    handedOut.TakeBack(&none);
+    handedOut.TakeBack(nullptr);
+    EXPECT_EQ(notOurs, &foreign);
+    EXPECT_EQ(handedOut.Outstanding(), 1u);
+
+    handedOut.TakeBack(&given);
+    EXPECT_EQ(given, nullptr);
+    int* again = sameAddress;
+    handedOut.TakeBack(&again);
+    EXPECT_EQ(again, sameAddress);
+    EXPECT_EQ(handedOut.Outstanding(), 0u);
 }

@@ -23,7 +23,10 @@ std::string Coded(bool (*code)(const In*, DWORD, Out*, DWORD*), const std::strin
 
 TEST(EncodingTest, Base64RoundTripsAndPads)
 {
-    const struct { std::string bytes, standard, url; } rows[] = {
+    const struct
+    {
+        std::string bytes, standard, url;
+    } rows[] = {
         {"f", "Zg==", "Zg"},
         {"fo", "Zm8=", "Zm8"},
         {"foo", "Zm9v", "Zm9v"},
@@ -44,8 +47,8 @@ TEST(EncodingTest, Base64RoundTripsAndPads)
 
 TEST(EncodingTest, MalformedBase64Fails)
 {
-    for (const char* text : {"", "QQ", "QQ=", "QUJDRA", "QU=D", "=QUJ", "Q===", "====", "QUJD\nQQ==", "QU-D",
-                             "QQ==QUJD"})
+    for (const char* text :
+         {"", "QQ", "QQ=", "QUJDRA", "QU=D", "=QUJ", "Q===", "====", "QUJD\nQQ==", "QU-D", "QQ==QUJD"})
         EXPECT_EQ("<failed>", Coded(Base64Decode, text)) << text;
     for (const char* text : {"", "Q", "QUJDR", "QU.D", "Q-=Q"})
         EXPECT_EQ("<failed>", Coded(Base64UrlDecode, text)) << text;
@@ -64,17 +67,7 @@ TEST(EncodingTest, SmallBuffersAreNeverOverrun)
     length = 5;
     EXPECT_FALSE(Base64UrlEncode(bytes, 4, text, &length));
     EXPECT_EQ(6u, length);
-
-    BYTE out[4] = {9, 9, 9, 9};
-    length = 3;
-    EXPECT_FALSE(Base64Decode("AQIDBA==", 8, out, &length));
-    EXPECT_EQ(4u, length);
-    EXPECT_EQ(9, out[0]);
-    EXPECT_FALSE(Base64Decode("AQIDB*==", 8, out, &length));   // a bad character after a whole group
-    EXPECT_EQ(4u, length);
-    EXPECT_EQ(9, out[0]);
-    EXPECT_TRUE(Base64Decode("AQIDBA==", 8, out, &length));
-    EXPECT_EQ(0, memcmp(out, bytes, 4));
+    // The decoders' capacities: EncodingFuzzTest.
 }
 
 TEST(EncodingTest, HexCapacityRules)
@@ -115,10 +108,8 @@ TEST(EncodingTest, PlainKeyBlobIsImportable)
     CCryptContext provider;
     ASSERT_TRUE(::CryptAcquireContextW(provider.Put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
     CCryptKey cryptKey;
-    ASSERT_TRUE(::CryptImportKey(provider.Get(), blob->data(), static_cast<DWORD>(blob->size()), 0, 0,
-                                 cryptKey.Put()));
-    BYTE block[16] = {0x32, 0x43, 0xf6, 0xa8, 0x88, 0x5a, 0x30, 0x8d,
-                      0x31, 0x31, 0x98, 0xa2, 0xe0, 0x37, 0x07, 0x34};
+    ASSERT_TRUE(::CryptImportKey(provider.Get(), blob->data(), static_cast<DWORD>(blob->size()), 0, 0, cryptKey.Put()));
+    BYTE block[16] = {0x32, 0x43, 0xf6, 0xa8, 0x88, 0x5a, 0x30, 0x8d, 0x31, 0x31, 0x98, 0xa2, 0xe0, 0x37, 0x07, 0x34};
     const BYTE cipher[16] = {0x39, 0x25, 0x84, 0x1d, 0x02, 0xdc, 0x09, 0xfb,
                              0xdc, 0x11, 0x85, 0x97, 0x19, 0x6a, 0x0b, 0x32};
     DWORD length = sizeof(block);

@@ -1,5 +1,6 @@
 #include "platform/CUniqueHandle.h"
 #include "platform/Files.h"
+#include "platform/FolderTree.h"
 #include "platform/Path.h"
 
 #include <gtest/gtest.h>
@@ -89,9 +90,8 @@ TEST_F(FilesTest, OwnedFileIsGoneWithItsOwnerOrByRemove)
     ASSERT_EQ(file.Write(m_path, "config"), ERROR_SUCCESS);
     {
         // A reader that does not share deletion keeps it; the owner says so and tries again later.
-        const CFileHandle reader(
-            ::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                          nullptr));
+        const CFileHandle reader(::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(reader);
         EXPECT_EQ(file.Remove(), ERROR_SHARING_VIOLATION);
         EXPECT_EQ(file.Path(), m_path);
@@ -100,6 +100,23 @@ TEST_F(FilesTest, OwnedFileIsGoneWithItsOwnerOrByRemove)
     EXPECT_FALSE(IsFile(m_path));
     EXPECT_EQ(file.Path(), L"");
     EXPECT_EQ(file.Remove(), ERROR_SUCCESS);
+}
+
+TEST_F(FilesTest, FolderTreeIsMadeOnceAndRemovedWhole)
+{
+    const std::wstring folder = m_path + L".d\\";
+    EXPECT_EQ(MakeFolderTree(folder + L"a\\b\\\\"), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(MakeFolderTree(folder + L"a\\b"), DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(WriteWholeFile(folder + L"a\\file", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(MakeFolderTree(folder + L"a\\file"), DWORD{ERROR_ALREADY_EXISTS});
+    EXPECT_EQ(MakeFolderTree(folder + std::wstring(MAX_PATH, L'x')), DWORD{ERROR_FILENAME_EXCED_RANGE});
+
+    ASSERT_TRUE(::SetFileAttributesW((folder + L"a\\file").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(::SetFileAttributesW((folder + L"a").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(RemoveTree(folder));
+    EXPECT_FALSE(IsFolder(folder));
+    EXPECT_TRUE(RemoveTree(folder));
+    EXPECT_FALSE(RemoveTree(L"\\\\"));
 }
 
 TEST(PathTest, NamesAndPathsThatStayInTheirFolder)
@@ -114,7 +131,7 @@ TEST(PathTest, NamesAndPathsThatStayInTheirFolder)
         {L"tool.exe", true, true},
         {L"bin\\tool.exe", false, true},
         {L"bin/sub dir/tool.exe", false, true},
-        {L"CONSOLE.exe", true, true},   // only the whole base name is a device
+        {L"CONSOLE.exe", true, true}, // only the whole base name is a device
         {L"com10", true, true},
         {L"lpt0", true, true},
         {L"", false, false},

@@ -78,6 +78,7 @@ TEST_F(RegistryTest, ReadsCheckTypeAndLeaveOutputOnFailure)
     const std::wstring missing = m_key + L"\\missing";
     expectReads(missing, ERROR_FILE_NOT_FOUND, nullptr, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ProbeRegistryKey(HKEY_CURRENT_USER, missing.c_str()), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(DeleteRegistryValue(HKEY_CURRENT_USER, missing.c_str(), L"v"), ERROR_FILE_NOT_FOUND);
 }
 
 // A held key reads what the registry holds now: a key that appears later, a value changed or removed, the key

@@ -57,3 +57,27 @@ TEST(TextUtilTest, NumberTexts)
     EXPECT_EQ(SmallIntToText(-32768), L"-32768");
     EXPECT_EQ(Int32ToText(7), L"7");
 }
+
+TEST(TextUtilTest, LeadingInt64TakesItsWholeRangeAndNothingBeyond)
+{
+    struct Row
+    {
+        const wchar_t* text;
+        bool read;
+        std::int64_t value;
+    };
+    const Row rows[] = {
+        {L" \t-9223372036854775808 and more", true, INT64_MIN},
+        {L"+9223372036854775807", true, INT64_MAX},
+        {L"9223372036854775808", false, 5},
+        {L"-9223372036854775809", false, 5},
+        {L"-", false, 5},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.text)));
+        std::int64_t value = 5;
+        EXPECT_EQ(ReadLeadingInt64(row.text, value), row.read);
+        EXPECT_EQ(value, row.value);
+    }
+}
