@@ -67,7 +67,18 @@ TEST(EncodingTest, SmallBuffersAreNeverOverrun)
     length = 5;
     EXPECT_FALSE(Base64UrlEncode(bytes, 4, text, &length));
     EXPECT_EQ(6u, length);
-    // The decoders' capacities: EncodingFuzzTest.
+
+    // Too little room, and a failure after a whole group: nothing is written.
+    BYTE out[4] = {9, 9, 9, 9};
+    length = 3;
+    EXPECT_FALSE(Base64Decode("AQIDBA==", 8, out, &length));
+    EXPECT_EQ(4u, length);
+    EXPECT_EQ(9, out[0]);
+    EXPECT_FALSE(Base64Decode("AQIDB*==", 8, out, &length));
+    EXPECT_EQ(4u, length);
+    EXPECT_EQ(9, out[0]);
+    EXPECT_TRUE(Base64Decode("AQIDBA==", 8, out, &length));
+    EXPECT_EQ(0, memcmp(out, bytes, 4));
 }
 
 TEST(EncodingTest, HexCapacityRules)
