@@ -21,27 +21,22 @@ std::string Hex(const BYTE* data, DWORD length)
 }
 
 // A cipher the transform cannot use: a stream cipher has no blocks, a key may be refused or missing.
-class CUnusableCypher : public CAESCypher
+struct CUnusableCypher : CAESCypher
 {
-public:
-    CUnusableCypher(ALG_ID algorithm, bool applies, DWORD keyBytes)
-        : m_algorithm(algorithm), m_applies(applies), m_keyBytes(keyBytes)
-    {}
-    ALG_ID GetAlgorithmId() const override { return m_algorithm; }
-    bool ApplyKeyParameters(HCRYPTKEY) override { return m_applies; }
+    ALG_ID algorithm = CALG_RC4;
+    bool applies = true;
+    DWORD keyBytes = 16;
+
+    ALG_ID GetAlgorithmId() const override { return algorithm; }
+    bool ApplyKeyParameters(HCRYPTKEY) override { return applies; }
     bool GetKey(BYTE* buffer, DWORD* size) override
     {
-        const bool fits = buffer != nullptr && *size >= m_keyBytes;
+        const bool fits = buffer != nullptr && *size >= keyBytes;
         if (fits)
-            std::fill(buffer, buffer + m_keyBytes, BYTE{0x5A});
-        *size = m_keyBytes;
+            std::fill(buffer, buffer + keyBytes, BYTE{0x5A});
+        *size = keyBytes;
         return fits;
     }
-
-private:
-    ALG_ID m_algorithm;
-    bool m_applies;
-    DWORD m_keyBytes;
 };
 
 } // namespace
@@ -128,7 +123,10 @@ TEST(CAESCypherTest, BadInputOrACipherWithoutBlocksFailsAndLeavesTheOutput)
     {
         SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
         capture.Clear();
-        CUnusableCypher unusable(row.algorithm, row.applies, row.keyBytes);
+        CUnusableCypher unusable;
+        unusable.algorithm = row.algorithm;
+        unusable.applies = row.applies;
+        unusable.keyBytes = row.keyBytes;
         EXPECT_FALSE(unusable.EncryptToBase64("plain", plain));
         EXPECT_EQ("kept", plain);
         EXPECT_EQ(row.trace != 0, !capture.Messages().empty());

@@ -235,6 +235,9 @@ TEST_F(RequestDispatcherTest, WithoutTheComponentItCannotBeBuilt)
         EXPECT_THAT([&] { CommsWrapperRequestDispatcher(&m_config, false, false, &m_components); },
                     ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("Cannot Initialize CommsWrapper")));
     }
+    // Nor without a configuration: this process has no module configuration to fall back on.
+    EXPECT_THAT([&] { CommsWrapperRequestDispatcher(nullptr, false, false, &m_components); },
+                ::testing::ThrowsMessage<std::invalid_argument>(::testing::StrEq("ConfigUtil")));
 }
 
 // Each failing step gives its error and trace, and every object handed out goes back. An exchange that sent
@@ -259,6 +262,7 @@ TEST_F(RequestDispatcherTest, EveryFailingStepIsTracedWithItsError)
         {"no request", [](CCase& c) { c.request = false; }, false, ERROR_INVALID_PARAMETER, 22, false},
         {"no request to download", [](CCase& c) { c.request = false; }, true, ERROR_INVALID_PARAMETER, 26, false},
         {"not opened", [](CCase& c) { c.comms.opens = false; }, false, ERROR_INVALID_DATA, 11, false},
+        {"not opened to download", [](CCase& c) { c.comms.opens = false; }, true, ERROR_INVALID_DATA, 11, false},
         {"no body", [](CCase& c) { c.body = false; }, false, ERROR_INVALID_PARAMETER, 23, false},
         {"no secret", [](CCase& c) { c.config.RemoveValue(L"Communications.Authorization.Secret"); }, false,
          ERROR_BAD_CONFIGURATION, 24, false},
