@@ -11,6 +11,8 @@
 namespace
 {
 
+constexpr GUID kCipherUnit = trace::ParseGuid("6b1f0d3e-95a2-4c47-b8e6-2f4a7c1d9e58");
+
 std::string Hex(const BYTE* data, DWORD length)
 {
     char text[129];
@@ -18,18 +20,21 @@ std::string Hex(const BYTE* data, DWORD length)
     return HexEncode(data, length, text, &capacity) ? std::string(text, capacity) : std::string();
 }
 
-// A stream cipher has no blocks: the transform refuses it, with its trace.
-class CStreamCypher : public CAESCypher
+// A cipher the transform cannot use: a stream cipher has no blocks, a key may be refused or missing.
+struct CUnusableCypher : CAESCypher
 {
-public:
-    ALG_ID GetAlgorithmId() const override { return CALG_RC4; }
-    bool ApplyKeyParameters(HCRYPTKEY) override { return true; }
+    ALG_ID algorithm = CALG_RC4;
+    bool applies = true;
+    DWORD keyBytes = 16;
+
+    ALG_ID GetAlgorithmId() const override { return algorithm; }
+    bool ApplyKeyParameters(HCRYPTKEY) override { return applies; }
     bool GetKey(BYTE* buffer, DWORD* size) override
     {
-        const bool fits = buffer != nullptr && *size >= 16;
+        const bool fits = buffer != nullptr && *size >= keyBytes;
         if (fits)
-            std::fill(buffer, buffer + 16, BYTE{0x5A});
-        *size = 16;
+            std::fill(buffer, buffer + keyBytes, BYTE{0x5A});
+        *size = keyBytes;
         return fits;
     }
 };
@@ -46,6 +51,19 @@ TEST(CAESCypherTest, KeyAndIvAreThoseOfPbkdf2)
     BYTE key[32];
     ASSERT_TRUE(cypher.GetKey(key, &size));
     EXPECT_EQ(kReferenceKeyHex, Hex(key, size));
+
+    // Another password and salt: the key Python's hashlib.pbkdf2_hmac gives for them. Empty ones change nothing.
+    EXPECT_FALSE(cypher.SetPassword(""));
+    EXPECT_FALSE(cypher.SetSalt(""));
+    ASSERT_TRUE(cypher.SetPassword("password"));
+    ASSERT_TRUE(cypher.SetSalt("NaCl"));
+    ASSERT_TRUE(cypher.GetKey(key, &size));
+    EXPECT_EQ("972cb30859405299335490ca28f4a5d4fc891ab9aeb3eddd5c4750949095d8aa", Hex(key, size));
+    std::string cipher;
+    std::string plain;
+    ASSERT_TRUE(cypher.Encrypt("setting", cipher));
+    ASSERT_TRUE(cypher.Decrypt(cipher, plain));
+    EXPECT_EQ("setting", plain);
 }
 
 TEST(CAESCypherTest, MatchesOpensslBothWays)
@@ -85,11 +103,35 @@ TEST(CAESCypherTest, BadInputOrACipherWithoutBlocksFailsAndLeavesTheOutput)
     EXPECT_EQ("kept", plain);
 
     CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
-    EXPECT_FALSE(CStreamCypher().Encrypt("plain", plain));
     EXPECT_FALSE(cypher.Decrypt(cipher + "1234567", plain));   // a partial block after a whole one
     EXPECT_EQ("kept", plain);
-    for (const ULONG number : {18u, 19u})
-        EXPECT_TRUE(capture.Has(trace::ParseGuid("6b1f0d3e-95a2-4c47-b8e6-2f4a7c1d9e58"), number)) << number;
+    EXPECT_TRUE(capture.Has(kCipherUnit, 19));
+    // trace 0: refused before the provider is asked.
+    const struct
+    {
+        ALG_ID algorithm;
+        bool applies;
+        DWORD keyBytes;
+        ULONG trace;
+    } rows[] = {
+        {CALG_RC4, true, 16, 18},
+        {CALG_AES_256, false, 32, 12},
+        {CALG_AES_256, true, 7, 12},
+        {CALG_AES_256, true, 0, 0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
+        capture.Clear();
+        CUnusableCypher unusable;
+        unusable.algorithm = row.algorithm;
+        unusable.applies = row.applies;
+        unusable.keyBytes = row.keyBytes;
+        EXPECT_FALSE(unusable.EncryptToBase64("plain", plain));
+        EXPECT_EQ("kept", plain);
+        EXPECT_EQ(row.trace != 0, !capture.Messages().empty());
+        EXPECT_EQ(row.trace != 0, capture.Has(kCipherUnit, row.trace));
+    }
 }
 
 TEST(CAESCypherTest, HmacSha1MatchesThePublishedValue)

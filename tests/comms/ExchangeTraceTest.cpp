@@ -2,9 +2,11 @@
 // test's own.
 
 #include "CAgentInstall.h"
+#include "CFakeComms.h"
 #include "CFakeConfigUtil.h"
 #include "CTextBody.h"
 #include "TestFiles.h"
+#include "TraceCapture.h"
 
 #include "comms/ExchangeTrace.h"
 #include "comms/WebApiRequest.h"
@@ -32,6 +34,17 @@ public:
     }
     void GetHeaders(HeaderMap& out) override { out = headers; }
     HeaderMap headers;
+};
+
+using namespace std::literals;
+
+constexpr GUID kTraceUnit = trace::ParseGuid("215ff7b0-50e8-4f28-b657-996a33883230");
+
+class CZippedBody : public CTextBody
+{
+public:
+    using CTextBody::CTextBody;
+    bool IsCompressed() const override { return true; }
 };
 
 std::vector<std::string> Lines(const std::string& text)
@@ -118,13 +131,7 @@ TEST_F(ExchangeTraceTest, RecordsLineByLineOnlyUnderADescriptionThatIsAFileName)
     const std::string nulText = ReadBytes(trace.GetPath());
     EXPECT_NE(nulText.find("\r\nBody=" + withNul + "\r\n"), std::string::npos) << nulText;
     EXPECT_NE(nulText.find("\r\nResponseContent=" + withNul + "\r\n"), std::string::npos) << nulText;
-
-    // A download's record carries the status.
-    const DWORD notModified = 304;
-    trace.WriteRequestTrace(bare, L"http://srv/f.zip", ERROR_CONTINUE, &notModified, nullptr);
     const std::wstring firstPath = trace.GetPath();
-    const std::string firstText = ReadBytes(firstPath);
-    EXPECT_NE(firstText.find("\r\nLastError=1246\r\nHTTPStatusCode=304\r\n"), std::string::npos);
 
     // ":" from a host with a port, "?" and "*" from a URL, and separators that would leave the folder.
     for (const wchar_t* label : {L"127.0.0.1:8080", L"a?b", L"x*", L"..\\..\\..\\escape", L"a/b"})
@@ -136,9 +143,44 @@ TEST_F(ExchangeTraceTest, RecordsLineByLineOnlyUnderADescriptionThatIsAFileName)
         // No file was made, and the answer never lands in the file of the earlier exchange.
         trace.WriteResponseTrace(nullptr, ERROR_SUCCESS);
     }
-    EXPECT_EQ(ReadBytes(firstPath), firstText);
+    EXPECT_EQ(ReadBytes(firstPath), nulText);
     WIN32_FIND_DATAW found{};
     EXPECT_FALSE(CFindHandle(::FindFirstFileW((m_data + L"escape*").c_str(), &found)));
+}
+
+TEST_F(ExchangeTraceTest, NamesTheRouteAndSkipsFilesThatCannotBeWritten)
+{
+    CZippedBody body("{}");
+    CPlainRequest request(&m_util, L"route", &body);
+    CExchangeTrace trace;
+    const struct
+    {
+        DWORD mode;
+        const char* line;
+    } rows[] = {{kProxyModeExplicit, "Proxy=p:8080"}, {kProxyModeWpad, "Proxy=WPAD (http://w/p.pac)"}, {7, "Proxy="}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.line);
+        CFakeProxyConfig proxy;
+        proxy.mode = row.mode;
+        proxy.proxyList = L"p:8080";
+        proxy.wpadUrl = L"http://w/p.pac";
+        trace.WriteRequestTrace(request, L"http://srv/", ERROR_SUCCESS, nullptr, &proxy);
+        const std::string text = ReadBytes(trace.GetPath());
+        EXPECT_NE(text.find("\r\n"s + row.line + "\r\nBodyIsCompressed=true\r\n"), std::string::npos) << text;
+    }
+
+    // The file gone before the answer, or no data folder to hold one: a warning and no file.
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
+    const std::wstring gone = trace.GetPath();
+    ASSERT_TRUE(::DeleteFileW(gone.c_str()));
+    trace.WriteResponseTrace(nullptr, ERROR_SUCCESS);
+    EXPECT_FALSE(Exists(gone));
+    ASSERT_TRUE(RemoveTree(m_data));
+    trace.WriteRequestTrace(request, L"http://srv/", ERROR_SUCCESS, nullptr, nullptr);
+    EXPECT_TRUE(trace.GetPath().empty());
+    for (const ULONG number : {16u, 13u, 15u})
+        EXPECT_TRUE(capture.Has(kTraceUnit, number)) << number;
 }
 
 } // namespace

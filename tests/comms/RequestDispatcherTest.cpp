@@ -9,6 +9,7 @@
 #include "CServerFixture.h"
 #include "CTextBody.h"
 #include "TestFiles.h"
+#include "TraceCapture.h"
 
 #include "comms/CommsWrapperRequestDispatcher.h"
 #include "comms/DownloadRequest.h"
@@ -23,6 +24,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cwchar>
@@ -49,12 +51,15 @@ struct CProxyReport : CProxyConfig
     }
 };
 
+constexpr GUID kDispatcherUnit = trace::ParseGuid("14ce42c3-7221-46f1-ade9-f4b98093bb29");
+
 // The component and its one request at once, noting the calls that tell. Its exchanges went through an
-// explicit proxy.
+// explicit proxy. Each step can be made to fail; an unsigned send always does.
 struct CRecordingComms : CFakeComms, CStubRequest
 {
     std::vector<std::string> calls;
     DWORD flags = 0, resultError = ERROR_SUCCESS;
+    bool opens = true, takesHeaders = true, learnsRoute = true, givesResult = true;
     CommsResult result{kCommsResultSize, 0, 202, L"HTTP/1.1 202 Accepted\r\nA: 1\r\n\r\n", nullptr, 0, {}};
     AuthorizationRecord signedWith;
     wchar_t signature[4] = L"sig";
@@ -63,7 +68,7 @@ struct CRecordingComms : CFakeComms, CStubRequest
     ICommsRequest* OpenRequest(const wchar_t*, const wchar_t*, const wchar_t*, DWORD opened) override
     {
         flags = opened;
-        return HandOut(static_cast<ICommsRequest*>(this));
+        return opens ? HandOut(static_cast<ICommsRequest*>(this)) : nullptr;
     }
     void ReleaseRequest(ICommsRequest* request) override
     {
@@ -73,7 +78,17 @@ struct CRecordingComms : CFakeComms, CStubRequest
     bool AddHeader(const wchar_t* name, const wchar_t*) override
     {
         calls.emplace_back(name, name + std::wcslen(name));
-        return true;
+        return takesHeaders;
+    }
+    DWORD Send(const wchar_t*, const void*, DWORD) override
+    {
+        calls.push_back("send");
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    DWORD DownloadToFile(const wchar_t*) override
+    {
+        calls.push_back("send download");
+        return ERROR_SUCCESS;
     }
     DWORD SendSigned(const wchar_t*, const void*, DWORD, DWORD, const AuthorizationRecord* record) override
     {
@@ -84,11 +99,15 @@ struct CRecordingComms : CFakeComms, CStubRequest
     DWORD GetResult(CommsResult** out) override
     {
         calls.push_back("result");
-        if (resultError == ERROR_SUCCESS)
+        if (resultError == ERROR_SUCCESS && givesResult)
             *out = HandOut(&result);
         return resultError;
     }
     void* TakeBuffer() override { return HandOut(static_cast<void*>(signature)); }
+    ICommsProxyConfig* CreateEmptyProxyConfig() override
+    {
+        return learnsRoute ? CFakeComms::CreateEmptyProxyConfig() : nullptr;
+    }
     bool GetProxyUsed(ICommsProxyConfig* config) override
     {
         static_cast<CFakeProxyConfig*>(config)->mode = kProxyModeExplicit;
@@ -216,23 +235,76 @@ TEST_F(RequestDispatcherTest, WithoutTheComponentItCannotBeBuilt)
         EXPECT_THAT([&] { CommsWrapperRequestDispatcher(&m_config, false, false, &m_components); },
                     ::testing::ThrowsMessage<std::logic_error>(::testing::StrEq("Cannot Initialize CommsWrapper")));
     }
+    // Nor without a configuration: this process has no module configuration to fall back on.
+    EXPECT_THAT([&] { CommsWrapperRequestDispatcher(nullptr, false, false, &m_components); },
+                ::testing::ThrowsMessage<std::invalid_argument>(::testing::StrEq("ConfigUtil")));
 }
 
-TEST_F(RequestDispatcherTest, NothingGoesOutWithoutBodyOrSecret)
+// Each failing step gives its error and trace, and every object handed out goes back. An exchange that sent
+// nothing leaves no trace file.
+TEST_F(RequestDispatcherTest, EveryFailingStepIsTracedWithItsError)
 {
-    CTextBody body("{}");
-    auto response = std::make_shared<WebApiResponse>(nullptr);
+    struct CCase
     {
-        CommsWrapperRequestDispatcher dispatcher(&m_config, true, false, &m_components);
-        EXPECT_EQ(dispatcher.Send(Request(nullptr), 0, response, nullptr), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-        m_config.RemoveValue(L"Communications.Authorization.Secret");
-        EXPECT_EQ(dispatcher.Send(Request(&body), 0, response, nullptr), static_cast<DWORD>(ERROR_BAD_CONFIGURATION));
-        EXPECT_TRUE(dispatcher.GetTraceFilePath().empty());
-        EXPECT_EQ(m_components.Outstanding(), 1);   // the dispatcher's own use
+        CRecordingComms& comms;
+        CFakeConfigUtil& config;
+        bool request = true, body = true, sign = true;
+    };
+    const struct
+    {
+        const char* what;
+        void (*arrange)(CCase&);
+        bool download;
+        DWORD error;
+        ULONG trace;
+        bool sent;
+    } rows[] = {
+        {"no request", [](CCase& c) { c.request = false; }, false, ERROR_INVALID_PARAMETER, 22, false},
+        {"no request to download", [](CCase& c) { c.request = false; }, true, ERROR_INVALID_PARAMETER, 26, false},
+        {"not opened", [](CCase& c) { c.comms.opens = false; }, false, ERROR_INVALID_DATA, 11, false},
+        {"not opened to download", [](CCase& c) { c.comms.opens = false; }, true, ERROR_INVALID_DATA, 11, false},
+        {"no body", [](CCase& c) { c.body = false; }, false, ERROR_INVALID_PARAMETER, 23, false},
+        {"no secret", [](CCase& c) { c.config.RemoveValue(L"Communications.Authorization.Secret"); }, false,
+         ERROR_BAD_CONFIGURATION, 24, false},
+        {"header refused", [](CCase& c) { c.comms.takesHeaders = false; }, false, ERROR_SUCCESS, 12, true},
+        {"route unknown", [](CCase& c) { c.comms.learnsRoute = false; }, false, ERROR_SUCCESS, 14, true},
+        {"empty result", [](CCase& c) { c.comms.givesResult = false; }, false, ERROR_INVALID_DATA, 16, true},
+        {"bad header text", [](CCase& c) { c.comms.result.m_headers = L"A: 1\r\n: 2\r\n"; }, false, ERROR_SUCCESS, 17,
+         true},
+        {"bad server time", [](CCase& c) { c.comms.result.m_time.wMonth = 13; }, false, ERROR_SUCCESS, 10, true},
+        {"unsigned send", [](CCase& c) { c.sign = false; }, false, ERROR_CALL_NOT_IMPLEMENTED, 25, true},
+        {"download without result", [](CCase& c) { c.comms.resultError = ERROR_INVALID_STATE; }, true,
+         ERROR_INVALID_STATE, 15, true},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        SetUp();
+        CRecordingComms comms;
+        CFakeComponents components{&comms};
+        CCase c{comms, m_config};
+        row.arrange(c);
+        CTextBody body("{}");
+        auto response = std::make_shared<WebApiResponse>(nullptr);
+        {
+            CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
+            CommsWrapperRequestDispatcher dispatcher(&m_config, !row.sent, false, &components);
+            dispatcher.SetSignRequests(c.sign);
+            const auto request = c.request ? Request(c.body ? &body : nullptr) : nullptr;
+            EXPECT_EQ(row.download ? dispatcher.Download(request, L"unused.tmp", response)
+                                   : dispatcher.Send(request, 0, response, nullptr),
+                      row.error);
+            EXPECT_TRUE(capture.Has(kDispatcherUnit, row.trace));
+            EXPECT_TRUE(dispatcher.GetTraceFilePath().empty());
+            EXPECT_EQ(components.Outstanding(), 1); // the dispatcher's own use
+        }
+        EXPECT_EQ(row.sent, std::any_of(comms.calls.begin(), comms.calls.end(),
+                                        [](const std::string& call) { return call.rfind("send", 0) == 0; }));
+        EXPECT_EQ(response->GetStatusCode(), row.sent && row.error == ERROR_SUCCESS ? 202u : 0u);
+        EXPECT_EQ(components.Outstanding(), 0);
+        EXPECT_EQ(comms.Outstanding(), 0);
+        EXPECT_EQ(comms.BadReleases(), 0);
     }
-    for (const std::string& call : m_comms.calls)
-        EXPECT_EQ(call.rfind("send", 0), std::string::npos) << call;
-    EXPECT_EQ(response->GetStatusCode(), 0u);
 }
 
 TEST_F(RequestDispatcherTest, FlagsAreWidenedProxyAndTrustAttachedAndTheRouteReported)

@@ -103,6 +103,11 @@ TEST(WebApiRequestTest, WithoutServiceOrForADownloadTheGivenUrlIsUsed)
     WebApiRequest braces(&config, L"", nullptr, L"", {{L"Id", L"{Q"}}, L"items/{Id}");
     braces.SetBaseUrl(L"https://h/");
     EXPECT_EQ(L"https://h/items/{Q", braces.GetUrl());
+    // Parameters given after the URL still fill it.
+    WebApiRequest late(&config, L"", nullptr, L"", {}, L"items/{Id}");
+    late.SetBaseUrl(L"https://h/");
+    late.SetUrlParameters({{L"Id", L"8"}});
+    EXPECT_EQ(L"https://h/items/8", late.GetUrl());
 
     // A download keeps its URL and defaults to "GET".
     DownloadRequest download(&config, L"http://host/dir/file.zip");

@@ -1,5 +1,6 @@
 #include "CAgentInstall.h"
 #include "TestFiles.h"
+#include "TraceCapture.h"
 
 #include "comms/WebApiResponse.h"
 #include "host/CDispatcherHelper.h"
@@ -104,18 +105,26 @@ TEST(WebApiResponseTest, ObjectActionsBecomeOneStampedBatch)
 
 TEST(WebApiResponseTest, RepliesThatRaiseNothing)
 {
-    const struct { const char* body; const wchar_t* code; bool hasActions, handler; } rows[] = {
-        {R"({"Code":5,"Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"", true, true},
-        {R"({"Code":"c","Message":"m","ServerTime":1,"Actions":{"A":{}}})", L"", true, true},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}})", L"", false, true},
-        {"<html>busy</html>", L"", false, true},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":[{"A":{}}]})", L"c", false, true},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}]}})", L"c", true, true},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, false},
+    // trace 0: none but the HTTP status's.
+    const struct
+    {
+        const char* body;
+        const wchar_t* code;
+        bool hasActions, handler;
+        ULONG trace;
+    } rows[] = {
+        {R"({"Code":5,"Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"", true, true, 18},
+        {R"({"Code":"c","Message":"m","ServerTime":1,"Actions":{"A":{}}})", L"", true, true, 18},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}})", L"", false, true, 17},
+        {"<html>busy</html>", L"", false, true, 17},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":[{"A":{}}]})", L"c", false, true, 0},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}]}})", L"c", true, true, 22},
+        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, false, 15},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.body);
+        CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
         CRecordingDispatcher dispatcher;
         WebApiResponse response(row.handler ? &dispatcher : nullptr);
         Deliver(response, 500, row.body);
@@ -123,6 +132,7 @@ TEST(WebApiResponseTest, RepliesThatRaiseNothing)
         EXPECT_EQ(row.hasActions, response.GetReply().m_hasActions);
         EXPECT_EQ(static_cast<DWORD>(ERROR_NO_DATA), response.GetActionsResult());
         EXPECT_EQ(0u, dispatcher.batches.size());
+        EXPECT_EQ(row.trace != 0, capture.Has(trace::ParseGuid("eb41cae1-c610-4267-8aa8-2ad5caf00cc1"), row.trace));
     }
 }
 
@@ -153,6 +163,9 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     EXPECT_FALSE(response.ParseHeaderText(L"HTTP/1.1 409 Conflict\r\nB: 2\r\n: 3\r\nC: 4"));
     response.GetHeaders(headers);
     EXPECT_EQ((HeaderMap{{L"B", L"2"}}), headers);   // header text replaces the map
+    response.SetHeaders({{L"C", L"3"}});
+    response.GetHeaders(headers);
+    EXPECT_EQ((HeaderMap{{L"C", L"3"}}), headers);
 
     // A success is kept as bytes but never read, even when it looks like a reply with actions.
     std::string body = kActionsReply;

@@ -51,6 +51,9 @@ TEST(JsonTextTest, WritesExactTexts)
     CMessageObject wide;
     wide.AddString(L"k\u00e9y", L"\u20ac \U0001F600");
     EXPECT_EQ(Utf8(wide), "{\"k\xc3\xa9y\":\"\xe2\x82\xac \xf0\x9f\x98\x80\"}");
+    std::string item;
+    ASSERT_TRUE(wide.Items()[0].SerializeUtf8(item));
+    EXPECT_EQ(Utf8(wide), "{" + item + "}");
     CMessageObject back;
     ASSERT_TRUE(back.FromJson(Text(wide)));
     EXPECT_EQ(Text(back), Text(wide));

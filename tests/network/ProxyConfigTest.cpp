@@ -22,15 +22,20 @@ constexpr wchar_t kLastUsedKey[] = L"Proxy.Default.LastProxyConfigUsed";
 constexpr wchar_t kAlternativeKey[] = L"Proxy.Default.AlternativeProxyConfigUsed";
 constexpr wchar_t kOwnDeviceId[] = L"6f1c2a8e-Agent-Own";
 
-// Counts writes, which the shared fake does not tell apart from reads.
+// Counts writes, which the shared fake does not tell apart from reads; refuses changes when told to.
 class CRecordingConfigUtil : public CFakeConfigUtil
 {
 public:
     int writes = 0;
+    DWORD refusal = ERROR_SUCCESS;
     DWORD SetValue(const wchar_t* key, const wchar_t* value, DWORD flags) override
     {
         ++writes;
-        return CFakeConfigUtil::SetValue(key, value, flags);
+        return refusal != ERROR_SUCCESS ? refusal : CFakeConfigUtil::SetValue(key, value, flags);
+    }
+    DWORD RemoveValue(const wchar_t* key) override
+    {
+        return refusal != ERROR_SUCCESS ? refusal : CFakeConfigUtil::RemoveValue(key);
     }
     std::wstring Read(const wchar_t* key)
     {
@@ -280,6 +285,15 @@ TEST_F(ProxyConfigTest, UsedProxyIsWrittenOnlyWhenItChanges)
     EXPECT_NE(util.Read(kAlternativeKey), L"<absent>");
     EXPECT_EQ(config->GetProxyConfigUsed(false), nullptr);
     EXPECT_FALSE(config->SetProxyConfigUsed(nullptr, false));
+
+    // A record the store refuses to keep or to remove: an error each.
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
+    util.refusal = ERROR_ACCESS_DENIED;
+    EXPECT_FALSE(config->SetProxyConfigUsed(&proxy, false));
+    EXPECT_FALSE(config->SetProxyConfigUsed(nullptr, true));
+    EXPECT_NE(util.Read(kAlternativeKey), L"<absent>");
+    for (const ULONG number : {18u, 20u})
+        EXPECT_TRUE(capture.Has(kProxyUnit, number)) << number;
 }
 
 TEST(UsedProxyRecordTest, ItemsInOrderAndTextsOnlyWhenSet)
