@@ -109,6 +109,8 @@ TEST_F(MessageDispatcherTest, OnlyAFittingServiceIsUsed)
             {Container, L"DataContainer", false, 0, kSecret},
             {Queue, L"Queue", false, 1, nullptr, false},                   // no client
             {Container, L"DataContainer", false, 2, nullptr, true, false}, // the upload fails
+            {File, L"FileUpload", false, 2, nullptr, true, false},         // the file upload fails
+            {Queue, L"Queue", false, 2, nullptr, true, false},             // the message is not sent
         };
     for (const auto& row : rows)
     {

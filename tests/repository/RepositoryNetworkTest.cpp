@@ -220,9 +220,10 @@ TEST(CDiscoveryManagerClientTest, WithoutTheComponentEveryOperationFails)
     CFakeConfigUtil util;
     RepositoryMessage message;
     message.body = L"{}";
+    IConfigUtil* settings = nullptr;
     const auto expectAllFail = [&](const char* when) {
         SCOPED_TRACE(when);
-        Discovery::CDiscoveryManagerClient client(&util);
+        Discovery::CDiscoveryManagerClient client(settings);
         EXPECT_EQ(client.StartDiscovery(L"x", nullptr, nullptr), ERROR_DLL_INIT_FAILED);
         EXPECT_EQ(client.StopDiscovery(), ERROR_DLL_INIT_FAILED);
         EXPECT_EQ(client.Query3(0), ERROR_DLL_INIT_FAILED);
@@ -230,6 +231,11 @@ TEST(CDiscoveryManagerClientTest, WithoutTheComponentEveryOperationFails)
         EXPECT_EQ(client.Query5(0), ERROR_DLL_INIT_FAILED);
         EXPECT_EQ(client.SendRepositoryMessage(L"peer", message), ERROR_DLL_INIT_FAILED);
     };
+    // No settings: discovery is on, on its default port; no install folder: nothing is looked for elsewhere.
+    ASSERT_TRUE(install.Add(L"Yarran.dll", L"Utils") && install.RemoveSetupValue(L"Path"));
+    expectAllFail("no settings, no install folder");
+    ASSERT_TRUE(install.SetSetupValue(L"Path", install.Folder()) && install.Remove(L"Utils", L"Yarran.dll"));
+    settings = &util;
     expectAllFail("no library");
     ASSERT_TRUE(install.Add(L"Anvara.dll", L"Utils", L"Yarran.dll"));
     expectAllFail("no export");

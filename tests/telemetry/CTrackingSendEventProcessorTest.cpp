@@ -10,6 +10,8 @@
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
 #include "platform/CUniqueHandle.h"
+#include "platform/Registry.h"
+#include "platform/ScopeExit.h"
 #include "telemetry/CTrackingSendEventProcessor.h"
 
 #include <gmock/gmock.h>
@@ -261,6 +263,18 @@ TEST_F(CTrackingSendEventProcessorTest, HitCarriesIdentityMachinePortableFlagPai
         EXPECT_EQ(comms.hit.trust, comms.trusts[0].get());
     }
     EXPECT_TRUE(Exists(m_file));
+
+    // A legacy main product without a version: its identifier goes, the version stays unknown.
+    constexpr wchar_t kLegacySetup[] = L"SOFTWARE\\Korvo Security\\Setup";
+    const auto removeLegacy = ScopeExit([&] { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacySetup); });
+    const DWORD product = 42;
+    ASSERT_EQ(
+        WriteRegistryValue(HKEY_LOCAL_MACHINE, kLegacySetup, L"MainProductID", REG_DWORD, &product, sizeof(product)),
+        ERROR_SUCCESS);
+    CHitComms comms;
+    CFakeComponents components(&comms);
+    ASSERT_EQ(Deliver(components), ERROR_SUCCESS);
+    EXPECT_EQ(comms.hit.identity, (std::vector<std::wstring>{L"42", L"0", L"0", L"0", L"0", L"1", L"0"}));
 }
 
 // Runs last: nothing above may have loaded a component library.
