@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -47,13 +48,13 @@ TEST(CHandedOutTest, TakesBackOnlyWhatIsStillOut)
     CHandedOut<int> handedOut;
     int* given = handedOut.HandOut(std::make_unique<int>(7));
     int* const sameAddress = given;
-    int foreign = 8;
-    int* notOurs = &foreign;
+    const auto foreign = std::make_unique<int>(8); // another allocation's, as a peer's would be
+    int* notOurs = foreign.get();
     int* none = nullptr;
     handedOut.TakeBack(&notOurs);
     handedOut.TakeBack(&none);
     handedOut.TakeBack(nullptr);
-    EXPECT_EQ(notOurs, &foreign);
+    EXPECT_EQ(notOurs, foreign.get());
     EXPECT_EQ(handedOut.Outstanding(), 1u);
 
     handedOut.TakeBack(&given);
