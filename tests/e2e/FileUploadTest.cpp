@@ -100,19 +100,14 @@ protected:
         m_plugin.Unload();
     }
 
-    DWORD Deliver(const std::string& extra = {})
+    DWORD Deliver()
     {
         CMessageObject event;
         EXPECT_TRUE(event.FromUtf8Json(R"({"FileUpload":{"Filename":")" + JsonEscaped(WideToUtf8(m_file)) +
                                        R"(","OperationId":"op-1","Status":{"Code":7,"Description":"Collected"},)"
                                        R"("Metadata":[)" +
-                                       kMetadata + "]" + extra + "}}"));
+                                       kMetadata + "]}}"));
         return m_plugin.Plugin().ProcessEvent(&event);
-    }
-
-    void FailUploads(std::size_t times) // 0: every time
-    {
-        m_server.Reply("PUT", kUploadPrefix, {503, {}, "busy", "text/plain", {}}, EPathMatch::Prefix, times);
     }
 
     std::vector<DWORD> Answers()
@@ -146,7 +141,7 @@ TEST_F(FileUploadEndToEndTest, RefusedTwiceAcrossAHostRestartThenStoredOnTheThir
 {
     StopHost();
     StartHost(0.01); // the retry comes after 3 s: the host is surely down by then
-    FailUploads(2);
+    m_server.Reply("PUT", kUploadPrefix, {503, {}, "busy", "text/plain", {}}, EPathMatch::Prefix, 2);
     EXPECT_EQ(static_cast<DWORD>(ERROR_REQ_NOT_ACCEP), Deliver());
     StopHost();
     ASSERT_TRUE(TaskStored());
@@ -171,29 +166,4 @@ TEST_F(FileUploadEndToEndTest, RefusedTwiceAcrossAHostRestartThenStoredOnTheThir
     EXPECT_EQ("op-1", requests[2].Header("x-operation-id"));
     EXPECT_FALSE(Exists(m_file));
     EXPECT_FALSE(TaskStored());
-}
-
-// A first attempt refused ends after three attempts, a third refused ends at once; the file goes unless kept.
-TEST_F(FileUploadEndToEndTest, RefusedEveryTimeEndsAtTheThirdAttemptRemovingTheFileUnlessKept)
-{
-    FailUploads(0);
-    const struct
-    {
-        const char* extra; // fields added to the event
-        std::size_t attempts;
-        bool kept;
-        std::size_t answered; // retries the scheduler delivered, over all rows so far
-    } rows[] = {{"", 3, false, 2}, {R"(,"KeepFile":true)", 3, true, 4}, {R"(,"RetryCount":2)", 1, false, 4}};
-    for (const auto& [extra, attempts, kept, answered] : rows)
-    {
-        SCOPED_TRACE(extra);
-        m_server.ClearRequests();
-        WriteBytes(m_file, kContent);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_REQ_NOT_ACCEP), Deliver(extra));
-        ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
-        EXPECT_EQ(attempts, m_server.RequestCount());
-        EXPECT_EQ(Answers(), std::vector<DWORD>(answered, ERROR_REQ_NOT_ACCEP));
-        EXPECT_FALSE(TaskStored());
-        EXPECT_EQ(Exists(m_file), kept);
-    }
 }

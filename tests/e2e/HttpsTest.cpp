@@ -86,11 +86,9 @@ protected:
         return Deliver(R"({"TrackingSend":{"Filename":")" + WideToUtf8(JsonEscaped(file)) + "\"}}");
     }
 
-    // One upload, refused by the server when refuse is set; the file is kept either way.
-    DWORD Upload(bool refuse = false)
+    // One upload; the file is kept.
+    DWORD Upload()
     {
-        if (refuse)
-            m_server.Reply("PUT", kUploadPrefix, {503, {}, "busy", "text/plain", {}}, EPathMatch::Prefix, 1);
         const std::wstring file = m_install.Folder() + L"upload.bin";
         WriteBytes(file, "upload over https");
         return Deliver(R"({"FileUpload":{"Filename":")" + WideToUtf8(JsonEscaped(file)) +
@@ -98,14 +96,12 @@ protected:
                        R"("Status":{"Code":7,"Description":"Collected"}}})");
     }
 
-    // What the servers saw of the hits and uploads since the last call: "fixture N, nginx N" (nginx counts from
-    // its start). A certificate probe ("HEAD /") may come before a request under trust rules.
+    // What the servers saw of the hits since the last call: "fixture N, nginx N" (nginx counts from its start).
+    // A certificate probe ("HEAD /") may come before a request under trust rules.
     std::string Seen()
     {
-        const std::string seen =
-            "fixture " +
-            std::to_string(m_server.RequestsTo(kHitPath).size() + m_server.RequestsTo(kUploadPath).size()) +
-            ", nginx " + std::to_string(Count(m_nginx.AccessLog(), kHitPath) + Count(m_nginx.AccessLog(), kUploadPath));
+        const std::string seen = "fixture " + std::to_string(m_server.RequestsTo(kHitPath).size()) + ", nginx " +
+                                 std::to_string(Count(m_nginx.AccessLog(), kHitPath));
         m_server.ClearRequests();
         return seen;
     }
@@ -142,8 +138,7 @@ TEST_F(HttpsEndToEndTest, TrustSettingsDecideWhichServerCertificatesAreBelieved)
         {"expired, no rule", ECertificate::Expired, "", false},
         {"expired, with a matching rule", ECertificate::Expired, local(L"expired.sha256"), true},
         {"another host's certificate, no rule", ECertificate::OtherName, "", false},
-        {"another host's certificate, with a matching rule", ECertificate::OtherName, local(L"othername.sha256"),
-         true},
+        {"another host's certificate, with a matching rule", ECertificate::OtherName, local(L"othername.sha256"), true},
     };
     std::size_t logged = 0;
     for (const auto& row : rows)
@@ -178,8 +173,8 @@ TEST_F(HttpsEndToEndTest, AProxyThatAsksForCredentialsCarriesBothEventsWhenGiven
     } rows[] = {
         {"HTTPS, right credentials", ECertificate::Trusted, true, Route(proxy, right, false), "", true,
          "CONNECT 127.0.0.1:"},
-        {"HTTPS, wrong password", ECertificate::Trusted, true,
-         Route(proxy, Credentials("wrong"), false), "", false, "CONNECT 127.0.0.1:"},
+        {"HTTPS, wrong password", ECertificate::Trusted, true, Route(proxy, Credentials("wrong"), false), "", false,
+         "CONNECT 127.0.0.1:"},
         {"HTTPS, no credentials", ECertificate::Trusted, true, Route(proxy, "", false), "", false,
          "CONNECT 127.0.0.1:"},
         {"HTTP, right credentials", ECertificate::Trusted, false, Route(proxy, right, false), "", true,
@@ -187,8 +182,7 @@ TEST_F(HttpsEndToEndTest, AProxyThatAsksForCredentialsCarriesBothEventsWhenGiven
         {"HTTP, no credentials", ECertificate::Trusted, false, Route(proxy, "", false), "", false,
          " http://127.0.0.1:"},
         {"a proxy that is down first, with fallback", ECertificate::Trusted, true,
-         Route(m_deadProxyAddress, "", true) + "," + Route(proxy, right, false), "", true,
-         "CONNECT 127.0.0.1:"},
+         Route(m_deadProxyAddress, "", true) + "," + Route(proxy, right, false), "", true, "CONNECT 127.0.0.1:"},
         {"the proxy and a trust rule together", ECertificate::SelfSigned, true, Route(proxy, right, false),
          R"({"TrustedCertificatesByDomain":{"127.0.0.1":[")" + Authority(L"selfsigned.sha256") + "\"]}}", true,
          "CONNECT 127.0.0.1:"},
@@ -218,19 +212,4 @@ TEST_F(HttpsEndToEndTest, AProxyThatAsksForCredentialsCarriesBothEventsWhenGiven
             EXPECT_FALSE(request.HasHeader("proxy-authorization")) << request.target; // never past the proxy
         m_server.ClearRequests();
     }
-}
-
-// The upload over HTTPS: refused once by the server (the retry is the scheduler's, see FileUploadTest), then
-// stored with its metadata; the file is kept as asked.
-TEST_F(HttpsEndToEndTest, AnUploadRefusedOnceIsStoredOnItsRetry)
-{
-    Configure(ECertificate::Trusted);
-    EXPECT_EQ(Upload(true), static_cast<DWORD>(ERROR_REQ_NOT_ACCEP));
-    EXPECT_EQ(Seen(), "fixture 1, nginx 1");
-    EXPECT_EQ(Upload(), static_cast<DWORD>(ERROR_SUCCESS));
-    const auto stored = m_server.RequestsTo(kUploadPath);
-    ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(ReadBytes(stored[0].storedFile), "upload over https");
-    EXPECT_EQ(stored[0].Header("x-korvo-metadata-status-code"), "7");
-    EXPECT_EQ(Seen(), "fixture 1, nginx 2");
 }
