@@ -1,16 +1,9 @@
 // The development scheduler driven in process: task requests as the plug-in's scheduler client writes them, a
 // map for the configuration, a recording delivery and a time scale of 0.01 (a second takes 10 ms).
 
-#include "CAgentInstall.h"
 #include "CDevScheduler.h"
 #include "CFakeConfigUtil.h"
-#include "COstrelTap.h"
-#include "ModuleExport.h"
 #include "ScheduleTime.h"
-
-#include "host/IDispatchEvent.h"
-#include "platform/CUniqueHandle.h"
-#include "platform/ScopeExit.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +84,7 @@ protected:
     std::unique_ptr<CDevScheduler> m_scheduler; // last: stopped before what it calls goes
 };
 
-TEST_F(CDevSchedulerTest, RaisedEventsOfHandledNamesGoAtOnceTasksWhenDueThenForgotten)
+TEST_F(CDevSchedulerTest, RaisedEventsOfHandledNamesGoAtOnce)
 {
     Start();
     m_scheduler->OnEvent(Upload(L"9"));
@@ -99,22 +92,10 @@ TEST_F(CDevSchedulerTest, RaisedEventsOfHandledNamesGoAtOnceTasksWhenDueThenForg
     m_scheduler->OnEvent(L"[{\"TrackingSend\":{\"Filename\":\"t\"}},{\"Unknown\":{}}]");
     m_scheduler->OnEvent(L"not JSON");
     ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
-    std::vector<std::wstring> expected{L" " + Upload(L"9"), L" {\"TrackingSend\":{\"Filename\":\"t\"}}"};
-    EXPECT_EQ(Delivered(), expected);
+    EXPECT_EQ(Delivered(),
+              (std::vector<std::wstring>{L" " + Upload(L"9"), L" {\"TrackingSend\":{\"Filename\":\"t\"}}"}));
     EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"(none)");
-
-    const ULONGLONG added = ::GetTickCount64();
-    m_scheduler->OnEvent(AddRequest(L"RetryFileUpload_42", LR"("Offset":"30")", L"42"));
-    EXPECT_TRUE(StoredHas(L"RetryFileUpload_42", L"\"Actions\":{\"FileUpload\""));
-    EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"[\"RetryFileUpload_42\"]");
-    EXPECT_EQ(Delivered(), expected);
-    ASSERT_TRUE(m_scheduler->WaitForDue(kBoundMs));
-    EXPECT_GE(::GetTickCount64() - added, 250u);
-    expected.push_back(L"RetryFileUpload_42 " + Upload(L"42"));
-    EXPECT_EQ(Delivered(), expected);
     EXPECT_TRUE(m_otherThread);
-    EXPECT_EQ(Stored(L"Scheduler.Tasks.RetryFileUpload_42"), L"(none)");
-    EXPECT_EQ(Stored(L"Scheduler.TaskIds"), L"[]");
 }
 
 // FailIfExists decides replacing; a disabled task waits for enable, a removed one never runs, and a one-shot task
@@ -197,32 +178,4 @@ TEST(ScheduleTimeTest, ReadsTheStartTimeForms)
         EXPECT_EQ(ParseScheduleTime(row.text, false, ms), row.valid);
         EXPECT_EQ(ms, row.valid ? base + row.after : 1);
     }
-}
-
-// The host hears the dispatcher through the tap, outside the dispatcher's locks: what it hears may send again.
-TEST(COstrelTapTest, HearsEverySendUntilGone)
-{
-    const std::wstring folder = CAgentInstall::BuildFolder();
-    const CModule library = LoadLibraryAt(folder + L"Ostrel.dll");
-    const auto get = ModuleExport<GetIDispatchEventFn>(library.Get(), "GetIDispatchEvent");
-    const auto release = ModuleExport<FreeIDispatchEventFn>(library.Get(), "FreeIDispatchEvent");
-    ASSERT_TRUE(get && release);
-    IDispatchEvent* dispatcher = get();
-    const auto releaseDispatcher = ScopeExit([&] { release(&dispatcher); });
-    ASSERT_NE(dispatcher, nullptr);
-    std::vector<std::wstring> heard;
-    {
-        COstrelTap tap([&](const std::wstring& text) {
-            heard.push_back(text);
-            if (heard.size() == 1)
-            {
-                EXPECT_EQ(dispatcher->Send(L"{\"Again\":{}}", true), ERROR_SUCCESS);
-            }
-        });
-        std::wstring error;
-        ASSERT_TRUE(tap.Attach(folder, error)) << error;
-        EXPECT_EQ(dispatcher->Send(L"{\"First\":{}}", true), ERROR_SUCCESS);
-    }
-    EXPECT_EQ(dispatcher->Send(L"{\"Unheard\":{}}", true), ERROR_SUCCESS);
-    EXPECT_EQ(heard, (std::vector<std::wstring>{L"{\"First\":{}}", L"{\"Again\":{}}"}));
 }

@@ -1,9 +1,7 @@
-// Linux programs started from under Wine: arguments arrive as given, the exit code and output come back, and a
-// program stopped by its owner is gone.
+// Linux programs started from under Wine: arguments arrive as given, the exit code and output come back.
 
 #include "CUnixProcess.h"
 
-#include "platform/Files.h"
 #include "platform/TextUtil.h"
 
 #include <gtest/gtest.h>
@@ -43,20 +41,4 @@ TEST_F(UnixProcessTest, RunGivesExitCodeAndOutputWithArgumentsIntact)
     std::wstring reason;
     EXPECT_FALSE(m_work.Launch({L"/usr/sbin/no-such-server"}, L"no-such-package", "127.0.0.1", {}, reason));
     EXPECT_NE(reason.find(L"Debian package no-such-package"), std::wstring::npos) << WideToUtf8(reason);
-}
-
-TEST_F(UnixProcessTest, StopEndsTheProgramByItsProcessId)
-{
-    CUnixProcess sleeper;
-    std::wstring reason;
-    ASSERT_TRUE(sleeper.Start({L"/bin/sleep", L"60"}, m_work.Folder(), L"sleeper", reason)) << WideToUtf8(reason);
-    const unsigned long pid = sleeper.Pid();
-    ASSERT_NE(pid, 0u);
-    int exitCode = 0;
-    EXPECT_FALSE(sleeper.HasEnded(exitCode));
-    EXPECT_TRUE(sleeper.IsRunning());
-    ASSERT_TRUE(sleeper.Stop());
-    EXPECT_EQ(sleeper.Pid(), 0u);
-    EXPECT_TRUE(sleeper.Stop()); // again: nothing to do
-    EXPECT_FALSE(IsFolder(L"Z:\\proc\\" + std::to_wstring(pid)));
 }
