@@ -110,15 +110,6 @@ protected:
 
 } // namespace
 
-TEST_F(CTelemetryTest, NameAndEvents)
-{
-    EXPECT_EQ(L"Telemetry", m_telemetry.GetName());
-    std::vector<std::wstring> events = {L"stale", L"names"};
-    m_telemetry.GetEvents(events);
-    EXPECT_EQ((std::vector<std::wstring>{L"PluginExecute", L"TrackingSend", L"FileUpload"}), events);
-    EXPECT_EQ(0u, m_telemetry.Initialize());
-}
-
 TEST_F(CTelemetryTest, RoutesByExactNameToTheNamedPayload)
 {
     const struct

@@ -60,16 +60,17 @@ TEST_F(PluginDllTest, ListIsCountedAndTheLastFreeDestroysThePlugin)
     IPlugin* plugin = (*list)[0].plugin;
     ASSERT_NE(nullptr, plugin);
     EXPECT_EQ(list, library.Get());
-    EXPECT_TRUE(LoggingLoaded());   // the plug-in holds the logging component while it lives
+    EXPECT_TRUE(LoggingLoaded()); // the plug-in holds the logging component while it lives
 
     PluginList foreign;
     library.Free(&foreign);
     library.Free(nullptr);
     library.Free(list);
     // One count is left: the plug-in still works.
-    std::vector<std::wstring> events;
+    std::vector<std::wstring> events = {L"stale"};
     plugin->GetEvents(events);
-    EXPECT_EQ(3u, events.size());
+    EXPECT_EQ((std::vector<std::wstring>{L"PluginExecute", L"TrackingSend", L"FileUpload"}), events);
+    EXPECT_EQ(0u, plugin->Initialize());
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), DeliverTrackingSend(*plugin));
     EXPECT_TRUE(LoggingLoaded());
 

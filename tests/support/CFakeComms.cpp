@@ -83,7 +83,7 @@ ICommsProxyConfig* CFakeComms::CreateProxyConfig(DWORD mode, const wchar_t* prox
                                                  const wchar_t* password, const wchar_t* reserved,
                                                  const wchar_t* pacUrl, bool autoDetect, bool fallback)
 {
-    CFakeProxyConfig* config = Keep(configs, failProxyConfig);
+    CFakeProxyConfig* config = Keep(configs, false);
     if (config == nullptr)
         return nullptr;
     config->mode = mode;

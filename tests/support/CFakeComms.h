@@ -40,10 +40,10 @@ public:
     bool accept = true;
 
     bool AddDirect(bool fallback) override;
-    bool AddExplicit(const wchar_t* proxyList, const wchar_t* user, const wchar_t* password,
-                     const wchar_t* reserved, bool fallback) override;
-    bool AddPac(const wchar_t* pacUrl, const wchar_t* user, const wchar_t* password, DWORD reserved1,
-                DWORD reserved2, bool fallback) override;
+    bool AddExplicit(const wchar_t* proxyList, const wchar_t* user, const wchar_t* password, const wchar_t* reserved,
+                     bool fallback) override;
+    bool AddPac(const wchar_t* pacUrl, const wchar_t* user, const wchar_t* password, DWORD reserved1, DWORD reserved2,
+                bool fallback) override;
     bool AddAutomatic(DWORD kind, bool fallback) override;
     void Reserved5() override {}
     void Reserved6() override {}
@@ -67,7 +67,6 @@ class CFakeComms : public CStubComms
 {
 public:
     bool failProxyList = false;
-    bool failProxyConfig = false;
     bool failTrust = false;
     bool listAccepts = true;
 

@@ -22,13 +22,12 @@ int CFakeConfigUtil::Outstanding() const
 
 DWORD CFakeConfigUtil::QueryValue(const wchar_t* key, wchar_t** value, DWORD)
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_calls;
-    const auto found = m_values.find(key);
-    if (found == m_values.end())
+    std::wstring found;
+    if (CFakeConfigUtil::GetValue(key, found, 0) != ERROR_SUCCESS)
         return ERROR_FILE_NOT_FOUND;
-    *value = new wchar_t[found->second.size() + 1];
-    std::wmemcpy(*value, found->second.c_str(), found->second.size() + 1);
+    *value = new wchar_t[found.size() + 1];
+    std::wmemcpy(*value, found.c_str(), found.size() + 1);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     ++m_outstanding;
     return ERROR_SUCCESS;
 }
@@ -47,20 +46,16 @@ DWORD CFakeConfigUtil::GetValue(const wchar_t* key, std::wstring& value, DWORD)
 DWORD CFakeConfigUtil::QuerySectionValue(const wchar_t* section, const wchar_t* group, const wchar_t* key,
                                          wchar_t* buffer, DWORD* size, DWORD)
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_calls;
-    const auto found = m_values.find(std::wstring(section) + L"." + group + L"." + key);
-    if (found == m_values.end())
+    std::wstring found;
+    if (CFakeConfigUtil::GetValue((std::wstring(section) + L"." + group + L"." + key).c_str(), found, 0) !=
+        ERROR_SUCCESS)
         return ERROR_FILE_NOT_FOUND;
-    const DWORD needed = static_cast<DWORD>(found->second.size() + 1);
-    if (buffer == nullptr || *size < needed)
-    {
-        *size = needed;
-        return ERROR_MORE_DATA;
-    }
-    std::wmemcpy(buffer, found->second.c_str(), needed);
+    const DWORD needed = static_cast<DWORD>(found.size() + 1);
+    const bool fits = buffer != nullptr && *size >= needed;
+    if (fits)
+        std::wmemcpy(buffer, found.c_str(), needed);
     *size = needed;
-    return ERROR_SUCCESS;
+    return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
 DWORD CFakeConfigUtil::SetValue(const wchar_t* key, const wchar_t* value, DWORD)
@@ -83,6 +78,6 @@ void CFakeConfigUtil::ReleaseValue(wchar_t** value)
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (*value != nullptr)
         --m_outstanding;
-    delete[] *value;
+    delete[] * value;
     *value = nullptr;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <sstream>
 #include <string_view>
 #include <type_traits>
 
@@ -63,18 +64,24 @@ const char* const kBadUtf8[] = {"\xc3", "\xff", "\xed\xa0\x80", "\xf4\x90\x80\x8
 // empty, huge, with NUL, with lone surrogates, and paths that try to leave their folder.
 const std::vector<std::string>& Replacements()
 {
-    static const std::vector<std::string> values = {
-        "null", "true", "false", "0", "-1", "1", "-0", "0.5", "-2.5e-300", "1e308", "-1e309",
-        "127", "128", "255", "256", "32767", "32768", "65535", "65536",
-        "2147483647", "2147483648", "-2147483648", "-2147483649", "4294967295", "4294967296",
-        "9223372036854775807", "9223372036854775808", "-9223372036854775809", "18446744073709551616", "1e99999", "1e-400",
-        "\"\"", "\" \"", "\"0\"", "\"-1\"", "\"true\"", "\"\\u0000\"", "\"a\\u0000b\"", "\"\\ud800\"",
-        "\"x\\udc00\"", "\"\\ud83d\\ude00\"", "\"\\u00e9\\u20ac\"", "\"..\\\\..\\\\x\"", "\"../../x\"",
-        "\"C:\\\\Windows\\\\x\"", "\"\\\\\\\\server\\\\share\\\\x\"", "\"\\\\\\\\?\\\\C:\\\\x\"", "\"CON\"",
-        "\"nul.txt\"", "\"%s%n%x\"", "\"http://127.0.0.1:1/x\"", "\"https://[::1]:99999/x?y#z\"",
-        "\"a:b\"", "\"\\r\\n\"", "[]", "{}", "[null]", "[1,\"a\",{}]", "{\"\":1}", "{\"a\":{\"b\":[]}}",
-        "\"" + std::string(kLongRun, 'a') + "\"", "\"" + std::string(kLongRun / 2, '\\') + std::string(kLongRun / 2, '\\') + "\"",
-    };
+    // Separated by blanks.
+    static const char kValues[] = R"json(
+null true false 0 -1 1 -0 0.5 -2.5e-300 1e308 -1e309 127 128 255 256 32767 32768 65535 65536
+2147483647 2147483648 -2147483648 -2147483649 4294967295 4294967296 9223372036854775807
+9223372036854775808 -9223372036854775809 18446744073709551616 1e99999 1e-400 "" "\u0020" "0" "-1"
+"true" "\u0000" "a\u0000b" "\ud800" "x\udc00" "\ud83d\ude00" "\u00e9\u20ac" "..\\..\\x" "../../x"
+"C:\\Windows\\x" "\\\\server\\share\\x" "\\\\?\\C:\\x" "CON" "nul.txt" "%s%n%x"
+"http://127.0.0.1:1/x" "https://[::1]:99999/x?y#z" "a:b" "\r\n" [] {} [null] [1,"a",{}] {"":1}
+{"a":{"b":[]}})json";
+    static const std::vector<std::string> values = [] {
+        std::vector<std::string> all;
+        std::istringstream values(kValues);
+        for (std::string value; values >> value;)
+            all.push_back(value);
+        all.push_back("\"" + std::string(kLongRun, 'a') + "\"");
+        all.push_back("\"" + std::string(kLongRun, '\\') + "\""); // escaped backslashes, an even run
+        return all;
+    }();
     return values;
 }
 
@@ -88,7 +95,10 @@ struct Span
 class CJsonShape
 {
 public:
-    explicit CJsonShape(const std::string& text) : m_text(text) { m_valid = Value(0) && (Blank(), m_at == text.size()); }
+    explicit CJsonShape(const std::string& text) : m_text(text)
+    {
+        m_valid = Value(0) && (Blank(), m_at == text.size());
+    }
 
     bool Valid() const { return m_valid; }
     const std::vector<Span>& Values() const { return m_values; }
@@ -319,28 +329,23 @@ std::string MutateJson(std::string json, std::mt19937& random)
 
 std::wstring MutateText(std::wstring text, std::mt19937& random)
 {
-    static const wchar_t kAwkward[] = {L'\0', 0xd800, 0xdc00, 0xfffe, 0xffff, 0x7f, 0x1f, L'\\', L'/', L':',
-                                       L'%', L'?', L'#', L'@', L'.', L' ', L'*', L'"', L'<', L'|', 0xe9, 0x20ac};
-    static const wchar_t* const kParts[] = {L"..", L"..\\", L"../", L"\\\\?\\", L"\\\\server\\share\\", L"C:\\",
-                                            L"CON", L"nul.txt", L"%2e%2e%2f", L"%00", L"%", L"http://",
-                                            L"https://", L"::", L"[::1]", L":99999", L":-1", L"@", L"//"};
+    static const wchar_t kAwkward[] = {L'\0', 0xd800, 0xdc00, 0xfffe, 0xffff, 0x7f, 0x1f, L'\\', L'/', L':', L'%',
+                                       L'?',  L'#',   L'@',   L'.',   L' ',   L'*', L'"', L'<',  L'|', 0xe9, 0x20ac};
+    static const wchar_t* const kParts[] = {L"..",     L"..\\",    L"../",      L"\\\\?\\",   L"\\\\server\\share\\",
+                                            L"C:\\",   L"CON",     L"nul.txt",  L"%2e%2e%2f", L"%00",
+                                            L"%",      L"http://", L"https://", L"::",        L"[::1]",
+                                            L":99999", L":-1",     L"@",        L"//"};
     for (int n = 1 + random() % 2; n > 0; --n)
         switch (random() % 8)
         {
-        case 0:
-            text.resize(At(random, text.size()));
-            break;
+        case 0: text.resize(At(random, text.size())); break;
         case 1:
         case 2:
             for (int k = 1 + random() % 3; k > 0; --k)
                 text.insert(At(random, text.size()), 1, kAwkward[Pick(random, std::size(kAwkward))]);
             break;
-        case 3:
-            text.insert(At(random, text.size()), kParts[Pick(random, std::size(kParts))]);
-            break;
-        case 4:
-            EraseRun(text, random);
-            break;
+        case 3: text.insert(At(random, text.size()), kParts[Pick(random, std::size(kParts))]); break;
+        case 4: EraseRun(text, random); break;
         case 5:
             text.insert(At(random, text.size()), std::wstring(1 + Pick(random, kLongRun), L"a/\\.%"[random() % 5]));
             break;
@@ -364,8 +369,8 @@ CFuzzRun::CFuzzRun(std::string reader, int slowness, std::uint32_t seed) : m_rea
 
 CFuzzRun::~CFuzzRun()
 {
-    std::printf("fuzz %s: %d inputs, %zu distinct outcomes, %d faults\n", m_reader.c_str(), m_inputs,
-                m_outcomes.size(), m_faults);
+    std::printf("fuzz %s: %d inputs, %zu distinct outcomes, %d faults\n", m_reader.c_str(), m_inputs, m_outcomes.size(),
+                m_faults);
     std::fflush(stdout);
 }
 

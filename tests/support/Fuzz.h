@@ -18,7 +18,7 @@ class CFuzzRun
 {
 public:
     explicit CFuzzRun(std::string reader, int slowness = 1, std::uint32_t seed = 20261207);
-    ~CFuzzRun();   // the summary line
+    ~CFuzzRun(); // the summary line
     CFuzzRun(const CFuzzRun&) = delete;
     CFuzzRun& operator=(const CFuzzRun&) = delete;
 
@@ -64,7 +64,6 @@ public:
     void ExpectClean(size_t outcomes) const;
 
     std::mt19937& Random() { return m_random; }
-    int Inputs() const { return m_inputs; }
     int Faults() const { return m_faults; }
     size_t Outcomes() const { return m_outcomes.size(); }
 
@@ -74,7 +73,7 @@ private:
     int m_inputs;
     int m_faults = 0;
     std::set<std::string> m_outcomes;
-    std::string m_input;   // the latest one, printable
+    std::string m_input; // the latest one, printable
 };
 
 // The mutations on their own, for inputs that are parts of a larger one.

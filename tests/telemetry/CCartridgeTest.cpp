@@ -168,7 +168,6 @@ TEST_F(CCartridgeTest, CatalogListsFilesThatMatchInsideTheFolder)
         {a + "\nsub\\b.txt:" + Md5("gamma") + "\n", false},
         {a + "\nmissing.txt:" + Md5("alpha") + "\n", false},
         {"..\\" + out, false},
-        {"sub\\..\\..\\" + out, false},
         {"sub/../../" + out, false},
         {outside.substr(2) + out, false}, // absolute, without its drive
         {outside + out, false},
