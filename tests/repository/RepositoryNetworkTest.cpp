@@ -3,7 +3,6 @@
 #include "ModuleExport.h"
 #include "TraceCapture.h"
 
-#include "host/CAgentServiceClient.h"
 #include "platform/CUniqueHandle.h"
 #include "platform/Files.h"
 #include "repository/CDiscoveryConfig.h"
@@ -302,33 +301,6 @@ TEST(CDiscoveryManagerClientTest, RecordArrivesTruncatedAndSlotsForward)
         EXPECT_EQ(calls(3), 1u);
     }
     EXPECT_EQ(outstanding(), 0u);
-}
-
-TEST(CAgentServiceClientTest, RepositoryProvidersComeFromPelterConfiguration)
-{
-    CAgentInstall install;
-    ASSERT_TRUE(install.Add(L"Pelter.dll", L"Plugins"));
-    ASSERT_EQ(
-        WriteWholeFile(install.Folder() + L"Utils\\config.json",
-                       R"({"Pelter.Repository.Providers":[{"Address":"10.0.0.7","Port":18300,"DeviceId":"peer-1"},)"
-                       R"({"Address":"10.0.0.8","Port":18301}]})"),
-        ERROR_SUCCESS);
-    CAgentServiceClient client;
-    EXPECT_EQ(client.GetProvidersList(reinterpret_cast<UINT_PTR>(L"Other")), 0u);
-    const UINT_PTR list = client.GetProvidersList(reinterpret_cast<UINT_PTR>(kRepositoryServiceName));
-    ASSERT_NE(list, 0u);
-    {
-        RepositoryProviders providers;
-        ASSERT_TRUE(reinterpret_cast<IAgentServiceProvidersList*>(list)->AppendRepositoryProviders(providers));
-        ASSERT_EQ(providers.size(), 1u);
-        EXPECT_EQ(providers[0]->Address(), L"10.0.0.7");
-        EXPECT_EQ(providers[0]->Port(), 18300u);
-        EXPECT_EQ(providers[0]->DeviceId(), L"peer-1");
-    }
-    client.FreeProvidersList(reinterpret_cast<UINT_PTR>(kRepositoryServiceName), list);
-    const HMODULE pelter = ::GetModuleHandleW(L"Pelter.dll");
-    ASSERT_NE(pelter, nullptr);
-    EXPECT_EQ(ModuleExport<CountFn>(pelter, "PelterOutstandingObjects")(), 0u);
 }
 
 } // namespace
