@@ -69,10 +69,7 @@ public:
             case VER_EQUAL: return actual == wanted;
             case VER_GREATER: return actual > wanted;
             case VER_GREATER_EQUAL: return actual >= wanted;
-            case VER_LESS: return actual < wanted;
-            case VER_LESS_EQUAL: return actual <= wanted;
             case VER_AND: return (actual & wanted) == wanted;
-            case VER_OR: return (actual & wanted) != 0;
             default: return false;
             }
         };

@@ -26,7 +26,6 @@ TEST(CRepositoryServerConfigTest, SettingsDefaultsAndResets)
 {
     CAgentInstall install;
     ASSERT_TRUE(install.SetSetupValue(L"Repository", L"C:\\FromRegistry\\"));
-    // settings null: the key is absent.
     const struct
     {
         const wchar_t* settings;
@@ -41,14 +40,12 @@ TEST(CRepositoryServerConfigTest, SettingsDefaultsAndResets)
         {L"{\"RepositoryPath\":\"D:\\\\Repo\\\\\",\"DriveLetter\":\"E:\"}", false, 18226, L"D:\\Repo\\", L"E:"},
         {L"{\"RepositoryPath\":\"\\\\\\\\host\\\\share\"}", false, 18226, L"\\\\host\\share\\", L""},
         {L"not json", false, 18226, L"C:\\FromRegistry\\", L"C:"},
-        {nullptr, false, 18226, L"C:\\FromRegistry\\", L"C:"},
     };
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(row.settings != nullptr ? row.settings : L"(absent)");
+        SCOPED_TRACE(row.settings);
         CFakeConfigUtil util;
-        if (row.settings != nullptr)
-            util.Set(kSettingsKey, row.settings);
+        util.Set(kSettingsKey, row.settings);
         const Repository::CRepositoryServerConfig config(&util);
         EXPECT_EQ(config.Enabled(), row.enabled);
         EXPECT_EQ(config.Port(), row.port);
