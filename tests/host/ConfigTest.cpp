@@ -52,19 +52,6 @@ std::string InvalidArgumentText(Make make)
     return {};
 }
 
-// QueryValue through the component's own release: the value, after "error N:" when the query failed.
-std::wstring Query(IConfigUtil* util, const wchar_t* key)
-{
-    wchar_t* value = nullptr;
-    const DWORD result = util->QueryValue(key, &value, 0);
-    std::wstring text = result == ERROR_SUCCESS ? L"" : L"error " + std::to_wstring(result) + L":";
-    if (value != nullptr)
-        text += value;
-    util->ReleaseValue(&value);
-    EXPECT_EQ(nullptr, value);
-    return text;
-}
-
 } // namespace
 
 TEST(CServiceSettingsTest, ServiceEntryThenDefaultsThenEmpty)
@@ -270,37 +257,4 @@ TEST_F(ConfigComponentTest, TestModeIsTheLeadingDecimalOfTheStoredText)
         EXPECT_EQ(row.ok, GetTestMode(mode));
         EXPECT_EQ(row.expected, mode);
     }
-}
-
-// The stand-in's file is what every other suite configures the agent through: it must keep what is written
-// across reloads, read hand edits, and leave a file it cannot read alone.
-TEST_F(ConfigComponentTest, StandInKeepsWritesReadsHandEditsAndLeavesABrokenFileAlone)
-{
-    IConfigUtil* util = Load();
-    EXPECT_EQ(L"error 2:", Query(util, L"Services.Defaults.Hostname"));
-    const std::wstring tricky = L"a \"quoted\" \\ path \x00e9\x4e2d";
-    EXPECT_EQ(0u, util->SetValue(L"Proxy.Settings", tricky.c_str(), 0));
-    EXPECT_EQ(0u, util->SetValue(L"Gone.Soon.Key", L"x", 0));
-    EXPECT_EQ(0u, util->RemoveValue(L"Gone.Soon.Key"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), util->RemoveValue(L"Gone.Soon.Key"));
-    CConfigHelper::Instance().Release();
-    ASSERT_NE(nullptr, util = CConfigHelper::Instance().GetConfigUtil());
-    std::wstring got = L"kept";
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), util->GetValue(L"Gone.Soon.Key", got, 0));
-    EXPECT_EQ(L"kept", got);
-    EXPECT_EQ(0u, util->GetValue(L"Proxy.Settings", got, 0));
-    EXPECT_EQ(tricky, got);
-
-    ASSERT_TRUE(WriteConfig("\xEF\xBB\xBF{\"A.B.Num\": 5, \"A.B.Flag\": true, \"A.B.Obj\": {\"k\": [1, \"v\"]}, "
-                            "\"A.B.Nil\": null}"));
-    EXPECT_EQ(L"5", Query(util, L"A.B.Num"));
-    EXPECT_EQ(L"true", Query(util, L"A.B.Flag"));
-    EXPECT_EQ(L"{\"k\":[1,\"v\"]}", Query(util, L"A.B.Obj"));
-    EXPECT_EQ(L"error 2:", Query(util, L"A.B.Nil"));
-
-    const std::string broken = "{\"A.B.Num\": 5,";
-    ASSERT_TRUE(WriteConfig(broken));
-    EXPECT_EQ(L"error 2:", Query(util, L"A.B.Num"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), util->SetValue(L"A.B.New", L"1", 0));
-    EXPECT_EQ(broken, ReadBytes(ConfigFile()));
 }
