@@ -7,7 +7,6 @@
 #include "host/CAgentServiceProvider.h"
 #include "host/CCommsWrapperLoader.h"
 #include "host/CCompressionHelper.h"
-#include "host/CDiscoveryManagerLoader.h"
 #include "host/CLoader.h"
 #include "host/CLogServiceLoader.h"
 #include "host/CLogWriter.h"
@@ -175,13 +174,9 @@ TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
 
 TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
 {
-    for (const wchar_t* name : {L"Yarran.dll", L"Merrow.dll", L"Fenrik.dll"})
+    for (const wchar_t* name : {L"Merrow.dll", L"Fenrik.dll"})
         ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", name));
     {
-        CDiscoveryManagerLoader discovery(Utils());
-        ASSERT_TRUE(discovery.Load());
-        EXPECT_NE(nullptr, discovery.GetDiscoveryInterface());
-
         CNetworkService network(Utils());
         ASSERT_TRUE(network.Load());
         IRemoteEndpointControlClient* client = network.GetRemoteEndpointControlClient();
@@ -200,7 +195,7 @@ TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
         EXPECT_NE(nullptr, manager);
         EXPECT_EQ(1ul, CallsDuring(L"REPOSITORY_FREE", [&] { repository.FreeRepositoryManager(manager); }));
     }
-    for (const wchar_t* name : {L"Yarran.dll", L"Merrow.dll", L"Fenrik.dll"})
+    for (const wchar_t* name : {L"Merrow.dll", L"Fenrik.dll"})
         EXPECT_FALSE(IsLoaded(name)) << name;
     EXPECT_FALSE(CRepositoryManagerLoader(m_install.Folder() + L"Plugins").IsAvailable());
 }
