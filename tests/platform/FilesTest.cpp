@@ -121,53 +121,24 @@ TEST_F(FilesTest, FolderTreeIsMadeOnceAndRemovedWhole)
 
 TEST(PathTest, NamesAndPathsThatStayInTheirFolder)
 {
-    struct Row
-    {
-        const wchar_t* name;
-        bool plainName;
-        bool plainPath;
+    const auto expect = [](const wchar_t* name, bool plainName, bool plainPath) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(name)));
+        EXPECT_EQ(IsPlainFileName(name), plainName);
+        EXPECT_EQ(IsPlainRelativePath(name), plainPath);
     };
-    const Row rows[] = {
-        {L"tool.exe", true, true},
-        {L"bin\\tool.exe", false, true},
-        {L"bin/sub dir/tool.exe", false, true},
-        {L"CONSOLE.exe", true, true}, // only the whole base name is a device
-        {L"com10", true, true},
-        {L"lpt0", true, true},
-        {L"", false, false},
-        {L".", false, false},
-        {L"..", false, false},
-        {L"..\\..\\Program Files\\X\\any.exe", false, false},
-        {L"bin\\..\\..\\x.exe", false, false},
-        {L"bin\\.\\x.exe", false, false},
-        {L"bin\\\\x.exe", false, false},
-        {L"\\x.exe", false, false},
-        {L"/x.exe", false, false},
-        {L"C:x.exe", false, false},
-        {L"C:\\x.exe", false, false},
-        {L"\\\\server\\share\\x.exe", false, false},
-        {L"\\\\?\\C:\\x.exe", false, false},
-        {L"x.exe:stream", false, false},
-        {L"a*b", false, false},
-        {L"a\tb", false, false},
-        {L"NUL", false, false},
-        {L"con", false, false},
-        {L"Aux.txt", false, false},
-        {L"prn.tar.gz", false, false},
-        {L"COM1", false, false},
-        {L"lpt9.log", false, false},
-        {L"com\u00b9", false, false},
-        {L"NUL...", false, false},
-        {L"nul  ", false, false},
-        {L"CON .txt", false, false},
-        {L"conin$", false, false},
-        {L"CONOUT$.x", false, false},
-        {L"bin\\nul.exe", false, false},
-    };
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(row.name)));
-        EXPECT_EQ(IsPlainFileName(row.name), row.plainName);
-        EXPECT_EQ(IsPlainRelativePath(row.name), row.plainPath);
-    }
+    // Only the whole base name is a device.
+    for (const wchar_t* name : {L"tool.exe", L"CONSOLE.exe", L"com10", L"lpt0"})
+        expect(name, true, true);
+    for (const wchar_t* path : {L"bin\\tool.exe", L"bin/sub dir/tool.exe"})
+        expect(path, false, true);
+    // Empty or dot segments, roots, drives and shares.
+    for (const wchar_t* escape :
+         {L"", L"..", L"..\\..\\Program Files\\X\\any.exe", L"bin\\..\\..\\x.exe", L"bin\\.\\x.exe", L"bin\\\\x.exe",
+          L"\\x.exe", L"/x.exe", L"C:x.exe", L"C:\\x.exe", L"\\\\server\\share\\x.exe", L"\\\\?\\C:\\x.exe"})
+        expect(escape, false, false);
+    // Refused characters and device names, whatever their case, extension or blanks.
+    for (const wchar_t* device :
+         {L"x.exe:stream", L"a*b", L"a\tb", L"NUL", L"Aux.txt", L"prn.tar.gz", L"lpt9.log", L"com\u00b9", L"NUL...",
+          L"nul  ", L"CON .txt", L"conin$", L"CONOUT$.x", L"bin\\nul.exe"})
+        expect(device, false, false);
 }

@@ -88,8 +88,7 @@ TEST(ClassifyDownloadResultTest, TransportStatusThenHttpStatusDecide)
         DownloadResult result;
         DWORD error;
     } rows[] = {{ERROR_CONTINUE, 200, DownloadResult::Downloaded, 0},
-                {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED},
-                {ERROR_INTERNAL_ERROR, 0, DownloadResult::TransportError, ERROR_INTERNAL_ERROR}};
+                {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.status);

@@ -3,7 +3,6 @@
 #include "ModuleExport.h"
 #include "TraceCapture.h"
 
-#include "host/CAgentServiceClient.h"
 #include "platform/CUniqueHandle.h"
 #include "platform/Files.h"
 #include "repository/CDiscoveryConfig.h"
@@ -27,7 +26,6 @@ TEST(CRepositoryServerConfigTest, SettingsDefaultsAndResets)
 {
     CAgentInstall install;
     ASSERT_TRUE(install.SetSetupValue(L"Repository", L"C:\\FromRegistry\\"));
-    // settings null: the key is absent.
     const struct
     {
         const wchar_t* settings;
@@ -42,14 +40,12 @@ TEST(CRepositoryServerConfigTest, SettingsDefaultsAndResets)
         {L"{\"RepositoryPath\":\"D:\\\\Repo\\\\\",\"DriveLetter\":\"E:\"}", false, 18226, L"D:\\Repo\\", L"E:"},
         {L"{\"RepositoryPath\":\"\\\\\\\\host\\\\share\"}", false, 18226, L"\\\\host\\share\\", L""},
         {L"not json", false, 18226, L"C:\\FromRegistry\\", L"C:"},
-        {nullptr, false, 18226, L"C:\\FromRegistry\\", L"C:"},
     };
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(row.settings != nullptr ? row.settings : L"(absent)");
+        SCOPED_TRACE(row.settings);
         CFakeConfigUtil util;
-        if (row.settings != nullptr)
-            util.Set(kSettingsKey, row.settings);
+        util.Set(kSettingsKey, row.settings);
         const Repository::CRepositoryServerConfig config(&util);
         EXPECT_EQ(config.Enabled(), row.enabled);
         EXPECT_EQ(config.Port(), row.port);
@@ -302,33 +298,6 @@ TEST(CDiscoveryManagerClientTest, RecordArrivesTruncatedAndSlotsForward)
         EXPECT_EQ(calls(3), 1u);
     }
     EXPECT_EQ(outstanding(), 0u);
-}
-
-TEST(CAgentServiceClientTest, RepositoryProvidersComeFromPelterConfiguration)
-{
-    CAgentInstall install;
-    ASSERT_TRUE(install.Add(L"Pelter.dll", L"Plugins"));
-    ASSERT_EQ(
-        WriteWholeFile(install.Folder() + L"Utils\\config.json",
-                       R"({"Pelter.Repository.Providers":[{"Address":"10.0.0.7","Port":18300,"DeviceId":"peer-1"},)"
-                       R"({"Address":"10.0.0.8","Port":18301}]})"),
-        ERROR_SUCCESS);
-    CAgentServiceClient client;
-    EXPECT_EQ(client.GetProvidersList(reinterpret_cast<UINT_PTR>(L"Other")), 0u);
-    const UINT_PTR list = client.GetProvidersList(reinterpret_cast<UINT_PTR>(kRepositoryServiceName));
-    ASSERT_NE(list, 0u);
-    {
-        RepositoryProviders providers;
-        ASSERT_TRUE(reinterpret_cast<IAgentServiceProvidersList*>(list)->AppendRepositoryProviders(providers));
-        ASSERT_EQ(providers.size(), 1u);
-        EXPECT_EQ(providers[0]->Address(), L"10.0.0.7");
-        EXPECT_EQ(providers[0]->Port(), 18300u);
-        EXPECT_EQ(providers[0]->DeviceId(), L"peer-1");
-    }
-    client.FreeProvidersList(reinterpret_cast<UINT_PTR>(kRepositoryServiceName), list);
-    const HMODULE pelter = ::GetModuleHandleW(L"Pelter.dll");
-    ASSERT_NE(pelter, nullptr);
-    EXPECT_EQ(ModuleExport<CountFn>(pelter, "PelterOutstandingObjects")(), 0u);
 }
 
 } // namespace
