@@ -12,27 +12,6 @@ std::wstring Text(const CMessageObject& object)
 }
 } // namespace
 
-TEST(CMessageObjectTest, AddReplacesByNameInPlaceOnPlainObjectsOnly)
-{
-    CMessageObject plain;
-    plain.AddInt32(L"a", 1);
-    plain.AddBool(L"b", true);
-    plain.AddString(L"a", L"x");
-    EXPECT_EQ(Text(plain), LR"({"a":"x","b":true})");
-
-    CMessageObject array;
-    array.SetArray(true);
-    array.AddInt32(L"a", 1);
-    array.AddString(L"a", L"x");
-    EXPECT_EQ(array.Items().size(), 2u);
-
-    // A replaced Object item gives up its nested object; the new one takes the old position.
-    plain.AddObject(L"b", true)->AddInt32(L"inner", 1);
-    plain.AddUInt32(L"b", 7);
-    EXPECT_EQ(Text(plain), LR"({"a":"x","b":7})");
-    EXPECT_TRUE(plain.Items()[1].m_unsigned);
-}
-
 TEST(CMessageObjectTest, ObjectsAndArraysReplaceOnlyWhenAsked)
 {
     CMessageObject message;
@@ -109,24 +88,6 @@ TEST(CMessageObjectTest, RemoveAndClear)
     EXPECT_EQ(message.m_type, Undefined);
 }
 
-TEST(CMessageObjectTest, GetMessageNamePrefersOwnNameThenFirstObjectItem)
-{
-    std::wstring name = L"untouched";
-    CMessageObject event;
-    EXPECT_FALSE(event.GetMessageName(name));
-    EXPECT_EQ(name, L"untouched");
-
-    event.AddString(L"Source", L"x");
-    event.AddObject(L"FileUpload", true);
-    event.AddObject(L"Other", true);
-    ASSERT_TRUE(event.GetMessageName(name));
-    EXPECT_EQ(name, L"FileUpload");
-
-    event.m_name = L"Own";
-    ASSERT_TRUE(event.GetMessageName(name));
-    EXPECT_EQ(name, L"Own");
-}
-
 TEST(CMessageObjectTest, CopiesAreDeepAndMovesEmptyTheSource)
 {
     CMessageObject original(L"root");
@@ -142,7 +103,7 @@ TEST(CMessageObjectTest, CopiesAreDeepAndMovesEmptyTheSource)
     CMessageObject* nested = original.Items()[0].m_value.object;
     CMessageObject moved(std::move(original));
     EXPECT_EQ(moved.Items()[0].m_value.object, nested); // transferred, not copied
-    EXPECT_EQ(Text(original), L"{}"); // no items, no name
+    EXPECT_EQ(Text(original), L"{}");                   // no items, no name
 
     CMessageItem item(moved);
     CMessageItem taken(std::move(item));

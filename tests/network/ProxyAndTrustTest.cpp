@@ -14,10 +14,20 @@ namespace
 constexpr GUID kUnit = trace::ParseGuid("f4172acb-5383-4ae3-9a5d-f132c0249d2a");
 
 // Attaching itself is shown by the dispatcher's and the TrackingSend processor's tests.
-TEST(ProxyAndTrustTest, WhatCannotBeAttachedIsTracedAndLeftOff)
+TEST(ProxyAndTrustTest, AttachedObjectsLiveAsLongAsTheSettingsWhatCannotBeAttachedIsTraced)
 {
     CFakeConfigUtil util;
     CFakeComms comms;
+    {
+        // The request may refer to what it was given until it is released: the settings hold it until then.
+        CStubTrackingRequest attached;
+        const CRequestSettings settings = AttachProxyAndTrust(attached, &util, &comms, L"http://b/");
+        ASSERT_NE(attached.proxies, nullptr);
+        ASSERT_NE(attached.trust, nullptr);
+        EXPECT_EQ(comms.Outstanding(), 2);
+    }
+    EXPECT_EQ(comms.Outstanding(), 0);
+
     comms.listAccepts = false;
     comms.failTrust = true;
     CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
@@ -38,21 +48,6 @@ TEST(ProxyAndTrustTest, WhatCannotBeAttachedIsTracedAndLeftOff)
     EXPECT_EQ(hit.trust, nullptr);
     EXPECT_EQ(comms.Outstanding(), 0);
     EXPECT_EQ(comms.BadReleases(), 0);
-}
-
-// The request may refer to what it was given until it is released: the settings hold it until then.
-TEST(ProxyAndTrustTest, AttachedObjectsLiveAsLongAsTheSettings)
-{
-    CFakeConfigUtil util;
-    CFakeComms comms;
-    CStubTrackingRequest hit;
-    {
-        const CRequestSettings settings = AttachProxyAndTrust(hit, &util, &comms, L"http://b/");
-        ASSERT_NE(hit.proxies, nullptr);
-        ASSERT_NE(hit.trust, nullptr);
-        EXPECT_EQ(comms.Outstanding(), 2);
-    }
-    EXPECT_EQ(comms.Outstanding(), 0);
 }
 
 } // namespace
