@@ -1,7 +1,7 @@
+#include "CNoDispatcher.h"
 #include "TraceCapture.h"
 
 #include "comms/WebApiResponse.h"
-#include "host/IDispatcherHelper.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,8 @@ constexpr wchar_t kEventSource[] = L"WebApiResponse Actions from Velnor Server";
 const char kActionsReply[] = R"({"Code":"Conflict","Message":"later","ServerTime":"1700000000",)"
                              R"("Actions":{"A":{"x":1},"B":{"EventId":"old"},"C":"text","D":[1,2]}})";
 
-class CRecordingDispatcher : public IDispatcherHelper
+// Any other way of sending leaves no batch, so a test that expects one fails.
+class CRecordingDispatcher : public CNoDispatcher
 {
 public:
     DWORD SendObjects(const CMessageBatch& batch, bool option) override
@@ -27,10 +28,6 @@ public:
         EXPECT_FALSE(option);
         return result;
     }
-    DWORD SendObject(const CMessageObject&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD SendText(const std::wstring&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD SendEach(const std::vector<std::wstring>&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD SendAsArray(const std::vector<std::wstring>&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
 
     DWORD result = ERROR_SUCCESS;
     std::vector<CMessageBatch> batches;

@@ -38,37 +38,24 @@ TEST(CMessageObjectTest, GettersNeverConvertAndLeaveOutputUntouched)
     message.AddString(L"digits", L"42");
     message.AddInt32(L"number", 42);
     message.AddNull(L"nothing");
-    message.AddObject(L"plain", true);
-    message.AddBool(L"Flag", true);
     message.AddUInt64(L"big", (1ull << 32) | 5);
     message.AddInt32(L"minus", -1);
 
+    // Booleans, arrays and names in another letter case: the trust, proxy and routing tests' rows.
     std::wstring text = L"kept";
-    bool flag = false;
     std::uint32_t number = 99;
-    const CMessageObject* array = nullptr;
     EXPECT_FALSE(message.GetString(L"number", text));
-    EXPECT_FALSE(message.GetString(L"missing", text));
     EXPECT_FALSE(message.GetUInt32(L"digits", number));
-    EXPECT_FALSE(message.GetBool(L"flag", flag)); // names compare case-sensitively
-    EXPECT_FALSE(message.GetBool(L"nothing", flag));
     EXPECT_FALSE(message.GetString(L"nothing", text));
-    EXPECT_FALSE(message.GetArray(L"plain", array));
     EXPECT_EQ(text, L"kept");
-    EXPECT_FALSE(flag);
     EXPECT_EQ(number, 99u);
-    EXPECT_EQ(array, nullptr);
-
-    const CMessageItem* item = nullptr;
-    ASSERT_TRUE(message.FindItem(L"nothing", item));
-    EXPECT_EQ(item->m_type, Null);
 
     // GetUInt32 delivers the low half of any integer.
     ASSERT_TRUE(message.GetUInt32(L"big", number));
     EXPECT_EQ(number, 5u);
     ASSERT_TRUE(message.GetUInt32(L"minus", number));
     EXPECT_EQ(number, 4294967295u);
-    EXPECT_EQ(message.Items()[6].m_value.i64, -1); // sign-extended to 64 bits
+    EXPECT_EQ(message.Items()[4].m_value.i64, -1); // sign-extended to 64 bits
 }
 
 TEST(CMessageObjectTest, RemoveAndClear)
