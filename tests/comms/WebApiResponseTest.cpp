@@ -1,10 +1,13 @@
 #include "CNoDispatcher.h"
+#include "Fuzz.h"
 #include "TraceCapture.h"
 
 #include "comms/WebApiResponse.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <utility>
@@ -56,6 +59,17 @@ std::wstring ExpectedEvents(const std::wstring& id)
 {
     const std::wstring stamp = L"\"EventId\":\"" + id + L"\",\"EventSource\":\"" + kEventSource + L"\"";
     return L"{\"A\":{\"x\":1," + stamp + L"}},{\"B\":{" + stamp + L"}}";
+}
+
+// The event id an action carries, itself or in the one object that wraps it.
+bool CarriesId(const CMessageObject& event, const std::wstring& id)
+{
+    std::wstring found;
+    if (event.GetString(L"EventId", found))
+        return found == id;
+    const auto& items = event.Items();
+    return items.size() == 1 && items[0].m_type == Object && items[0].m_value.object != nullptr &&
+           items[0].m_value.object->GetString(L"EventId", found) && found == id;
 }
 
 } // namespace
@@ -198,4 +212,43 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     EXPECT_EQ(2025, response.GetTime().wYear);
     EXPECT_EQ(nullptr, response.GetContent());
     EXPECT_EQ(0u, response.GetContentLength());
+}
+
+// Seeded mutations of server answers (Fuzz.h says what the case checks and how to run it longer).
+TEST(CommsReadersFuzzTest, ServerAnswer)
+{
+    const std::vector<std::string> seeds = {
+        kActionsReply, R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}],"":{"y":[true]}}})",
+        R"({"Code":"c","Message":"m","ServerTime":" -42x","Actions":[{"A":{}}]})", "<html>busy</html>"};
+    const DWORD statuses[] = {200, 204, 304, 400, 403, 404, 409, 500, 503, 0, 600};
+    CFuzzRun run("server answer");
+    run.ForEachInput([&](int) {
+        const std::string body = run.Json(seeds);
+        const DWORD status = statuses[run.Random()() % std::size(statuses)];
+        CRecordingDispatcher handler;
+        WebApiResponse response(&handler);
+        Deliver(response, status, body);
+        run.Expect(response.GetStatusCode() == status && response.GetContentLength() == body.size() &&
+                       (body.empty() || std::memcmp(response.GetContent(), body.data(), body.size()) == 0),
+                   "the content was not kept as given");
+        const WebApiReply& reply = response.GetReply();
+        const DWORD result = response.GetActionsResult();
+        run.Outcome(std::to_string(HttpStatusToError(status)) + " " + std::to_string(result) + " " +
+                    std::to_string(reply.m_code.empty()));
+        if (HttpStatusToError(status) == ERROR_SUCCESS)
+            run.Expect(reply.m_message.Items().empty() && reply.m_code.empty(), "a success answer was read");
+        if (!run.Expect(handler.batches.size() == (result == ERROR_SUCCESS ? 1u : 0u) &&
+                            (reply.m_hasActions || handler.batches.empty()),
+                        "the actions raised do not match the reply"))
+            return;
+        for (const CMessageBatch& batch : handler.batches)
+            for (const CMessageObject& event : batch.objects)
+            {
+                std::wstring text;
+                CMessageObject again;
+                run.Expect(event.Serialize(text) && again.FromJson(text) && CarriesId(again, batch.eventId),
+                           "a raised action is no JSON object with the batch's event id");
+            }
+    });
+    run.ExpectClean(8);
 }
