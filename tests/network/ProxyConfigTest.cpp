@@ -1,5 +1,6 @@
 // The proxy settings: the fallback list, the used-proxy record and the certificate trust, each also fed seeded
-// mutations of the settings here (Fuzz.h says what those cases check and how to run them longer).
+// mutations of the settings here (Fuzz.h says what those cases check and how to run them longer); and how a
+// request gets them.
 
 #include "CFakeComms.h"
 #include "CFakeConfigUtil.h"
@@ -9,6 +10,7 @@
 #include "comms/CAESCypher.h"
 #include "network/CCertificateTrustworthinessConfig.h"
 #include "network/CProxyConfig.h"
+#include "network/ProxyAndTrust.h"
 #include "network/UsedProxyRecord.h"
 #include "platform/Digest.h"
 #include "platform/TextUtil.h"
@@ -19,11 +21,13 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace
 {
 
+constexpr GUID kAttachUnit = trace::ParseGuid("f4172acb-5383-4ae3-9a5d-f132c0249d2a");
 constexpr GUID kProxyUnit = trace::ParseGuid("32b491bd-0ca9-4812-bd53-152454874f1f");
 
 constexpr wchar_t kFallbackListKey[] = L"Proxy.Default.FallbackList";
@@ -60,6 +64,16 @@ std::wstring Stored(const std::string& utf8)
     return BytesToWide(utf8.data(), utf8.size(), text, CP_UTF8) ? text : std::wstring();
 }
 
+constexpr wchar_t kTrustSettingsKey[] = L"Communications.CertificateTrustworthiness.Settings";
+
+// Certificate rules: only arrays of texts under an object count.
+const std::vector<std::string> kTrustRules = {
+    R"({"TrustedCertificatesByDomain":{"b.example":["c1","",5,null,"c2"],"text":"c3","B":["k1"],)"
+    R"("a":{"first":"o1","second":7},"empty":[]}})",
+    R"({"Enabled":false,"TrustedCertificatesByDomain":[["x"],{"d":["y"]}]})"};
+
+using Added = std::vector<std::pair<std::wstring, std::vector<std::wstring>>>;
+
 const std::vector<std::string> kUsedRecords = {
     R"({"Mode":1,"ProxyList":"last:8080","Username":"lu","Password":"lp","WPADAutoDetect":false,"Fallback":true})",
     R"({"Mode":2,"ProxyList":"p","Username":"u","Password":"pw","WPADUrl":"http://w","WPADAutoDetect":true})",
@@ -93,6 +107,8 @@ protected:
     CRecordingConfigUtil util;
     CFakeComms comms;
 };
+
+using CertificateTrustTest = ProxyConfigTest;
 
 TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
 {
@@ -324,6 +340,110 @@ TEST_F(ProxyConfigTest, UsedProxyIsWrittenOnlyWhenItChanges)
         EXPECT_TRUE(capture.Has(kProxyUnit, number)) << number;
 }
 
+TEST_F(CertificateTrustTest, EnabledOnlyFromABoolean)
+{
+    // A null settings text: the key is absent; the last is not JSON.
+    const std::pair<const wchar_t*, bool> rows[] = {
+        {nullptr, true},
+        {LR"({"Enabled":false})", false},
+        {LR"({"Enabled":true})", true},
+        {LR"({"Enabled":"false"})", true},
+        {LR"({"Enabled":0})", true},
+        {LR"({"Enabled":null})", true},
+        {LR"({"Enabled":false)", true},
+    };
+    for (const auto& [settings, enabled] : rows)
+    {
+        SCOPED_TRACE(settings != nullptr ? settings : L"<absent>");
+        if (settings != nullptr)
+            util.Set(kTrustSettingsKey, settings);
+        const CCertificateTrustworthinessConfig config(&comms, &util);
+        EXPECT_TRUE(config.IsValid());
+        const CFakeTrust& trust = *comms.trusts.back();
+        EXPECT_EQ(config.GetTrustHandle(), &trust);
+        EXPECT_EQ(trust.enabledCalls, std::vector<bool>{enabled});
+        EXPECT_TRUE(trust.added.empty());
+    }
+}
+
+TEST_F(CertificateTrustTest, RulesOnlyFromAnObjectInCodeUnitOrderAndTrustAttached)
+{
+    const std::tuple<std::string, Added, bool> rows[] = {
+        {kTrustRules[0], {{L"B", {L"k1"}}, {L"a", {L"o1"}}, {L"b.example", {L"c1", L"c2"}}, {L"empty", {}}}, true},
+        {kTrustRules[1], {}, false}};
+    for (const auto& [settings, added, enabled] : rows)
+    {
+        SCOPED_TRACE(settings);
+        util.Set(kTrustSettingsKey, Stored(settings));
+        CCertificateTrustworthinessConfig config(&comms, &util);
+        EXPECT_EQ(comms.trusts.back()->added, added);
+        EXPECT_EQ(comms.trusts.back()->enabledCalls, std::vector<bool>{enabled});
+        CStubRequest request;
+        CStubDataServiceClient client;
+        config.AttachTrustToRequest(&request);
+        config.AttachTrustToClient(&client);
+        EXPECT_EQ(request.trust, comms.trusts.back().get());
+        EXPECT_EQ(client.trust, comms.trusts.back().get());
+    }
+}
+
+TEST_F(CertificateTrustTest, WithoutATrustObjectNothingIsSetOrAttached)
+{
+    util.Set(kTrustSettingsKey, Stored(kTrustRules[0]));
+    comms.failTrust = true;
+    CCertificateTrustworthinessConfig failed(&comms, &util);
+    CCertificateTrustworthinessConfig noComms(nullptr, &util);
+    CStubRequest request;
+    CStubDataServiceClient client;
+    for (CCertificateTrustworthinessConfig* config : {&failed, &noComms})
+    {
+        EXPECT_FALSE(config->IsValid());
+        EXPECT_EQ(config->GetTrustHandle(), nullptr);
+        config->AttachTrustToRequest(&request);
+        config->AttachTrustToClient(&client);
+    }
+    EXPECT_EQ(request.trust, nullptr);
+    EXPECT_EQ(client.trust, nullptr);
+    EXPECT_TRUE(comms.trusts.empty());
+}
+
+// Attaching itself is shown by the dispatcher's and the TrackingSend processor's tests.
+TEST(ProxyAndTrustTest, AttachedObjectsLiveAsLongAsTheSettingsWhatCannotBeAttachedIsTraced)
+{
+    CFakeConfigUtil util;
+    CFakeComms comms;
+    {
+        // The request may refer to what it was given until it is released: the settings hold it until then.
+        CStubTrackingRequest attached;
+        const CRequestSettings settings = AttachProxyAndTrust(attached, &util, &comms, L"http://b/");
+        ASSERT_NE(attached.proxies, nullptr);
+        ASSERT_NE(attached.trust, nullptr);
+        EXPECT_EQ(comms.Outstanding(), 2);
+    }
+    EXPECT_EQ(comms.Outstanding(), 0);
+
+    comms.listAccepts = false;
+    comms.failTrust = true;
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
+    CStubRequest request;
+    CStubTrackingRequest hit;
+    {
+        const CRequestSettings forRequest = AttachProxyAndTrust(request, &util, &comms, true, L"http://a/");
+        const CRequestSettings forHit = AttachProxyAndTrust(hit, &util, &comms, L"http://b/");
+    }
+    for (const ULONG number : {10u, 11u})
+        EXPECT_EQ(std::count_if(capture.Messages().begin(), capture.Messages().end(),
+                                [&](const CapturedTrace& m) { return m.unit == kAttachUnit && m.number == number; }),
+                  2)
+            << number;
+    EXPECT_EQ(request.proxies, nullptr);
+    EXPECT_EQ(request.trust, nullptr);
+    EXPECT_EQ(hit.proxies, nullptr);
+    EXPECT_EQ(hit.trust, nullptr);
+    EXPECT_EQ(comms.Outstanding(), 0);
+    EXPECT_EQ(comms.BadReleases(), 0);
+}
+
 } // namespace
 
 TEST(NetworkSettingsFuzzTest, ProxyFallbackList)
@@ -399,16 +519,11 @@ TEST(NetworkSettingsFuzzTest, UsedProxyRecord)
 
 TEST(NetworkSettingsFuzzTest, CertificateTrust)
 {
-    const std::vector<std::string> seeds = {
-        R"({"Enabled":true,"TrustedCertificatesByDomain":{"b.example":["c1","",5,null,"c2"],"text":"c3","B":["k1"],)"
-        R"("a":{"first":"o1","second":7},"empty":[]}})",
-        R"({"Enabled":false,"TrustedCertificatesByDomain":[["x"],{"d":["y"]}]})",
-    };
     CFuzzRun run("certificate trust");
     run.ForEachInput([&](int) {
         CFakeConfigUtil util;
         CFakeComms comms;
-        util.Set(L"Communications.CertificateTrustworthiness.Settings", Stored(run.Json(seeds)));
+        util.Set(kTrustSettingsKey, Stored(run.Json(kTrustRules)));
         {
             const CCertificateTrustworthinessConfig config(&comms, &util);
             const CFakeTrust& trust = *comms.trusts.back();
