@@ -1,49 +1,22 @@
-// The readers of what the server and the configuration hand the communications code, fed seeded mutations
-// of the inputs the other suites use. Fuzz.h says what each case checks and how to run it longer.
+// The readers of what the configuration and the server hand the communications code, fed seeded mutations
+// of the inputs the other suites use (the server's answers are fed in the response's own tests). Fuzz.h says
+// what each case checks and how to run it longer.
 
 #include "CFakeConfigUtil.h"
-#include "CNoDispatcher.h"
 #include "Fuzz.h"
 
 #include "comms/Authorization.h"
-#include "comms/CAESCypher.h"
 #include "comms/WebApiRequest.h"
-#include "comms/WebApiResponse.h"
-#include "platform/Digest.h"
-#include "platform/Encoding.h"
 #include "platform/TextUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace
 {
-
-class CKeptBatches : public CNoDispatcher
-{
-public:
-    DWORD SendObjects(const CMessageBatch& batch, bool) override
-    {
-        batches.push_back(batch);
-        return ERROR_SUCCESS;
-    }
-    std::vector<CMessageBatch> batches;
-};
-
-// The event id an action carries, itself or in the one object that wraps it.
-bool CarriesId(const CMessageObject& event, const std::wstring& id)
-{
-    std::wstring found;
-    if (event.GetString(L"EventId", found))
-        return found == id;
-    const auto& items = event.Items();
-    return items.size() == 1 && items[0].m_type == Object && items[0].m_value.object != nullptr &&
-           items[0].m_value.object->GetString(L"EventId", found) && found == id;
-}
 
 // The text as a component hands it out: up to its first NUL.
 std::wstring UpToNul(const std::wstring& text)
@@ -57,49 +30,6 @@ bool HasSurrogate(const std::wstring& text)
 }
 
 } // namespace
-
-TEST(CommsReadersFuzzTest, ServerAnswer)
-{
-    const std::vector<std::string> seeds = {
-        R"({"Code":"Conflict","Message":"later","ServerTime":"1700000000",)"
-        R"("Actions":{"A":{"x":1},"B":{"EventId":"old"},"C":"text","D":[1,2]}})",
-        R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}],"":{"y":[true]}}})",
-        R"({"Code":"c","Message":"m","ServerTime":" -42x","Actions":[{"A":{}}]})",
-        "<html>busy</html>",
-    };
-    const DWORD statuses[] = {200, 204, 304, 400, 403, 404, 409, 500, 503, 0, 600};
-    CFuzzRun run("server answer");
-    run.ForEachInput([&](int) {
-        const std::string body = run.Json(seeds);
-        const DWORD status = statuses[run.Random()() % std::size(statuses)];
-        CKeptBatches handler;
-        WebApiResponse response(&handler);
-        response.SetResult(SYSTEMTIME{2024, 3, 2, 5, 7, 8, 9, 10}, status, reinterpret_cast<const BYTE*>(body.data()),
-                           static_cast<DWORD>(body.size()));
-        run.Expect(response.GetStatusCode() == status && response.GetContentLength() == body.size() &&
-                       (body.empty() || std::memcmp(response.GetContent(), body.data(), body.size()) == 0),
-                   "the content was not kept as given");
-        const WebApiReply& reply = response.GetReply();
-        const DWORD result = response.GetActionsResult();
-        run.Outcome(std::to_string(HttpStatusToError(status)) + " " + std::to_string(result) + " " +
-                    std::to_string(reply.m_code.empty()));
-        if (HttpStatusToError(status) == ERROR_SUCCESS)
-            run.Expect(reply.m_message.Items().empty() && reply.m_code.empty(), "a success answer was read");
-        if (!run.Expect(handler.batches.size() == (result == ERROR_SUCCESS ? 1u : 0u) &&
-                            (reply.m_hasActions || handler.batches.empty()),
-                        "the actions raised do not match the reply"))
-            return;
-        for (const CMessageBatch& batch : handler.batches)
-            for (const CMessageObject& event : batch.objects)
-            {
-                std::wstring text;
-                CMessageObject again;
-                run.Expect(event.Serialize(text) && again.FromJson(text) && CarriesId(again, batch.eventId),
-                           "a raised action is no JSON object with the batch's event id");
-            }
-    });
-    run.ExpectClean(8);
-}
 
 TEST(CommsReadersFuzzTest, AuthorizationRecord)
 {
@@ -200,47 +130,4 @@ TEST(CommsReadersFuzzTest, RequestUrlAndHeaders)
                    "a URL without a placeholder was lost");
     });
     run.ExpectClean(6);
-}
-
-// Mutated cipher texts, as bytes and as Base64: a refusal leaves the output alone; whatever is deciphered
-// enciphers back to the very text it came from.
-TEST(CommsReadersFuzzTest, CipherDecryption)
-{
-    // A live provider context keeps the provider's library loaded: each decryption's own acquisition then costs
-    // a fraction of a millisecond under Wine instead of a library load.
-    const CDigestProviders providers;
-    CAESCypher cypher;
-    std::vector<std::string> ciphers, base64s;
-    for (const std::string& plain : std::vector<std::string>{
-             R"({"ProxyConfig":[{"source":"explicit","proxyList":"p1:8080"}]})", "", "secret", std::string(100, '\xa5')})
-    {
-        std::string cipher, base64;
-        ASSERT_TRUE(cypher.Encrypt(plain, cipher) && cypher.EncryptToBase64(plain, base64));
-        ciphers.push_back(cipher);
-        base64s.push_back(base64);
-    }
-    CFuzzRun run("cipher decryption", 5);   // about 10 ms of the provider for a deciphered input under Wine
-    run.ForEachInput([&](int n) {
-        const bool fromBase64 = n % 2 != 0;
-        const std::string input = fromBase64 ? run.Bytes(base64s) : run.Bytes(ciphers);
-        std::string plain = "untouched";
-        const bool deciphered = fromBase64 ? cypher.DecryptFromBase64(input, plain) : cypher.Decrypt(input, plain);
-        run.Outcome(std::string(fromBase64 ? "base64 " : "bytes ") + (deciphered ? "deciphered" : "refused"));
-        if (!deciphered)
-        {
-            run.Expect(plain == "untouched", "a refused text changed the output");
-            return;
-        }
-        std::string cipher = input;
-        if (fromBase64)
-        {
-            DWORD length = static_cast<DWORD>(input.size());
-            run.Expect(Base64Decode(input.data(), length, reinterpret_cast<BYTE*>(cipher.data()), &length),
-                       "a text that is no Base64 was deciphered");
-            cipher.resize(length);
-        }
-        std::string again;
-        run.Expect(cypher.Encrypt(plain, again) && again == cipher, "what was deciphered enciphers to another text");
-    });
-    run.ExpectClean(3);   // a mutated Base64 text that still deciphers is rare in a short run
 }

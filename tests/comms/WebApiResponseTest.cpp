@@ -1,15 +1,16 @@
-#include "CAgentInstall.h"
-#include "TestFiles.h"
+#include "CNoDispatcher.h"
+#include "Fuzz.h"
 #include "TraceCapture.h"
 
 #include "comms/WebApiResponse.h"
-#include "host/CDispatcherHelper.h"
-#include "host/InstallLocations.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -20,7 +21,8 @@ constexpr wchar_t kEventSource[] = L"WebApiResponse Actions from Velnor Server";
 const char kActionsReply[] = R"({"Code":"Conflict","Message":"later","ServerTime":"1700000000",)"
                              R"("Actions":{"A":{"x":1},"B":{"EventId":"old"},"C":"text","D":[1,2]}})";
 
-class CRecordingDispatcher : public IDispatcherHelper
+// Any other way of sending leaves no batch, so a test that expects one fails.
+class CRecordingDispatcher : public CNoDispatcher
 {
 public:
     DWORD SendObjects(const CMessageBatch& batch, bool option) override
@@ -29,10 +31,6 @@ public:
         EXPECT_FALSE(option);
         return result;
     }
-    DWORD SendObject(const CMessageObject&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD SendText(const std::wstring&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD SendEach(const std::vector<std::wstring>&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
-    DWORD SendAsArray(const std::vector<std::wstring>&, bool) override { return ERROR_CALL_NOT_IMPLEMENTED; }
 
     DWORD result = ERROR_SUCCESS;
     std::vector<CMessageBatch> batches;
@@ -63,18 +61,38 @@ std::wstring ExpectedEvents(const std::wstring& id)
     return L"{\"A\":{\"x\":1," + stamp + L"}},{\"B\":{" + stamp + L"}}";
 }
 
+// The event id an action carries, itself or in the one object that wraps it.
+bool CarriesId(const CMessageObject& event, const std::wstring& id)
+{
+    std::wstring found;
+    if (event.GetString(L"EventId", found))
+        return found == id;
+    const auto& items = event.Items();
+    return items.size() == 1 && items[0].m_type == Object && items[0].m_value.object != nullptr &&
+           items[0].m_value.object->GetString(L"EventId", found) && found == id;
+}
+
 } // namespace
 
 TEST(WebApiResponseTest, MapsEveryStatusRange)
 {
-    const struct { DWORD status, error; } rows[] = {
-        {0, ERROR_BAD_NET_RESP}, {100, ERROR_BAD_NET_RESP}, {199, ERROR_BAD_NET_RESP}, {200, 0}, {299, 0},
-        {300, ERROR_INVALID_ADDRESS}, {304, ERROR_CONTINUE}, {399, ERROR_INVALID_ADDRESS},
-        {400, ERROR_BAD_NETPATH}, {403, ERROR_ACCESS_DENIED}, {404, ERROR_NOT_FOUND}, {499, ERROR_BAD_NETPATH},
-        {500, ERROR_INVALID_SERVER_STATE}, {599, ERROR_INVALID_SERVER_STATE}, {600, ERROR_BAD_NET_RESP},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(row.error, HttpStatusToError(row.status)) << row.status;
+    const std::pair<DWORD, DWORD> rows[] = {{0, ERROR_BAD_NET_RESP},
+                                            {100, ERROR_BAD_NET_RESP},
+                                            {199, ERROR_BAD_NET_RESP},
+                                            {200, 0},
+                                            {299, 0},
+                                            {300, ERROR_INVALID_ADDRESS},
+                                            {304, ERROR_CONTINUE},
+                                            {399, ERROR_INVALID_ADDRESS},
+                                            {400, ERROR_BAD_NETPATH},
+                                            {403, ERROR_ACCESS_DENIED},
+                                            {404, ERROR_NOT_FOUND},
+                                            {499, ERROR_BAD_NETPATH},
+                                            {500, ERROR_INVALID_SERVER_STATE},
+                                            {599, ERROR_INVALID_SERVER_STATE},
+                                            {600, ERROR_BAD_NET_RESP}};
+    for (const auto& [status, error] : rows)
+        EXPECT_EQ(error, HttpStatusToError(status)) << status;
 }
 
 TEST(WebApiResponseTest, ObjectActionsBecomeOneStampedBatch)
@@ -89,7 +107,7 @@ TEST(WebApiResponseTest, ObjectActionsBecomeOneStampedBatch)
     EXPECT_TRUE(response.GetReply().m_hasActions);
     EXPECT_EQ(0u, response.GetActionsResult());
     ASSERT_EQ(1u, dispatcher.batches.size());
-    const CMessageBatch batch = dispatcher.batches[0];   // a copy: the next reply grows the vector
+    const CMessageBatch batch = dispatcher.batches[0]; // a copy: the next reply grows the vector
     EXPECT_EQ(kEventSource, batch.eventSource);
     EXPECT_TRUE(IsBracedLowerUuid(batch.eventId)) << batch.eventId;
     EXPECT_TRUE(batch.eventSchedulerId.empty() && batch.schedulerExecutionTime.empty());
@@ -113,15 +131,13 @@ TEST(WebApiResponseTest, RepliesThatRaiseNothing)
         const wchar_t* code;
         bool hasActions, handler;
         ULONG trace;
-    } rows[] = {
-        {R"({"Code":5,"Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"", true, true, 18},
-        {R"({"Code":"c","Message":"m","ServerTime":1,"Actions":{"A":{}}})", L"", true, true, 18},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}})", L"", false, true, 17},
-        {"<html>busy</html>", L"", false, true, 17},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":[{"A":{}}]})", L"c", false, true, 0},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}]}})", L"c", true, true, 22},
-        {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, false, 15},
-    };
+    } rows[] = {{R"({"Code":5,"Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"", true, true, 18},
+                {R"({"Code":"c","Message":"m","ServerTime":1,"Actions":{"A":{}}})", L"", true, true, 18},
+                {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}})", L"", false, true, 17},
+                {"<html>busy</html>", L"", false, true, 17},
+                {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":[{"A":{}}]})", L"c", false, true, 0},
+                {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}]}})", L"c", true, true, 22},
+                {R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"A":{}}})", L"c", true, false, 15}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.body);
@@ -140,15 +156,21 @@ TEST(WebApiResponseTest, RepliesThatRaiseNothing)
 
 TEST(WebApiResponseTest, ServerTimeReadsItsLeadingNumber)
 {
-    const struct { const char* text; std::int64_t value; } rows[] = {
-        {"12abc", 12}, {"abc", 0}, {"", 0}, {" \t-42", -42}, {"+7", 7}, {"- 7", 0}, {"2147483647", 2147483647},
-        {"2147483648", 2147483647}, {"99999999999999999999", 2147483647}, {"-2147483649", -2147483647 - 1},
-    };
-    for (const auto& row : rows)
+    const std::pair<const char*, std::int64_t> rows[] = {{"12abc", 12},
+                                                         {"abc", 0},
+                                                         {"", 0},
+                                                         {" \t-42", -42},
+                                                         {"+7", 7},
+                                                         {"- 7", 0},
+                                                         {"2147483647", 2147483647},
+                                                         {"2147483648", 2147483647},
+                                                         {"99999999999999999999", 2147483647},
+                                                         {"-2147483649", -2147483647 - 1}};
+    for (const auto& [text, value] : rows)
     {
         WebApiResponse response(nullptr);
-        Deliver(response, 400, std::string(R"({"Code":"c","Message":"m","ServerTime":")") + row.text + "\"}");
-        EXPECT_EQ(row.value, response.GetReply().m_serverTime) << row.text;
+        Deliver(response, 400, std::string(R"({"Code":"c","Message":"m","ServerTime":")") + text + "\"}");
+        EXPECT_EQ(value, response.GetReply().m_serverTime) << text;
     }
 }
 
@@ -164,7 +186,7 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     EXPECT_EQ((HeaderMap{{L"A", L"1"}}), headers);
     EXPECT_FALSE(response.ParseHeaderText(L"HTTP/1.1 409 Conflict\r\nB: 2\r\n: 3\r\nC: 4"));
     response.GetHeaders(headers);
-    EXPECT_EQ((HeaderMap{{L"B", L"2"}}), headers);   // header text replaces the map
+    EXPECT_EQ((HeaderMap{{L"B", L"2"}}), headers); // header text replaces the map
     response.SetHeaders({{L"C", L"3"}});
     response.GetHeaders(headers);
     EXPECT_EQ((HeaderMap{{L"C", L"3"}}), headers);
@@ -183,7 +205,7 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_DATA), response.GetActionsResult());
     EXPECT_EQ(1u, dispatcher.batches.size());
     response.GetHeaders(headers);
-    EXPECT_TRUE(headers.empty());   // the earlier reply's headers went with it
+    EXPECT_TRUE(headers.empty()); // the earlier reply's headers went with it
 
     // No bytes, no length.
     response.SetResult(SYSTEMTIME{2025, 1, 3, 1, 0, 0, 0, 0}, 200, nullptr, 5);
@@ -192,31 +214,41 @@ TEST(WebApiResponseTest, SetResultReplacesEverythingAndCopiesTheContent)
     EXPECT_EQ(0u, response.GetContentLength());
 }
 
-// Through the real dispatcher access and its stand-in, which writes each event text as one line of
-// events.jsonl in the agent data folder.
-TEST(WebApiResponseTest, RealDispatcherReceivesTheBatchAsOneArray)
+// Seeded mutations of server answers (Fuzz.h says what the case checks and how to run it longer).
+TEST(CommsReadersFuzzTest, ServerAnswer)
 {
-    CAgentInstall install;
-    ASSERT_TRUE(install.SetSetupValue(L"InitialProductName", L"Response " + std::to_wstring(::GetCurrentProcessId())));
-    ASSERT_TRUE(install.Add(L"Ostrel.dll", L""));
-    std::wstring companyFolder, dataFolder;
-    ASSERT_TRUE(GetCompanyDataFolder(companyFolder) && GetAgentDataFolder(dataFolder));
-    RemoveTree(dataFolder);
-    {
-        CDispatcherHelper helper;
-        WebApiResponse response(&helper);
-        Deliver(response, 409, kActionsReply);
-        EXPECT_EQ(0u, response.GetActionsResult());
-    }
-    const std::string line = ReadBytes(dataFolder + L"events.jsonl");
-    RemoveTree(dataFolder);
-    ::RemoveDirectoryW(companyFolder.c_str());
-
-    const std::size_t idAt = line.find("\"EventId\":\"");
-    ASSERT_NE(std::string::npos, idAt) << line;
-    const std::string id = line.substr(idAt + 11, 38);
-    const std::wstring wideId(id.begin(), id.end());
-    EXPECT_TRUE(IsBracedLowerUuid(wideId)) << id;
-    const std::wstring expected = L"{\"option\":false,\"event\":[" + ExpectedEvents(wideId) + L"]}\n";
-    EXPECT_EQ(std::string(expected.begin(), expected.end()), line);
+    const std::vector<std::string> seeds = {
+        kActionsReply, R"({"Code":"c","Message":"m","ServerTime":"1","Actions":{"C":"t","D":[{}],"":{"y":[true]}}})",
+        R"({"Code":"c","Message":"m","ServerTime":" -42x","Actions":[{"A":{}}]})", "<html>busy</html>"};
+    const DWORD statuses[] = {200, 204, 304, 400, 403, 404, 409, 500, 503, 0, 600};
+    CFuzzRun run("server answer");
+    run.ForEachInput([&](int) {
+        const std::string body = run.Json(seeds);
+        const DWORD status = statuses[run.Random()() % std::size(statuses)];
+        CRecordingDispatcher handler;
+        WebApiResponse response(&handler);
+        Deliver(response, status, body);
+        run.Expect(response.GetStatusCode() == status && response.GetContentLength() == body.size() &&
+                       (body.empty() || std::memcmp(response.GetContent(), body.data(), body.size()) == 0),
+                   "the content was not kept as given");
+        const WebApiReply& reply = response.GetReply();
+        const DWORD result = response.GetActionsResult();
+        run.Outcome(std::to_string(HttpStatusToError(status)) + " " + std::to_string(result) + " " +
+                    std::to_string(reply.m_code.empty()));
+        if (HttpStatusToError(status) == ERROR_SUCCESS)
+            run.Expect(reply.m_message.Items().empty() && reply.m_code.empty(), "a success answer was read");
+        if (!run.Expect(handler.batches.size() == (result == ERROR_SUCCESS ? 1u : 0u) &&
+                            (reply.m_hasActions || handler.batches.empty()),
+                        "the actions raised do not match the reply"))
+            return;
+        for (const CMessageBatch& batch : handler.batches)
+            for (const CMessageObject& event : batch.objects)
+            {
+                std::wstring text;
+                CMessageObject again;
+                run.Expect(event.Serialize(text) && again.FromJson(text) && CarriesId(again, batch.eventId),
+                           "a raised action is no JSON object with the batch's event id");
+            }
+    });
+    run.ExpectClean(8);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <utility>
 
 namespace
 {
@@ -47,23 +48,19 @@ TEST(JsonTextTest, WritesExactTexts)
     EXPECT_EQ(Text(named), LR"("Event":{"Inner":{"List":[3]}})");
     EXPECT_EQ(Text(named.Items()[0]), LR"("Inner":{"List":[3]})");
 
-    // The UTF-8 form is converted in one piece, surrogate pairs included, and reads back.
+    // The UTF-8 form is converted in one piece, surrogate pairs included.
     CMessageObject wide;
     wide.AddString(L"k\u00e9y", L"\u20ac \U0001F600");
     EXPECT_EQ(Utf8(wide), "{\"k\xc3\xa9y\":\"\xe2\x82\xac \xf0\x9f\x98\x80\"}");
     std::string item;
     ASSERT_TRUE(wide.Items()[0].SerializeUtf8(item));
     EXPECT_EQ(Utf8(wide), "{" + item + "}");
-    CMessageObject back;
-    ASSERT_TRUE(back.FromJson(Text(wide)));
-    EXPECT_EQ(Text(back), Text(wide));
 
-    const struct { CMessageItem item; std::wstring json; } rows[] = {
+    const std::pair<CMessageItem, std::wstring> rows[] = {
         {CMessageItem(L"s", L"tab\there \u00e9"), L"\"s\":\"tab\there \u00e9\""},
         {CMessageItem(L"s", L"\\n is not a line feed"), LR"("s":"\\n is not a line feed")"},
         {CMessageItem(L"s", L"cr\rlf\n/solidus\x01"), L"\"s\":\"cr\\rlf\\n/solidus\x01\""},
         {CMessageItem(L"u", std::numeric_limits<std::uint64_t>::max()), L"\"u\":18446744073709551615"},
-        {CMessageItem::Int64(L"i", -1), L"\"i\":-1"},
         {CMessageItem::Int64(L"i", std::numeric_limits<std::int64_t>::min()), L"\"i\":-9223372036854775808"},
         {CMessageItem::Real(L"d", 100), L"\"d\":100.000000"},
         {CMessageItem::Real(L"d", -0.1), L"\"d\":-0.100000"},
@@ -74,10 +71,9 @@ TEST(JsonTextTest, WritesExactTexts)
         // Names are escaped like values, so that a name read from a peer cannot break the text.
         {CMessageItem(L"q\"uote", true), L"\"q\\\"uote\":true"},
         // Texts end at U+0000, as they do when read.
-        {CMessageItem(L"s", std::wstring(L"ab\0cd", 5)), L"\"s\":\"ab\""},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(Text(row.item), row.json);
+        {CMessageItem(L"s", std::wstring(L"ab\0cd", 5)), L"\"s\":\"ab\""}};
+    for (const auto& [item, json] : rows)
+        EXPECT_EQ(Text(item), json);
 }
 
 TEST(JsonTextTest, AnUndefinedItemAnywhereFailsTheWholeText)
@@ -91,23 +87,6 @@ TEST(JsonTextTest, AnUndefinedItemAnywhereFailsTheWholeText)
     std::string utf8 = "stale";
     EXPECT_FALSE(message.SerializeUtf8(utf8));
     EXPECT_FALSE(CMessageItem().Serialize(text));
-}
-
-TEST(JsonTextTest, ReadsEveryKindOfValue)
-{
-    const CMessageObject message = Read(
-        R"( { "i": -12, "d": 1.0, "s": "a\tb\u00e9", "t": true, "f": false, "n": null,
-              "o": {"x": []}, "a": [1, "two", {}] } )");
-    EXPECT_EQ(message.m_type, Object);
-    // The text pins each item's type too: a signed Integer, a Double with decimals.
-    EXPECT_EQ(Text(message),
-              L"{\"i\":-12,\"d\":1.000000,\"s\":\"a\tb\u00e9\",\"t\":true,\"f\":false,\"n\":null,"
-              L"\"o\":{\"x\":[]},\"a\":[1,\"two\",{}]}");
-
-    // Files written by Windows tools may start with a UTF-8 byte-order mark.
-    EXPECT_EQ(Text(Read("\xEF\xBB\xBF{\"a\":1}")), L"{\"a\":1}");
-
-    EXPECT_EQ(Text(Read("[1,2]")), L"[1,2]"); // an array of unnamed items
 }
 
 TEST(JsonTextTest, IntegersTooLongForSixtyFourBitsAreReadAsDoubles)
@@ -131,13 +110,20 @@ TEST(JsonTextTest, IntegersTooLongForSixtyFourBitsAreReadAsDoubles)
 
 TEST(JsonTextTest, ReadTextsWriteBackCompactAndByTheAddRules)
 {
-    const struct { const char *json, *written; } rows[] = {
+    const std::pair<const char*, const char*> rows[] = {
         {R"({ "FileUpload" : { "FilePath" : "C:\\ProgramData\\Agent\\Messages\\upload.zip", "Status" : "Success",
             "MetaData" : [ { "Name" : "Kind", "Value" : "Logs" } ], "RetryCount" : 0, "KeepFile" : false,
             "Ratio" : 0.25, "Note" : "line\nnext \/ slash \u0041" } })",
          R"({"FileUpload":{"FilePath":"C:\\ProgramData\\Agent\\Messages\\upload.zip","Status":"Success",)"
          R"("MetaData":[{"Name":"Kind","Value":"Logs"}],"RetryCount":0,"KeepFile":false,"Ratio":0.250000,)"
          R"("Note":"line\nnext / slash A"}})"},
+        {R"( { "i": -12, "d": 1.0, "s": "a\tb\u00e9", "t": true, "f": false, "n": null,
+              "o": {"x": []}, "a": [1, "two", {}] } )",
+         "{\"i\":-12,\"d\":1.000000,\"s\":\"a\tb\xc3\xa9\",\"t\":true,\"f\":false,\"n\":null,\"o\":{\"x\":[]},"
+         "\"a\":[1,\"two\",{}]}"},
+        // Files written by Windows tools may start with a UTF-8 byte-order mark.
+        {"\xEF\xBB\xBF{\"a\":1}", R"({"a":1})"},
+        {"[1,2]", "[1,2]"},
         {R"({"a":1,"b":0,"a":2})", R"({"a":2,"b":0})"},
         {R"({"o":{},"o":{}})", R"({"o":{},"o":{}})"},
         {R"({"l":[1],"l":[2]})", R"({"l":[2]})"},
@@ -146,10 +132,9 @@ TEST(JsonTextTest, ReadTextsWriteBackCompactAndByTheAddRules)
         {R"({"":1,"x":{"":[]}})", R"({"":1,"x":{"":[]}})"},
         {R"({"s":"a,]\\\"," })", R"({"s":"a,]\\\","})"},
         // Names and strings end at U+0000.
-        {R"({"a\u0000b":"x\u0000y","c":"\u0000"})", R"({"a":"x","c":""})"},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(Utf8(Read(row.json)), row.written) << row.json;
+        {R"({"a\u0000b":"x\u0000y","c":"\u0000"})", R"({"a":"x","c":""})"}};
+    for (const auto& [json, written] : rows)
+        EXPECT_EQ(Utf8(Read(json)), written) << json;
 
     // Large objects take another path to the same result.
     std::string json = "{";
@@ -166,11 +151,17 @@ TEST(JsonTextTest, ReadTextsWriteBackCompactAndByTheAddRules)
 
 TEST(JsonTextTest, ReadingReplacesEverythingOrNothing)
 {
-    const char* const inputs[] = {
-        "", "   ", "42", R"("text")", "null", R"({"a":1,})", "[1, ]", R"({"a":[1,],"b":"],"})",
-        R"({"a":1 /* note */})", "// note\n{}", R"({"a":)", R"({"a":[1,2})", R"({"a" 1})", "{'a':1}",
-        R"({"a":01})", R"({"a":tru})", "{}}", "[1,2]x",
-    };
+    // Plain syntax errors are the fuzz case's; these are no object at all, or what a lenient reader would take.
+    const char* const inputs[] = {"",
+                                  "42",
+                                  R"({"a":1,})",
+                                  R"({"a":[1,],"b":"],"})",
+                                  R"({"a":1 /* note */})",
+                                  "// note\n{}",
+                                  "{'a':1}",
+                                  R"({"a":01})",
+                                  "{}}",
+                                  "[1,2]x"};
     CMessageObject message(L"kept");
     message.SetArray(true);
     message.AddString(L"", L"value");
