@@ -99,6 +99,10 @@ TEST(CMessageObjectTest, CopiesAreDeepAndMovesEmptyTheSource)
     EXPECT_EQ(item.m_type, Undefined);
     EXPECT_TRUE(item.m_name.empty());
     EXPECT_EQ(item.m_value.u64, 0u);
+
+    item = taken; // assigned copies are deep too
+    EXPECT_EQ(item.m_name, L"root");
+    EXPECT_NE(item.m_value.object, taken.m_value.object);
 }
 
 TEST(CMessageObjectTest, NestedObjectsStayPutWhileTheParentGrows)
