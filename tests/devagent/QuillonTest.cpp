@@ -13,14 +13,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 namespace
 {
-
-using namespace std::chrono_literals;
 
 constexpr wchar_t kUserAgent[] = L"QuillonTest/1";
 constexpr DWORD kDispatcherFlags = 10;                   // what the request dispatcher always opens with
@@ -70,7 +67,6 @@ protected:
         EXPECT_EQ(m_outstanding ? m_outstanding() : 0u, 0u);
     }
 
-    void SetFaults(const std::string& json) { WriteBytes(m_install.Folder() + L"Utils\\config.json", json); }
     std::wstring Url(const std::wstring& path) const { return m_server.BaseUrlW() + path; }
     ICommsRequest* Open(const std::wstring& path, const wchar_t* verb = L"GET", DWORD flags = 0)
     {
@@ -279,73 +275,6 @@ TEST_F(QuillonTest, DataServiceClientUploadsWithItsSettingsAndFailuresAreFalse)
     EXPECT_EQ(Described(requests[2]), "POST /data/upload/events/messages h\xC3\xA9llo");
     EXPECT_EQ(requests[2].Header("x-message-label"), "lbl");
     EXPECT_EQ(requests[3].status, 500);
-}
-
-TEST_F(QuillonTest, SplitUrlGivesThePathInPlace)
-{
-    const std::pair<const wchar_t*, const wchar_t*> rows[] = {{L"http://srv/dir/file.zip?x=1", L"/dir/file.zip"},
-                                                              {L"https://srv:8443/a%20b/c", L"/a%20b/c"},
-                                                              {L"http://srv", L""},
-                                                              {L"http://srv/", L"/"}};
-    for (const auto& [url, path] : rows)
-    {
-        SCOPED_TRACE(testing::Message() << std::string(url, url + wcslen(url)));
-        CommsUrlComponents components{};
-        ASSERT_TRUE(m_comms->SplitUrl(url, &components));
-        EXPECT_EQ(std::wstring(components.m_path, components.m_pathLength), path);
-        EXPECT_TRUE(components.m_pathLength == 0 || components.m_path >= url); // points into the caller's text
-    }
-    CommsUrlComponents components{};
-    ::SetLastError(0);
-    EXPECT_FALSE(m_comms->SplitUrl(L"no scheme here", &components));
-    EXPECT_NE(::GetLastError(), 0u);
-}
-
-TEST_F(QuillonTest, FaultKeysRefuseAndFailAsConfigured)
-{
-    const std::wstring url = Url(L"/x");
-    SetFaults("{\"Quillon.Fault.RefuseRequest\": true, \"Quillon.Fault.RefuseTrackingRequest\": \"1\","
-              " \"Quillon.Fault.RefuseDataServiceClient\": true, \"Quillon.Fault.FailSplitUrl\": true}");
-    EXPECT_EQ(Open(L"/x"), nullptr);
-    EXPECT_EQ(m_comms->CreateTrackingRequest(url.c_str()), nullptr);
-    EXPECT_EQ(m_comms->CreateDataServiceClient(kUserAgent, url.c_str(), L"s", 0, L"", L"", nullptr, L"", L""), nullptr);
-    CommsUrlComponents components{};
-    ::SetLastError(0);
-    EXPECT_FALSE(m_comms->SplitUrl(url.c_str(), &components));
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INVALID_URL));
-
-    // Switched on between two calls of the same objects.
-    SetFaults("{}");
-    ICommsRequest* request = Open(L"/x");
-    ITrackingRequest* hit = m_comms->CreateTrackingRequest(url.c_str());
-    ASSERT_TRUE(request && hit);
-    SetFaults("{\"Quillon.Fault.FailSend\": 1460, \"Quillon.Fault.NoInterface\": true}");
-    EXPECT_EQ(request->Send(nullptr, nullptr, 0), static_cast<DWORD>(ERROR_TIMEOUT));
-    EXPECT_FALSE(hit->Send(0));
-    EXPECT_EQ(m_get(), nullptr);
-    SetFaults("{\"Quillon.Fault.FailSend\": true}");
-    EXPECT_EQ(request->Send(nullptr, nullptr, 0), static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
-    EXPECT_EQ(m_server.RequestCount(), 0u);
-
-    SetFaults("{\"Quillon.Fault.DelayMs\": 300}");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(request->Send(nullptr, nullptr, 0), 0u);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 290ms);
-    m_comms->ReleaseRequest(request);
-    m_comms->ReleaseTrackingRequest(&hit);
-}
-
-class QuillonLegacyTest : public QuillonTest
-{
-protected:
-    const wchar_t* Library() const override { return L"QuillonLC.dll"; }
-};
-
-TEST_F(QuillonLegacyTest, TheLegacyLibraryIsTheSameComponent)
-{
-    CommsUrlComponents components{};
-    EXPECT_TRUE(m_comms->SplitUrl(L"http://srv/a/b", &components));
-    EXPECT_EQ(components.m_pathLength, 4u);
 }
 
 } // namespace

@@ -132,35 +132,6 @@ protected:
     const std::wstring m_served = m_install.Folder() + L"Served\\"; // what nginx serves
 };
 
-// The package over HTTPS from nginx serving a folder. The plug-in keeps no date for its package, so a run after
-// one without reuse downloads it whole again (nginx never answers 304 here); a package nginx does not have is
-// the event's 404.
-TEST_F(RealPackagesTest, PackageComesOverHttpsFromAWebServer)
-{
-    const Package zip = Make("TelemetrySample.zip", kZip, {L"-q", L"-r"}, false, kSample);
-    const Package missing{"Missing.zip", zip.md5, zip.catalogMd5, kSample};
-    const struct
-    {
-        const char* label;
-        const Package& package;
-        DWORD result;
-        const char* nginxSaw; // its access log
-    } rows[] = {
-        {"served", zip, ERROR_SUCCESS, "200 GET /TelemetrySample.zip HTTP/1.1\n"},
-        {"served again", zip, ERROR_SUCCESS, "200 GET /TelemetrySample.zip HTTP/1.1\n"},
-        {"not there", missing, 404, "404 GET /Missing.zip HTTP/1.1\n"},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.label);
-        const std::size_t logged = m_nginx.AccessLog().size();
-        EXPECT_EQ(Execute(row.package), row.result);
-        EXPECT_EQ(Exists(ResultFile()), row.result == ERROR_SUCCESS);
-        EXPECT_EQ(Since(m_nginx.AccessLog(), logged), row.nginxSaw);
-        ExpectNothingLeft();
-    }
-}
-
 // tinyproxy asking for credentials between the agent and nginx, the routes stored as plain JSON. The host runs
 // in a process of its own with a trace session that prints the plug-in's errors: a trace capture in this process
 // cannot see them (the plug-in has its own trace provider). The exchange trace names the route that took the

@@ -9,7 +9,6 @@
 #include "ProcessUsage.h"
 #include "TestFiles.h"
 
-#include "host/CCommsWrapperLoader.h"
 #include "host/IPlugin.h"
 #include "message/CMessageObject.h"
 #include "platform/COperatingSystem.h"
@@ -189,31 +188,6 @@ TEST_F(TrackingSendEndToEndTest, TheHitOnTheWireIsPinned)
     const std::string next = Hits()[1].target;
     EXPECT_EQ(next.substr(next.find("&_p=")), environment + "&_po=0");
     EXPECT_NE(Value(Hits()[1].QueryPairs(), "_ei"), id);
-}
-
-TEST_F(TrackingSendEndToEndTest, MissingComponentsOfTheInstall)
-{
-    // Without the system information component the hit goes out, not portable; a hit the server refuses is not
-    // delivered, and the file goes all the same; without the communications component nothing goes out, and the
-    // file stays.
-    ASSERT_TRUE(m_install.Remove(L"Utils", L"Anvara.dll"));
-    Configure({{"Anvara.Portable", "true"}});
-    const std::wstring file = m_files + L"missing.json";
-    WriteBytes(file, R"({"TrackIndex":"m"})");
-    ASSERT_EQ(Deliver(file), ERROR_SUCCESS);
-    ASSERT_EQ(Hits().size(), 1u);
-    EXPECT_EQ(Value(Hits()[0].QueryPairs(), "_po"), "0");
-
-    m_server.ReplyJson("GET", kHitPath, 503, "");
-    WriteBytes(file, R"({"TrackIndex":"m"})");
-    EXPECT_EQ(Deliver(file), static_cast<DWORD>(ERROR_REQUEST_REFUSED));
-    EXPECT_FALSE(Exists(file));
-
-    ASSERT_TRUE(m_install.Remove(L"Utils", CommsLibraryName(COperatingSystem().Info().osCode)));
-    WriteBytes(file, R"({"TrackIndex":"m"})");
-    EXPECT_EQ(Deliver(file), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
-    EXPECT_TRUE(Exists(file));
-    EXPECT_EQ(Hits().size(), 2u);
 }
 
 TEST_F(TrackingSendEndToEndTest, ParallelEventsAreEachSentOnceAndGiveEveryLoadBack)
