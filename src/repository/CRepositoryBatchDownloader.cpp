@@ -195,21 +195,23 @@ std::wstring CRepositoryBatchDownloader::ProviderUrl(const CAgentServiceProvider
 }
 
 DownloadResult CRepositoryBatchDownloader::DownloadOne(const std::wstring& url, IDownloadableFile& file,
-                                                       bool fromRepository)
+                                                       bool fromRepository, CJobBehind& checks)
 {
     const CFileDownloader downloader(ConfigUtil(), *this, m_dispatcher);
-    return downloader.DownloadFile(url, file, fromRepository);
+    return downloader.DownloadFile(url, file, fromRepository, &checks);
 }
 
 void CRepositoryBatchDownloader::DownloadFromProvider(const CAgentServiceProvider& provider)
 {
+    // Every file's outcome is known when this returns.
+    CJobBehind checks;
     for (IDownloadableFile* file : *m_files)
     {
         if (PollCancel())
             return;
         if (file == nullptr || file->IsDownloaded())
             continue;
-        const DownloadResult result = DownloadOne(ProviderUrl(provider, m_scope, *file), *file, true);
+        const DownloadResult result = DownloadOne(ProviderUrl(provider, m_scope, *file), *file, true, checks);
         if (ServerAnswered(result) && !m_workingProvider)
         {
             m_workingProvider = std::make_unique<CAgentServiceProvider>(provider.Address(), provider.Port());
@@ -221,6 +223,7 @@ void CRepositoryBatchDownloader::DownloadFromProvider(const CAgentServiceProvide
 
 void CRepositoryBatchDownloader::DownloadDirect()
 {
+    CJobBehind checks;
     for (IDownloadableFile* file : *m_files)
     {
         if (PollCancel())
@@ -229,7 +232,7 @@ void CRepositoryBatchDownloader::DownloadDirect()
             continue;
         const std::wstring url = file->GetFullUrl();
         TRACE_INFO(kTraceFlagEvents, 17, "direct download of %ls", url);
-        DownloadOne(url, *file, false);
+        DownloadOne(url, *file, false, checks);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "host/CLogWriter.h"
 #include "host/IAgentServiceClient.h"
 #include "host/IDispatcherHelper.h"
+#include "platform/CJobBehind.h"
 #include "repository/CRepositoryConsumer.h"
 #include "repository/IBatchDownloader.h"
 #include "repository/IDownloadableFile.h"
@@ -69,7 +70,9 @@ private:
     void DownloadFromProviders(IAgentServiceClient& client);
     void DownloadFromProvider(const CAgentServiceProvider& provider);
     void DownloadDirect();
-    DownloadResult DownloadOne(const std::wstring& url, IDownloadableFile& file, bool fromRepository);
+    // The file is checked in checks, while the next one downloads.
+    DownloadResult DownloadOne(const std::wstring& url, IDownloadableFile& file, bool fromRepository,
+                               CJobBehind& checks);
     bool RequestFilesFromRepository();
     bool SendAddRepositoryContent(const Batch& batch);
     bool SendToPeer(const std::wstring& text);

@@ -48,6 +48,19 @@ bool ServerStatusDecides(DWORD status)
     return status == ERROR_INTERNAL_ERROR || status == ERROR_BAD_NET_RESP || status == ERROR_CONTINUE;
 }
 
+void VerifyAndCommit(IDownloadableFile& file, const std::wstring& tempPath, const std::wstring& url,
+                     const std::wstring& serverDate)
+{
+    if (!file.VerifyDownload(tempPath))
+    {
+        TRACE_ERROR(kTraceFlagEvents, 18, "download of %ls does not verify", url);
+        file.SetLastError(ERROR_INVALID_DATA);
+        return;
+    }
+    TRACE_INFO(kTraceFlagEvents, 19, "downloaded %ls", url);
+    file.CommitDownload(tempPath, serverDate);
+}
+
 } // namespace
 
 std::wstring DownloadTempFolder()
@@ -126,8 +139,8 @@ CFileDownloader::CFileDownloader(IConfigUtil* configUtil, const CLogWriter& log,
 {
 }
 
-DownloadResult CFileDownloader::DownloadFile(const std::wstring& url, IDownloadableFile& file,
-                                             bool fromRepository) const
+DownloadResult CFileDownloader::DownloadFile(const std::wstring& url, IDownloadableFile& file, bool fromRepository,
+                                             CJobBehind* checks) const
 {
     DownloadResult result = DownloadResult::NotModified;
 
@@ -185,16 +198,25 @@ DownloadResult CFileDownloader::DownloadFile(const std::wstring& url, IDownloada
     switch (result)
     {
     case DownloadResult::Downloaded:
-        if (!file.VerifyDownload(tempPath))
+        if (checks == nullptr)
         {
-            TRACE_ERROR(kTraceFlagEvents, 18, "download of %ls does not verify", url);
-            file.SetLastError(ERROR_INVALID_DATA);
+            VerifyAndCommit(file, tempPath, url, serverDate);
+            break;
         }
-        else
-        {
-            TRACE_INFO(kTraceFlagEvents, 19, "downloaded %ls", url);
-            file.CommitDownload(tempPath, serverDate);
-        }
+        // The check reads the whole file again: the caller's next download goes on meanwhile.
+        checks->Run([&file, tempPath, url, serverDate] {
+            const auto removeTemp = ScopeExit([&tempPath] { ::DeleteFileW(tempPath.c_str()); });
+            try
+            {
+                VerifyAndCommit(file, tempPath, url, serverDate);
+            }
+            catch (...)
+            {
+                TRACE_ERROR(kTraceFlagEvents, 22, "download of %ls could not be checked", url);
+                file.SetLastError(ERROR_INVALID_DATA);
+            }
+        });
+        tempPath.clear();   // the check's now
         break;
     case DownloadResult::NotModified:
         TRACE_INFO(kTraceFlagEvents, 20, "%ls not modified", url);

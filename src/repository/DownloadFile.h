@@ -2,13 +2,14 @@
 // The download of one repository file: a free-space check, a conditional GET through the request dispatcher
 // with the body saved to a temporary file under "Downloads\Temp" of the agent's data folder, the outcome
 // classified, and the temporary file handed to the file to verify and move into place. The temporary file is
-// gone when DownloadFile returns, whatever happened.
+// gone when the download's outcome is known, whatever happened.
 
 #include "comms/IRequestResponse.h"
 #include "host/CLogWriter.h"
 #include "host/IComponentAccess.h"
 #include "host/IConfigUtil.h"
 #include "host/IDispatcherHelper.h"
+#include "platform/CJobBehind.h"
 #include "repository/IDownloadableFile.h"
 
 #include <cstdint>
@@ -63,8 +64,11 @@ public:
 
     // fromRepository: url points at a repository provider (no proxy routes, no "Download error" log line);
     // otherwise it is the file's own URL. Every outcome but a download that could not start is recorded in
-    // the file: its error number, or the commit.
-    DownloadResult DownloadFile(const std::wstring& url, IDownloadableFile& file, bool fromRepository) const;
+    // the file: its error number, or the commit. With checks, a downloaded file is verified and committed
+    // there while the caller goes on: its outcome, and the removal of the temporary file, come when checks
+    // has waited for it.
+    DownloadResult DownloadFile(const std::wstring& url, IDownloadableFile& file, bool fromRepository,
+                                CJobBehind* checks = nullptr) const;
 
     void SetFreeSpaceReader(FreeSpaceReader reader) { m_freeSpace = std::move(reader); }
 

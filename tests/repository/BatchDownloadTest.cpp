@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ using Repository::CRepositoryBatchDownloader;
 using CountFn = CMerrowRepository::CountFn;
 
 constexpr GUID kBatchUnit = trace::ParseGuid("059c1651-6fdd-4669-b56d-18fa370ad13b");
+constexpr GUID kDownloadUnit = trace::ParseGuid("e3940424-11db-4f78-8eba-8e95ebc3f65e");
 
 bool Finished(CRepositoryBatchDownloader& downloader)
 {
@@ -228,12 +231,53 @@ TEST_F(BatchDownloadTest, LongRequestsSplitAndCancelStops)
     SetPeers({}, 1);
     m_server.ClearRequests();
     const auto downloader = MakeDownloader(1);
-    downloader->SetCancelCallback([this] { return Committed() > 0; });
+    downloader->SetCancelCallback([this] { return m_server.RequestCount() > 0; });
     EXPECT_TRUE(downloader->Download());
     EXPECT_TRUE(downloader->IsCancelled());
     EXPECT_EQ(Committed(), 1u);
     EXPECT_EQ(m_server.RequestCount(), 1u);
     EXPECT_TRUE(Finished(*downloader));
+}
+
+// A file is checked on another thread while the next one downloads; a check that throws fails that file alone.
+// Every outcome is known when the download returns, and no temporary file is left (TearDown).
+TEST_F(BatchDownloadTest, ChecksRunBesideTheNextDownload)
+{
+    struct CChecked : CTestDownloadableFile
+    {
+        std::function<void()> check;
+        bool VerifyDownload(const std::wstring& path) override
+        {
+            check();
+            return CTestDownloadableFile::VerifyDownload(path);
+        }
+    };
+    MakeFiles(3, 5000);
+    SetPeers({}, 1);
+    CChecked files[3];
+    CRepositoryBatchDownloader::Files list;
+    for (std::size_t i = 0; i < 3; ++i)
+    {
+        static_cast<CTestDownloadableFile&>(files[i]) = *m_files[i];
+        list.push_back(&files[i]);
+    }
+    const DWORD caller = ::GetCurrentThreadId();
+    files[0].check = [&] {
+        EXPECT_NE(::GetCurrentThreadId(), caller);
+        for (int wait = 0; wait < 1000 && m_server.RequestCount() < 2; ++wait)
+            ::Sleep(10);
+        EXPECT_EQ(m_server.RequestCount(), 2u);
+    };
+    files[1].check = [] { throw std::runtime_error("no check"); };
+    files[2].check = [] {};
+    CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelVerbose, kTraceFlagEvents);
+
+    CDownloader downloader(&list, nullptr, nullptr, &m_config, 1, L"Telemetry");
+    EXPECT_TRUE(downloader.Download());
+    EXPECT_TRUE(files[0].done && files[2].done);
+    EXPECT_FALSE(files[1].done);
+    EXPECT_EQ(files[1].error, static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_TRUE(capture.Has(kDownloadUnit, 22));
 }
 
 // Without the agent-services component no provider is listed, and without the communications component nothing
