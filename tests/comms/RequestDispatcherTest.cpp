@@ -1,42 +1,28 @@
-// The request dispatcher over a recording component, in process; and over the real communications component
-// (loaded from an agent install of the test's own, configured through Tamsin's config.json) against the server
-// fixture, where only the wire tells: the signature, the exchange trace files, downloads, concurrency.
+// The request dispatcher over a recording component, in process. Against the real component, concurrency
+// included, the end-to-end load tests send through it.
 
-#include "CAgentInstall.h"
 #include "CFakeComms.h"
 #include "CFakeComponents.h"
 #include "CFakeConfigUtil.h"
-#include "CServerFixture.h"
 #include "CTextBody.h"
-#include "TestFiles.h"
 #include "TraceCapture.h"
 
 #include "comms/CommsWrapperRequestDispatcher.h"
 #include "comms/WebApiRequest.h"
 #include "comms/WebApiResponse.h"
-#include "host/CCommsWrapperLoader.h"
-#include "host/CConfigHelper.h"
-#include "host/InstallLocations.h"
-#include "platform/COperatingSystem.h"
-#include "platform/CUniqueHandle.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cwchar>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace
 {
-
-using namespace std::literals;
 
 // Notes which proxy it is told about; the rest is an empty proxy configuration.
 struct CProxyReport : CProxyConfig
@@ -138,63 +124,6 @@ SYSTEMTIME SecondsFromNow(double seconds)
 class RequestDispatcherTest : public ::testing::Test
 {
 protected:
-    // The real component and the server fixture, for the tests that need the wire.
-    struct CWire
-    {
-        CAgentInstall install;
-        CServerFixture server;
-        std::wstring company, data;
-        IConfigUtil* util = nullptr;
-        CModule library;
-        QuillonOutstandingObjectsFn outstanding = nullptr;
-
-        ~CWire()
-        {
-            CConfigHelper::Instance().Release();
-            EXPECT_TRUE(company.empty() || RemoveTree(company));
-        }
-        std::shared_ptr<WebApiRequest> Request(IRequestBody* body)
-        {
-            return std::make_shared<WebApiRequest>(util, L"", body, L"Method_Test", UrlParameterMap(), L"/items");
-        }
-    };
-
-    void SetUpWire()
-    {
-        m_wire = std::make_unique<CWire>();
-        CWire& w = *m_wire;
-        CConfigHelper::Instance().Release();
-        for (const wchar_t* library : {L"Quillon.dll", L"QuillonLC.dll", L"Tamsin.dll"})
-            ASSERT_TRUE(w.install.Add(library, L"Utils"));
-        const std::wstring company = L"Dispatch Test " + std::to_wstring(::GetCurrentProcessId());
-        ASSERT_TRUE(w.install.SetSetupValue(L"InitialCompanyName", company));
-        ASSERT_TRUE(w.install.SetSetupValue(L"InitialProductName", L"Agent"));
-        ASSERT_TRUE(GetCompanyDataFolder(w.company) && GetAgentDataFolder(w.data));
-        ::CreateDirectoryW(w.company.c_str(), nullptr);
-        ASSERT_TRUE(::CreateDirectoryW(w.data.c_str(), nullptr));
-        WriteBytes(w.install.Folder() + L"Utils\\config.json",
-                   "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \"" +
-                       w.server.HostAndPort() +
-                       "\", \"Communications.Defaults.Path\": \"api\", "
-                       "\"Communications.Defaults.Verb\": \"POST\", \"Communications.Defaults.User-Agent\": "
-                       "\"DispatchTest/1\", \"Communications.Authorization.AuthorizationId\": \"agent-7\", "
-                       "\"Communications.Authorization.AuthorizationService\": \"KWS\", "
-                       "\"Communications.Authorization.AuthorizationServiceVersion\": \"2\", "
-                       "\"Communications.Authorization.Secret\": \"s3cret\"}");
-        w.util = CConfigHelper::Instance().GetConfigUtil();
-        ASSERT_NE(w.util, nullptr);
-
-        // The library the dispatcher picks, kept mapped so that its object count can be read at any time.
-        const wchar_t* comms = CommsLibraryName(COperatingSystem().Info().osCode);
-        w.library.Reset(::LoadLibraryExW((w.install.Folder() + L"Utils\\" + comms).c_str(), nullptr,
-                                         LOAD_WITH_ALTERED_SEARCH_PATH));
-        ASSERT_TRUE(w.library);
-        w.outstanding = reinterpret_cast<QuillonOutstandingObjectsFn>(
-            reinterpret_cast<void*>(::GetProcAddress(w.library.Get(), "QuillonOutstandingObjects")));
-        ASSERT_NE(w.outstanding, nullptr);
-        ASSERT_EQ(w.outstanding(), 0u);
-    }
-
     void SetUp() override
     {
         for (const auto& [key, value] : {std::pair{L"Defaults.Scheme", L"http"},
@@ -225,7 +154,6 @@ protected:
     CFakeConfigUtil m_config;
     CRecordingComms m_comms;
     CFakeComponents m_components{&m_comms};
-    std::unique_ptr<CWire> m_wire;
 };
 
 TEST_F(RequestDispatcherTest, WithoutTheComponentItCannotBeBuilt)
@@ -366,48 +294,6 @@ TEST_F(RequestDispatcherTest, ServerClockAheadMovesTheNextSignature)
     EXPECT_NEAR(static_cast<double>(CommsWrapperRequestDispatcher::ServerClockOffset()), 0, 1);
     ASSERT_EQ(dispatcher.Send(Request(&body), 0, nullptr, nullptr), 0u);
     EXPECT_NEAR(Seconds(m_comms.signedWith.m_requestTime) - Seconds(SecondsFromNow(0)), 0, 1.5);
-}
-
-TEST_F(RequestDispatcherTest, FourThreadsAgainstAFlakyServer)
-{
-    ASSERT_NO_FATAL_FAILURE(SetUpWire());
-    CWire& w = *m_wire;
-    w.server.ReplyJson("POST", "/api/items", 200, "{}");
-    w.server.InjectFaults(CFaultPlan{20240501, 0.2, 0.2, 0.3, 30ms, {500, 503}});
-    std::atomic<std::size_t> failed{0}, serverErrors{0}, odd{0}, slow{0};
-    {
-        std::vector<std::unique_ptr<CommsWrapperRequestDispatcher>> dispatchers;
-        for (int t = 0; t < 4; ++t)
-            dispatchers.push_back(std::make_unique<CommsWrapperRequestDispatcher>(w.util, t == 0, false));
-        std::vector<std::thread> threads;
-        for (const auto& dispatcher : dispatchers)
-            threads.emplace_back([&, sender = dispatcher.get()] {
-                CTextBody body("{\"n\":1}");
-                for (int i = 0; i < 50; ++i)
-                {
-                    auto response = std::make_shared<WebApiResponse>(nullptr);
-                    const auto start = std::chrono::steady_clock::now();
-                    const DWORD error = sender->Send(w.Request(&body), 0, response, nullptr);
-                    const DWORD status = response->GetStatusCode();
-                    slow += std::chrono::steady_clock::now() - start > 10s;
-                    failed += error != 0;
-                    serverErrors += status >= 500;
-                    // An error leaves the fresh response empty; an answer is the script's or a fault's.
-                    odd += error != 0 ? status != 0 : status != 200 && status != 500 && status != 503;
-                }
-            });
-        for (auto& thread : threads)
-            thread.join();
-        EXPECT_EQ(w.outstanding(), 4u); // only the interfaces
-    }
-    EXPECT_EQ(w.outstanding(), 0u);
-    EXPECT_EQ(odd, 0u);
-    EXPECT_EQ(slow, 0u);
-    const CFaultCounts faults = w.server.FaultCounts();
-    EXPECT_GT(faults.dropped, 0u);
-    EXPECT_GT(faults.delayed, 0u);
-    EXPECT_EQ(failed, faults.dropped);
-    EXPECT_EQ(serverErrors, faults.serverErrors);
 }
 
 } // namespace
