@@ -1,6 +1,5 @@
 #include "CAgentInstall.h"
 #include "CFakeConfigUtil.h"
-#include "TestFiles.h"
 #include "TraceCapture.h"
 
 #include "host/CConfigHelper.h"
@@ -64,7 +63,6 @@ TEST(CServiceSettingsTest, ServiceEntryThenDefaultsThenEmpty)
         {"service wins", L"svc.example", L"def.example", L"svc.example"},
         {"empty service value falls back", L"", L"def.example", L"def.example"},
         {"absent service value falls back", nullptr, L"def.example", L"def.example"},
-        {"both empty", L"", L"", L""},
         {"both absent", nullptr, nullptr, L""},
     };
     for (const auto& row : rows)
@@ -96,32 +94,6 @@ TEST(CServiceSettingsTest, EmptyServiceNameNeverAsksAndNullUtilThrows)
         EXPECT_EQ(L"", (settings.*getter.get)()) << getter.setting;
     EXPECT_EQ(0, util.Calls());
     EXPECT_EQ("configUtil is nullptr", InvalidArgumentText([] { CServiceSettings(nullptr, L"FileUpload"); }));
-}
-
-TEST(CConfigReaderTest, ReadObjectNeedsStoredJson)
-{
-    const struct
-    {
-        const char* name;
-        const wchar_t* stored;
-        bool ok;
-        size_t items;
-    } rows[] = {
-        {"empty object", L"{}", true, 0}, {"members", L"{\"Host\":\"h\",\"Port\":443}", true, 2},
-        {"truncated", L"{", false, 1},    {"empty text", L"", false, 1},
-        {"absent", nullptr, false, 1},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.name);
-        CFakeConfigUtil util;
-        if (row.stored)
-            util.Set(L"Proxy.Settings", row.stored);
-        CMessageObject object;
-        object.AddString(L"kept", L"yes");
-        EXPECT_EQ(row.ok, CConfigReader(&util).ReadObject(L"Proxy.Settings", object));
-        EXPECT_EQ(row.items, object.Items().size());
-    }
 }
 
 TEST(RegistrationTest, EmptyOrMissingValuesFailAndAreTraced)
@@ -162,14 +134,6 @@ class ConfigComponentTest : public ::testing::Test
 protected:
     void SetUp() override { CConfigHelper::Instance().Release(); }
     void TearDown() override { CConfigHelper::Instance().Release(); }
-
-    std::wstring ConfigFile() const { return m_install.Folder() + L"Utils\\config.json"; }
-
-    bool WriteConfig(const std::string& text) const
-    {
-        WriteBytes(ConfigFile(), text);
-        return ReadBytes(ConfigFile()) == text;
-    }
 
     IConfigUtil* Load()
     {
@@ -230,31 +194,4 @@ TEST_F(ConfigComponentTest, MissingOrIncompleteLibraryFailsAndIsTriedAgain)
     EXPECT_EQ(util, CConfigHelper::Resolve(nullptr));
     CFakeConfigUtil given;
     EXPECT_EQ(&given, CConfigHelper::Resolve(&given));
-}
-
-TEST_F(ConfigComponentTest, TestModeIsTheLeadingDecimalOfTheStoredText)
-{
-    Load();
-    const struct
-    {
-        const char* file;
-        bool ok;
-        int expected;
-    } rows[] = {
-        {R"({"Register.Agent.TestMode":"1"})", true, 1},
-        {R"({"Register.Agent.TestMode":"letters"})", true, 0},
-        {R"({"Register.Agent.TestMode":"  -3 and more"})", true, -3},
-        {R"({"Register.Agent.TestMode":2})", true, 2},
-        {R"({"Register.Agent.TestMode":"99999999999"})", true, 2147483647},
-        {R"({"Register.Agent.Other":"1"})", false, 42},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.file);
-        // The component notices the edit by the file's time and size.
-        ASSERT_TRUE(WriteConfig(row.file));
-        int mode = 42;
-        EXPECT_EQ(row.ok, GetTestMode(mode));
-        EXPECT_EQ(row.expected, mode);
-    }
 }
