@@ -150,8 +150,6 @@ TEST_F(ProxyConfigTest, EntriesBecomeRoutes)
         // Rejected entries leave the others alone; with none left, a direct route with fallback.
         {LR"({"source":"Direct"},[{"source":"ie"}],{"source":"ie"})", {L"auto 2 0"}, L"<none>", L"<none>"},
         {LR"({"source":"explicit","user":"u"})", {L"direct 1"}, L"<none>", L"<none>"},
-        {LR"({"source":"proxy"})", {L"direct 1"}, L"<none>", L"<none>"},
-        {LR"({"fallback":false})", {L"direct 1"}, L"<none>", L"<none>"},
     };
     for (const auto& [entries, routes, explicitProxy, wpadProxy] : rows)
     {
@@ -200,7 +198,6 @@ TEST_F(ProxyConfigTest, StoredListFormsAndWhatTheyTrace)
         {LR"({"ProxyConfig":[{"source":"ie"}]})", L"auto 2 0", false},
         {L"enciphered", L"explicit proxy:8080 J\u00fcrgen  <null> 0", false},
         {L"", L"direct 1", false},
-        {L"[]", L"direct 1", false},
         {LR"({"ProxyConfig":{"source":"ie"}})", L"direct 1", false},
         {LR"({"ProxyConfig":[]})", L"direct 1", false},
         {L"{", L"direct 1", true},

@@ -26,7 +26,6 @@ TEST(EncodingTest, Base64RoundTripsAndPads)
     } rows[] = {
         {"f", "Zg==", "Zg"},
         {"fo", "Zm8=", "Zm8"},
-        {"foo", "Zm9v", "Zm9v"},
         {"foobar", "Zm9vYmFy", "Zm9vYmFy"},
         {std::string("\xfb\xff\xbf", 3), "+/+/", "-_-_"},
         {std::string("\0\0\0\0", 4), "AAAAAA==", "AAAAAA"},

@@ -111,10 +111,9 @@ TEST_F(CSchedulerHelperTest, ScheduleInfoCarriesOnlyTheKeysThatApply)
 TEST(HasRepetitionTest, NeedsARepeatingKindWithSomethingToRepeatOn)
 {
     const std::pair<ScheduleInfo, bool> rows[] = {
-        {{0, 0, {}, {}, 60}, true},    {{0, 3, {1}, {1}, 0}, false},   {{1, 0, {}, {}, 0}, true},
-        {{2, 0, {}, {2}, 0}, true},    {{3, 0, {9}, {}, 0}, true},     {{2, 1, {}, {}, 0}, true},
-        {{3, 5, {}, {}, 0}, true},     {{2, 0, {}, {}, 60}, false},    {{3, 6, {}, {}, 0}, false},
-        {{4, 1, {1}, {1}, 60}, false}, {{-1, 1, {1}, {1}, 60}, false},
+        {{0, 0, {}, {}, 60}, true}, {{0, 3, {1}, {1}, 0}, false}, {{1, 0, {}, {}, 0}, true},
+        {{2, 0, {}, {2}, 0}, true}, {{3, 0, {9}, {}, 0}, true},   {{2, 1, {}, {}, 0}, true},
+        {{3, 5, {}, {}, 0}, true},  {{2, 0, {}, {}, 60}, false},  {{4, 1, {1}, {1}, 60}, false},
     };
     for (const auto& [info, expected] : rows)
         EXPECT_EQ(expected, HasRepetition(info)) << info.Repetition << " " << info.Position << " " << info.Every;

