@@ -167,8 +167,8 @@ TEST_F(RequestDispatcherTest, WithoutTheComponentItCannotBeBuilt)
                 ::testing::ThrowsMessage<std::invalid_argument>(::testing::StrEq("ConfigUtil")));
 }
 
-// Each failing step gives its error and trace, and every object handed out goes back. An exchange that sent
-// nothing leaves no trace file.
+// Each failing step gives its error and trace, and every object handed out goes back. With exchanges traced,
+// only one that sent something leaves a trace file.
 TEST_F(RequestDispatcherTest, EveryFailingStepIsTracedWithItsError)
 {
     struct CCase
@@ -214,14 +214,16 @@ TEST_F(RequestDispatcherTest, EveryFailingStepIsTracedWithItsError)
         auto response = std::make_shared<WebApiResponse>(nullptr);
         {
             CTraceCapture capture(CTraceCapture::Route::TraceMessage, kTraceLevelWarning, kTraceFlagEvents);
-            CommsWrapperRequestDispatcher dispatcher(&m_config, !row.sent, false, &components);
+            CommsWrapperRequestDispatcher dispatcher(&m_config, true, false, &components);
             dispatcher.SetSignRequests(c.sign);
             const auto request = c.request ? Request(c.body ? &body : nullptr) : nullptr;
             EXPECT_EQ(row.download ? dispatcher.Download(request, L"unused.tmp", response)
                                    : dispatcher.Send(request, 0, response, nullptr),
                       row.error);
             EXPECT_TRUE(capture.Has(kDispatcherUnit, row.trace));
-            EXPECT_TRUE(dispatcher.GetTraceFilePath().empty());
+            const std::wstring traceFile = dispatcher.GetTraceFilePath();
+            EXPECT_EQ(traceFile.empty(), !row.sent);
+            ::DeleteFileW(traceFile.c_str());
             EXPECT_EQ(components.Outstanding(), 1); // the dispatcher's own use
         }
         EXPECT_EQ(row.sent, std::any_of(comms.calls.begin(), comms.calls.end(),
