@@ -68,7 +68,7 @@ constexpr wchar_t kTrustSettingsKey[] = L"Communications.CertificateTrustworthin
 
 // Certificate rules: only arrays of texts under an object count.
 const std::vector<std::string> kTrustRules = {
-    R"({"TrustedCertificatesByDomain":{"b.example":["c1","",5,null,"c2"],"text":"c3","B":["k1"],)"
+    R"({"Enabled":true,"TrustedCertificatesByDomain":{"b.example":["c1","",5,null,"c2"],"text":"c3","B":["k1"],)"
     R"("a":{"first":"o1","second":7},"empty":[]}})",
     R"({"Enabled":false,"TrustedCertificatesByDomain":[["x"],{"d":["y"]}]})"};
 
