@@ -43,8 +43,6 @@ namespace
 {
 using namespace bench;
 
-// The median of one Quillon.dll request, when the "requests" set ran before in this run.
-double g_requestMedianUs = 0;
 // A document shaped like the messages the agent exchanges: many small records with strings, numbers,
 // nested objects and arrays, a few escapes and non-ASCII letters.
 std::string MakeDocument(size_t minimumBytes)
@@ -56,11 +54,10 @@ std::string MakeDocument(size_t minimumBytes)
             doc += ',';
         doc += "{\"TrackIndex\":" + std::to_string(i) + ",\"Name\":\"record-" + std::to_string(i) +
                "\",\"Path\":\"C:\\\\ProgramData\\\\Agent\\\\Messages\\\\m" + std::to_string(i % 97) +
-               ".json\",\"Ratio\":" + std::to_string((i % 1000) / 8.0) +
-               ",\"Ok\":" + (i % 3 ? "true" : "false") +
+               ".json\",\"Ratio\":" + std::to_string((i % 1000) / 8.0) + ",\"Ok\":" + (i % 3 ? "true" : "false") +
                ",\"Note\":\"caf\xc3\xa9 \\\"quoted\\\"\\nline\",\"Pairs\":[{\"Name\":\"a\",\"Value\":\"" +
-               std::to_string(i * 7) + "\"},{\"Name\":\"b\",\"Value\":null}],\"Size\":" +
-               std::to_string(1234567ull * i) + "}";
+               std::to_string(i * 7) +
+               "\"},{\"Name\":\"b\",\"Value\":null}],\"Size\":" + std::to_string(1234567ull * i) + "}";
     }
     return doc + "]}";
 }
@@ -219,48 +216,82 @@ void UrlFigures()
 }
 
 // One small request to the server fixture through the communications stand-in, as the plug-in makes it:
-// open, add a header, send, read the result, give both back.
+// open, add a header, send, read the result, give both back. True when the fixture answered 200.
+bool OneRequest(ICommsWrapper& comms, const std::wstring& url)
+{
+    ICommsRequest* request = comms.OpenRequest(L"Bench", url.c_str(), L"GET", 10);
+    CommsResult* result = nullptr;
+    const bool answered = request != nullptr && request->AddHeader(L"x-korvo-messageId", L"bench") &&
+                          request->Send(nullptr, nullptr, 0) == ERROR_SUCCESS &&
+                          request->GetResult(&result) == ERROR_SUCCESS && result->m_status == 200;
+    if (result != nullptr)
+        comms.ReleaseResult(result);
+    if (request != nullptr)
+        comms.ReleaseRequest(request);
+    return answered;
+}
+
+// Microseconds of each of count requests, one after the other; failed ones are counted in failures.
+std::vector<double> TimeRequests(ICommsWrapper& comms, const std::wstring& url, int count, int& failures)
+{
+    std::vector<double> micros;
+    micros.reserve(count);
+    for (int i = 0; i < count; ++i)
+    {
+        const auto start = Clock::now();
+        if (!OneRequest(comms, url))
+            ++failures;
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    return micros;
+}
+
+// The communications interface of a loaded Quillon.dll, given back to it when the holder goes.
+class CCommsInterface
+{
+public:
+    explicit CCommsInterface(HMODULE quillon)
+        : m_free(reinterpret_cast<FreeICommsWrapperFn>(
+              reinterpret_cast<void (*)()>(::GetProcAddress(quillon, "FreeICommsWrapper"))))
+    {
+        const auto get = reinterpret_cast<GetICommsWrapperFn>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(quillon, "GetICommsWrapper")));
+        if (get != nullptr && m_free != nullptr)
+            m_comms = get();
+    }
+    ~CCommsInterface()
+    {
+        if (m_comms != nullptr)
+            m_free(&m_comms);
+    }
+    CCommsInterface(const CCommsInterface&) = delete;
+    CCommsInterface& operator=(const CCommsInterface&) = delete;
+
+    ICommsWrapper* Get() const { return m_comms; }
+
+private:
+    FreeICommsWrapperFn m_free;
+    ICommsWrapper* m_comms = nullptr;
+};
+
 void RequestFigures()
 {
     CAgentInstall install;
     install.Add(L"Quillon.dll", L"Utils");
-    const CModule library(::LoadLibraryExW((install.Folder() + L"Utils\\Quillon.dll").c_str(), nullptr,
-                                           LOAD_WITH_ALTERED_SEARCH_PATH));
-    const auto getComms = reinterpret_cast<GetICommsWrapperFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "GetICommsWrapper")));
-    const auto freeComms = reinterpret_cast<FreeICommsWrapperFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(library.Get(), "FreeICommsWrapper")));
-    ICommsWrapper* comms = getComms != nullptr ? getComms() : nullptr;
-    if (comms == nullptr || freeComms == nullptr)
+    const CModule library(
+        ::LoadLibraryExW((install.Folder() + L"Utils\\Quillon.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    const CCommsInterface comms(library.Get());
+    if (comms.Get() == nullptr)
     {
         std::printf("Requests: Quillon.dll not usable\n");
         return;
     }
     CServerFixture server;
     server.ReplyJson("GET", "/bench", 200, "{}");
-    const std::wstring url = server.BaseUrlW() + L"/bench";
     constexpr int kRequests = 1000;
-    std::vector<double> micros;
-    micros.reserve(kRequests);
     int failures = 0;
-    for (int i = 0; i < kRequests; ++i)
-    {
-        const auto start = Clock::now();
-        ICommsRequest* request = comms->OpenRequest(L"Bench", url.c_str(), L"GET", 10);
-        CommsResult* result = nullptr;
-        if (request == nullptr || !request->AddHeader(L"x-korvo-messageId", L"bench") ||
-            request->Send(nullptr, nullptr, 0) != ERROR_SUCCESS || request->GetResult(&result) != ERROR_SUCCESS ||
-            result->m_status != 200)
-            ++failures;
-        if (result != nullptr)
-            comms->ReleaseResult(result);
-        if (request != nullptr)
-            comms->ReleaseRequest(request);
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    freeComms(&comms);
+    std::vector<double> micros = TimeRequests(*comms.Get(), server.BaseUrlW() + L"/bench", kRequests, failures);
     std::sort(micros.begin(), micros.end());
-    g_requestMedianUs = micros[kRequests / 2];
     std::printf("Requests through Quillon.dll to the loopback fixture, %d (%d failed)\n", kRequests, failures);
     std::printf("  round trip median %8.0f us   99th percentile %8.0f us\n", micros[kRequests / 2],
                 micros[kRequests * 99 / 100]);
@@ -279,8 +310,8 @@ public:
                 "writing the main product");
         Require(static_cast<DWORD>(WriteRegistryText(HKEY_LOCAL_MACHINE, kSetupKey, L"Normal", L"5.6.7")),
                 "writing its version");
-        Require(static_cast<DWORD>(
-                    WriteRegistryText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvo Software\\Setup\\UIDS", L"MUID", L"muid-1")),
+        Require(static_cast<DWORD>(WriteRegistryText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvo Software\\Setup\\UIDS",
+                                                     L"MUID", L"muid-1")),
                 "writing the machine identifier");
         Require(install.SetSetupValue(L"Normal", L"2.3.4") ? ERROR_SUCCESS : ERROR_WRITE_FAULT,
                 "writing the agent's version");
@@ -314,8 +345,8 @@ void TrackingFigures()
     install.AddComponents();
     const CIdentityValues identity(install);
     CServerFixture server;
-    // The same answer as the "requests" set's, so that the ratio of the two compares like with like: under
-    // Wine's WinHTTP an empty text answer alone made a send take more than twice as long.
+    // A JSON answer, as the plain requests below have: under Wine's WinHTTP an empty text answer alone made a send
+    // take more than twice as long.
     server.ReplyJson("GET", "/hit", 200, "{}");
     const std::string settings =
         "{\"Communications.Defaults.Scheme\": \"http\", \"Communications.Defaults.Hostname\": \"" +
@@ -329,8 +360,8 @@ void TrackingFigures()
     const std::wstring commsLibrary = CommsLibraryName(COperatingSystem().Info().osCode);
     const CModule pinComms(::LoadLibraryExW((install.Folder() + L"Utils\\" + commsLibrary).c_str(), nullptr,
                                             LOAD_WITH_ALTERED_SEARCH_PATH));
-    const CModule pinHardware(::LoadLibraryExW((install.Folder() + L"Utils\\Anvara.dll").c_str(), nullptr,
-                                               LOAD_WITH_ALTERED_SEARCH_PATH));
+    const CModule pinHardware(
+        ::LoadLibraryExW((install.Folder() + L"Utils\\Anvara.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     const CPluginLibrary library(install.Folder() + L"Plugins\\Telemetry.dll");
     PluginList* list = library.IsLoaded() ? library.Get() : nullptr;
     if (list == nullptr || list->empty() || list->front().plugin == nullptr)
@@ -411,32 +442,74 @@ void TrackingFigures()
         std::sort(all.millis.begin(), all.millis.end());
         return all;
     };
-    run(1, 20);   // warm-up: first connections, the OS record, the configuration file
-    constexpr int kEvents = 400;
-    const Run one = run(1, kEvents);
-    const Run four = run(4, kEvents / 4);
+    // Plain requests to the same fixture, through the same component, for the ratio to one request.
+    const CCommsInterface comms(pinComms.Get());
+    if (comms.Get() == nullptr)
+    {
+        std::printf("TrackingSend: Quillon.dll not usable\n");
+        library.Free(list);
+        return;
+    }
+    const std::wstring requestUrl = server.BaseUrlW() + L"/hit?trackIndex=plain";
 
-    const double oneRate = kEvents / one.seconds;
-    const double fourRate = kEvents / four.seconds;
-    const double oneMedian = one.millis[one.millis.size() / 2];
+    run(1, 20); // warm-up: first connections, the OS record, the configuration file
+    // Requests, events from one thread and events from four alternate in rounds, and each figure is the median
+    // of its rounds' ratios: a loopback request's cost under Wine drifts within a run by more than a figure's
+    // distance to its aim, and a ratio of two blocks measured seconds apart would carry that drift.
+    constexpr int kRounds = 8;
+    constexpr int kBlock = 50;
+    constexpr int kFourBlock = 4 * kBlock; // long enough that the threads' uneven ends weigh little
+    int requestFailures = 0;
+    std::vector<double> requestMicros;
+    std::vector<double> medianRatios;
+    std::vector<double> threadRatios;
+    Run one;
+    Run four;
+    for (int round = 0; round < kRounds; ++round)
+    {
+        const std::vector<double> requests = TimeRequests(*comms.Get(), requestUrl, kBlock, requestFailures);
+        const Run oneBlock = run(1, kBlock);
+        const Run fourBlock = run(4, kFourBlock / 4);
+        medianRatios.push_back(Median(oneBlock.millis) * 1e3 / Median(requests));
+        threadRatios.push_back((kFourBlock / fourBlock.seconds) / (kBlock / oneBlock.seconds));
+        requestMicros.insert(requestMicros.end(), requests.begin(), requests.end());
+        for (const auto& [block, all] : {std::pair<const Run&, Run&>{oneBlock, one}, {fourBlock, four}})
+        {
+            all.seconds += block.seconds;
+            all.millis.insert(all.millis.end(), block.millis.begin(), block.millis.end());
+            all.failures += block.failures;
+            all.userSeconds += block.userSeconds;
+            all.systemSeconds += block.systemSeconds;
+        }
+    }
+    std::sort(one.millis.begin(), one.millis.end());
+    std::sort(four.millis.begin(), four.millis.end());
+    const auto spread = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        char text[64];
+        std::snprintf(text, sizeof text, "rounds %.2f to %.2f", values.front(), values.back());
+        return std::string(text);
+    };
+
+    constexpr int kEvents = kRounds * kBlock;
+    const double oneMedian = Median(one.millis);
     std::printf("TrackingSend end to end through Telemetry.dll and Quillon.dll to the loopback fixture, %d events "
-                "(%d failed)\n",
-                2 * kEvents, one.failures + four.failures);
-    std::printf("  1 host thread   %8.0f events/s   median %6.2f ms   99th percentile %6.2f ms\n", oneRate, oneMedian,
-                one.millis[one.millis.size() * 99 / 100]);
-    std::printf("  4 host threads  %8.0f events/s   median %6.2f ms   99th percentile %6.2f ms\n", fourRate,
-                four.millis[four.millis.size() / 2], four.millis[four.millis.size() * 99 / 100]);
+                "(%d failed), in %d rounds with %d plain requests (%d failed)\n",
+                kRounds * (kBlock + kFourBlock), one.failures + four.failures, kRounds, kEvents, requestFailures);
+    std::printf("  plain request              median %6.2f ms\n", Median(requestMicros) / 1e3);
+    std::printf("  1 host thread   %8.0f events/s   median %6.2f ms   99th percentile %6.2f ms\n",
+                kEvents / one.seconds, oneMedian, one.millis[one.millis.size() * 99 / 100]);
+    std::printf("  4 host threads  %8.0f events/s   median %6.2f ms   99th percentile %6.2f ms\n",
+                kRounds * kFourBlock / four.seconds, Median(four.millis), four.millis[four.millis.size() * 99 / 100]);
     std::printf("  CPU per event, 1 host thread: user %.0f us, system %.0f us (the process's own accounting, the\n"
                 "  fixture's server threads included)\n",
                 one.userSeconds / kEvents * 1e6, one.systemSeconds / kEvents * 1e6);
-    std::printf("  4 threads / 1 thread  %.2f (%u processors)\n", fourRate / oneRate,
-                std::thread::hardware_concurrency());
-    Figure("TrackingSend, 4 host threads / 1", fourRate / oneRate, "at least 1.60");
-    if (g_requestMedianUs > 0)
-    {
-        std::printf("  1-thread median / Quillon.dll request median  %.2f\n", oneMedian * 1e3 / g_requestMedianUs);
-        Figure("TrackingSend median / one request's", oneMedian * 1e3 / g_requestMedianUs, "at most 1.30");
-    }
+    std::printf("  4 threads / 1 thread  %.2f, %s (%u processors)\n", Median(threadRatios),
+                spread(threadRatios).c_str(), std::thread::hardware_concurrency());
+    std::printf("  1-thread median / plain request median  %.2f, %s\n", Median(medianRatios),
+                spread(medianRatios).c_str());
+    Figure("TrackingSend, 4 host threads / 1", Median(threadRatios), "at least 1.60");
+    Figure("TrackingSend median / one request's", Median(medianRatios), "at most 1.30");
 
     StageFigures(writeFiles(L"stage", kEvents), pinComms.Get(), pinHardware.Get(), oneMedian);
     library.Free(list);
@@ -471,9 +544,9 @@ void PrintFigures()
 }
 } // namespace bench
 
+using bench::BatchDownloadFigures;
 using bench::kUploadHost;
 using bench::UploadFigures;
-using bench::BatchDownloadFigures;
 using bench::UploadHost;
 
 // Every set, or the sets named on the command line.
@@ -483,9 +556,15 @@ int main(int argc, char** argv)
     {
         const char* name;
         void (*run)();
-    } sets[] = {{"json", JsonFigures},       {"digests", DigestFigures}, {"trace", TraceFigures},
-                {"plugin", PluginFigures},   {"url", UrlFigures},        {"requests", RequestFigures},
-                {"tracking", TrackingFigures}, {"upload", UploadFigures}, {"batch", BatchDownloadFigures},
+    } sets[] = {{"json", JsonFigures},
+                {"digests", DigestFigures},
+                {"trace", TraceFigures},
+                {"plugin", PluginFigures},
+                {"url", UrlFigures},
+                {"requests", RequestFigures},
+                {"tracking", TrackingFigures},
+                {"upload", UploadFigures},
+                {"batch", BatchDownloadFigures},
                 {"execute", bench::ExecuteFigures}};
     if (argc > 1 && std::string(argv[1]) == kUploadHost)
         return UploadHost(argc, argv);
@@ -497,7 +576,7 @@ int main(int argc, char** argv)
         if (wanted)
         {
             set.run();
-            std::fflush(stdout);   // what was measured stays, should a later set end the process
+            std::fflush(stdout); // what was measured stays, should a later set end the process
         }
     }
     bench::PrintFigures();
