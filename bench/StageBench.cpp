@@ -283,9 +283,10 @@ private:
 bool OneEvent(const std::wstring& file, IConfigUtil& config, IComponentAccess& components, StageSample& sample)
 {
     CStageClock clock(sample);
+    CTrackingFile tracking;
     TrackingRecord record;
     DWORD result = ERROR_SUCCESS;
-    clock.Run(kReadFile, [&] { result = ReadTrackingRecord(file, record); });
+    clock.Run(kReadFile, [&] { result = ReadTrackingRecord(file, tracking, record); });
     if (result != ERROR_SUCCESS)
         return false;
 
@@ -353,7 +354,7 @@ bool OneEvent(const std::wstring& file, IConfigUtil& config, IComponentAccess& c
     clock.Run(kRemoveFile, [&] {
         int mode = 0;
         if (!(GetTestMode(mode, &config) && (mode & 1) != 0))
-            ::DeleteFileW(file.c_str());
+            static_cast<void>(tracking.Remove());
     });
     return sent;
 }

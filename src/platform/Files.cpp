@@ -28,12 +28,17 @@ DWORD WriteAll(HANDLE file, const std::string& bytes)
 
 DWORD ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD share)
 {
-    CFileHandle file(
+    const CFileHandle file(
         ::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return ::GetLastError();
+    return ReadWholeOpenFile(file.Get(), bytes);
+}
+
+DWORD ReadWholeOpenFile(HANDLE file, std::string& bytes)
+{
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.Get(), &size))
+    if (!::GetFileSizeEx(file, &size))
         return ::GetLastError();
     if (static_cast<ULONGLONG>(size.QuadPart) > kMaxBytes)
         return ERROR_FILE_TOO_LARGE;
@@ -49,7 +54,7 @@ DWORD ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD share)
     DWORD read = 0;
     if (!content.empty())
     {
-        if (!::ReadFile(file.Get(), &content[0], static_cast<DWORD>(content.size()), &read, nullptr))
+        if (!::ReadFile(file, &content[0], static_cast<DWORD>(content.size()), &read, nullptr))
             return ::GetLastError();
         if (read != content.size())
             return ERROR_READ_FAULT;
@@ -85,7 +90,7 @@ DWORD COwnedFile::Write(const std::wstring& path, const std::string& bytes)
     const DWORD error = WriteAll(file.Get(), bytes);
     if (error != ERROR_SUCCESS)
     {
-        file.Reset();   // closed first: a file still open is only marked for deletion
+        file.Reset(); // closed first: a file still open is only marked for deletion
         static_cast<void>(Remove());
     }
     return error;

@@ -9,6 +9,9 @@
 // ERROR_FILE_TOO_LARGE beyond 4 GiB - 1 (one read takes a 32-bit count), ERROR_NOT_ENOUGH_MEMORY when it
 // cannot be held, ERROR_READ_FAULT when fewer bytes arrive than the file's size.
 [[nodiscard]] DWORD ReadWholeFile(const std::wstring& path, std::string& bytes, DWORD share = FILE_SHARE_READ);
+// The same from a file opened for reading and not read yet. A name of its own: a wchar_t* path would convert to a
+// HANDLE before it converted to a std::wstring.
+[[nodiscard]] DWORD ReadWholeOpenFile(HANDLE file, std::string& bytes);
 
 enum FileWriteFlags : unsigned
 {

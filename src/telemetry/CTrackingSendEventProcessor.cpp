@@ -35,8 +35,7 @@ CTrackingSendEventProcessor::CTrackingSendEventProcessor(IConfigUtil* configUtil
     : m_configUtil(RequireConfigUtil(configUtil, kTrackingSendEvent)),
       m_dispatcherHelper(RequireDispatcherHelper(dispatcherHelper, kTrackingSendEvent)),
       m_components(ComponentsOrInstalled(components))
-{
-}
+{}
 
 DWORD CTrackingSendEventProcessor::Process(CMessageObject* payload)
 {
@@ -56,11 +55,11 @@ DWORD CTrackingSendEventProcessor::Process(CMessageObject* payload)
         TRACE_ERROR(kTraceFlagEvents, 13, "TrackingSend without %ls", kFilename);
         return ERROR_INVALID_NAME;
     }
-    TRACE_VERBOSE(kTraceFlagEvents, 27, "TrackingSend of %ls (operation %ls, owner %ls)", fileName, operationId,
-                  owner);
+    TRACE_VERBOSE(kTraceFlagEvents, 27, "TrackingSend of %ls (operation %ls, owner %ls)", fileName, operationId, owner);
 
+    CTrackingFile file;
     TrackingRecord record;
-    DWORD result = ReadTrackingRecord(fileName, record);
+    DWORD result = ReadTrackingRecord(fileName, file, record);
     if (result != ERROR_SUCCESS)
     {
         TRACE_ERROR(kTraceFlagEvents, 14, "tracking file %ls not taken: error %u", fileName, result);
@@ -71,17 +70,15 @@ DWORD CTrackingSendEventProcessor::Process(CMessageObject* payload)
     result = SendHit(record, sent);
     if (!sent)
     {
-        TRACE_ERROR(kTraceFlagEvents, 15, "tracking hit of %ls not sent: error %u; the file stays", fileName,
-                    result);
+        TRACE_ERROR(kTraceFlagEvents, 15, "tracking hit of %ls not sent: error %u; the file stays", fileName, result);
         return result;
     }
     if (InTestMode())
     {
         TRACE_INFO(kTraceFlagEvents, 16, "test mode: tracking file %ls stays", fileName);
     }
-    else if (!::DeleteFileW(fileName.c_str()))
+    else if (const DWORD error = file.Remove(); error != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
         TRACE_ERROR(kTraceFlagEvents, 17, "cannot delete tracking file %ls: error %u", fileName, error);
     }
     return result;

@@ -4,8 +4,6 @@
 #include "message/CMessageObject.h"
 #include "platform/Files.h"
 
-#include <io.h>
-
 TRACE_UNIT("9f83585c-9b10-4b9b-9117-2cc0ca503d01");
 
 namespace
@@ -18,20 +16,47 @@ constexpr wchar_t kValue[] = L"Value";
 
 } // namespace
 
-DWORD ReadTrackingFile(const std::wstring& path, std::string& bytes)
+DWORD CTrackingFile::Read(const std::wstring& path, std::string& bytes)
 {
-    if (::_waccess(path.c_str(), 0) != 0)
+    const auto open = [&](DWORD access) {
+        // Shared for reading only: a file that its writer still holds open is not read half-written.
+        m_file.Reset(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+        return static_cast<bool>(m_file);
+    };
+    m_path = path;
+    m_deletable = open(GENERIC_READ | DELETE);
+    // A file that can be read but not deleted now (read-only, or another reader does not share deletion) is
+    // still sent; its removal is tried by name at the end.
+    if (!m_deletable && (::GetLastError() == ERROR_ACCESS_DENIED || ::GetLastError() == ERROR_SHARING_VIOLATION))
+        open(GENERIC_READ);
+    const DWORD error = m_file ? ReadWholeOpenFile(m_file.Get(), bytes) : ::GetLastError();
+    if (error == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    m_file.Reset();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
     {
         TRACE_ERROR(kTraceFlagEvents, 10, "tracking file %ls does not exist", path);
         return ERROR_FILE_NOT_FOUND;
     }
-    // Shared for reading only: a file that its writer still holds open is not read half-written.
-    if (const DWORD error = ReadWholeFile(path, bytes, FILE_SHARE_READ); error != ERROR_SUCCESS)
+    TRACE_ERROR(kTraceFlagEvents, 11, "cannot read tracking file %ls: error %u", path, error);
+    return ERROR_READ_FAULT;
+}
+
+DWORD CTrackingFile::Remove()
+{
+    if (!m_deletable)
     {
-        TRACE_ERROR(kTraceFlagEvents, 11, "cannot read tracking file %ls: error %u", path, error);
-        return ERROR_READ_FAULT;
+        m_file.Reset();
+        return ::DeleteFileW(m_path.c_str()) ? ERROR_SUCCESS : ::GetLastError();
     }
-    return ERROR_SUCCESS;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const DWORD error =
+        ::SetFileInformationByHandle(m_file.Get(), FileDispositionInfo, &disposition, sizeof disposition)
+            ? ERROR_SUCCESS
+            : ::GetLastError();
+    m_file.Reset(); // the file goes with the handle
+    return error;
 }
 
 DWORD ParseTrackingRecord(const std::string& bytes, TrackingRecord& record)
@@ -66,10 +91,10 @@ DWORD ParseTrackingRecord(const std::string& bytes, TrackingRecord& record)
     return ERROR_SUCCESS;
 }
 
-DWORD ReadTrackingRecord(const std::wstring& path, TrackingRecord& record)
+DWORD ReadTrackingRecord(const std::wstring& path, CTrackingFile& file, TrackingRecord& record)
 {
     std::string bytes;
-    const DWORD result = ReadTrackingFile(path, bytes);
+    const DWORD result = file.Read(path, bytes);
     if (result != ERROR_SUCCESS)
         return result;
     return ParseTrackingRecord(bytes, record);

@@ -157,13 +157,20 @@ TEST_F(CTrackingSendEventProcessorTest, ResultDecidesWhetherTheFileStays)
         ::DeleteFileW(m_file.c_str());
     }
 
-    // Sent, but the file cannot be removed: the hit counts all the same.
+    // Sent, but the file cannot be removed (another reader that does not share deletion, then the file is
+    // read-only): the hit counts all the same.
     WriteBytes(m_file, index);
-    ASSERT_TRUE(::SetFileAttributesW(m_file.c_str(), FILE_ATTRIBUTE_READONLY));
     CHitComms comms;
     CFakeComponents components(&comms);
+    {
+        const CFileHandle reader(
+            ::CreateFileW(m_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(Deliver(components), static_cast<DWORD>(ERROR_SUCCESS));
+    }
+    ASSERT_TRUE(::SetFileAttributesW(m_file.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(Deliver(components), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(comms.hit.sends, 1);
+    EXPECT_EQ(comms.hit.sends, 2);
     EXPECT_TRUE(Exists(m_file));
 }
 
