@@ -9,6 +9,7 @@
 #include "host/IRemoteEndpointControlClient.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
+#include "platform/CJobBehind.h"
 #include "platform/Digest.h"
 #include "platform/TextUtil.h"
 #include "repository/CDiscoveryManagerClient.h"

@@ -9,7 +9,6 @@
 #include "host/CLogWriter.h"
 #include "host/IAgentServiceClient.h"
 #include "host/IDispatcherHelper.h"
-#include "platform/CJobBehind.h"
 #include "repository/CRepositoryConsumer.h"
 #include "repository/IBatchDownloader.h"
 #include "repository/IDownloadableFile.h"
@@ -19,6 +18,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+class CJobBehind;
 
 namespace Repository
 {

@@ -5,6 +5,7 @@
 #include "comms/WebApiResponse.h"
 #include "host/InstallLocations.h"
 #include "host/Trace.h"
+#include "platform/CJobBehind.h"
 #include "platform/FolderTree.h"
 #include "platform/ScopeExit.h"
 

@@ -9,13 +9,14 @@
 #include "host/IComponentAccess.h"
 #include "host/IConfigUtil.h"
 #include "host/IDispatcherHelper.h"
-#include "platform/CJobBehind.h"
 #include "repository/IDownloadableFile.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
+
+class CJobBehind;
 
 namespace Repository
 {
