@@ -18,19 +18,24 @@ constexpr wchar_t kValue[] = L"Value";
 
 DWORD CTrackingFile::Read(const std::wstring& path, std::string& bytes)
 {
-    const auto open = [&](DWORD access) {
+    const auto open = [&](DWORD access, DWORD flags) {
+        m_file.Reset(); // a handle from a first try would refuse to share with the second
         // Shared for reading only: a file that its writer still holds open is not read half-written.
-        m_file.Reset(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
-        return static_cast<bool>(m_file);
+        m_file.Reset(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+        return m_file ? ERROR_SUCCESS : ::GetLastError();
     };
     m_path = path;
-    m_deletable = open(GENERIC_READ | DELETE);
-    // A file that can be read but not deleted now (read-only, or another reader does not share deletion) is
-    // still sent; its removal is tried by name at the end.
-    if (!m_deletable && (::GetLastError() == ERROR_ACCESS_DENIED || ::GetLastError() == ERROR_SHARING_VIOLATION))
-        open(GENERIC_READ);
-    const DWORD error = m_file ? ReadWholeOpenFile(m_file.Get(), bytes) : ::GetLastError();
+    // The name itself is opened first: through a link, the handle would delete the file the link names.
+    DWORD opened = open(GENERIC_READ | DELETE, FILE_FLAG_OPEN_REPARSE_POINT);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    m_deletable = opened == ERROR_SUCCESS &&
+                  ::GetFileInformationByHandleEx(m_file.Get(), FileAttributeTagInfo, &tag, sizeof tag) &&
+                  (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    // A link, or a file that can be read but not deleted now (read-only, or another reader does not share
+    // deletion), is read through and sent; its removal is tried by name at the end.
+    if (!m_deletable && (opened == ERROR_SUCCESS || opened == ERROR_ACCESS_DENIED || opened == ERROR_SHARING_VIOLATION))
+        opened = open(GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
+    const DWORD error = opened == ERROR_SUCCESS ? ReadWholeOpenFile(m_file.Get(), bytes) : opened;
     if (error == ERROR_SUCCESS)
         return ERROR_SUCCESS;
     m_file.Reset();

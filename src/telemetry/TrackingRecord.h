@@ -17,8 +17,9 @@ struct TrackingRecord
 };
 
 // A tracking file from its reading to its removal. It stays open in between, with delete access where the file
-// allows it, so that the file removed is the one whose hit was sent, without opening it again. It is closed when
-// its owner goes; a file that was not removed stays.
+// allows it, so that the file removed is the one whose hit was sent, without opening it again. A link is read
+// through and removed by name, itself and not what it names. The file is closed when its owner goes; a file that
+// was not removed stays.
 class CTrackingFile
 {
 public:
