@@ -10,6 +10,8 @@
 #include "comms/WebApiRequest.h"
 #include "host/CCommsWrapperLoader.h"
 #include "host/CDispatcherHelper.h"
+#include "host/CInstalledComponents.h"
+#include "host/ComponentUse.h"
 #include "host/ICommsRequest.h"
 #include "host/ICommsWrapper.h"
 #include "host/IPlugin.h"
@@ -246,42 +248,12 @@ std::vector<double> TimeRequests(ICommsWrapper& comms, const std::wstring& url, 
     return micros;
 }
 
-// The communications interface of a loaded Quillon.dll, given back to it when the holder goes.
-class CCommsInterface
-{
-public:
-    explicit CCommsInterface(HMODULE quillon)
-        : m_free(reinterpret_cast<FreeICommsWrapperFn>(
-              reinterpret_cast<void (*)()>(::GetProcAddress(quillon, "FreeICommsWrapper"))))
-    {
-        const auto get = reinterpret_cast<GetICommsWrapperFn>(
-            reinterpret_cast<void (*)()>(::GetProcAddress(quillon, "GetICommsWrapper")));
-        if (get != nullptr && m_free != nullptr)
-            m_comms = get();
-    }
-    ~CCommsInterface()
-    {
-        if (m_comms != nullptr)
-            m_free(&m_comms);
-    }
-    CCommsInterface(const CCommsInterface&) = delete;
-    CCommsInterface& operator=(const CCommsInterface&) = delete;
-
-    ICommsWrapper* Get() const { return m_comms; }
-
-private:
-    FreeICommsWrapperFn m_free;
-    ICommsWrapper* m_comms = nullptr;
-};
-
 void RequestFigures()
 {
     CAgentInstall install;
-    install.Add(L"Quillon.dll", L"Utils");
-    const CModule library(
-        ::LoadLibraryExW((install.Folder() + L"Utils\\Quillon.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    const CCommsInterface comms(library.Get());
-    if (comms.Get() == nullptr)
+    install.Add(CommsLibraryName(COperatingSystem().Info().osCode), L"Utils");
+    CComponentUse<ICommsWrapper> comms;
+    if (!CInstalledComponents::Instance().UseComms(comms) || !comms)
     {
         std::printf("Requests: Quillon.dll not usable\n");
         return;
@@ -290,7 +262,7 @@ void RequestFigures()
     server.ReplyJson("GET", "/bench", 200, "{}");
     constexpr int kRequests = 1000;
     int failures = 0;
-    std::vector<double> micros = TimeRequests(*comms.Get(), server.BaseUrlW() + L"/bench", kRequests, failures);
+    std::vector<double> micros = TimeRequests(*comms, server.BaseUrlW() + L"/bench", kRequests, failures);
     std::sort(micros.begin(), micros.end());
     std::printf("Requests through Quillon.dll to the loopback fixture, %d (%d failed)\n", kRequests, failures);
     std::printf("  round trip median %8.0f us   99th percentile %8.0f us\n", micros[kRequests / 2],
@@ -443,8 +415,8 @@ void TrackingFigures()
         return all;
     };
     // Plain requests to the same fixture, through the same component, for the ratio to one request.
-    const CCommsInterface comms(pinComms.Get());
-    if (comms.Get() == nullptr)
+    CComponentUse<ICommsWrapper> comms;
+    if (!CInstalledComponents::Instance().UseComms(comms) || !comms)
     {
         std::printf("TrackingSend: Quillon.dll not usable\n");
         library.Free(list);
@@ -465,22 +437,23 @@ void TrackingFigures()
     std::vector<double> threadRatios;
     Run one;
     Run four;
+    const auto addUp = [](Run& all, const Run& block) {
+        all.seconds += block.seconds;
+        all.millis.insert(all.millis.end(), block.millis.begin(), block.millis.end());
+        all.failures += block.failures;
+        all.userSeconds += block.userSeconds;
+        all.systemSeconds += block.systemSeconds;
+    };
     for (int round = 0; round < kRounds; ++round)
     {
-        const std::vector<double> requests = TimeRequests(*comms.Get(), requestUrl, kBlock, requestFailures);
+        const std::vector<double> requests = TimeRequests(*comms, requestUrl, kBlock, requestFailures);
         const Run oneBlock = run(1, kBlock);
         const Run fourBlock = run(4, kFourBlock / 4);
         medianRatios.push_back(Median(oneBlock.millis) * 1e3 / Median(requests));
         threadRatios.push_back((kFourBlock / fourBlock.seconds) / (kBlock / oneBlock.seconds));
         requestMicros.insert(requestMicros.end(), requests.begin(), requests.end());
-        for (const auto& [block, all] : {std::pair<const Run&, Run&>{oneBlock, one}, {fourBlock, four}})
-        {
-            all.seconds += block.seconds;
-            all.millis.insert(all.millis.end(), block.millis.begin(), block.millis.end());
-            all.failures += block.failures;
-            all.userSeconds += block.userSeconds;
-            all.systemSeconds += block.systemSeconds;
-        }
+        addUp(one, oneBlock);
+        addUp(four, fourBlock);
     }
     std::sort(one.millis.begin(), one.millis.end());
     std::sort(four.millis.begin(), four.millis.end());
