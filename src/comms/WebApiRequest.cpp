@@ -60,21 +60,28 @@ std::wstring NowUtcText()
 }
 
 // Drops "?name={...}" and "&name={...}" pieces whose placeholder stayed unfilled, then makes the first
-// remaining separator the "?" that starts the query.
+// remaining separator the "?" that starts the query. A placeholder before the query is no parameter: it stays.
 void DropUnfilledQueryParameters(std::wstring& url)
 {
-    for (;;)
+    const std::size_t query = url.find_first_of(L"?&");
+    if (query == std::wstring::npos)
+        return;
+    for (std::size_t at = query;;)
     {
-        const std::size_t open = url.find(L'{');
-        if (open == std::wstring::npos || open == 0)
+        const std::size_t open = url.find(L'{', at);
+        if (open == std::wstring::npos)
             break;
         const std::size_t close = url.find(L'}', open + 1);
         if (close == std::wstring::npos)
             break;
-        const std::size_t separator = url.find_last_of(L"?&", open - 1);
-        if (separator == std::wstring::npos)
-            break;
+        const std::size_t separator = url.find_last_of(L"?&", open);
+        if (separator == std::wstring::npos) // its separator went with a piece dropped before it
+        {
+            at = close + 1;
+            continue;
+        }
         url.erase(separator, close - separator + 1);
+        at = separator;
     }
     const std::size_t first = url.find_first_of(L"?&");
     if (first != std::wstring::npos)

@@ -43,6 +43,7 @@ TEST(WebApiRequestTest, ComposesTheConfiguredUrl)
         {L"s", L"srv", L"", L"items/{Id", {{L"Id", L"7"}}, L""},
         {L"s", L"srv", L"", L"items?a={A}", {}, L"s://srv/items"},
         {L"s", L"srv", L"", L"items?a={A}&b={B}&c=1", {}, L"s://srv/items?c=1"},
+        {L"s", L"srv", L"", L"items/{Id}?a={A}&c=1", {}, L"s://srv/items/{Id}?c=1"},
         // An inserted value is not scanned again, and a placeholder outside the query stays.
         {L"s", L"srv", L"", L"{P}/{Q}/{R}", {{L"P", L"{Q}"}, {L"Q", L"z"}}, L"s://srv/{Q}/z/{R}"},
     };
