@@ -101,9 +101,10 @@ DownloadResult ClassifyDownloadResult(DWORD status, const IRequestResponse& resp
 {
     const DWORD httpStatus = response.GetStatusCode();
     TRACE_VERBOSE(kTraceFlagEvents, 13, "download status %u, HTTP status %u", status, httpStatus);
-    if (status != ERROR_SUCCESS && (!ServerStatusDecides(status) || httpStatus == 0))
+    // Without an HTTP status nothing answered, whatever the component said.
+    if (httpStatus == 0 || (status != ERROR_SUCCESS && !ServerStatusDecides(status)))
     {
-        error = status;
+        error = status != ERROR_SUCCESS ? status : ERROR_BAD_NET_RESP;
         return DownloadResult::TransportError;
     }
     if (httpStatus == kHttpNotModified)

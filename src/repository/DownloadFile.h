@@ -27,7 +27,7 @@ enum class DownloadResult : std::uint32_t
     NotModified = 2,     // 304 (error 304); also when the download could not start
     ClientError = 3,     // neither 2xx nor 5xx; error: the HTTP status
     ServerError = 4,     // 5xx; error: the HTTP status
-    TransportError = 5,  // the request itself failed; error: the transport status
+    TransportError = 5,  // failed, or nothing answered; error: the transport status (ERROR_BAD_NET_RESP for 0)
 };
 
 // Below ServerError the server answered: a repository provider that answers is worth keeping.
@@ -45,7 +45,8 @@ std::wstring DownloadTempFolder();
 void MakeDownloadTempPath(std::wstring& path);
 
 // The outcome of a download from the dispatcher's status and the response. With a status of 1359, 58 or 1246
-// and a non-zero HTTP status, the HTTP status decides; any other non-zero status is a transport error.
+// and a non-zero HTTP status, the HTTP status decides; any other non-zero status, and an HTTP status of 0, is a
+// transport error.
 // lastModified receives the "Last-Modified" header (exact name) of a 2xx answer and is untouched otherwise.
 [[nodiscard]] DownloadResult ClassifyDownloadResult(DWORD status, const IRequestResponse& response, DWORD& error,
                                                     std::wstring& lastModified);

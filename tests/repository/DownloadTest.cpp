@@ -88,7 +88,10 @@ TEST(ClassifyDownloadResultTest, TransportStatusThenHttpStatusDecide)
         DownloadResult result;
         DWORD error;
     } rows[] = {{ERROR_CONTINUE, 200, DownloadResult::Downloaded, 0},
-                {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED}};
+                {ERROR_ACCESS_DENIED, 200, DownloadResult::TransportError, ERROR_ACCESS_DENIED},
+                {ERROR_CONTINUE, 0, DownloadResult::TransportError, ERROR_CONTINUE},
+                // Success without an answer is a failure all the same.
+                {ERROR_SUCCESS, 0, DownloadResult::TransportError, ERROR_BAD_NET_RESP}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.status);
