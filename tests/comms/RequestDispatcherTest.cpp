@@ -5,9 +5,11 @@
 #include "CFakeComponents.h"
 #include "CFakeConfigUtil.h"
 #include "CTextBody.h"
+#include "TestFiles.h"
 #include "TraceCapture.h"
 
 #include "comms/CommsWrapperRequestDispatcher.h"
+#include "comms/ExchangeTrace.h"
 #include "comms/WebApiRequest.h"
 #include "comms/WebApiResponse.h"
 
@@ -202,10 +204,13 @@ TEST_F(RequestDispatcherTest, EveryFailingStepIsTracedWithItsError)
         {"unsigned send", [](CCase& c) { c.sign = false; }, false, ERROR_CALL_NOT_IMPLEMENTED, 25, true},
         {"download without result", [](CCase& c) { c.comms.resultError = ERROR_INVALID_STATE; }, true,
          ERROR_INVALID_STATE, 15, true}};
+    const std::wstring traceFolder = ExchangeTraceFolder();
+    ASSERT_FALSE(traceFolder.empty());
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.what);
         SetUp();
+        const auto tracesBefore = FilesBelow(traceFolder);
         CRecordingComms comms;
         CFakeComponents components{&comms};
         CCase c{comms, m_config};
@@ -224,7 +229,8 @@ TEST_F(RequestDispatcherTest, EveryFailingStepIsTracedWithItsError)
             const std::wstring traceFile = dispatcher.GetTraceFilePath();
             EXPECT_EQ(traceFile.empty(), !row.sent);
             ::DeleteFileW(traceFile.c_str());
-            EXPECT_EQ(components.Outstanding(), 1); // the dispatcher's own use
+            EXPECT_EQ(FilesBelow(traceFolder), tracesBefore); // one trace file at most, the one reported
+            EXPECT_EQ(components.Outstanding(), 1);           // the dispatcher's own use
         }
         EXPECT_EQ(row.sent, std::any_of(comms.calls.begin(), comms.calls.end(),
                                         [](const std::string& call) { return call.rfind("send", 0) == 0; }));
