@@ -82,7 +82,11 @@ std::wstring DownloadTempFolder()
 
 void MakeDownloadTempPath(std::wstring& path)
 {
-    std::wstring folder = DownloadTempFolder();
+    MakeDownloadTempPath(DownloadTempFolder(), path);
+}
+
+void MakeDownloadTempPath(std::wstring folder, std::wstring& path)
+{
     if (folder.empty())
         folder = SystemTempFolder();
     wchar_t name[MAX_PATH] = {};
@@ -146,8 +150,10 @@ DownloadResult CFileDownloader::DownloadFile(const std::wstring& url, IDownloada
 {
     DownloadResult result = DownloadResult::NotModified;
 
+    // Asked once: each time is two registry reads and a look at the folder.
+    const std::wstring tempFolder = DownloadTempFolder();
     ULONGLONG freeBytes = 0;
-    if (!m_freeSpace(DownloadTempFolder(), freeBytes))
+    if (!m_freeSpace(tempFolder, freeBytes))
         freeBytes = 0;
     const DWORD size = file.GetSize();
     if (freeBytes < size)
@@ -189,7 +195,7 @@ DownloadResult CFileDownloader::DownloadFile(const std::wstring& url, IDownloada
     }
 
     std::wstring tempPath;
-    MakeDownloadTempPath(tempPath);
+    MakeDownloadTempPath(tempFolder, tempPath);
     // After a commit the file has moved away and this finds nothing.
     const auto removeTemp = ScopeExit([&tempPath] { ::DeleteFileW(tempPath.c_str()); });
     const DWORD status = dispatcher->Download(request, tempPath, response);

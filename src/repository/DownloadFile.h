@@ -43,6 +43,8 @@ std::wstring DownloadTempFolder();
 // A new empty file with the prefix "RBD" in DownloadTempFolder() (the system's temporary folder when the data
 // folder is not known); when no unique name can be had, "download.tmp" there, any file of that name deleted.
 void MakeDownloadTempPath(std::wstring& path);
+// The same in folder, a DownloadTempFolder() already had.
+void MakeDownloadTempPath(std::wstring folder, std::wstring& path);
 
 // The outcome of a download from the dispatcher's status and the response. With a status of 1359, 58 or 1246
 // and a non-zero HTTP status, the HTTP status decides; any other non-zero status, and an HTTP status of 0, is a
