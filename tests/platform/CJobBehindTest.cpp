@@ -11,7 +11,8 @@
 namespace
 {
 
-// Many jobs, a few of them slow, so that the caller hands over both to a thread still busy and to one waiting.
+// Many jobs, a few of them slow: Run then both waits for a job still running and hands over to a thread that may
+// not be back at its wait yet.
 TEST(CJobBehindTest, JobsRunInTheirOrderOnOneThreadThatEndsWithTheObject)
 {
     constexpr int kJobs = 300;
